@@ -1,0 +1,121 @@
+// new-db, new-portfolio, sql and setting: the storage layer from the command line.
+#include "commands.h"
+
+#include "storage/connection.h"
+#include "storage/database.h"
+#include "storage/db_error.h"
+#include "storage/settings_keys.h"
+#include "storage/settings_store.h"
+#include "storage/shipped_database.h"
+
+#include <cstdio>
+
+namespace tesmoctl {
+using namespace tesmo::storage;
+
+namespace {
+const Command &commandNamed(const char *name) {
+    for (const auto &c : commands())
+        if (std::string(c.name) == name)
+            return c;
+    return commands().front();
+}
+
+// Fields are printed as they are; tabs and line breaks inside a text would break the table.
+std::string cell(const Value &v) {
+    std::string s = v.textOr("");
+    for (char &c : s)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return s;
+}
+} // namespace
+
+int cmdNewDb(const Args &args) {
+    if (args.size() != 1)
+        return usageError(commandNamed("new-db"));
+    createShippedDatabase(args[0]);
+    return 0;
+}
+
+int cmdNewPortfolio(const Args &args) {
+    if (args.size() != 1)
+        return usageError(commandNamed("new-portfolio"));
+    createPortfolioDatabase(args[0]);
+    return 0;
+}
+
+int cmdSql(const Args &args) {
+    if (args.size() != 2)
+        return usageError(commandNamed("sql"));
+    std::unique_ptr<Database> db;
+    try {
+        db = Database::open(args[0], kConnectString);
+    } catch (const DbError &first) {
+        // A portfolio file carries no password.
+        try {
+            db = Database::open(args[0], "");
+        } catch (const DbError &) {
+            throw first;
+        }
+    }
+    ResultSet rs = db->openRecordset(args[1]);
+    if (rs.fieldCount() > 0) {
+        std::string line;
+        for (int c = 0; c < rs.fieldCount(); ++c)
+            line += (c ? "\t" : "") + rs.fieldName(c);
+        std::printf("%s\n", line.c_str());
+        for (; !rs.eof(); rs.moveNext()) {
+            line.clear();
+            for (int c = 0; c < rs.fieldCount(); ++c)
+                line += (c ? "\t" : "") + cell(rs.field(c));
+            std::printf("%s\n", line.c_str());
+        }
+    }
+    db->close();
+    return 0;
+}
+
+int cmdSetting(const Args &argsIn) {
+    Args args = argsIn;
+    std::string app = mainAppName();
+    SettingsApp appKind = SettingsApp::Main;
+    if (args.size() >= 2 && args[0] == "--app") {
+        const std::string name = args[1];
+        if (name == "main") {
+            app = mainAppName();
+        } else if (name == "updater") {
+            app = updaterStateAppName();
+            appKind = SettingsApp::UpdaterState;
+        } else if (name == "updater-http") {
+            app = updaterHttpAppName();
+            appKind = SettingsApp::UpdaterHttp;
+        } else {
+            app = name;
+            appKind = name == updaterStateAppName()  ? SettingsApp::UpdaterState
+                      : name == updaterHttpAppName() ? SettingsApp::UpdaterHttp
+                                                     : SettingsApp::Main;
+        }
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() != 2 && args.size() != 3)
+        return usageError(commandNamed("setting"));
+    if (args.size() == 3) {
+        saveSetting(app, args[0], args[1], args[2]);
+        return 0;
+    }
+    std::string fallback;
+    if (app == appNameOf(appKind))
+        if (const SettingKey *k = findSettingKey(appKind, args[0], args[1]))
+            fallback = defaultOf(*k);
+    if (appKind == SettingsApp::UpdaterState && app == updaterStateAppName()) {
+        if (args[0] == kWebcheckSection)
+            fallback = kWebcheckDefault;
+        else if (args[0] == kTrgSzSection)
+            fallback = kTrgSzDefault;
+    }
+    std::printf("%s\n", getSetting(app, args[0], args[1], fallback).c_str());
+    return 0;
+}
+
+} // namespace tesmoctl

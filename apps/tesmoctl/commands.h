@@ -1,0 +1,29 @@
+#pragma once
+// The subcommands of tesmoctl. Each takes the arguments after its name and returns the exit
+// status; output goes to stdout, errors to stderr.
+#include <string>
+#include <vector>
+
+namespace tesmoctl {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+    const char *name;
+    const char *usage;
+    const char *summary;
+    int (*run)(const Args &args);
+};
+
+const std::vector<Command> &commands();
+
+int cmdNewDb(const Args &args);
+int cmdNewPortfolio(const Args &args);
+int cmdSql(const Args &args);
+int cmdSetting(const Args &args);
+
+// Prints "tesmoctl: <text>" to stderr and returns 1.
+int fail(const std::string &text);
+int usageError(const Command &cmd);
+
+} // namespace tesmoctl

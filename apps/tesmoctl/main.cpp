@@ -1,0 +1,61 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace tesmoctl {
+
+const std::vector<Command> &commands() {
+    static const std::vector<Command> all = {
+        {"new-db", "new-db PATH", "write a fresh shipped database (tesmo.mdb) to PATH", cmdNewDb},
+        {"new-portfolio", "new-portfolio PATH",
+         "write a fresh portfolio file (like tempportfolio.gbf) to PATH", cmdNewPortfolio},
+        {"sql", "sql DB STATEMENT",
+         "run one statement through the engine and print the rows tab-separated", cmdSql},
+        {"setting", "setting [--app NAME] SECTION KEY [VALUE]",
+         "print a setting (its default when unset) or save VALUE; NAME is an application name "
+         "or main, updater, updater-http",
+         cmdSetting},
+    };
+    return all;
+}
+
+int fail(const std::string &text) {
+    std::fprintf(stderr, "tesmoctl: %s\n", text.c_str());
+    return 1;
+}
+
+int usageError(const Command &cmd) { return fail(std::string("usage: tesmoctl ") + cmd.usage); }
+
+} // namespace tesmoctl
+
+namespace {
+void printHelp() {
+    std::printf("tesmoctl: the command-line companion of Tesmo\n\nusage: tesmoctl COMMAND [ARGS]\n\n");
+    for (const auto &cmd : tesmoctl::commands())
+        std::printf("  %-44s %s\n", cmd.usage, cmd.summary);
+    std::printf("\nSettings are those of the current user ($XDG_CONFIG_HOME/tesmo).\n");
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+        !std::strcmp(argv[1], "help")) {
+        printHelp();
+        return argc < 2 ? 2 : 0;
+    }
+    const tesmoctl::Args args(argv + 2, argv + argc);
+    for (const auto &cmd : tesmoctl::commands()) {
+        if (cmd.name == std::string(argv[1])) {
+            try {
+                return cmd.run(args);
+            } catch (const std::exception &e) {
+                return tesmoctl::fail(e.what());
+            }
+        }
+    }
+    tesmoctl::fail(std::string("unknown command: ") + argv[1]);
+    printHelp();
+    return 2;
+}

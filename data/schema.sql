@@ -1,0 +1,143 @@
+-- Schema of the shipped database tesmo.mdb and of the portfolio template tempportfolio.gbf.
+--
+-- The file is read in sections:
+--   "-- @section tables"     statements for tesmo.mdb, in SQLite's own SQL
+--   "-- @section portfolio"  statements for both tesmo.mdb and tempportfolio.gbf
+--   "-- @query NAME"         a stored query, in the program's SQL dialect, up to the next
+--                            marker; lines starting with "--" are not part of its text
+--
+-- Types: SQLite keeps what it is given; NUMERIC columns keep whole numbers whole, so a price
+-- of 1200 reads back as 1200, not 1200.0. CODE columns have TEXT affinity, so a bare 1301
+-- from a day file is stored as the text '1301'.
+
+-- @section tables
+
+-- One row per stock code ever seen.
+CREATE TABLE master (
+    CODE     TEXT NOT NULL,
+    NAME     TEXT,
+    MARKET   TEXT,
+    SWCO     INTEGER DEFAULT 0,
+    SWIDX    INTEGER NOT NULL DEFAULT 0,
+    [UPDATE] TEXT
+);
+CREATE UNIQUE INDEX master_code ON master (CODE);
+
+-- Daily rows of the most recent trading dates.
+CREATE TABLE T_NEARLY (
+    IDATE  INTEGER NOT NULL,
+    CODE   TEXT NOT NULL,
+    PRC    NUMERIC,
+    DVAL   NUMERIC,
+    TALK   NUMERIC,
+    ANPRC  REAL,
+    ANDVAL REAL,
+    ANTALK REAL,
+    A1PRC  REAL,
+    A1DVAL REAL,
+    A1TALK REAL,
+    AXPRC  REAL,
+    AXDVAL REAL,
+    AXTALK REAL,
+    VAL2   REAL
+);
+CREATE UNIQUE INDEX t_nearly_date_code ON T_NEARLY (IDATE, CODE);
+-- The chart reads one stock over all dates.
+CREATE INDEX t_nearly_code_date ON T_NEARLY (CODE, IDATE);
+
+-- Statistics over a trailing window of T_NEARLY, one row per month and code.
+CREATE TABLE T_MONTHLY (
+    YYYYMM INTEGER NOT NULL,
+    CODE   TEXT NOT NULL,
+    AVPRC  REAL,
+    AVDVAL REAL,
+    AVTALK REAL,
+    MXPRC  NUMERIC,
+    MXDVAL NUMERIC,
+    MXTALK NUMERIC,
+    MIPRC  NUMERIC,
+    MIDVAL NUMERIC,
+    MITALK NUMERIC
+);
+CREATE UNIQUE INDEX t_monthly_month_code ON T_MONTHLY (YYYYMM, CODE);
+CREATE INDEX t_monthly_code_month ON T_MONTHLY (CODE, YYYYMM);
+
+CREATE TABLE T_config (
+    pID  TEXT NOT NULL,
+    pSTR TEXT,
+    pINT INTEGER
+);
+CREATE UNIQUE INDEX t_config_id ON T_config (pID);
+-- Date markers: the import only updates them.
+INSERT INTO T_config (pID, pINT) VALUES ('MAXDT', 0);
+INSERT INTO T_config (pID, pINT) VALUES ('MAXDT1', 0);
+INSERT INTO T_config (pID, pINT) VALUES ('MAXMM', 0);
+INSERT INTO T_config (pID, pINT) VALUES ('MAXMM1', 0);
+
+-- Staging table: one decoded day file.
+CREATE TABLE wonton_dat01 (
+    [DATE] INTEGER,
+    CODE   TEXT,
+    NAME   TEXT,
+    PRC    NUMERIC,
+    DVAL   NUMERIC,
+    TALK   NUMERIC,
+    MARKET TEXT
+);
+CREATE INDEX wonton_dat01_code ON wonton_dat01 (CODE);
+
+-- @section portfolio
+
+-- The portfolio; an entry is identified by its registration date and code.
+CREATE TABLE T_PORT (
+    PDATE INTEGER NOT NULL,
+    CODE  TEXT NOT NULL,
+    PSW   INTEGER NOT NULL DEFAULT 0,
+    APRC  NUMERIC,
+    AVAL  NUMERIC
+);
+CREATE UNIQUE INDEX t_port_date_code ON T_PORT (PDATE, CODE);
+
+-- @query V_RANK
+-- The ranking: every stock on the newest date (marker MAXDT).
+--   VAL1 (推薦度)      the weighted score VAL2 of the import's indicator pass
+--   MM1AVDVAL (平均出来高) the average volume of the previous month's row (marker MAXMM1); the
+--                     current month's row is still being rewritten day by day
+--   KEY1, KEY2        sort keys of 推薦度 and 最大Web話: a missing value sorts below every
+--                     real one, so the descending ranking lists the stocks without it last
+SELECT N.CODE AS CODE, M.NAME AS NAME, M.MARKET AS MARKET, N.PRC AS PRC,
+       MM.AVDVAL AS MM1AVDVAL, N.TALK AS TALK, N.ANPRC AS ANPRC, N.AXTALK AS AXTALK,
+       N.VAL2 AS VAL1, N.A1PRC AS A1PRC, N.A1TALK AS A1TALK,
+       IIf(N.VAL2 Is Null, -1E+300, N.VAL2) AS KEY1,
+       IIf(N.AXTALK Is Null, -1E+300, N.AXTALK) AS KEY2
+FROM (T_NEARLY AS N INNER JOIN master AS M ON N.CODE = M.CODE)
+     LEFT JOIN T_MONTHLY AS MM
+       ON (MM.CODE = N.CODE AND MM.YYYYMM = (SELECT pINT FROM T_config WHERE pID = 'MAXMM1'))
+WHERE N.IDATE = (SELECT pINT FROM T_config WHERE pID = 'MAXDT')
+
+-- @query V_PORT
+-- The portfolio with the newest figures of each stock. Entries whose stock has no row on the
+-- newest date are still listed, with empty figures.
+--   PDATE2, PPRC2 (参考日, 価格2) the newest date on which the stock has a price, and that price
+--   KEY1, KEY2    as in V_RANK
+SELECT P.PDATE AS PDATE, P.CODE AS CODE, M.NAME AS NAME, P.PSW AS PSW, P.APRC AS APRC,
+       P.AVAL AS AVAL,
+       (SELECT Max(R.IDATE) FROM T_NEARLY AS R WHERE R.CODE = P.CODE AND R.PRC Is Not Null) AS PDATE2,
+       (SELECT R.PRC FROM T_NEARLY AS R WHERE R.CODE = P.CODE AND R.PRC Is Not Null
+         ORDER BY R.IDATE DESC LIMIT 1) AS PPRC2,
+       M.MARKET AS MARKET, N.PRC AS PRC, N.DVAL AS DVAL, N.TALK AS TALK, N.ANPRC AS ANPRC,
+       N.AXTALK AS AXTALK, N.VAL2 AS VAL1, N.A1PRC AS A1PRC, N.A1TALK AS A1TALK,
+       IIf(N.VAL2 Is Null, -1E+300, N.VAL2) AS KEY1,
+       IIf(N.AXTALK Is Null, -1E+300, N.AXTALK) AS KEY2
+FROM (T_PORT AS P LEFT JOIN master AS M ON P.CODE = M.CODE)
+     LEFT JOIN T_NEARLY AS N
+       ON (N.CODE = P.CODE AND N.IDATE = (SELECT pINT FROM T_config WHERE pID = 'MAXDT'))
+
+-- @query M_PORT
+-- The portfolio list of the maintenance window; PDATE2 and PPRC2 as in V_PORT.
+SELECT P.PDATE AS PDATE, P.CODE AS CODE, M.NAME AS NAME, P.PSW AS PSW, P.APRC AS APRC,
+       P.AVAL AS AVAL,
+       (SELECT Max(R.IDATE) FROM T_NEARLY AS R WHERE R.CODE = P.CODE AND R.PRC Is Not Null) AS PDATE2,
+       (SELECT R.PRC FROM T_NEARLY AS R WHERE R.CODE = P.CODE AND R.PRC Is Not Null
+         ORDER BY R.IDATE DESC LIMIT 1) AS PPRC2
+FROM T_PORT AS P LEFT JOIN master AS M ON P.CODE = M.CODE

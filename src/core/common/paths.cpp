@@ -1,0 +1,94 @@
+#include "common/paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace tesmo {
+namespace {
+std::string &installOverride() {
+    static std::string dir;
+    return dir;
+}
+
+std::string envOr(const char *name, const std::string &fallback) {
+    const char *v = std::getenv(name);
+    return (v && *v) ? std::string(v) : fallback;
+}
+
+// Reads XDG_DESKTOP_DIR from user-dirs.dirs; "$HOME/Desktop" style values are expanded.
+std::string xdgDesktopDir(const std::string &home) {
+    const std::string file =
+        joinPath(envOr("XDG_CONFIG_HOME", joinPath(home, ".config")), "user-dirs.dirs");
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string key = "XDG_DESKTOP_DIR=";
+        if (line.rfind(key, 0) != 0)
+            continue;
+        std::string v = line.substr(key.size());
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+            v = v.substr(1, v.size() - 2);
+        if (v.rfind("$HOME", 0) == 0)
+            v = home + v.substr(5);
+        return v;
+    }
+    return {};
+}
+} // namespace
+
+std::string joinPath(const std::string &dir, const std::string &name) {
+    if (dir.empty())
+        return name;
+    if (dir.back() == '/')
+        return dir + name;
+    return dir + "/" + name;
+}
+
+void setInstallDirOverride(const std::string &dir) { installOverride() = dir; }
+
+std::string installDir() {
+    if (!installOverride().empty())
+        return installOverride();
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return fs::current_path(ec).string();
+    return exe.parent_path().string();
+}
+
+std::string installPath(const std::string &name) { return joinPath(installDir(), name); }
+
+std::string profileDir() { return envOr("HOME", "/"); }
+
+std::string desktopDir() {
+    const std::string home = profileDir();
+    std::error_code ec;
+    const std::string japanese = joinPath(home, "デスクトップ");
+    if (fs::is_directory(japanese, ec))
+        return japanese;
+    const std::string xdg = xdgDesktopDir(home);
+    if (!xdg.empty() && fs::is_directory(xdg, ec))
+        return xdg;
+    return home;
+}
+
+std::string settingsDir() {
+    return joinPath(envOr("XDG_CONFIG_HOME", joinPath(profileDir(), ".config")), "tesmo");
+}
+
+bool fileExists(const std::string &path) {
+    std::error_code ec;
+    return !path.empty() && fs::exists(path, ec);
+}
+
+long long fileLength(const std::string &path) {
+    std::error_code ec;
+    const auto n = fs::file_size(path, ec);
+    return ec ? -1 : static_cast<long long>(n);
+}
+
+} // namespace tesmo

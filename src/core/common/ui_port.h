@@ -1,0 +1,55 @@
+#pragma once
+// The only way the core talks to the user. The windows implement it with Qt; tests and
+// tesmoctl implement it without a display. Long routines keep the interface alive by
+// calling processEvents() and wait() here rather than blocking.
+#include <string>
+#include <vector>
+
+namespace tesmo {
+
+enum class MsgIcon { None, Information, Critical, Exclamation, Question };
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+struct FileDialogRequest {
+    std::string title;
+    std::string initialDir;
+    std::string initialName;
+    std::string filter; // e.g. "CSV (*.csv)"
+};
+
+class UiPort {
+public:
+    virtual ~UiPort() = default;
+
+    // Caption of the window that shows progress.
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string &text) = 0;
+    // Repaint the progress window at once (the caption must be visible while we are busy).
+    virtual void repaint() {}
+
+    virtual void processEvents() {}
+    // Sleeps one second at a time until `seconds` have passed, processing events after each
+    // sleep. Test ports count the call instead of sleeping.
+    virtual void wait(int seconds) = 0;
+
+    virtual MsgAnswer message(const std::string &text, const std::string &title, MsgIcon icon,
+                              MsgButtons buttons) = 0;
+    virtual void beep() {}
+
+    virtual std::string clipboardText() const { return {}; }
+    virtual void setClipboardText(const std::string &) {}
+
+    // Empty result: the user cancelled.
+    virtual std::string openFileDialog(const FileDialogRequest &) { return {}; }
+    virtual std::string saveFileDialog(const FileDialogRequest &) { return {}; }
+
+    virtual bool busy() const { return false; }
+    virtual void setBusy(bool) {}
+};
+
+// Shared wait routine: sleep 1000 ms at a time until the clock is `seconds` past the call,
+// processing pending events after each sleep. Ports without a real clock override wait().
+void waitSeconds(UiPort &port, int seconds);
+
+} // namespace tesmo

@@ -1,0 +1,96 @@
+#include "storage/connection.h"
+
+#include "common/paths.h"
+#include "storage/db_error.h"
+#include "storage/settings_keys.h"
+
+#include <unistd.h>
+
+namespace tesmo::storage {
+namespace {
+std::unique_ptr<Database> &mainSlot() {
+    static std::unique_ptr<Database> db;
+    return db;
+}
+
+std::unique_ptr<Database> openConfigured() {
+    // Relative paths in the settings are taken from the install folder.
+    const std::string dir = installDir();
+    if (::chdir(dir.c_str()) != 0) {
+        // ignored, as every error of this step
+    }
+    return Database::open(databasePath(), kConnectString);
+}
+} // namespace
+
+std::string databasePath() { return readSetting(keys::mdbpath); }
+
+void ConnectDatabase() {
+    CloseDatabase();
+    mainSlot() = openConfigured();
+}
+
+void CloseDatabase() noexcept {
+    if (mainSlot()) {
+        mainSlot()->close();
+        mainSlot().reset();
+    }
+}
+
+bool isDatabaseConnected() { return mainSlot() && mainSlot()->isOpen(); }
+
+Database &mainDatabase() {
+    if (!isDatabaseConnected())
+        throw DbError("データベースに接続していません。");
+    return *mainSlot();
+}
+
+void ChartConnection::connect() {
+    close();
+    m_db = openConfigured();
+}
+
+void ChartConnection::close() {
+    if (m_db) {
+        m_db->close();
+        m_db.reset();
+    }
+}
+
+Database &ChartConnection::db() {
+    if (!m_db)
+        throw DbError("データベースに接続していません。");
+    return *m_db;
+}
+
+std::string portLinkTableName(long long useridno) {
+    return "userportf" + std::to_string(useridno);
+}
+
+bool attachPortfolioLink(Database &db, const std::string &linkName,
+                         const std::string &portfilePath) {
+    bool existed = false;
+    for (const std::string &name : db.tableDefNames()) {
+        if (asciiLower(name) == asciiLower(linkName)) {
+            db.deleteTableDef(name);
+            existed = true;
+        }
+    }
+    db.createLinkedTable(linkName, ";DATABASE=" + portfilePath, "T_PORT");
+    return existed;
+}
+
+std::string ensureDerivedQuery(Database &db, const std::string &base, const std::string &linkName) {
+    const std::string name = base + linkName;
+    for (const std::string &q : db.queryDefNames())
+        if (q == name)
+            return name;
+    std::string sql = db.queryDefSql(base);
+    for (size_t pos = 0; (pos = sql.find("T_PORT", pos)) != std::string::npos;
+         pos += linkName.size())
+        sql.replace(pos, 6, linkName);
+    db.createQueryDef(name, sql);
+    return name;
+}
+
+} // namespace tesmo::storage

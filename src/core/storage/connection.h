@@ -1,0 +1,50 @@
+#pragma once
+// The main program's connection to its database, the chart window's private one, and the
+// linked table through which a separate portfolio file is reached.
+#include "storage/database.h"
+
+#include <memory>
+#include <string>
+
+namespace tesmo::storage {
+
+inline constexpr const char *kDbPassword = "qarvel";
+inline constexpr const char *kConnectString = ";pwd=qarvel";
+inline constexpr const char *kCompactLocale = ";LANGID=0x0411;CP=932;COUNTRY=0";
+
+// The setting mdbpath, by default tesmo.mdb in the install folder.
+std::string databasePath();
+
+// Opens the main connection (closing an earlier one first). Raises DbError when the file is
+// missing, unreadable or carries another password.
+void ConnectDatabase();
+// Closes the main connection; harmless when it is not open.
+void CloseDatabase() noexcept;
+bool isDatabaseConnected();
+// The main connection; raises DbError when it is not open.
+Database &mainDatabase();
+
+// The chart window's own pair: the same steps as ConnectDatabase, kept in the window.
+class ChartConnection {
+public:
+    void connect();
+    // Unlike CloseDatabase, errors are not hidden.
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+    Database &db();
+
+private:
+    std::unique_ptr<Database> m_db;
+};
+
+// "userportf" followed by the user's number.
+std::string portLinkTableName(long long useridno);
+// Replaces a link named `linkName` by one to T_PORT of `portfilePath`. Returns true when an
+// earlier link of that name existed.
+bool attachPortfolioLink(Database &db, const std::string &linkName,
+                         const std::string &portfilePath);
+// The name of `base` (V_PORT or M_PORT) for the linked table, created on first use: the SQL of
+// `base` with every "T_PORT" replaced by the link's name.
+std::string ensureDerivedQuery(Database &db, const std::string &base, const std::string &linkName);
+
+} // namespace tesmo::storage

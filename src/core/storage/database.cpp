@@ -1,0 +1,632 @@
+#include "storage/database.h"
+
+#include "storage/db_error.h"
+#include "storage/jet_functions.h"
+#include "storage/sha256.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::storage {
+namespace {
+// Catalog tables that every database of ours carries; hidden from the table definitions.
+constexpr const char *kMetaTable = "tesmo_sys_meta";
+constexpr const char *kQueriesTable = "tesmo_sys_queries";
+constexpr const char *kLinksTable = "tesmo_sys_links";
+constexpr size_t kStatementCacheSize = 64;
+
+std::string quoteIdent(const std::string &name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    return out + "\"";
+}
+
+std::string quoteText(const std::string &text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out + "'";
+}
+
+// "file:" URI with mode=rw, so that attaching a missing file fails instead of creating it.
+std::string readWriteUri(const std::string &path) {
+    static const char *hex = "0123456789ABCDEF";
+    std::string out = "file:";
+    for (unsigned char c : fs::absolute(path).string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out + "?mode=rw";
+}
+
+std::string linkSchema(const std::string &name) { return "link_" + asciiLower(name); }
+
+std::string passwordHash(const std::string &salt, const std::string &password) {
+    std::string h = salt + password;
+    for (int i = 0; i < 1000; ++i)
+        h = sha256Hex(salt + h);
+    return h;
+}
+
+std::string newSalt() {
+    std::random_device rd;
+    std::string s;
+    for (int i = 0; i < 4; ++i)
+        s += sha256Hex(std::to_string(rd())).substr(0, 8);
+    return s;
+}
+
+const char *kCatalogSql =
+    "CREATE TABLE IF NOT EXISTS tesmo_sys_meta(key TEXT PRIMARY KEY, value TEXT);"
+    "CREATE TABLE IF NOT EXISTS tesmo_sys_queries(name TEXT PRIMARY KEY COLLATE NOCASE,"
+    " sql TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS tesmo_sys_links(name TEXT PRIMARY KEY COLLATE NOCASE,"
+    " file TEXT NOT NULL, source TEXT NOT NULL);";
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+int ResultSet::fieldIndex(const std::string &name) const {
+    const std::string lower = asciiLower(name);
+    for (size_t i = 0; i < m_names.size(); ++i)
+        if (asciiLower(m_names[i]) == lower)
+            return static_cast<int>(i);
+    return -1;
+}
+
+const Value &ResultSet::field(int col) const {
+    if (eof())
+        throw DbError("カレント レコードがありません。");
+    return at(m_pos, col);
+}
+
+const Value &ResultSet::field(const std::string &name) const {
+    const int col = fieldIndex(name);
+    if (col < 0)
+        throw DbError("この項目はコレクションにありません: " + name);
+    return field(col);
+}
+
+const Value &ResultSet::at(size_t row, int col) const {
+    if (row >= m_rows.size() || col < 0 || static_cast<size_t>(col) >= m_names.size())
+        throw DbError("行または列の番号が範囲外です。");
+    return m_rows[row][static_cast<size_t>(col)];
+}
+
+std::vector<std::vector<Value>> ResultSet::getRows(size_t maxRows) {
+    std::vector<std::vector<Value>> out(m_names.size());
+    while (!eof() && maxRows-- > 0) {
+        for (size_t c = 0; c < m_names.size(); ++c)
+            out[c].push_back(m_rows[m_pos][c]);
+        ++m_pos;
+    }
+    return out;
+}
+
+std::map<std::string, std::string> parseConnectString(const std::string &connect) {
+    std::map<std::string, std::string> out;
+    size_t pos = 0;
+    while (pos <= connect.size()) {
+        size_t end = connect.find(';', pos);
+        if (end == std::string::npos)
+            end = connect.size();
+        const std::string part = connect.substr(pos, end - pos);
+        const size_t eq = part.find('=');
+        if (eq != std::string::npos)
+            out[asciiLower(part.substr(0, eq))] = part.substr(eq + 1);
+        pos = end + 1;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+std::unique_ptr<Database> Database::open(const std::string &path, const std::string &connect) {
+    std::error_code ec;
+    if (path.empty() || !fs::exists(path, ec))
+        throw DbError("データベースファイルが見つかりません: " + path);
+    if (fs::is_directory(path, ec))
+        throw DbError("データベースファイルではなくフォルダです: " + path);
+
+    std::unique_ptr<Database> db(new Database());
+    db->m_path = path;
+    const int rc = sqlite3_open_v2(path.c_str(), &db->m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string msg = db->m_db ? sqlite3_errmsg(db->m_db) : "out of memory";
+        throw DbError("データベースファイルを開けません: " + path + " (" + msg + ")");
+    }
+    sqlite3_busy_timeout(db->m_db, 10000);
+    sqlite3_extended_result_codes(db->m_db, 1);
+
+    const std::string wanted = parseConnectString(connect)["pwd"];
+    try {
+        std::string stored;
+        if (db->hasTable(kMetaTable)) {
+            const Value v = db->scalar("SELECT value FROM tesmo_sys_meta WHERE key='password'");
+            if (!v.isNull())
+                stored = v.toText();
+        }
+        if (stored.empty() != wanted.empty())
+            throw DbError(wanted.empty() ? "パスワードが必要なデータベースです。"
+                                         : "パスワードが正しくありません。");
+        if (!stored.empty()) {
+            const size_t colon = stored.find(':');
+            if (colon == std::string::npos ||
+                passwordHash(stored.substr(0, colon), wanted) != stored.substr(colon + 1))
+                throw DbError("パスワードが正しくありません。");
+        }
+        // A file cut short still opens; its header tells how long it should be.
+        if (!fs::exists(path + "-wal", ec)) {
+            const long long pages = db->scalar("PRAGMA page_count").toInt();
+            const long long pageSize = db->scalar("PRAGMA page_size").toInt();
+            const auto len = static_cast<long long>(fs::file_size(path, ec));
+            if (ec || len < pages * pageSize)
+                throw DbError("データベースファイルが壊れています (途中で切れています)。");
+        }
+    } catch (const DbError &e) {
+        std::string what = e.what();
+        if (what.find("file is not a database") != std::string::npos)
+            what = "データベースファイルではありません: " + path + " (file is not a database)";
+        db->close();
+        throw DbError(what);
+    }
+
+    registerJetFunctions(db->m_db);
+    db->raw("PRAGMA journal_mode=WAL");
+    db->raw("PRAGMA synchronous=NORMAL");
+    db->loadLinks();
+    db->materialiseQueries();
+    return db;
+}
+
+Database::~Database() { close(); }
+
+void Database::close() noexcept {
+    if (!m_db)
+        return;
+    clearCache();
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_links.clear();
+}
+
+void Database::fail() const { throw DbError(m_db ? sqlite3_errmsg(m_db) : "データベースが閉じています。"); }
+
+std::string Database::translate(const std::string &sql) const { return translateSql(sql, m_links); }
+
+sqlite3_stmt *Database::prepare(const std::string &sql) {
+    if (!m_db)
+        throw DbError("データベースが閉じています。");
+    if (auto it = m_cache.find(sql); it != m_cache.end()) {
+        sqlite3_stmt *stmt = it->second;
+        m_cache.erase(it);
+        return stmt;
+    }
+    const std::string translated = translate(sql);
+    sqlite3_stmt *stmt = nullptr;
+    const char *tail = nullptr;
+    if (sqlite3_prepare_v3(m_db, translated.c_str(), static_cast<int>(translated.size()),
+                           SQLITE_PREPARE_PERSISTENT, &stmt, &tail) != SQLITE_OK)
+        fail();
+    if (!stmt)
+        throw DbError("SQL ステートメントが空です。");
+    // One statement per call: anything after it but blanks and ";" is refused.
+    for (const char *p = tail; p && *p; ++p) {
+        if (*p != ';' && !std::isspace(static_cast<unsigned char>(*p))) {
+            sqlite3_finalize(stmt);
+            throw DbError("SQL ステートメントの後に文字があります。");
+        }
+    }
+    return stmt;
+}
+
+void Database::clearCache() {
+    for (auto &[key, cached] : m_cache)
+        sqlite3_finalize(cached);
+    m_cache.clear();
+}
+
+// Keeps a finished statement for its next use; the import repeats the same texts often.
+void Database::release(const std::string &sql, sqlite3_stmt *stmt) {
+    if (!stmt)
+        return;
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (m_cache.size() >= kStatementCacheSize)
+        clearCache();
+    if (!m_cache.emplace(sql, stmt).second)
+        sqlite3_finalize(stmt);
+}
+
+void Database::bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params) {
+    if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt)) {
+        sqlite3_finalize(stmt);
+        throw DbError("パラメータの数が一致しません。");
+    }
+    for (size_t i = 0; i < params.size(); ++i) {
+        const int idx = static_cast<int>(i) + 1;
+        const Value &v = params[i];
+        int rc = SQLITE_OK;
+        switch (v.type()) {
+        case Value::Type::Null:
+            rc = sqlite3_bind_null(stmt, idx);
+            break;
+        case Value::Type::Integer:
+            rc = sqlite3_bind_int64(stmt, idx, v.toInt());
+            break;
+        case Value::Type::Real:
+            rc = sqlite3_bind_double(stmt, idx, v.toDouble());
+            break;
+        case Value::Type::Text: {
+            const std::string s = v.toText();
+            rc = sqlite3_bind_text(stmt, idx, s.data(), static_cast<int>(s.size()),
+                                   SQLITE_TRANSIENT);
+            break;
+        }
+        }
+        if (rc != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            fail();
+        }
+    }
+}
+
+void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+        const std::string msg = sqlite3_errmsg(m_db);
+        release(sql, stmt);
+        throw DbError(msg);
+    }
+    release(sql, stmt);
+}
+
+ResultSet Database::collect(const std::string &sql, sqlite3_stmt *stmt) {
+    ResultSet rs;
+    const int cols = sqlite3_column_count(stmt);
+    for (int c = 0; c < cols; ++c)
+        rs.m_names.emplace_back(sqlite3_column_name(stmt, c));
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        std::vector<Value> row;
+        row.reserve(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c) {
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER:
+                row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
+                break;
+            case SQLITE_FLOAT:
+                row.emplace_back(sqlite3_column_double(stmt, c));
+                break;
+            case SQLITE_NULL:
+                row.emplace_back();
+                break;
+            default: {
+                const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+                row.emplace_back(std::string(p ? p : "", static_cast<size_t>(
+                                                              sqlite3_column_bytes(stmt, c))));
+            }
+            }
+        }
+        rs.m_rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+        const std::string msg = sqlite3_errmsg(m_db);
+        release(sql, stmt);
+        throw DbError(msg);
+    }
+    release(sql, stmt);
+    return rs;
+}
+
+void Database::execute(const std::string &sql) { runToEnd(sql, prepare(sql)); }
+
+void Database::execute(const std::string &sql, const std::vector<Value> &params) {
+    sqlite3_stmt *stmt = prepare(sql);
+    bindAll(stmt, params);
+    runToEnd(sql, stmt);
+}
+
+long long Database::changes() const { return m_db ? sqlite3_changes64(m_db) : 0; }
+
+ResultSet Database::openRecordset(const std::string &sql) { return collect(sql, prepare(sql)); }
+
+ResultSet Database::openRecordset(const std::string &sql, const std::vector<Value> &params) {
+    sqlite3_stmt *stmt = prepare(sql);
+    bindAll(stmt, params);
+    return collect(sql, stmt);
+}
+
+Value Database::scalar(const std::string &sql) {
+    ResultSet rs = openRecordset(sql);
+    if (rs.eof() || rs.fieldCount() == 0)
+        return {};
+    return rs.field(0);
+}
+
+void Database::executeNative(const std::string &sqliteSql) {
+    if (!m_db)
+        throw DbError("データベースが閉じています。");
+    clearCache();
+    raw(sqliteSql);
+}
+
+void Database::raw(const std::string &sqliteSql) {
+    char *err = nullptr;
+    if (sqlite3_exec(m_db, sqliteSql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        const std::string msg = err ? err : "unknown error";
+        sqlite3_free(err);
+        throw DbError(msg);
+    }
+}
+
+bool Database::hasTable(const std::string &name) {
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT 1 FROM main.sqlite_master WHERE type='table' AND name=?",
+                           -1, &stmt, nullptr) != SQLITE_OK)
+        fail();
+    sqlite3_bind_text(stmt, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail();
+    return rc == SQLITE_ROW;
+}
+
+void Database::checkpoint() { raw("PRAGMA wal_checkpoint(TRUNCATE)"); }
+
+// ---------------------------------------------------------------------------------------------
+// Linked tables
+
+void Database::attachLink(const std::string &name, const std::string &file,
+                          const std::string &source) {
+    const std::string schema = linkSchema(name);
+    clearCache(); // cached statements were translated without this link
+    std::error_code ec;
+    if (!fs::exists(file, ec))
+        throw DbError("リンク先のデータベースファイルが見つかりません: " + file);
+    sqlite3_stmt *stmt = nullptr;
+    const std::string sql = "ATTACH DATABASE ? AS " + quoteIdent(schema);
+    if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+        fail();
+    const std::string uri = readWriteUri(file);
+    sqlite3_bind_text(stmt, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        throw DbError("リンク先のデータベースファイルを開けません: " + file + " (" +
+                      sqlite3_errmsg(m_db) + ")");
+    try {
+        const Value found = scalar("SELECT count(*) FROM " + quoteIdent(schema) +
+                                   ".sqlite_master WHERE type='table' AND name=" +
+                                   quoteText(source) + " COLLATE NOCASE");
+        if (found.toInt() == 0)
+            throw DbError("リンク先のデータベースにテーブル " + source + " がありません: " + file);
+    } catch (const DbError &) {
+        raw("DETACH DATABASE " + quoteIdent(schema));
+        throw;
+    }
+    m_links[name] = {schema, source};
+}
+
+void Database::loadLinks() {
+    if (!hasTable(kLinksTable))
+        return;
+    ResultSet rs = openRecordset("SELECT name, file, source FROM tesmo_sys_links ORDER BY rowid");
+    for (; !rs.eof(); rs.moveNext()) {
+        try {
+            attachLink(rs.field(0).toText(), rs.field(1).toText(), rs.field(2).toText());
+        } catch (const DbError &) {
+            // A link whose file is gone stays defined; statements that use it fail with
+            // "no such table", and the start-up check reports it to the user.
+        }
+    }
+}
+
+bool Database::isLinkedTable(const std::string &name) const {
+    for (const auto &[n, t] : m_links)
+        if (asciiLower(n) == asciiLower(name))
+            return true;
+    return false;
+}
+
+std::vector<std::string> Database::tableDefNames() {
+    std::vector<std::string> names;
+    ResultSet rs = openRecordset(
+        "SELECT name FROM main.sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite~_%' "
+        "ESCAPE '~' AND name NOT LIKE 'tesmo~_sys~_%' ESCAPE '~' ORDER BY name");
+    for (; !rs.eof(); rs.moveNext())
+        names.push_back(rs.field(0).toText());
+    if (hasTable(kLinksTable)) {
+        ResultSet links = openRecordset("SELECT name FROM tesmo_sys_links ORDER BY rowid");
+        for (; !links.eof(); links.moveNext())
+            names.push_back(links.field(0).toText());
+    }
+    return names;
+}
+
+void Database::deleteTableDef(const std::string &name) {
+    if (hasTable(kLinksTable)) {
+        ResultSet rs = openRecordset("SELECT name FROM tesmo_sys_links WHERE name=?", {name});
+        if (!rs.eof()) {
+            const std::string stored = rs.field(0).toText();
+            for (auto it = m_links.begin(); it != m_links.end(); ++it) {
+                if (asciiLower(it->first) == asciiLower(name)) {
+                    clearCache();
+                    raw("DETACH DATABASE " + quoteIdent(it->second.schema));
+                    m_links.erase(it);
+                    break;
+                }
+            }
+            execute("DELETE FROM tesmo_sys_links WHERE name=?", {stored});
+            return;
+        }
+    }
+    if (hasTable(name) && asciiLower(name).rfind("tesmo_sys_", 0) != 0) {
+        raw("DROP TABLE " + quoteIdent(name));
+        return;
+    }
+    throw DbError("テーブル '" + name + "' が見つかりません。");
+}
+
+void Database::createLinkedTable(const std::string &name, const std::string &connect,
+                                 const std::string &sourceTable) {
+    const std::string file = parseConnectString(connect)["database"];
+    if (name.empty() || file.empty() || sourceTable.empty())
+        throw DbError("リンクテーブルの名前、ファイル、テーブルを指定してください。");
+    if (isLinkedTable(name) || hasTable(name))
+        throw DbError("テーブル '" + name + "' は既に存在します。");
+    attachLink(name, file, sourceTable);
+    try {
+        raw(kCatalogSql);
+        execute("INSERT INTO tesmo_sys_links(name, file, source) VALUES(?, ?, ?)",
+                {name, file, sourceTable});
+    } catch (const DbError &) {
+        raw("DETACH DATABASE " + quoteIdent(linkSchema(name)));
+        m_links.erase(name);
+        throw;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored queries: kept as text in the catalog, made TEMP views on every connection, because
+// SQLite refuses a persistent view over an attached table.
+
+void Database::materialiseQueries() {
+    if (!hasTable(kQueriesTable))
+        return;
+    ResultSet rs = openRecordset("SELECT name, sql FROM tesmo_sys_queries ORDER BY rowid");
+    std::vector<std::pair<std::string, std::string>> pending;
+    for (; !rs.eof(); rs.moveNext())
+        pending.emplace_back(rs.field(0).toText(), rs.field(1).toText());
+    // A query may read another one created later; retry until nothing more succeeds.
+    bool progress = true;
+    while (!pending.empty() && progress) {
+        progress = false;
+        for (auto it = pending.begin(); it != pending.end();) {
+            try {
+                raw("CREATE TEMP VIEW IF NOT EXISTS " + quoteIdent(it->first) + " AS " +
+                    withoutTrailingSemicolons(translate(it->second)));
+                it = pending.erase(it);
+                progress = true;
+            } catch (const DbError &) {
+                ++it; // e.g. its linked table's file is gone; using it then fails
+            }
+        }
+    }
+}
+
+std::vector<std::string> Database::queryDefNames() {
+    std::vector<std::string> names;
+    if (!hasTable(kQueriesTable))
+        return names;
+    ResultSet rs = openRecordset("SELECT name FROM tesmo_sys_queries ORDER BY rowid");
+    for (; !rs.eof(); rs.moveNext())
+        names.push_back(rs.field(0).toText());
+    return names;
+}
+
+std::string Database::queryDefSql(const std::string &name) {
+    if (hasTable(kQueriesTable)) {
+        ResultSet rs = openRecordset("SELECT sql FROM tesmo_sys_queries WHERE name=?", {name});
+        if (!rs.eof())
+            return rs.field(0).toText();
+    }
+    throw DbError("クエリ '" + name + "' が見つかりません。");
+}
+
+void Database::createQueryDef(const std::string &name, const std::string &sql) {
+    if (name.empty())
+        throw DbError("クエリの名前が空です。");
+    raw(kCatalogSql);
+    if (!openRecordset("SELECT 1 FROM tesmo_sys_queries WHERE name=?", {name}).eof() ||
+        hasTable(name))
+        throw DbError("オブジェクト '" + name + "' は既に存在します。");
+    // The view is made first: a query that does not compile is refused and not stored.
+    raw("CREATE TEMP VIEW " + quoteIdent(name) + " AS " +
+        withoutTrailingSemicolons(translate(sql)));
+    try {
+        execute("INSERT INTO tesmo_sys_queries(name, sql) VALUES(?, ?)", {name, sql});
+    } catch (const DbError &) {
+        raw("DROP VIEW IF EXISTS temp." + quoteIdent(name));
+        throw;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::unique_ptr<Database> createDatabaseFile(const std::string &path, const std::string &password) {
+    std::error_code ec;
+    if (fs::exists(path, ec))
+        throw DbError("ファイルは既に存在します: " + path);
+    sqlite3 *raw = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+        const std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
+        sqlite3_close(raw);
+        throw DbError("データベースファイルを作成できません: " + path + " (" + msg + ")");
+    }
+    std::string sql = std::string("PRAGMA journal_mode=WAL;") + kCatalogSql;
+    if (!password.empty()) {
+        const std::string salt = newSalt();
+        sql += "INSERT INTO tesmo_sys_meta(key, value) VALUES('password', " +
+               quoteText(salt + ":" + passwordHash(salt, password)) + ");";
+    }
+    char *err = nullptr;
+    const int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &err);
+    const std::string msg = err ? err : "";
+    sqlite3_free(err);
+    sqlite3_close(raw);
+    if (rc != SQLITE_OK) {
+        fs::remove(path, ec);
+        throw DbError("データベースファイルを作成できません: " + path + " (" + msg + ")");
+    }
+    return Database::open(path, password.empty() ? "" : ";pwd=" + password);
+}
+
+void compactDatabase(const std::string &src, const std::string &dst, const std::string &dstLocale,
+                     const std::string &srcConnect) {
+    (void)dstLocale; // SQLite stores UTF-8 whatever the locale; the collation lives in the schema
+    std::error_code ec;
+    if (fs::exists(dst, ec))
+        throw DbError("ファイルは既に存在します: " + dst);
+    for (const char *suffix : {"-wal", "-shm", "-journal"})
+        fs::remove(dst + suffix, ec);
+    auto db = Database::open(src, srcConnect);
+    db->checkpoint();
+    db->execute("VACUUM INTO ?", {Value(dst)});
+    db->close();
+}
+
+void repairDatabase(const std::string &path, const std::string &connect) {
+    auto db = Database::open(path, connect);
+    db->execute("REINDEX");
+    const ResultSet rs = db->openRecordset("PRAGMA integrity_check");
+    if (rs.rowCount() != 1 || rs.at(0, 0).textOr("") != "ok") {
+        std::string report;
+        for (size_t r = 0; r < rs.rowCount() && r < 5; ++r)
+            report += rs.at(r, 0).textOr("") + "\n";
+        throw DbError("データベースを修復できません: " + report);
+    }
+    db->checkpoint();
+}
+
+} // namespace tesmo::storage

@@ -1,0 +1,138 @@
+#pragma once
+// The database engine: one SQLite file per database, driven with the statements of the
+// program's own SQL dialect (see sql_translator.h). Every error raises DbError.
+#include "storage/sql_translator.h"
+#include "storage/value.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tesmo::storage {
+
+// The rows of one SELECT, read in full when it is opened, walked with a current position.
+class ResultSet {
+public:
+    int fieldCount() const { return static_cast<int>(m_names.size()); }
+    const std::string &fieldName(int col) const { return m_names.at(static_cast<size_t>(col)); }
+    // -1 when there is no such column (names compare case-insensitively).
+    int fieldIndex(const std::string &name) const;
+    const std::vector<std::string> &fieldNames() const { return m_names; }
+
+    size_t rowCount() const { return m_rows.size(); }
+    bool eof() const { return m_pos >= m_rows.size(); }
+    void moveNext() {
+        if (!eof())
+            ++m_pos;
+    }
+    void moveFirst() { m_pos = 0; }
+    size_t position() const { return m_pos; }
+
+    // Field of the current row; raises DbError at the end of the data.
+    const Value &field(int col) const;
+    const Value &field(const std::string &name) const;
+    const Value &at(size_t row, int col) const;
+
+    // Up to `maxRows` rows from the current position on, as [column][row]; advances.
+    std::vector<std::vector<Value>> getRows(size_t maxRows);
+    void close() {
+        m_rows.clear();
+        m_pos = 0;
+    }
+
+private:
+    friend class Database;
+    std::vector<std::string> m_names;
+    std::vector<std::vector<Value>> m_rows; // [row][column]
+    size_t m_pos = 0;
+};
+
+// ";pwd=x;DATABASE=y" -> {"pwd": "x", "database": "y"} (keys in lower case).
+std::map<std::string, std::string> parseConnectString(const std::string &connect);
+
+class Database {
+public:
+    // Opens an existing file, shared. `connect` carries the password (";pwd=..."); a file
+    // whose stored password differs, a missing file, a file that is not a database or a
+    // truncated one raise DbError and nothing is created or changed.
+    static std::unique_ptr<Database> open(const std::string &path, const std::string &connect);
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    void close() noexcept;
+    bool isOpen() const { return m_db != nullptr; }
+    const std::string &path() const { return m_path; }
+
+    // A statement that returns no rows. INSERTs drop rows that violate a unique key.
+    void execute(const std::string &sql);
+    // The same with values bound to the "?" placeholders, for text that must never be SQL.
+    void execute(const std::string &sql, const std::vector<Value> &params);
+    long long changes() const;
+    // Several statements in SQLite's own SQL, untranslated (schema scripts).
+    void executeNative(const std::string &sqliteSql);
+
+    ResultSet openRecordset(const std::string &sql);
+    ResultSet openRecordset(const std::string &sql, const std::vector<Value> &params);
+    // First field of the first row; null when there is no row.
+    Value scalar(const std::string &sql);
+
+    // Table definitions: the file's own tables and the linked tables.
+    std::vector<std::string> tableDefNames();
+    void deleteTableDef(const std::string &name);
+    // A linked table `name` that reads and writes table `sourceTable` of the file named in
+    // `connect` (";DATABASE=path"). Raises when the file or the table cannot be reached.
+    void createLinkedTable(const std::string &name, const std::string &connect,
+                           const std::string &sourceTable);
+    bool isLinkedTable(const std::string &name) const;
+
+    // Stored queries, in the order they were created.
+    std::vector<std::string> queryDefNames();
+    std::string queryDefSql(const std::string &name);
+    void createQueryDef(const std::string &name, const std::string &sql);
+
+    // The SQLite text that a statement of the dialect becomes on this connection.
+    std::string translate(const std::string &sql) const;
+
+    // Writes the WAL back into the main file, so that the file alone is a complete image.
+    void checkpoint();
+
+    sqlite3 *handle() const { return m_db; }
+
+private:
+    Database() = default;
+    sqlite3_stmt *prepare(const std::string &sql);
+    void release(const std::string &sql, sqlite3_stmt *stmt);
+    void clearCache();
+    void bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params);
+    void runToEnd(const std::string &sql, sqlite3_stmt *stmt);
+    ResultSet collect(const std::string &sql, sqlite3_stmt *stmt);
+    void raw(const std::string &sqliteSql);
+    bool hasTable(const std::string &name);
+    void attachLink(const std::string &name, const std::string &file, const std::string &source);
+    void loadLinks();
+    void materialiseQueries();
+    [[noreturn]] void fail() const;
+
+    sqlite3 *m_db = nullptr;
+    std::string m_path;
+    LinkMap m_links;
+    std::map<std::string, sqlite3_stmt *> m_cache;
+};
+
+// A new, empty database file that carries `password` (empty: no password). Refuses an
+// existing file.
+std::unique_ptr<Database> createDatabaseFile(const std::string &path, const std::string &password);
+
+// Writes a compacted copy of `src` (opened with `srcConnect`) to `dst`, which must not exist.
+// `dstLocale` names the collation of the new file; SQLite keeps text as UTF-8 either way.
+void compactDatabase(const std::string &src, const std::string &dst, const std::string &dstLocale,
+                     const std::string &srcConnect);
+// Checks the file's structure and rebuilds its indexes; raises when it is beyond repair.
+void repairDatabase(const std::string &path, const std::string &connect);
+
+} // namespace tesmo::storage

@@ -1,0 +1,253 @@
+#include "storage/settings_store.h"
+
+#include "common/paths.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::storage {
+
+const char *const kSettingsId = "ts1";
+
+std::string mainAppName() { return std::string("Tesmo_") + kSettingsId; }
+std::string updaterStateAppName() { return std::string("tesmo_auto") + kSettingsId; }
+std::string updaterHttpAppName() { return std::string("tesmo_auto_") + kSettingsId; }
+
+namespace {
+
+struct Section {
+    std::string name;
+    SettingPairs pairs;
+};
+using Store = std::vector<Section>;
+
+bool sameName(const std::string &a, const std::string &b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Names escape the characters that the line format gives a meaning to; values only the
+// line breaks and the escape character itself.
+std::string escape(const std::string &s, bool name) {
+    static const char *hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (name && (c == '=' || c == '[' || c == ']' || c < 0x20)) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string unescape(const std::string &s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char n = s[++i];
+        if (n == 'n')
+            out += '\n';
+        else if (n == 'r')
+            out += '\r';
+        else if (n == 'x' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else
+            out += n;
+    }
+    return out;
+}
+
+// Lines that cannot be read (a hand-edited file) are skipped; the rest is kept.
+Store parse(const std::string &text) {
+    Store store;
+    std::istringstream in(text);
+    std::string line;
+    Section *current = nullptr;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
+        if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
+            const std::string name = unescape(line.substr(1, line.size() - 2));
+            current = nullptr;
+            for (Section &s : store)
+                if (sameName(s.name, name))
+                    current = &s;
+            if (!current) {
+                store.push_back({name, {}});
+                current = &store.back();
+            }
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (!current || eq == std::string::npos || eq == 0)
+            continue;
+        const std::string key = unescape(line.substr(0, eq));
+        const std::string value = unescape(line.substr(eq + 1));
+        bool replaced = false;
+        for (auto &[k, v] : current->pairs)
+            if (sameName(k, key)) {
+                v = value;
+                replaced = true;
+            }
+        if (!replaced)
+            current->pairs.emplace_back(key, value);
+    }
+    return store;
+}
+
+std::string serialise(const Store &store) {
+    std::string out;
+    for (const Section &s : store) {
+        out += "[" + escape(s.name, true) + "]\n";
+        for (const auto &[k, v] : s.pairs)
+            out += escape(k, true) + "=" + escape(v, false) + "\n";
+        out += "\n";
+    }
+    return out;
+}
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Store load(const std::string &app) { return parse(readFile(settingsFilePath(app))); }
+
+std::string fileNameFor(const std::string &app) {
+    std::string name;
+    for (char c : app)
+        name += (c == '/' || c == '\0') ? '_' : c;
+    return name.empty() || name == "." || name == ".." ? "_" + name : name;
+}
+
+// Runs `change` on the store of `app` under the app's lock and writes the result atomically.
+template <typename Change> void modify(const std::string &app, Change change) {
+    const std::string dir = settingsDir();
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    const std::string path = settingsFilePath(app);
+    const std::string lockPath = path + ".lock";
+    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0)
+        throw SettingsError("設定ファイルをロックできません: " + lockPath + " (" +
+                            std::strerror(errno) + ")");
+    while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct Unlock {
+        int fd;
+        ~Unlock() {
+            ::flock(fd, LOCK_UN);
+            ::close(fd);
+        }
+    } unlock{lockFd};
+
+    Store store = parse(readFile(path));
+    change(store);
+    const std::string tmp = path + ".tmp." + std::to_string(::getpid());
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << serialise(store);
+        out.flush();
+        if (!out)
+            throw SettingsError("設定ファイルに書き込めません: " + tmp);
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        const std::string err = std::strerror(errno);
+        std::remove(tmp.c_str());
+        throw SettingsError("設定ファイルを保存できません: " + path + " (" + err + ")");
+    }
+}
+
+} // namespace
+
+std::string settingsFilePath(const std::string &app) {
+    return joinPath(settingsDir(), fileNameFor(app) + ".conf");
+}
+
+std::string getSetting(const std::string &app, const std::string &section, const std::string &key,
+                       const std::string &defaultValue) {
+    const Store store = load(app);
+    for (const Section &s : store)
+        if (sameName(s.name, section))
+            for (const auto &[k, v] : s.pairs)
+                if (sameName(k, key))
+                    return v;
+    return defaultValue;
+}
+
+void saveSetting(const std::string &app, const std::string &section, const std::string &key,
+                 const std::string &value) {
+    if (section.empty() || key.empty())
+        throw SettingsError("設定のセクションとキーを指定してください。");
+    modify(app, [&](Store &store) {
+        Section *target = nullptr;
+        for (Section &s : store)
+            if (sameName(s.name, section))
+                target = &s;
+        if (!target) {
+            store.push_back({section, {}});
+            target = &store.back();
+        }
+        for (auto &[k, v] : target->pairs)
+            if (sameName(k, key)) {
+                v = value;
+                return;
+            }
+        target->pairs.emplace_back(key, value);
+    });
+}
+
+void deleteSettingSection(const std::string &app, const std::string &section) {
+    bool found = false;
+    modify(app, [&](Store &store) {
+        for (auto it = store.begin(); it != store.end(); ++it)
+            if (sameName(it->name, section)) {
+                store.erase(it);
+                found = true;
+                return;
+            }
+    });
+    if (!found)
+        throw SettingsError("設定のセクションがありません: " + section);
+}
+
+std::optional<SettingPairs> getAllSettings(const std::string &app, const std::string &section) {
+    const Store store = load(app);
+    for (const Section &s : store)
+        if (sameName(s.name, section))
+            return s.pairs;
+    return std::nullopt;
+}
+
+} // namespace tesmo::storage

@@ -1,0 +1,122 @@
+#include "common/qt_ui_port.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+
+namespace tesmo::ui {
+
+QString qs(const std::string &utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+std::string us(const QString &text) { return text.toUtf8().toStdString(); }
+
+std::string QtUiPort::caption() const { return m_window ? us(m_window->windowTitle()) : ""; }
+
+void QtUiPort::setCaption(const std::string &text) {
+    if (m_window)
+        m_window->setWindowTitle(qs(text));
+}
+
+void QtUiPort::repaint() {
+    if (m_window)
+        m_window->repaint();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtUiPort::processEvents() { QApplication::processEvents(); }
+
+void QtUiPort::wait(int seconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < seconds * 1000LL) {
+        // Short slices keep the window responsive; the deadline is what matters.
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+}
+
+MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::string &title,
+                      MsgIcon icon, MsgButtons buttons) {
+    QString body = qs(text);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(parent);
+    box.setWindowTitle(qs(title));
+    box.setText(body);
+    switch (icon) {
+    case MsgIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MsgIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgIcon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MsgIcon::None:
+        break;
+    }
+    switch (buttons) {
+    case MsgButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MsgButtons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case MsgButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return MsgAnswer::Ok;
+    case QMessageBox::Yes:
+        return MsgAnswer::Yes;
+    case QMessageBox::No:
+        return MsgAnswer::No;
+    default:
+        return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Cancel;
+    }
+}
+
+MsgAnswer QtUiPort::message(const std::string &text, const std::string &title, MsgIcon icon,
+                            MsgButtons buttons) {
+    return showMessage(m_window, text, title, icon, buttons);
+}
+
+void QtUiPort::beep() { QApplication::beep(); }
+
+std::string QtUiPort::clipboardText() const { return us(QApplication::clipboard()->text()); }
+
+void QtUiPort::setClipboardText(const std::string &text) {
+    QApplication::clipboard()->setText(qs(text));
+}
+
+std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
+    return us(QFileDialog::getOpenFileName(m_window, qs(r.title),
+                                           qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)),
+                                           qs(r.filter)));
+}
+
+std::string QtUiPort::saveFileDialog(const FileDialogRequest &r) {
+    return us(QFileDialog::getSaveFileName(m_window, qs(r.title),
+                                           qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)),
+                                           qs(r.filter)));
+}
+
+bool QtUiPort::busy() const {
+    return m_window && m_window->cursor().shape() == Qt::WaitCursor;
+}
+
+void QtUiPort::setBusy(bool busy) {
+    if (m_window)
+        m_window->setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
+}
+
+} // namespace tesmo::ui

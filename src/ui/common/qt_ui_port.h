@@ -1,0 +1,40 @@
+#pragma once
+// The core's UI port on a Qt window: captions, events, waits and message boxes.
+#include "common/ui_port.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace tesmo::ui {
+
+QString qs(const std::string &utf8);
+std::string us(const QString &text);
+
+class QtUiPort : public UiPort {
+public:
+    explicit QtUiPort(QWidget *window) : m_window(window) {}
+
+    std::string caption() const override;
+    void setCaption(const std::string &text) override;
+    void repaint() override;
+    void processEvents() override;
+    void wait(int seconds) override;
+    MsgAnswer message(const std::string &text, const std::string &title, MsgIcon icon,
+                      MsgButtons buttons) override;
+    void beep() override;
+    std::string clipboardText() const override;
+    void setClipboardText(const std::string &text) override;
+    std::string openFileDialog(const FileDialogRequest &request) override;
+    std::string saveFileDialog(const FileDialogRequest &request) override;
+    bool busy() const override;
+    void setBusy(bool busy) override;
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+// A message box as the core's texts expect it: CR LF line breaks shown as line breaks.
+MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::string &title,
+                      MsgIcon icon, MsgButtons buttons);
+
+} // namespace tesmo::ui

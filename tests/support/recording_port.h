@@ -1,0 +1,69 @@
+#pragma once
+// A UI port for tests: records captions, waits and messages, answers questions from a script
+// and never really sleeps.
+#include "common/ui_port.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace tesmo::test {
+
+struct RecordedMessage {
+    std::string text;
+    std::string title;
+    MsgIcon icon;
+    MsgButtons buttons;
+};
+
+class RecordingPort : public UiPort {
+public:
+    std::string caption() const override { return m_caption; }
+    void setCaption(const std::string &text) override {
+        m_caption = text;
+        captions.push_back(text);
+    }
+    void repaint() override { ++repaints; }
+    void processEvents() override { ++eventPumps; }
+    void wait(int seconds) override { waits.push_back(seconds); }
+    MsgAnswer message(const std::string &text, const std::string &title, MsgIcon icon,
+                      MsgButtons buttons) override {
+        messages.push_back({text, title, icon, buttons});
+        if (!answers.empty()) {
+            const MsgAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+    }
+    void beep() override { ++beeps; }
+    std::string clipboardText() const override { return clipboard; }
+    void setClipboardText(const std::string &text) override { clipboard = text; }
+    std::string openFileDialog(const FileDialogRequest &r) override {
+        dialogs.push_back(r);
+        return nextFileName;
+    }
+    std::string saveFileDialog(const FileDialogRequest &r) override {
+        dialogs.push_back(r);
+        return nextFileName;
+    }
+    bool busy() const override { return m_busy; }
+    void setBusy(bool b) override { m_busy = b; }
+
+    std::vector<std::string> captions;
+    std::vector<int> waits;
+    std::vector<RecordedMessage> messages;
+    std::deque<MsgAnswer> answers;
+    std::vector<FileDialogRequest> dialogs;
+    std::string clipboard;
+    std::string nextFileName;
+    int repaints = 0;
+    int eventPumps = 0;
+    int beeps = 0;
+
+private:
+    std::string m_caption;
+    bool m_busy = false;
+};
+
+} // namespace tesmo::test

@@ -1,0 +1,63 @@
+#include "support/temp_env.h"
+
+#include "common/paths.h"
+#include "storage/shipped_database.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::test {
+
+TempEnv::TempEnv() {
+    std::string tmpl = (fs::temp_directory_path() / "tesmo-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data()))
+        std::abort();
+    m_dir = tmpl;
+    const char *old = std::getenv("XDG_CONFIG_HOME");
+    m_hadConfig = old != nullptr;
+    if (old)
+        m_oldConfig = old;
+    ::setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
+    fs::create_directories(path("install"));
+    setInstallDirOverride(path("install"));
+}
+
+TempEnv::~TempEnv() {
+    setInstallDirOverride("");
+    if (m_hadConfig)
+        ::setenv("XDG_CONFIG_HOME", m_oldConfig.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+}
+
+std::string TempEnv::newDatabase(const std::string &name) const {
+    const std::string p = path(name);
+    storage::createShippedDatabase(p);
+    return p;
+}
+
+std::string runCommand(const std::string &command, int *status) {
+    std::string out;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        if (status)
+            *status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.append(buf, n);
+    const int rc = ::pclose(pipe);
+    if (status)
+        *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+} // namespace tesmo::test

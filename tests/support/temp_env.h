@@ -1,0 +1,29 @@
+#pragma once
+// A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME) and the install
+// folder pointed into it, so that tests never touch the user's own files.
+#include <string>
+
+namespace tesmo::test {
+
+class TempEnv {
+public:
+    TempEnv();
+    ~TempEnv();
+    TempEnv(const TempEnv &) = delete;
+    TempEnv &operator=(const TempEnv &) = delete;
+
+    const std::string &dir() const { return m_dir; }
+    std::string path(const std::string &name) const { return m_dir + "/" + name; }
+    // A fresh copy of the shipped database in the temporary folder.
+    std::string newDatabase(const std::string &name = "tesmo.mdb") const;
+
+private:
+    std::string m_dir;
+    std::string m_oldConfig;
+    bool m_hadConfig = false;
+};
+
+// Runs a shell command and returns its standard output; the exit status goes to *status.
+std::string runCommand(const std::string &command, int *status = nullptr);
+
+} // namespace tesmo::test
