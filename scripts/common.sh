@@ -1,0 +1,36 @@
+# Shared by ./run and ./test: install what is missing, then configure and build.
+set -euo pipefail
+
+TESMO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TESMO_BUILD="${TESMO_BUILD:-$TESMO_ROOT/build}"
+
+TESMO_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libgl-dev
+    libsqlite3-dev libcurl4-openssl-dev liblhasa-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+    jlha-utils
+    fonts-ipafont-gothic
+    xvfb xauth
+)
+
+install_missing() {
+    local missing=()
+    for p in "${TESMO_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
+
+build_all() {
+    cmake -S "$TESMO_ROOT" -B "$TESMO_BUILD" -G Ninja \
+        -DCMAKE_BUILD_TYPE="${TESMO_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    cmake --build "$TESMO_BUILD" -j "$(nproc)"
+}

@@ -1,0 +1,374 @@
+#include "storage/connection.h"
+#include "storage/database.h"
+#include "storage/db_error.h"
+#include "storage/jet_functions.h"
+#include "storage/settings_keys.h"
+#include "storage/shipped_database.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace tesmo::storage;
+using tesmo::test::TempEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> filesIn(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string messageOf(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const DbError &e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+TEST(Database, ShippedFileHasMarkersQueriesAndPassword) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    ResultSet rs = db->openRecordset("select pID, pINT from T_config order by pID");
+    std::vector<std::string> ids;
+    for (; !rs.eof(); rs.moveNext()) {
+        ids.push_back(rs.field(0).toText());
+        EXPECT_EQ(rs.field(1).toInt(), 0);
+    }
+    EXPECT_EQ(ids, (std::vector<std::string>{"MAXDT", "MAXDT1", "MAXMM", "MAXMM1"}));
+    EXPECT_EQ(db->queryDefNames(), (std::vector<std::string>{"V_RANK", "V_PORT", "M_PORT"}));
+    const std::vector<std::string> tables = db->tableDefNames();
+    for (const char *t : {"master", "T_NEARLY", "T_MONTHLY", "T_config", "T_PORT", "wonton_dat01"})
+        EXPECT_NE(std::find(tables.begin(), tables.end(), t), tables.end()) << t;
+    EXPECT_EQ(std::count_if(tables.begin(), tables.end(),
+                            [](const std::string &t) { return t.rfind("tesmo_sys", 0) == 0; }),
+              0);
+}
+
+TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
+    TempEnv env;
+    const std::string good = env.newDatabase("good.mdb");
+    const auto goodSize = fs::file_size(good);
+    {
+        std::ofstream(env.path("text.mdb")) << "this is not a database at all, just text\n";
+        // A file cut in half after its header.
+        std::ifstream in(good, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(env.path("cut.mdb"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    }
+    createPortfolioDatabase(env.path("nopwd.gbf"));
+    const auto before = filesIn(env.dir());
+
+    struct Bad {
+        std::string path, connect, expect;
+    };
+    const Bad cases[] = {
+        {env.path("missing.mdb"), kConnectString, "見つかりません"},
+        {env.path("text.mdb"), kConnectString, "file is not a database"},
+        {env.path("cut.mdb"), kConnectString, "壊れています"},
+        {good, ";pwd=wrong", "パスワードが正しくありません"},
+        {good, "", "パスワードが必要"},
+        {env.path("nopwd.gbf"), kConnectString, "パスワード"},
+        {env.dir(), kConnectString, "フォルダ"},
+    };
+    for (const Bad &b : cases) {
+        const std::string msg = messageOf([&] { Database::open(b.path, b.connect); });
+        EXPECT_NE(msg.find(b.expect), std::string::npos) << b.path << ": " << msg;
+    }
+    EXPECT_EQ(filesIn(env.dir()), before);
+    EXPECT_EQ(fs::file_size(good), goodSize);
+    EXPECT_NO_THROW(Database::open(env.path("nopwd.gbf"), ""));
+}
+
+// Statements as the import, the indicators, the tables and the chart send them.
+TEST(Database, AcceptsTheProgramsStatementsAsWritten) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    const char *statements[] = {
+        "Delete from wonton_dat01 ",
+        "Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) "
+        "Values(20240105,1301,\"極洋\",3000,12000,5,\"東証P\") ;",
+        "Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) "
+        "Values(20240105,\"130A\",\"  Ａｂｃ \",Null,Null,Null,Null) ;",
+        "UPDATE master INNER JOIN wonton_dat01 ON master.CODE = wonton_dat01.CODE SET "
+        "master.NAME = wonton_dat01.NAME ,   master.[UPDATE]=now() where master.NAME <> "
+        "wonton_dat01.NAME;",
+        " insert into master(CODE,NAME) select wonton_dat01.CODE,wonton_dat01.NAME FROM "
+        "wonton_dat01 ;",
+        "Update master set NAME = trim(NAME) ;",
+        "UPDATE master INNER JOIN wonton_dat01 ON master.CODE = wonton_dat01.CODE SET "
+        "master.MARKET = wonton_dat01.MARKET ,   master.[UPDATE]=now() where  master.MARKET is "
+        "Null or master.MARKET <> wonton_dat01.MARKET;",
+        "Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',3000,12000,5) ;",
+        "Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240104,'1301',2900,10000,4) ;",
+        "Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'130A',NULL,NULL,NULL) ;",
+        "Update T_NEARLY SET PRC  = 3010    ,DVAL = 12100    ,TALK = 6 Where  IDATE =20240105   "
+        "and  CODE  = '1301' ;",
+        "Delete * from T_NEARLY where IDATE = 20231201 ;",
+        "Delete * from T_MONTHLY where YYYYMM = 202401 ;",
+        "Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,MIPRC,MIDVAL,"
+        "MITALK) SELECT 202401,T_NEARLY.CODE , Avg(T_NEARLY.PRC) , Avg(T_NEARLY.DVAL) , "
+        "Avg(T_NEARLY.TALK) , Max(T_NEARLY.PRC)  , Max(T_NEARLY.DVAL) , Max(T_NEARLY.TALK) , "
+        "Min(T_NEARLY.PRC)  , Min(T_NEARLY.DVAL) , Min(T_NEARLY.TALK) from T_NEARLY where IDATE "
+        "< 20240105  and IDATE >= 20240104 GROUP BY T_NEARLY.CODE;",
+        "Update T_NEARLY set   ANPRC  = Null ,ANDVAL = Null ,ANTALK = Null Where IDATE=20240105 ;",
+        "Update T_NEARLY set  ANPRC=0.0379, ANDVAL=0.21 Where CODE='1301'   and IDATE=20240105 ;",
+        "Update T_config set pINT =20240105 Where pID='MAXDT'  ;",
+        "Update T_config set pINT =20240104 Where pID='MAXDT1'  ;",
+        "Update T_config set pINT =202401 Where pID='MAXMM'  ;",
+        "Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);",
+        "Update T_PORT set AVAL=2000 where PDATE=20240105   and CODE='1301' ;",
+    };
+    for (const char *sql : statements)
+        EXPECT_NO_THROW(db->execute(sql)) << sql << "\n" << messageOf([&] { db->execute(sql); });
+
+    const char *queries[] = {
+        "select max([IDATE]) from T_NEARLY",
+        "Select max(IDATE) From T_NEARLY ;",
+        "select DATE,CODE,PRC,DVAL,TALK from wonton_dat01  ;",
+        "select count(*) from T_NEARLY  where IDATE =20240105    and CODE  ='1301'; ",
+        "Select IDATE from T_NEARLY group by IDATE order by IDATE desc ; ",
+        "Select IDATE  From  T_NEARLY Group by IDATE Order by IDATE DESC ;",
+        "Select YYYYMM from T_MONTHLY group by YYYYMM order by YYYYMM desc ; ",
+        "Select count(*) From  T_NEARLY where IDATE=20240105;",
+        "Select T1.CODE AS CODE1,T1.PRC    AS PRC1 ,T2.AVPRC  AS PRC2 ,T1.DVAL   AS DVAL1 "
+        ",T2.AVDVAL AS DVAL2 ,T1.TALK   AS TALK1 ,T2.AVTALK AS TALK2 From  T_NEARLY as T1 INNER "
+        "JOIN T_MONTHLY as T2    ON T1.CODE = T2.CODE Where T1.IDATE =20240105  and "
+        "T2.YYYYMM=202401 ;",
+        "Select max(YYYYMM) From T_MONTHLY where YYYYMM<202401;",
+        "SELECT CODE,NAME,MARKET,SWCO from master  where CODE='1301'  ; ",
+        "SELECT count([IDATE]) from T_NEARLY Group by [IDATE] ;",
+        "SELECT min(PRC),max(PRC),min(DVAL),max(DVAL) from T_NEARLY  where CODE='1301' ;",
+        "SELECT YYYYMM,AVDVAL,AVPRC from T_MONTHLY  where CODE='1301'  order by YYYYMM DESC ; ",
+        "SELECT PRC from V_RANK  where CODE='1301'  ; ",
+        "SELECT AVAL from T_PORT where PDATE=20240105   and CODE='1301'  ; ",
+        "select * from V_RANK ORDER BY KEY1 DESC ;",
+        "select * from V_PORT where PSW= 0  ORDER BY CODE DESC ;",
+        "select sum([PRC]*[AVAL]) , sum([PRC]*[AVAL]) - sum([APRC]*[AVAL])   from V_PORT where "
+        "PSW= 0 Group by PSW;",
+        "select * from M_PORT ORDER BY PDATE DESC ;",
+        "select CODE,NAME,MARKET,PRC,MM1AVDVAL,TALK,ANPRC,AXTALK,VAL1,A1PRC,A1TALK from V_RANK "
+        "ORDER BY KEY1 DESC ;",
+        "Select * from master ;",
+        "select * from master where SWIDX=False Order by master.CODE;",
+        "select * from master Where master.NAME like \"*極*\" or master.CODE like \"*極*\" Order "
+        "by master.NAME;",
+    };
+    for (const char *sql : queries)
+        EXPECT_NO_THROW(db->openRecordset(sql))
+            << sql << "\n"
+            << messageOf([&] { db->openRecordset(sql); });
+
+    // What those statements left behind.
+    ResultSet m = db->openRecordset("select CODE, NAME, MARKET, [UPDATE] from master order by CODE");
+    ASSERT_EQ(m.rowCount(), 2u);
+    EXPECT_EQ(m.at(0, 0).toText(), "1301");
+    EXPECT_EQ(m.at(0, 2).toText(), "東証P");
+    EXPECT_FALSE(m.at(0, 3).isNull());
+    EXPECT_EQ(m.at(1, 1).toText(), "Ａｂｃ");
+    EXPECT_TRUE(m.at(1, 2).isNull());
+    EXPECT_EQ(db->scalar("select PRC from V_RANK where CODE='1301'").toInt(), 3010);
+    EXPECT_EQ(db->scalar("select AVAL from V_PORT where CODE='1301'").toInt(), 2000);
+    EXPECT_EQ(db->scalar("select PPRC2 from M_PORT where CODE='1301'").toInt(), 3010);
+    EXPECT_EQ(db->scalar("select MXPRC from T_MONTHLY where CODE='1301'").toInt(), 2900);
+}
+
+TEST(Database, InsertDropsRowsThatViolateAUniqueKey) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    db->execute("insert into master(CODE,NAME) values('1301','old')");
+    db->execute("insert into wonton_dat01([DATE],CODE,NAME) values(1,'1301','a')");
+    db->execute("insert into wonton_dat01([DATE],CODE,NAME) values(1,'7203','b')");
+    db->execute(" insert into master(CODE,NAME) select wonton_dat01.CODE,wonton_dat01.NAME FROM "
+                "wonton_dat01 ;");
+    ResultSet rs = db->openRecordset("select CODE, NAME from master order by CODE");
+    ASSERT_EQ(rs.rowCount(), 2u);
+    EXPECT_EQ(rs.at(0, 1).toText(), "old");
+    EXPECT_EQ(rs.at(1, 0).toText(), "7203");
+}
+
+TEST(Database, LikeFollowsTheDialect) {
+    struct L {
+        const char *text, *pattern;
+        bool match;
+    };
+    const L cases[] = {
+        {"Toyota", "*yot*", true},    {"Toyota", "*YOT*", true},   {"Toyota", "toyota", true},
+        {"Toyota", "*x*", false},     {"7203", "72#3", false},     {"7203", "72##", true},
+        {"7203", "7?03", true},       {"abc", "[a-c]bc", true},    {"abc", "[!a]bc", false},
+        {"100%", "100%", true},       {"1005", "100%", false},     {"極洋", "*極*", true},
+        {"ＡＢＣ", "*ｂ*", true},     {"a_b", "a_b", true},        {"axb", "a_b", false},
+        {"", "*", true},              {"abc", "", false},          {"[x", "[x", true},
+    };
+    for (const L &c : cases)
+        EXPECT_EQ(jetLike(c.text, c.pattern), c.match) << c.text << " like " << c.pattern;
+}
+
+TEST(Database, LinkedPortfolioIsReadAndWrittenThroughItsName) {
+    TempEnv env;
+    const std::string main = env.newDatabase();
+    const std::string port = env.path("portfolio.mdb");
+    createPortfolioDatabase(port);
+    {
+        auto db = Database::open(main, kConnectString);
+        db->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
+        db->execute("Insert into master(CODE,NAME) values('1301','極洋')");
+        EXPECT_FALSE(attachPortfolioLink(*db, "userportf42", port));
+        EXPECT_EQ(db->scalar("select count(*) from userportf42").toInt(), 0);
+        db->execute("Insert into userportf42 select * from T_PORT ;");
+        db->execute("Update userportf42 set AVAL=3000 where PDATE=20240105   and CODE='1301' ;");
+        const std::string v = ensureDerivedQuery(*db, "V_PORT", "userportf42");
+        EXPECT_EQ(v, "V_PORTuserportf42");
+        EXPECT_EQ(ensureDerivedQuery(*db, "V_PORT", "userportf42"), v); // created once
+        EXPECT_EQ(db->scalar("select AVAL from V_PORTuserportf42 where CODE='1301'").toInt(), 3000);
+        EXPECT_EQ(db->scalar("select NAME from V_PORTuserportf42").toText(), "極洋");
+        const auto tables = db->tableDefNames();
+        EXPECT_NE(std::find(tables.begin(), tables.end(), "userportf42"), tables.end());
+    }
+    // The link, its stored query and the rows outlive the connection; relinking replaces it.
+    auto db = Database::open(main, kConnectString);
+    EXPECT_EQ(db->scalar("select AVAL from V_PORTuserportf42").toInt(), 3000);
+    EXPECT_EQ(db->scalar("select AVAL from T_PORT").toInt(), 1000);
+    EXPECT_TRUE(attachPortfolioLink(*db, "userportf42", port));
+    auto portDb = Database::open(port, "");
+    EXPECT_EQ(portDb->scalar("select AVAL from T_PORT").toInt(), 3000);
+
+    // A link to a missing file is refused and nothing is left of it.
+    EXPECT_THROW(attachPortfolioLink(*db, "userportf43", env.path("gone.mdb")), DbError);
+    EXPECT_FALSE(fs::exists(env.path("gone.mdb")));
+    const auto tables = db->tableDefNames();
+    EXPECT_EQ(std::find(tables.begin(), tables.end(), "userportf43"), tables.end());
+}
+
+TEST(Database, LinkWhoseFileVanishedFailsOnUseNotOnOpen) {
+    TempEnv env;
+    const std::string main = env.newDatabase();
+    createPortfolioDatabase(env.path("p.mdb"));
+    {
+        auto db = Database::open(main, kConnectString);
+        attachPortfolioLink(*db, "userportf1", env.path("p.mdb"));
+        ensureDerivedQuery(*db, "M_PORT", "userportf1");
+    }
+    fs::remove(env.path("p.mdb"));
+    auto db = Database::open(main, kConnectString);
+    EXPECT_THROW(db->scalar("select count(*) from userportf1"), DbError);
+    EXPECT_FALSE(fs::exists(env.path("p.mdb")));
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 0);
+}
+
+TEST(Database, StoredQueriesAreCreatedEnumeratedAndRead) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    db->createQueryDef("Q_CODES", "select CODE from master where NAME like \"*a*\" ;");
+    EXPECT_EQ(db->queryDefSql("Q_CODES"), "select CODE from master where NAME like \"*a*\" ;");
+    EXPECT_THROW(db->createQueryDef("Q_CODES", "select 1"), DbError);
+    EXPECT_THROW(db->createQueryDef("Q_BAD", "select nosuchcolumn from master"), DbError);
+    EXPECT_THROW(db->queryDefSql("Q_BAD"), DbError);
+    db->execute("insert into master(CODE,NAME) values('1','xay')");
+    EXPECT_EQ(db->scalar("select count(*) from Q_CODES").toInt(), 1);
+    db->close();
+    auto again = Database::open(env.path("tesmo.mdb"), kConnectString);
+    EXPECT_EQ(again->queryDefNames().back(), "Q_CODES");
+    EXPECT_EQ(again->scalar("select CODE from Q_CODES").toText(), "1");
+}
+
+TEST(Database, TwoConnectionsShareOneFile) {
+    TempEnv env;
+    const std::string path = env.newDatabase();
+    auto a = Database::open(path, kConnectString);
+    auto b = Database::open(path, kConnectString);
+    a->execute("insert into master(CODE,NAME) values('1','x')");
+    EXPECT_EQ(b->scalar("select NAME from master").toText(), "x");
+    b->execute("update master set NAME='y'");
+    EXPECT_EQ(a->scalar("select NAME from master").toText(), "y");
+}
+
+TEST(Database, ResultSetsReadByColumnAndRowWithNulls) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(1,'a',1.5)");
+    db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(2,'b',NULL)");
+    db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(3,'c',7)");
+    ResultSet rs = db->openRecordset("select IDATE, PRC from T_NEARLY order by IDATE");
+    rs.moveNext();
+    const auto rows = rs.getRows(10); // from the current row on
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows[0].size(), 2u);
+    EXPECT_EQ(rows[0][0].toInt(), 2);
+    EXPECT_TRUE(rows[1][0].isNull());
+    EXPECT_EQ(rows[1][1].toText(), "7");
+    EXPECT_TRUE(rs.eof());
+    EXPECT_THROW(rs.field(0), DbError);
+    EXPECT_EQ(db->scalar("select PRC from T_NEARLY where IDATE=1").toText(), "1.5");
+    EXPECT_THROW(db->scalar("select PRC from T_NEARLY where IDATE=2").toInt(), DbError);
+    EXPECT_TRUE(db->scalar("select PRC from T_NEARLY where IDATE=99").isNull());
+}
+
+TEST(Database, RejectedStatementsRaiseSqliteMessages) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    EXPECT_NE(messageOf([&] { db->execute("select * from nosuchtable"); }).find("no such table"),
+              std::string::npos);
+    EXPECT_NE(messageOf([&] { db->execute("Insert into wonton_dat01 Values(1,2,,3)"); })
+                  .find("syntax error"),
+              std::string::npos);
+    // One statement per call: a second one smuggled in is refused.
+    EXPECT_THROW(db->execute("delete from master; drop table master"), DbError);
+    EXPECT_EQ(db->scalar("select count(*) from master").toInt(), 0);
+}
+
+TEST(Database, CompactKeepsDataAndPasswordAndRepairChecks) {
+    TempEnv env;
+    const std::string src = env.newDatabase();
+    {
+        auto db = Database::open(src, kConnectString);
+        for (int i = 0; i < 200; ++i)
+            db->execute("insert into master(CODE,NAME) values('" + std::to_string(i) + "','n')");
+        db->execute("delete from master where CODE <> '7'");
+    }
+    const std::string dst = env.path("tmptesmo.mdb");
+    compactDatabase(src, dst, kCompactLocale, kConnectString);
+    EXPECT_THROW(compactDatabase(src, dst, kCompactLocale, kConnectString), DbError);
+    EXPECT_THROW(Database::open(dst, ""), DbError);
+    auto db = Database::open(dst, kConnectString);
+    EXPECT_EQ(db->scalar("select CODE from master").toText(), "7");
+    EXPECT_EQ(db->queryDefNames().size(), 3u);
+    db->close();
+    EXPECT_NO_THROW(repairDatabase(dst, kConnectString));
+}
+
+TEST(Connection, OpensTheConfiguredFileAndClosesHarmlessly) {
+    TempEnv env;
+    CloseDatabase(); // never connected
+    // Unset mdbpath: tesmo.mdb in the install folder, whatever the current folder is.
+    env.newDatabase("install/tesmo.mdb");
+    fs::current_path("/");
+    ConnectDatabase();
+    EXPECT_EQ(mainDatabase().path(), env.path("install/tesmo.mdb"));
+    EXPECT_EQ(fs::current_path().string(), env.path("install"));
+    ChartConnection chart;
+    chart.connect();
+    mainDatabase().execute("insert into master(CODE,NAME) values('1','x')");
+    EXPECT_EQ(chart.db().scalar("select NAME from master").toText(), "x");
+    chart.close();
+    chart.close();
+    CloseDatabase();
+    CloseDatabase();
+    EXPECT_FALSE(isDatabaseConnected());
+    EXPECT_THROW(mainDatabase(), DbError);
+
+    writeSetting(keys::mdbpath, env.path("elsewhere.mdb"));
+    EXPECT_THROW(ConnectDatabase(), DbError);
+    EXPECT_FALSE(fs::exists(env.path("elsewhere.mdb")));
+    fs::current_path(fs::temp_directory_path());
+}
+
+} // namespace
