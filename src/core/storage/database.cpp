@@ -182,7 +182,9 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
     } catch (const DbError &e) {
         std::string what = e.what();
         if (what.find("file is not a database") != std::string::npos)
-            what = "データベースファイルではありません: " + path + " (file is not a database)";
+            what = "データベースファイルではありません: " + path + " (" + what + ")";
+        else if (what.find("malformed") != std::string::npos)
+            what = "データベースファイルが壊れています: " + path + " (" + what + ")";
         db->close();
         throw DbError(what);
     }
@@ -564,6 +566,12 @@ void Database::createQueryDef(const std::string &name, const std::string &sql) {
     raw("CREATE TEMP VIEW " + quoteIdent(name) + " AS " +
         withoutTrailingSemicolons(translate(sql)));
     try {
+        // SQLite resolves a view's columns only when it is used.
+        sqlite3_stmt *probe = nullptr;
+        const std::string use = "SELECT * FROM temp." + quoteIdent(name);
+        if (sqlite3_prepare_v2(m_db, use.c_str(), -1, &probe, nullptr) != SQLITE_OK)
+            fail();
+        sqlite3_finalize(probe);
         execute("INSERT INTO tesmo_sys_queries(name, sql) VALUES(?, ?)", {name, sql});
     } catch (const DbError &) {
         raw("DROP VIEW IF EXISTS temp." + quoteIdent(name));
