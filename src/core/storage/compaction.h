@@ -1,0 +1,19 @@
+#pragma once
+// Compaction of the main database when it has grown too much since the last compaction.
+#include "common/ui_port.h"
+
+namespace tesmo::storage {
+
+// True when the file at mdbpath is longer than DB_SIZE × 1.8.
+bool databaseHasGrown();
+// Compacts when databaseHasGrown(); returns whether it did.
+bool CompactIfGrown(UiPort &port);
+
+// Keeps a backup "tesmo.mbk" of the file as it was, writes a compacted copy "tmptesmo.mdb" in
+// the install folder and puts it in place by renaming it over the database file, then saves
+// the new length as DB_SIZE. The main connection is closed meanwhile and reopened at the end;
+// when a step fails the old file stays in place, the connection is reopened on it and the
+// error is raised (DbError) for the caller to show.
+void CompactDatabaseFile(UiPort &port);
+
+} // namespace tesmo::storage

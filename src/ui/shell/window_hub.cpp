@@ -1,0 +1,79 @@
+#include "shell/window_hub.h"
+
+#include "shell/app_state.h"
+
+namespace tesmo::ui {
+
+WindowHub &WindowHub::instance() {
+    static WindowHub hub;
+    return hub;
+}
+
+void WindowHub::registerFactory(WindowKind kind, std::function<QWidget *()> factory) {
+    m_factories[kind] = std::move(factory);
+}
+
+QWidget *WindowHub::existing(WindowKind kind) const {
+    auto it = m_windows.find(kind);
+    return it == m_windows.end() ? nullptr : it->second.data();
+}
+
+QWidget *WindowHub::show(WindowKind kind) {
+    QWidget *w = existing(kind);
+    if (!w) {
+        auto it = m_factories.find(kind);
+        if (it == m_factories.end())
+            return nullptr;
+        w = it->second();
+        if (!w)
+            return nullptr;
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        m_windows[kind] = w;
+    }
+    showNormal(w);
+    return w;
+}
+
+void showNormal(QWidget *w) {
+    if (!w)
+        return;
+    if (w->isMinimized())
+        w->showNormal();
+    else
+        w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
+    // Only Ctrl, without Shift or Alt.
+    if ((modifiers & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier |
+                      Qt::MetaModifier)) != Qt::ControlModifier)
+        return false;
+    WindowHub &hub = WindowHub::instance();
+    switch (key) {
+    case Qt::Key_B:
+        if (shell::appState().startup_done)
+            showNormal(hub.mainWindow());
+        return true;
+    case Qt::Key_M:
+        hub.show(WindowKind::PortM);
+        return true;
+    case Qt::Key_P:
+        hub.show(WindowKind::PortTb);
+        return true;
+    case Qt::Key_R:
+        hub.show(WindowKind::RankTb);
+        return true;
+    case Qt::Key_F:
+        hub.show(WindowKind::Find);
+        return true;
+    case Qt::Key_O:
+        hub.show(WindowKind::Options);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace tesmo::ui

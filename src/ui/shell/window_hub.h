@@ -1,0 +1,43 @@
+#pragma once
+// Where the windows find each other: the main window, the one-per-class child windows that
+// the launcher buttons and the Ctrl shortcuts show, and the shared key handling.
+#include <QKeyEvent>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+
+namespace tesmo::ui {
+
+enum class WindowKind { PortM, PortTb, RankTb, Find, Options };
+
+class WindowHub {
+public:
+    static WindowHub &instance();
+
+    void setMainWindow(QWidget *w) { m_main = w; }
+    QWidget *mainWindow() const { return m_main; }
+
+    // Windows register how they are made; show() creates the window on first use (one
+    // instance per class), shows it modelessly and restores it when minimized.
+    void registerFactory(WindowKind kind, std::function<QWidget *()> factory);
+    bool canShow(WindowKind kind) const { return m_factories.count(kind) != 0; }
+    QWidget *show(WindowKind kind);
+    QWidget *existing(WindowKind kind) const;
+
+private:
+    QPointer<QWidget> m_main;
+    std::map<WindowKind, std::function<QWidget *()>> m_factories;
+    std::map<WindowKind, QPointer<QWidget>> m_windows;
+};
+
+// Shows a window modelessly and restores it when it is minimized.
+void showNormal(QWidget *w);
+
+// The Ctrl shortcuts of every window: Ctrl+B main window (after start-up), Ctrl+M portfolio
+// maintenance, Ctrl+P portfolio table, Ctrl+R ranking, Ctrl+F stock search, Ctrl+O options.
+// Acts only when Ctrl alone is held. Returns true when the key was one of them.
+bool key_shortcut(int key, Qt::KeyboardModifiers modifiers);
+
+} // namespace tesmo::ui

@@ -1,0 +1,106 @@
+#include "common/paths.h"
+#include "storage/compaction.h"
+#include "storage/connection.h"
+#include "storage/db_error.h"
+#include "storage/settings_keys.h"
+#include "storage/settings_store.h"
+#include "support/recording_port.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace tesmo::storage;
+using tesmo::test::RecordingPort;
+using tesmo::test::TempEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Fills the connected database until its file is at least `bytes` long.
+void growTo(long long bytes) {
+    Database &db = mainDatabase();
+    static int batch = 0;
+    while (tesmo::fileLength(databasePath()) < bytes) {
+        ++batch;
+        db.executeNative("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x "
+                         "< 200) INSERT INTO master(CODE, NAME) SELECT 'g" +
+                         std::to_string(batch) + "_' || x, hex(randomblob(200)) FROM c");
+        db.checkpoint();
+    }
+}
+
+TEST(Compaction, ThresholdIsStrictlyAboveOnePointEightTimesDbSize) {
+    TempEnv env;
+    // Only the file's length counts: a sparse file of the exact size will do.
+    const std::string file = env.path("big.mdb");
+    writeSetting(keys::mdbpath, file);
+    std::ofstream(file).close();
+    fs::resize_file(file, 45000000);
+    EXPECT_FALSE(databaseHasGrown());
+    RecordingPort port;
+    EXPECT_FALSE(CompactIfGrown(port));
+    EXPECT_TRUE(port.captions.empty());
+    fs::resize_file(file, 45000001);
+    EXPECT_TRUE(databaseHasGrown());
+    writeSetting(keys::DB_SIZE, "25000001");
+    EXPECT_FALSE(databaseHasGrown());
+    writeSetting(keys::DB_SIZE, "abc");
+    EXPECT_THROW(databaseHasGrown(), SettingsError);
+}
+
+TEST(Compaction, CompactsKeepsBackupAndReopens) {
+    TempEnv env;
+    writeSetting(keys::mdbpath, env.newDatabase());
+    ConnectDatabase();
+    growTo(400000);
+    mainDatabase().execute("delete from master where CODE <> 'g1_3'");
+    mainDatabase().checkpoint();
+    const long long before = tesmo::fileLength(databasePath());
+    writeSetting(keys::DB_SIZE, "1000");
+
+    RecordingPort port;
+    port.setCaption("Tesmo 1.0");
+    EXPECT_TRUE(CompactIfGrown(port));
+    EXPECT_EQ(port.captions[1], "Tesmo 1.0 DBの領域が増えすぎた為、最適化しています。。");
+    EXPECT_EQ(port.caption(), "Tesmo 1.0");
+    EXPECT_EQ(port.waits, std::vector<int>{1});
+
+    ASSERT_TRUE(isDatabaseConnected());
+    EXPECT_EQ(mainDatabase().scalar("select CODE from master").toText(), "g1_3");
+    const long long after = tesmo::fileLength(databasePath());
+    EXPECT_LT(after, before / 4);
+    EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(after));
+    EXPECT_EQ(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), before);
+    EXPECT_FALSE(fs::exists(tesmo::installPath("tmptesmo.mdb")));
+    auto backup = Database::open(tesmo::installPath("tesmo.mbk"), kConnectString);
+    EXPECT_EQ(backup->scalar("select count(*) from master").toInt(), 1);
+    backup->close();
+
+    // The next compaction replaces the backup with the file as it was just before it.
+    growTo(after + 200000);
+    const long long second = tesmo::fileLength(databasePath());
+    CompactDatabaseFile(port);
+    EXPECT_EQ(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), second);
+    CloseDatabase();
+}
+
+TEST(Compaction, FailureKeepsTheOldFileAndTheConnection) {
+    TempEnv env;
+    writeSetting(keys::mdbpath, env.newDatabase());
+    ConnectDatabase();
+    mainDatabase().execute("insert into master(CODE,NAME) values('1','kept')");
+    // A folder where the compacted copy should go makes the compaction fail.
+    fs::create_directories(tesmo::installPath("tmptesmo.mdb/blocker"));
+    RecordingPort port;
+    port.setCaption("Tesmo");
+    EXPECT_THROW(CompactDatabaseFile(port), DbError);
+    ASSERT_TRUE(isDatabaseConnected());
+    EXPECT_EQ(mainDatabase().scalar("select NAME from master").toText(), "kept");
+    EXPECT_EQ(port.caption(), "Tesmo");
+    CloseDatabase();
+}
+
+} // namespace
