@@ -1,0 +1,31 @@
+#pragma once
+// The chart window's own database connection, opened for one drawing pass or one add command
+// and closed at its end. By default it is the configured database (mdbpath); tesmoctl names a
+// file instead.
+#include "storage/connection.h"
+
+#include <memory>
+#include <string>
+
+namespace tesmo::chart {
+
+class ChartDbLink {
+public:
+    // `path` empty: the database of the settings, opened like the main connection.
+    explicit ChartDbLink(std::string path = {}) : m_path(std::move(path)) {}
+
+    // F_connect_db: raises DbError when the file cannot be opened.
+    storage::Database &connect();
+    // F_close_db: errors are not hidden.
+    void close();
+    // For the ends of a failed pass, where the failure text already says what went wrong.
+    void closeQuietly() noexcept;
+    bool isOpen() const;
+
+private:
+    std::string m_path;
+    storage::ChartConnection m_configured;
+    std::unique_ptr<storage::Database> m_direct;
+};
+
+} // namespace tesmo::chart

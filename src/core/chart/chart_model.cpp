@@ -1,0 +1,498 @@
+#include "chart/chart_model.h"
+
+#include "chart/make_unit.h"
+#include "storage/settings_keys.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+namespace tesmo::chart {
+namespace {
+
+using storage::Database;
+using storage::ResultSet;
+using storage::Value;
+
+const std::string kCrLf = "\r\n";
+
+// Axis ticks of one pass; make_unit keeps them near fifteen, so more means runaway values.
+constexpr int kMaxTicks = 1000;
+
+struct ModeLook {
+    const char *dayRanges;
+    const char *monthRanges;
+    const char *daySeries;
+    const char *dayHover;
+    const char *monthSeries;
+    const char *monthHover;
+    Rgb labelText;
+    Rgb dayColor;
+    Rgb monthColor;
+};
+
+// The code always travels as a bound value: a quote in it can neither break a statement nor
+// add to it.
+const ModeLook kVolume{
+    "SELECT min(PRC),max(PRC),min(DVAL),max(DVAL) from T_NEARLY  where CODE=? ;",
+    "SELECT min(AVDVAL),max(AVDVAL),min(AVPRC),max(AVPRC) from  T_MONTHLY  where CODE=?; ",
+    "SELECT IDATE,PRC,DVAL from T_NEARLY  where CODE=?  order by IDATE ;",
+    "日: 出来高=",
+    "SELECT YYYYMM,AVDVAL,AVPRC from T_MONTHLY  where CODE=?  order by YYYYMM DESC ; ",
+    "月 出来高平均=",
+    {0, 128, 0},
+    {0, 255, 0},
+    {0, 128, 0}};
+const ModeLook kTopic{
+    "SELECT min(PRC),max(PRC),min(TALK),max(TALK) from T_NEARLY  where CODE=? ;",
+    "SELECT min(AVTALK),max(AVTALK),min(AVPRC),max(AVPRC) from  T_MONTHLY  where CODE=?; ",
+    "SELECT IDATE,PRC,TALK from T_NEARLY  where CODE=?  order by IDATE ;",
+    "日: Web話題=",
+    "SELECT YYYYMM,AVTALK,AVPRC from T_MONTHLY  where CODE=?  order by YYYYMM DESC ; ",
+    "月 Web話題平均=",
+    {0, 0, 128},
+    {0, 0, 255},
+    {0, 0, 128}};
+
+const ModeLook &look(ChartMode mode) { return mode == ChartMode::Volume ? kVolume : kTopic; }
+
+double numberOr0(const Value &v) { return v.isNull() ? 0.0 : v.toDouble(); }
+
+double finite(double v) {
+    if (!std::isfinite(v))
+        throw ChartError(kOverflow);
+    return v;
+}
+
+double divide(double a, double b) {
+    if (b == 0)
+        throw ChartError(kDivisionByZero);
+    return finite(a / b);
+}
+
+// A monthly average as the nearest whole number.
+long long wholeNumber(double v) {
+    const double r = roundHalfEven(v);
+    if (!std::isfinite(r) || std::fabs(r) >= 9.2e18)
+        throw ChartError(kOverflow);
+    return static_cast<long long>(r);
+}
+
+// Segments test the previous square's tag as a number: no point and a point of value 0 both
+// leave the next segment out.
+bool tagNonZero(const std::string &tag) { return std::strtod(tag.c_str(), nullptr) != 0; }
+
+std::string lastTwo(const std::string &s) { return s.size() <= 2 ? s : s.substr(s.size() - 2); }
+
+char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+} // namespace
+
+std::string replace_last(const std::string &s, const std::string &find, const std::string &repl) {
+    if (find.empty() || find.size() > s.size())
+        return s;
+    for (size_t p = s.size() - find.size() + 1; p-- > 0;) {
+        bool same = true;
+        for (size_t k = 0; k < find.size() && same; ++k)
+            same = lower(s[p + k]) == lower(find[k]);
+        if (same)
+            return s.substr(0, p) + repl + s.substr(p + find.size());
+    }
+    return s;
+}
+
+std::string axisLabelText(double v) {
+    std::string t = storage::formatDouble(v);
+    // The eight zeros first, so that 1 followed by eight zeros reads 1億, not 100百万.
+    t = replace_last(t, "00000000", "億");
+    t = replace_last(t, "000000", "百万");
+    t = replace_last(t, "0000", "万");
+    return t;
+}
+
+ClientLayout layoutForClient(double clientWidth, double clientHeight) {
+    const double w = std::max(roundHalfEven(clientWidth), 3800.0);
+    const double h = std::max(roundHalfEven(clientHeight), 3800.0);
+    ClientLayout l;
+    l.gareaHeight = h - 15 - 50; // the graph area's top is 15
+    l.gareaWidth = w - 100;
+    l.hikidasiWidth = w - 100;
+    return l;
+}
+
+ChartModel::ChartModel(std::string dbPath) : m_link(std::move(dbPath)) {
+    setClientSize(8730, 6135);
+}
+
+void ChartModel::setClientSize(double clientWidth, double clientHeight) {
+    const ClientLayout l = layoutForClient(clientWidth, clientHeight);
+    m_el.Sh_garea.width = l.gareaWidth;
+    m_el.Sh_garea.height = l.gareaHeight;
+}
+
+double ChartModel::yOf(double v, double axisMin, double scale) const {
+    return m_el.Lx.y1 - (v - axisMin) * scale;
+}
+
+void ChartModel::resetElements() {
+    m_el.L_price1.visible = false;
+    for (ElementArray *a : {&m_el.Xscr, &m_el.XLabel, &m_el.Y1scr, &m_el.Y2scr, &m_el.Y1Label,
+                            &m_el.Y2Label, &m_el.Cobj1, &m_el.Cobj2, &m_el.Cobj3, &m_el.Cobj4})
+        for (Element &e : *a)
+            e.visible = false;
+    for (ElementArray *a : {&m_el.Aobj1, &m_el.Aobj2, &m_el.Aobj3, &m_el.Aobj4})
+        for (Element &e : *a) {
+            e.hover.clear();
+            e.tag = "0";
+            e.visible = false;
+        }
+    const ModeLook &l = look(mode);
+    m_el.Y2Label.recolor(l.labelText);
+    m_el.Aobj2.recolor(l.dayColor);
+    m_el.Cobj2.recolor(l.dayColor);
+    m_el.Aobj3.recolor(l.monthColor);
+    m_el.Cobj3.recolor(l.monthColor);
+}
+
+void ChartModel::layoutAxes() {
+    const double L = m_el.Sh_garea.left;
+    const double T = m_el.Sh_garea.top;
+    const double W = roundHalfEven(m_el.Sh_garea.width);
+    const double H = roundHalfEven(m_el.Sh_garea.height);
+    Element &ly = m_el.Ly;
+    Element &ly2 = m_el.Ly2;
+    Element &lx = m_el.Lx;
+    ly.y1 = T + 200;
+    ly.y2 = T + H - 50;
+    ly.x1 = ly.x2 = L + 600;
+    ly2.y1 = T + 200;
+    ly2.y2 = T + H - 50;
+    lx.y1 = lx.y2 = ly.y2 - 550;
+    lx.x1 = L + 50;
+    lx.x2 = L + W - 50;
+    ly2.x1 = ly2.x2 = lx.x2 - 600;
+    lx.visible = ly.visible = ly2.visible = true;
+}
+
+bool ChartModel::lookupStock(Database &db) {
+    ResultSet rs = db.openRecordset("SELECT CODE,NAME,MARKET,SWCO from master  where CODE=?  ; ",
+                                    {Value(code)});
+    if (rs.eof()) {
+        rs.close();
+        m_link.close();
+        m_caption = "見つかりません(" + code + ")";
+        return false;
+    }
+    const Value &swco = rs.field(3);
+    const bool flagged = !swco.isNull() && swco.toDouble() != 0;
+    const std::string suffix = flagged && storage::debugMode() ? "[SWCO]" : "";
+    m_caption = "(" + code + ")" + rs.field(1).textOr("") + " [" + rs.field(2).textOr("") + "]" +
+                suffix;
+    rs.close();
+    return true;
+}
+
+void ChartModel::readRanges(Database &db) {
+    ResultSet days = db.openRecordset("SELECT count([IDATE]) from T_NEARLY Group by [IDATE] ;");
+    day_count = static_cast<std::int32_t>(days.rowCount());
+    days.close();
+
+    const ModeLook &l = look(mode);
+    ResultSet rs = db.openRecordset(l.dayRanges, {Value(code)});
+    if (!rs.eof()) {
+        price_min = numberOr0(rs.field(0));
+        price_max = numberOr0(rs.field(1));
+        val_min = numberOr0(rs.field(2));
+        val_max = numberOr0(rs.field(3));
+    }
+    rs.close();
+    rs = db.openRecordset(l.monthRanges, {Value(code)});
+    if (!rs.eof()) {
+        m_val_min = numberOr0(rs.field(0));
+        m_val_max = numberOr0(rs.field(1));
+        m_price_min = numberOr0(rs.field(2));
+        m_price_max = numberOr0(rs.field(3));
+    }
+    rs.close();
+
+    price_min = m_price_min = std::min(price_min, m_price_min);
+    price_max = m_price_max = std::max(price_max, m_price_max);
+    val_min = m_val_min = std::min(val_min, m_val_min);
+    val_max = m_val_max = std::max(val_max, m_val_max);
+
+    if (price_min == price_max)
+        price_max = m_price_max = price_min + 10;
+    if (val_min == val_max)
+        val_max = m_val_max = val_min + 10;
+
+    if (port_price > 0) {
+        price_min = std::min(price_min, static_cast<double>(port_price));
+        price_max = std::max(price_max, static_cast<double>(port_price));
+    }
+}
+
+void ChartModel::placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax,
+                           double unit, double scale, bool left) {
+    const double axisX = left ? m_el.Ly.x1 : m_el.Ly2.x1;
+    int i = 0;
+    for (double v = vmin; v <= vmax; v += unit, ++i) {
+        if (i >= kMaxTicks)
+            throw ChartError(kOverflow);
+        const size_t n = static_cast<size_t>(i);
+        ticks.ensure(n);
+        labels.ensure(n);
+        Element &t = ticks[n];
+        t.x1 = axisX - 50;
+        t.x2 = axisX + 50;
+        t.y1 = t.y2 = yOf(v, vmin, scale) + 12;
+        t.visible = true;
+        m_el.bringToFront(t);
+
+        Element &lab = labels[n];
+        lab.text = axisLabelText(v);
+        lab.top = t.y1 - labels[0].height / 2 - 30;
+        lab.left = left ? axisX - lab.width - 30 : axisX + 50;
+        lab.visible = true;
+        m_el.bringToFront(lab);
+    }
+}
+
+void ChartModel::placeXAxis() {
+    const double ly = m_el.Lx.y1;
+    {
+        Element &x0 = m_el.Xscr.ensure(0);
+        x0.y1 = ly - 50;
+        x0.y2 = ly + 50;
+        x0.x1 = x0.x2 = m_el.Ly.x1 - 5;
+    }
+    const Element ref = m_el.Xscr[0];
+    const size_t days = static_cast<size_t>(std::max(day_count, 0));
+    m_el.Xscr.ensure(days);
+    for (size_t i = 1; i <= days; ++i) {
+        Element &x = m_el.Xscr[i];
+        x.x1 = static_cast<double>(i) * x_step + ref.x1;
+        x.x2 = static_cast<double>(i) * x_step + ref.x2;
+        x.y1 = ref.y1;
+        x.y2 = ref.y2;
+        x.visible = true;
+        m_el.bringToFront(x);
+    }
+    m_el.XLabel.ensure(days);
+    m_el.XLabel[0].top = ly + 50;
+    for (size_t i = 1; i <= days; ++i) {
+        Element &lab = m_el.XLabel[i];
+        lab.text = std::to_string(i);
+        lab.top = ly + 50;
+        lab.left = m_el.Xscr[i].x1 - 50;
+        lab.visible = i % 2 == 1;
+        m_el.bringToFront(lab);
+    }
+}
+
+namespace {
+
+struct PointPlace {
+    double top;
+    std::string hover;
+    std::string tag;
+};
+
+} // namespace
+
+void ChartModel::placeDailySeries(Database &db) {
+    const ModeLook &l = look(mode);
+    ResultSet rs = db.openRecordset(l.daySeries, {Value(code)});
+    // Slots follow the stock's own rows, not the calendar: a missing date shifts the later
+    // points one slot to the left.
+    size_t i = 0;
+    auto place = [&](ElementArray &squares, ElementArray &segments, const PointPlace &p) {
+        squares.ensure(i);
+        segments.ensure(i);
+        const double x = m_el.Xscr.ensure(i).x1;
+        Element &a = squares[i];
+        a.top = p.top;
+        a.left = x - 20;
+        a.hover = p.hover;
+        a.tag = p.tag;
+        const Element &prev = squares[i - 1];
+        if (tagNonZero(prev.tag)) {
+            Element &c = segments[i];
+            c.x1 = x;
+            c.y1 = a.top + 12;
+            c.x2 = m_el.Xscr[i - 1].x1;
+            c.y2 = prev.top + 12;
+            m_el.bringToFront(c);
+            c.visible = true;
+        }
+        if (marker) {
+            a.visible = true;
+            m_el.bringToFront(a);
+        }
+    };
+    for (; !rs.eof(); rs.moveNext()) {
+        ++i;
+        const std::string day = lastTwo(rs.field(0).textOr(""));
+        m_el.XLabel.ensure(i).text = day;
+        m_el.Aobj1.ensure(i);
+        m_el.Cobj1.ensure(i);
+        const Value &prc = rs.field(1);
+        if (!prc.isNull())
+            place(m_el.Aobj1, m_el.Cobj1,
+                  {yOf(prc.toDouble(), price_min, price_scale) - 25,
+                   day + "日: 終値" + "=" + prc.toText(), prc.toText()});
+        m_el.Aobj2.ensure(i);
+        m_el.Cobj2.ensure(i);
+        const Value &val = rs.field(2);
+        if (val.isNull())
+            continue;
+        place(m_el.Aobj2, m_el.Cobj2,
+              {yOf(val.toDouble(), val_min, val_scale) - 25, day + l.dayHover + val.toText(),
+               val.toText()});
+    }
+    rs.close();
+}
+
+void ChartModel::placeMonthlySeries(Database &db) {
+    const size_t days = static_cast<size_t>(std::max(day_count, 0));
+    for (ElementArray *a : {&m_el.Aobj3, &m_el.Cobj3, &m_el.Aobj4, &m_el.Cobj4})
+        a->ensure(days);
+    const ModeLook &l = look(mode);
+    ResultSet rs = db.openRecordset(l.monthSeries, {Value(code)});
+    // Newest month in the rightmost slot, one slot further left per month; months beyond the
+    // leftmost slot are not drawn.
+    size_t i = days;
+    auto place = [&](ElementArray &squares, ElementArray &segments, double top,
+                     const std::string &hover, const std::string &tag) {
+        const double x = m_el.Xscr.ensure(i).x1;
+        Element &a = squares[i];
+        a.top = top;
+        a.left = x - 20;
+        a.hover = hover;
+        a.tag = tag;
+        if (i < days && tagNonZero(squares[i + 1].tag)) {
+            Element &c = segments[i];
+            c.x1 = x;
+            c.y1 = a.top + 12;
+            c.x2 = m_el.Xscr.ensure(i + 1).x1;
+            c.y2 = squares[i + 1].top + 12;
+            m_el.bringToFront(c);
+            c.visible = true;
+        }
+        if (marker) {
+            a.visible = true;
+            m_el.bringToFront(a);
+        }
+    };
+    for (; !rs.eof() && i >= 1; rs.moveNext(), --i) {
+        const std::string month = rs.field(0).textOr("");
+        const Value &av = rs.field(1);
+        if (!av.isNull()) {
+            const long long v = wholeNumber(av.toDouble());
+            place(m_el.Aobj3, m_el.Cobj3, yOf(static_cast<double>(v), m_val_min, m_val_scale) - 25,
+                  month + l.monthHover + std::to_string(v), std::to_string(v));
+        }
+        const Value &ap = rs.field(2);
+        if (!ap.isNull()) {
+            const long long v = wholeNumber(ap.toDouble());
+            place(m_el.Aobj4, m_el.Cobj4,
+                  yOf(static_cast<double>(v), m_price_min, m_price_scale) - 25,
+                  month + "月 終値平均=" + std::to_string(v), std::to_string(v));
+        }
+    }
+    rs.close();
+}
+
+void ChartModel::placePortfolioLine() {
+    if (port_price <= 0)
+        return;
+    Element &p = m_el.L_price1;
+    p.x1 = m_el.Ly.x1;
+    p.x2 = m_el.Ly2.x1;
+    p.y1 = p.y2 = yOf(static_cast<double>(port_price), price_min, price_scale) + 12;
+    p.visible = true;
+    m_el.bringToFront(p);
+}
+
+std::string ChartModel::make_graph() {
+    std::string step;
+    try {
+        step = "初期処理";
+        resetElements();
+        step = "DB接続";
+        Database &db = m_link.connect();
+        step = "初期処理2";
+        layoutAxes();
+        step = "銘柄固有情報取得";
+        if (!lookupStock(db))
+            return {};
+        step = "min,max取得";
+        readRanges(db);
+
+        // Widens [lo, hi] to whole units from the start that make_unit chose.
+        auto adjust = [&](const char *unitStep, const char *widenStep, double &lo, double &hi,
+                          double &unit) -> std::string {
+            step = unitStep;
+            double start = 0;
+            const std::string r = make_unit(lo, hi, start, unit);
+            if (!r.empty())
+                return step + " " + r;
+            step = widenStep;
+            lo = start;
+            double run = start;
+            for (int n = 0; run < hi; ++n) {
+                if (n >= kMaxTicks)
+                    throw ChartError(kOverflow);
+                run += unit;
+            }
+            hi = run;
+            return {};
+        };
+        std::string unitFailure = adjust("unit調整1", "unit調整2", price_min, price_max, price_unit);
+        if (unitFailure.empty())
+            unitFailure = adjust("unit調整3", "unit調整4", val_min, val_max, val_unit);
+        if (!unitFailure.empty()) {
+            m_link.closeQuietly();
+            return unitFailure;
+        }
+        m_price_max = price_max;
+        m_price_min = price_min;
+        m_val_max = val_max;
+        m_val_min = val_min;
+
+        step = "stp計算";
+        x_step = divide(m_el.Ly2.x1 - m_el.Ly.x1, day_count);
+        const double h = m_el.Lx.y1 - m_el.Ly.y1;
+        price_scale = divide(h, price_max - price_min);
+        val_scale = divide(h, val_max - val_min);
+        m_val_scale = divide(h, m_val_max - m_val_min);
+        m_price_scale = divide(h, m_price_max - m_price_min);
+
+        step = "unit表示1";
+        m_el.Xscr.ensure(static_cast<size_t>(day_count));
+        placeAxis(m_el.Y1scr, m_el.Y1Label, price_min, price_max, price_unit, price_scale, true);
+        step = "unit表示2";
+        placeAxis(m_el.Y2scr, m_el.Y2Label, val_min, val_max, val_unit, val_scale, false);
+        step = "X軸表示1";
+        placeXAxis();
+        step = "日次ﾃﾞｰﾀ処理";
+        placeDailySeries(db);
+        step = "月次ﾃﾞｰﾀ処理";
+        placeMonthlySeries(db);
+        step = "ﾎﾟｰﾄﾌｫﾘｵ価格表示ﾗｲﾝ";
+        placePortfolioLine();
+        step = "Other(1)";
+        step = "DB開放";
+        m_link.close();
+        redraw_delay = 0;
+        step.clear();
+        return {};
+    } catch (const std::exception &e) {
+        // The connection lives for one pass, so a failed pass gives it back as well.
+        m_link.closeQuietly();
+        return "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。" + kCrLf + kCrLf + "詳細:" +
+               step + "処理時点" + kCrLf + "ERROR:" + e.what();
+    }
+}
+
+} // namespace tesmo::chart

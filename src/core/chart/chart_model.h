@@ -1,0 +1,88 @@
+#pragma once
+// The per-stock chart: daily closing prices with daily volumes or web topic counts, and the
+// monthly averages of both, on a price axis (left) and a volume/topic axis (right). One call
+// of make_graph reads the stock's rows and places every element of the chart; the window
+// paints the result and shows the failure text, if any.
+#include "chart/chart_db.h"
+#include "chart/chart_elements.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tesmo::chart {
+
+// Which quantity fills the second series: the option pair Ch_dval1, element 0 "Web話題"
+// (topic counts, selected when a window opens) or element 1 "出来高" (volumes).
+enum class ChartMode { Topic, Volume };
+
+// The design caption of the chart window, shown until the first pass names the stock.
+inline constexpr const char *kChartCaption = "Tesmo ﾁｬｰﾄ";
+
+// If `find` occurs in `s` (ASCII letters compared without case), its last occurrence is
+// replaced by `repl`; otherwise `s` comes back unchanged.
+std::string replace_last(const std::string &s, const std::string &find, const std::string &repl);
+
+// The text of an axis label for the value v: 1億, 15百万, 12万, 15000, 850.
+std::string axisLabelText(double v);
+
+// Where the graph area and the strip L_hikidasi go for a client area of the given size in
+// twips: each side is taken as a whole number and raised to at least 3800 first.
+struct ClientLayout {
+    double gareaWidth = 0;
+    double gareaHeight = 0;
+    double hikidasiWidth = 0;
+};
+ClientLayout layoutForClient(double clientWidth, double clientHeight);
+
+class ChartModel {
+public:
+    // `dbPath` empty: the configured database (mdbpath).
+    explicit ChartModel(std::string dbPath = {});
+
+    // Inputs that the window's controls hold.
+    std::string code; // T_code
+    ChartMode mode = ChartMode::Topic;
+    bool marker = true; // Ch_marker ticked
+    // Purchase price to mark with a horizontal line; 0 or below means none.
+    std::int32_t port_price = 0;
+    // Timer ticks until a pending redraw; a pass that ends normally clears it.
+    std::int32_t redraw_delay = 0;
+
+    // Sizes the graph area (and so the axes of the next pass) for a client area in twips.
+    void setClientSize(double clientWidth, double clientHeight);
+
+    // One complete drawing pass for `code`. Returns the empty text when it ends normally or
+    // when the code is not in master (the caption then says so), otherwise the failure text.
+    std::string make_graph();
+
+    const ChartElements &elements() const { return m_el; }
+    const std::string &caption() const { return m_caption; }
+    ChartDbLink &link() { return m_link; }
+
+    // The state of the last pass.
+    std::int32_t day_count = 0;
+    double price_min = 0, price_max = 0, val_min = 0, val_max = 0;
+    double m_price_min = 0, m_price_max = 0, m_val_min = 0, m_val_max = 0;
+    double price_unit = 0, val_unit = 0;
+    double x_step = 0;
+    double price_scale = 0, val_scale = 0, m_price_scale = 0, m_val_scale = 0;
+
+private:
+    void resetElements();
+    void layoutAxes();
+    bool lookupStock(storage::Database &db);
+    void readRanges(storage::Database &db);
+    void placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax,
+                   double unit, double scale, bool left);
+    void placeXAxis();
+    void placeDailySeries(storage::Database &db);
+    void placeMonthlySeries(storage::Database &db);
+    void placePortfolioLine();
+    double yOf(double v, double axisMin, double scale) const;
+
+    ChartDbLink m_link;
+    ChartElements m_el;
+    std::string m_caption = kChartCaption;
+};
+
+} // namespace tesmo::chart
