@@ -1,0 +1,82 @@
+#pragma once
+// Every download of the programs: a file fetch that retries when nothing arrived and a text
+// fetch for pages. Both block the caller until the transfer ends but keep the window alive
+// by pumping its events through the UI port.
+#include "common/ui_port.h"
+
+#include <ctime>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace tesmo::acquire {
+
+class HttpError : public std::runtime_error {
+public:
+    explicit HttpError(const std::string &what) : std::runtime_error(what) {}
+};
+
+// How the client reaches the server.
+enum class AccessType {
+    Preconfig = 0,  // whatever the system says (http_proxy and friends)
+    Direct = 1,     // no proxy at all, whatever the environment says
+    NamedProxy = 2, // through `proxy`
+};
+
+// No single download or page may bring more than this: a broken or hostile server must not
+// be able to fill the disk or the memory.
+inline constexpr long long kMaxTransferBytes = 200LL * 1000 * 1000;
+
+// The HTTP client: properties that each fetch sets before it asks for a URL, and one GET.
+// Any HTTP status counts as an answer (an error page's body arrives like any other body);
+// only a failed or stalled transfer raises.
+class HttpClient {
+public:
+    AccessType accessType = AccessType::Direct;
+    std::string proxy;
+    std::string userName;
+    std::string password;
+    int requestTimeout = 60; // seconds; also how long a transfer may stall
+    long long maxBytes = kMaxTransferBytes;
+
+    using Sink = std::function<void(const char *data, size_t size)>;
+
+    // GET `url` and hand the body to `sink` piece by piece. An exception thrown by the sink
+    // ends the transfer and reaches the caller unchanged. Raises HttpError when the request
+    // fails, stalls for `requestTimeout` seconds, or the body passes `maxBytes`.
+    void openUrl(const std::string &url, UiPort &port, const Sink &sink);
+
+    // GET `url` and return the body as UTF-8, converted from the charset that the server
+    // names in its Content-Type (code page 932 when it names none).
+    std::string openUrlText(const std::string &url, UiPort &port);
+
+    // Status code and Content-Type of the last answer (0 and empty before the first one).
+    long lastStatus() const { return m_lastStatus; }
+    const std::string &lastContentType() const { return m_lastContentType; }
+
+private:
+    long m_lastStatus = 0;
+    std::string m_lastContentType;
+};
+
+// Which program's settings a fetch reads: the main program's (proxychk/proxysv/proxyid/
+// proxypd) or the updater's own (proxy/setproxy/userid/userps, under its own application).
+enum class FetchSettings { Main, Updater };
+
+// Downloads `url` into `outPath` through a temporary file in the install folder, retrying
+// `retimes` times with `resec` seconds between tries when the body is empty. An empty
+// `outPath` only checks that something arrived. Returns the empty text on success, else a
+// message; the caption of `port` shows the retries and is restored at the end.
+std::string FetchToFile(const std::string &url, UiPort &port, HttpClient &client,
+                        const std::string &outPath, FetchSettings settings = FetchSettings::Main);
+
+// Fetches `url` as text into `text` with one request. Returns the empty text on success
+// (an empty body included), else a message. The caption is left alone.
+std::string FetchToText(const std::string &url, UiPort &port, HttpClient &client,
+                        std::string &text);
+
+// Name of a temporary download file for the moment given: "ddhhnnss_" (day, hour, minute,
+// second), a number from 1 to 512 and ".tmp".
+std::string tempDownloadName(std::time_t when, int number);
+
+} // namespace tesmo::acquire

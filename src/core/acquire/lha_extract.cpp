@@ -1,0 +1,147 @@
+#include "acquire/lha_extract.h"
+
+#include "common/cp932.h"
+#include "common/paths.h"
+
+#include <lhasa.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::acquire {
+namespace {
+
+const char *const kExtractFailed = "[unLHA] un compress error";
+
+struct StreamDeleter {
+    void operator()(LHAInputStream *s) const { lha_input_stream_free(s); }
+};
+struct ReaderDeleter {
+    void operator()(LHAReader *r) const { lha_reader_free(r); }
+};
+
+// A member that must not be unpacked; its text goes to the user.
+class RefusedMember : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool isLeadByte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Splits a code page 932 path into its parts. liblhasa turns every "\" of the stored name into
+// "/", including the second byte of a two-byte character such as "表" (0x95 0x5C); such a
+// byte is put back, since a second byte is never a separator.
+std::vector<std::string> pathParts(const std::string &raw) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(raw[i]);
+        if (isLeadByte(c) && i + 1 < raw.size()) {
+            parts.back() += raw[i];
+            const char trail = raw[++i];
+            parts.back() += trail == '/' ? '\\' : trail;
+        } else if (c == '/' || c == '\\') {
+            parts.emplace_back();
+        } else {
+            parts.back() += raw[i];
+        }
+    }
+    return parts;
+}
+
+void pumpEvents(unsigned int, unsigned int, void *port) {
+    static_cast<UiPort *>(port)->processEvents();
+}
+
+// Unpacks the members; false when the archive is damaged or is no archive at all. Raises
+// RefusedMember for a member that must not be unpacked.
+bool extractMembers(const std::string &archive, UiPort &port, const std::string &destDir) {
+    std::unique_ptr<LHAInputStream, StreamDeleter> stream(
+        lha_input_stream_from(const_cast<char *>(archive.c_str())));
+    if (!stream)
+        return false;
+    std::unique_ptr<LHAReader, ReaderDeleter> reader(lha_reader_new(stream.get()));
+    if (!reader)
+        return false;
+    // Folders are never made, so nothing has to wait for the end of a folder.
+    lha_reader_set_dir_policy(reader.get(), LHA_READER_DIR_PLAIN);
+
+    int members = 0;
+    while (LHAFileHeader *header = lha_reader_next_file(reader.get())) {
+        ++members;
+        // Folders and symbolic links: the "e" command keeps only files.
+        if (std::strcmp(header->compress_method, LHA_COMPRESS_TYPE_DIR) == 0)
+            continue;
+        const std::string name = memberFileName(header->path, header->filename);
+        if (name.empty()) {
+            const std::string shown = cp932ToUtf8(std::string(header->path ? header->path : "") +
+                                                  (header->filename ? header->filename : ""));
+            throw RefusedMember("展開先のフォルダの外を指すファイル名のため展開しません: \"" +
+                                shown + "\"");
+        }
+        if (static_cast<long long>(header->length) > kMaxMemberBytes)
+            throw RefusedMember("展開後のサイズが上限(" +
+                                std::to_string(kMaxMemberBytes / 1000000) +
+                                "MB)を超えるため展開しません: " + name);
+        const std::string target = joinPath(destDir, name);
+        // Replace whatever is there, and never write through a symbolic link.
+        std::error_code ec;
+        if (fs::is_symlink(target, ec) || fs::exists(target, ec))
+            fs::remove(target);
+        // Given an explicit name, liblhasa writes just that file and checks the CRC.
+        if (!lha_reader_extract(reader.get(), const_cast<char *>(target.c_str()), pumpEvents,
+                                &port)) {
+            fs::remove(target, ec);
+            return false;
+        }
+        // The permissions stored in the archive mean nothing here.
+        fs::permissions(target,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::others_read,
+                        ec);
+    }
+    return members > 0;
+}
+
+} // namespace
+
+std::string memberFileName(const char *path, const char *filename) {
+    const std::string raw = std::string(path ? path : "") + (filename ? filename : "");
+    if (raw.empty() || raw.front() == '/' || raw.front() == '\\')
+        return {};
+    const std::vector<std::string> parts = pathParts(raw);
+    for (const std::string &p : parts)
+        if (p == "..")
+            return {};
+    const std::string &base = parts.back();
+    if (base.empty() || base == ".")
+        return {};
+    for (unsigned char c : base)
+        if (c < 0x20 || c == 0x7F)
+            return {};
+    return cp932ToUtf8(base);
+}
+
+std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir) {
+    std::string step;
+    try {
+        step = "[unLHA] step1";
+        step = "UNLHA32.DLL(ERROR)";
+        if (!extractMembers(archive, port, destDir))
+            return kExtractFailed;
+        step = "[unLHA] step2";
+        return {};
+    } catch (const RefusedMember &e) {
+        return std::string(kExtractFailed) + "\r\nDetail:" + e.what();
+    } catch (const std::exception &e) {
+        return step + "\r\nDetail:" + e.what();
+    }
+}
+
+} // namespace tesmo::acquire

@@ -1,0 +1,53 @@
+#pragma once
+// Handing over to the updater: the questions the user answers first, the download folder,
+// the start of tesmo_auto, and the two commands of the options window that lead there.
+#include "acquire/http_fetch.h"
+#include "common/ui_port.h"
+
+#include <string>
+
+namespace tesmo::update {
+
+// The download folder in the install folder, where the updater puts what it fetches.
+inline constexpr const char *kDownloadFolder = "downtemp";
+
+// First lines of the update question: program files only, or with the complete database.
+inline constexpr const char *kProgramUpdateLine =
+    "Tesmoのプログラムを自動でバージョンアップする事が出来ます。";
+inline constexpr const char *kDatabaseUpdateLine =
+    "TesmoのDBと新しいプログラムをダウンロードする事が出来ます。";
+
+// Asks (OK/Cancel) whether to update now, with the total size of the last version check.
+// True when the user chose OK.
+bool askUpdateNow(UiPort &port, const std::string &title, const std::string &firstLine);
+
+// Whether a version check's selection replaces the user's database ("tesmo.mdb"; the complete
+// package "tesmotesmo.mdb" does not count).
+bool selectionHasDatabase(const std::string &selection);
+
+// The warning that the portfolio goes with the database, asked only when the selection holds
+// the database. True: go on (no warning needed, or OK).
+bool confirmDatabaseReplace(UiPort &port, const std::string &title, const std::string &selection);
+
+// Empties the download folder (made when missing), starts the updater and sets update_exit.
+// Returns the empty text when the updater runs: the caller then closes its window and the
+// main window, which ends the program. Otherwise a message for the user; the program goes on
+// and update_exit stays false.
+std::string startUpdater(UiPort &port);
+
+// What an update command of the options window ended with.
+enum class UpdateOutcome {
+    NothingNew, // told the user there is nothing to fetch
+    Declined,   // the user said Cancel
+    Failed,     // the updater could not be started; the user was told why
+    Started,    // the updater runs: close the windows
+};
+
+// "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ": offers the program files that are newer than the installed ones.
+UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port, const std::string &title);
+
+// "DB再取得": fetches the complete database package (with newer program files).
+UpdateOutcome runDatabaseRefetch(acquire::HttpClient &client, UiPort &port,
+                                 const std::string &title);
+
+} // namespace tesmo::update
