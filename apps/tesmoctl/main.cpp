@@ -17,10 +17,6 @@ const std::vector<Command> &commands() {
          "print a setting (its default when unset) or save VALUE; NAME is an application name "
          "or main, updater, updater-http",
          cmdSetting},
-        {"import", "import [--verbose] [--day N] DB FILE...",
-         "import day files (<yyyymmdd>.bnd) into DB; prints each file's result; --day N as the "
-         "data-site scan passes it (a file that does not decode is then skipped)",
-         cmdImport},
         {"fetch", "fetch URL [FILE]",
          "download URL into FILE with the retries of the main program, or print it as text",
          cmdFetch},
@@ -28,12 +24,6 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
-#ifdef TESMOCTL_WITH_CHART
-        {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
-         "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "
-         "--topic; WxH is the client area in pixels at 96 dpi, 582x409 by default)",
-         cmdChart},
-#endif
     };
     return all;
 }
