@@ -21,6 +21,7 @@ int cmdNewDb(const Args &args);
 int cmdNewPortfolio(const Args &args);
 int cmdSql(const Args &args);
 int cmdSetting(const Args &args);
+int cmdImport(const Args &args);
 int cmdFetch(const Args &args);
 int cmdVersionCheck(const Args &args);
 

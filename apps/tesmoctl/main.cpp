@@ -17,6 +17,10 @@ const std::vector<Command> &commands() {
          "print a setting (its default when unset) or save VALUE; NAME is an application name "
          "or main, updater, updater-http",
          cmdSetting},
+        {"import", "import [--verbose] [--day N] DB FILE...",
+         "import day files (<yyyymmdd>.bnd) into DB; prints each file's result; --day N as the "
+         "data-site scan passes it (a file that does not decode is then skipped)",
+         cmdImport},
         {"fetch", "fetch URL [FILE]",
          "download URL into FILE with the retries of the main program, or print it as text",
          cmdFetch},

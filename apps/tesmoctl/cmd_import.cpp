@@ -1,0 +1,94 @@
+// import: day files into a database, as the data update does after each download.
+#include "commands.h"
+
+#include "acquire/import_driver.h"
+#include "common/ui_port.h"
+#include "storage/connection.h"
+#include "storage/database.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tesmoctl {
+namespace {
+
+// A terminal has no events to pump, so the one-second pause at each separator line of a day
+// file, which only keeps a window alive, is skipped. The captions are the progress report:
+// printed with --verbose, silent otherwise.
+class ImportConsolePort : public tesmo::UiPort {
+public:
+    explicit ImportConsolePort(bool verbose) : m_verbose(verbose) {}
+
+    std::string caption() const override { return m_caption; }
+    void setCaption(const std::string &text) override {
+        if (m_verbose && text != m_caption)
+            std::fprintf(stderr, "%s\n", text.c_str());
+        m_caption = text;
+    }
+    void wait(int) override {}
+    tesmo::MsgAnswer message(const std::string &text, const std::string &, tesmo::MsgIcon,
+                             tesmo::MsgButtons buttons) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
+    }
+
+private:
+    bool m_verbose;
+    std::string m_caption;
+};
+
+// CR LF -> LF: the failure texts are made for a message box.
+std::string withNewlines(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out += text[i];
+    return out;
+}
+
+} // namespace
+
+int cmdImport(const Args &args) {
+    const Command *self = nullptr;
+    for (const auto &c : commands())
+        if (std::string(c.name) == "import")
+            self = &c;
+    bool verbose = false;
+    long long day = 0;
+    Args positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--verbose") {
+            verbose = true;
+        } else if (args[i] == "--day" && i + 1 < args.size()) {
+            char *end = nullptr;
+            day = std::strtoll(args[++i].c_str(), &end, 10);
+            if (args[i].empty() || *end != '\0' || day < 0)
+                return fail("--day needs a day number yyyymmdd (0: a manual import)");
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() < 2)
+        return usageError(*self);
+
+    auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
+    ImportConsolePort port(verbose);
+    tesmo::acquire::ImportRunState state;
+    bool failed = false;
+    for (size_t i = 1; i < positional.size(); ++i) {
+        port.setCaption("tesmoctl import");
+        const std::string result =
+            tesmo::acquire::ImportDayFile(*db, positional[i], port, day, state);
+        failed = failed || !result.empty();
+        std::printf("%s: %s\n", positional[i].c_str(),
+                    result.empty() ? "正常終了" : withNewlines(result).c_str());
+        std::fflush(stdout);
+    }
+    if (verbose)
+        std::fprintf(stderr, "imported: %d\n%s", state.importedCount,
+                     withNewlines(state.importedList).c_str());
+    db->close();
+    return failed ? 1 : 0;
+}
+
+} // namespace tesmoctl

@@ -1,0 +1,111 @@
+#include "acquire/day_file_decoder.h"
+
+#include "acquire/day_cipher.h"
+#include "acquire/day_record.h"
+#include "acquire/step_label.h"
+#include "common/cp932.h"
+#include "storage/settings_keys.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace tesmo::acquire {
+namespace {
+using storage::Value;
+
+constexpr const char *kInsertStaging =
+    "Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) Values(?,?,?,?,?,?,?) ;";
+// Deciphered bytes -> text: code page 932 to UTF-8, without CR, LF and NUL.
+std::string decipheredText(DayCipher &cipher, std::string_view line) {
+    std::string text = cp932ToUtf8(cipher.decipher(line));
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    return text;
+}
+
+} // namespace
+
+std::string DecodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
+                            UiPort &port) {
+    StepLabel step;
+    try {
+        step = "key分解";
+        DayCipher cipher(key);
+
+        step = "ｾﾊﾟﾚｰﾀ読込";
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            throw std::runtime_error("ファイルを開けません: " + path + " (" + std::strerror(errno) +
+                                     ")");
+        std::ostringstream whole;
+        whole << in.rdbuf();
+        if (in.bad())
+            throw std::runtime_error("ファイルを読めません: " + path);
+        const std::string content = std::move(whole).str();
+        in.close();
+
+        int linesInSection = 0;
+        bool dataSection = false;
+        long long records = 0;
+        size_t pos = 0;
+        while (pos < content.size()) {
+            // A line ends at CR LF (the files' own line end), or at a lone CR or LF.
+            size_t end = content.find_first_of("\r\n", pos);
+            size_t next;
+            if (end == std::string::npos)
+                end = next = content.size();
+            else if (content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n')
+                next = end + 2;
+            else
+                next = end + 1;
+            const std::string_view line(content.data() + pos, end - pos);
+            pos = next;
+
+            if (isSeparatorLine(line)) {
+                linesInSection = 0;
+                dataSection = false;
+                port.wait(1);
+                continue;
+            }
+            ++linesInSection;
+            if (linesInSection == 1) {
+                step = "Encode確認";
+                cipher.reset();
+                const std::string text = decipheredText(cipher, line);
+                step = "FirstRecode確認";
+                dataSection = text.starts_with(kDataSectionPrefix);
+            } else if (dataSection) {
+                step = "DataRecode確認出力(" + std::to_string(records) + ")";
+                const std::string text = decipheredText(cipher, line);
+                std::vector<std::string_view> fields;
+                size_t from = 0;
+                for (;;) {
+                    const size_t comma = text.find(',', from);
+                    fields.emplace_back(text.data() + from,
+                                        (comma == std::string::npos ? text.size() : comma) - from);
+                    if (comma == std::string::npos)
+                        break;
+                    from = comma + 1;
+                }
+                if (fields.size() != 7)
+                    continue; // a name with a comma in it, say: skipped without a word
+                ++records;
+                db.execute(kInsertStaging, stagingValues(fields));
+            }
+        }
+
+        const long long compyc = storage::readSettingInt(storage::keys::compyc);
+        if (linesInSection != 0)
+            return "ENDｾﾊﾟﾚｰﾀ未発見";
+        if (records == 0)
+            return "全てEncode NG";
+        if (records < compyc)
+            return "対象ﾃﾞｰﾀ数が少なすぎます " + std::to_string(records) + "件";
+        return {};
+    } catch (const std::exception &e) {
+        return step.failure(kDecoderPhrase, e.what());
+    }
+}
+
+} // namespace tesmo::acquire

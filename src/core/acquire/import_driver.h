@@ -1,0 +1,40 @@
+#pragma once
+// Carries one unpacked daily data file into the database: staging table, stock master,
+// T_NEARLY, the retention windows, the month row of T_MONTHLY, the indicators and the date
+// markers.
+#include "common/ui_port.h"
+#include "storage/database.h"
+
+#include <string>
+
+namespace tesmo::acquire {
+
+// What one data update has imported so far. The data-site scan resets it when it starts; the
+// data update command reads it to tell the user which days came in.
+struct ImportRunState {
+    int importedCount = 0;
+    std::string importedList; // each imported day number followed by CR LF
+
+    void reset() {
+        importedCount = 0;
+        importedList.clear();
+    }
+};
+
+// The program's run state, shared by the scan, the import and the data update command.
+ImportRunState &importRunState();
+
+// `path` names a file "<yyyymmdd>.bnd"; `dayNumber` is the trading date when the data-site scan
+// calls and 0 for a manual import. The caption of `port` shows the progress. Returns the
+// empty text on success, and also when a scanned day's file does not decode (the day is
+// skipped and offered again by the next scan); otherwise a message for the user: the
+// decoder's reason (manual import only), "daily3:" or "other1:" and the message of the
+// indicators or the markers, or a step's failure text. Statements run one by one; whatever
+// ran before a failure stays.
+std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
+                          long long dayNumber, ImportRunState &state);
+// The same with the program's run state.
+std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
+                          long long dayNumber);
+
+} // namespace tesmo::acquire

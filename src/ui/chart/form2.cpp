@@ -1,0 +1,339 @@
+#include "chart/form2.h"
+
+#include "chart/chart_commands.h"
+#include "chart/chart_painter.h"
+#include "chart/chart_view.h"
+#include "chart/make_unit.h"
+#include "shell/app_state.h"
+#include "shell/shell_routines.h"
+#include "shell/window_hub.h"
+#include "storage/settings_keys.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWindow>
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace tesmo::ui {
+namespace {
+
+namespace keys = storage::keys;
+
+// A setting read as a whole number; text that is no number gives the key's default.
+long long wholeSetting(const storage::SettingKey &key) {
+    for (const std::string &text : {storage::readSetting(key), storage::defaultOf(key)}) {
+        char *end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() && std::isfinite(v))
+            return static_cast<long long>(chart::roundHalfEven(v));
+    }
+    return 0;
+}
+
+void addToCount(int delta) {
+    try {
+        storage::writeSetting(keys::cnt_Form2,
+                              std::to_string(wholeSetting(keys::cnt_Form2) + delta));
+    } catch (const std::exception &) {
+        // The count only feeds the main window's warning about open windows.
+    }
+}
+
+void setTextColor(QWidget *w, const QColor &c) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, c);
+    pal.setColor(QPalette::ButtonText, c);
+    w->setPalette(pal);
+}
+
+constexpr int kTimerMs = 2000;
+constexpr int kHold = 2;
+
+} // namespace
+
+Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
+    setObjectName(QStringLiteral("Form2"));
+    // The main window's close-all command finds chart windows by this tag.
+    setProperty("tag", QStringLiteral("tesmochart"));
+    setWindowTitle(qs(chart::kChartCaption));
+    setFont(chartWindowFont());
+
+    m_view = new ChartView(m_model, this);
+    connect(m_view, &ChartView::squareClicked, this, [this](const QString &hover) {
+        showMessage(this, us(hover), us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
+    });
+    buildControls();
+
+    // Load: the last normal size of a chart window and the marker preference. The size is
+    // the outer one; the frame is taken off once the window knows it (showEvent).
+    m_loadedOuter = QSize(px(static_cast<double>(wholeSetting(keys::form2_width))),
+                          px(static_cast<double>(wholeSetting(keys::form2_height))));
+    resize(m_loadedOuter);
+    Ch_marker->setChecked(wholeSetting(keys::form2_marker) == 1);
+    addToCount(+1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(kTimerMs);
+    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+    Timer1->start();
+}
+
+Form2::~Form2() { addToCount(-1); }
+
+double Form2::twipsPerPixel() const { return ui::twipsPerPixel(*this); }
+
+int Form2::px(double twips) const { return static_cast<int>(std::lround(twips / twipsPerPixel())); }
+
+void Form2::buildControls() {
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Frame1->setAutoFillBackground(true);
+    Frame1->setGeometry(px(-105), px(-90), px(9990), px(870));
+    Frame1->setMouseTracking(true);
+    Frame1->installEventFilter(this);
+
+    const auto place = [this](QWidget *w, const char *name, double left, double top, double width,
+                              double height) {
+        w->setObjectName(QString::fromLatin1(name));
+        w->setGeometry(px(left), px(top), px(width), px(height));
+    };
+    T_code = new QLineEdit(Frame1);
+    place(T_code, "T_code", 150, 180, 825, 360);
+    Command1 = new QPushButton(QStringLiteral("ｸﾞﾗﾌ"), Frame1);
+    place(Command1, "Command1", 975, 180, 750, 360);
+    Command1->setToolTip(
+        QStringLiteral("ｸﾞﾗﾌｳｨﾝﾄﾞｳの大きさを変えた時や証協CDを変更した時ｸﾘｯｸします"));
+    Ch_dval1_0 = new QRadioButton(QStringLiteral("Web話題"), Frame1);
+    place(Ch_dval1_0, "Ch_dval1_0", 1830, 225, 1035, 270);
+    setTextColor(Ch_dval1_0, QColor(0, 0, 192));
+    Ch_dval1_1 = new QRadioButton(QStringLiteral("出来高"), Frame1);
+    place(Ch_dval1_1, "Ch_dval1_1", 1830, 480, 990, 270);
+    setTextColor(Ch_dval1_1, QColor(0, 128, 0));
+    Ch_dval1_0->setChecked(true);
+    Ch_marker = new QCheckBox(QStringLiteral("ﾏｰｶｰを表示"), Frame1);
+    place(Ch_marker, "Ch_marker", 2985, 210, 1530, 270);
+    setTextColor(Ch_marker, QColor(128, 0, 0));
+    C_addPort = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵに追加"), Frame1);
+    place(C_addPort, "C_addPort", 2985, 450, 1515, 345);
+    C_realtmcall = new QPushButton(QStringLiteral("ﾘｱﾙﾀｲﾑ ﾁｬｰﾄ"), Frame1);
+    place(C_realtmcall, "C_realtmcall", 5280, 480, 1935, 300);
+    Command2 = new QPushButton(QStringLiteral("Web1"), Frame1);
+    place(Command2, "Command2", 5280, 100, 960, 300);
+    Command3 = new QPushButton(QStringLiteral("Web2"), Frame1);
+    place(Command3, "Command3", 6240, 100, 960, 300);
+
+    QWidget *tabOrder[] = {T_code,    Command1,     Ch_dval1_0, Ch_dval1_1, Ch_marker,
+                           C_addPort, C_realtmcall, Command2,   Command3};
+    for (size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // Focus on any of these keeps the toolbar up a little longer.
+    for (QWidget *w : {static_cast<QWidget *>(T_code), static_cast<QWidget *>(Command1),
+                       static_cast<QWidget *>(Command2), static_cast<QWidget *>(Command3),
+                       static_cast<QWidget *>(C_addPort), static_cast<QWidget *>(Ch_marker),
+                       static_cast<QWidget *>(Ch_dval1_0), static_cast<QWidget *>(Ch_dval1_1)})
+        w->installEventFilter(this);
+
+    L_hikidasi = new QLabel(this);
+    L_hikidasi->setObjectName(QStringLiteral("L_hikidasi"));
+    L_hikidasi->setAutoFillBackground(true);
+    L_hikidasi->setMouseTracking(true);
+    L_hikidasi->installEventFilter(this);
+    L_hikidasi->setGeometry(px(30), 0, px(3700), px(240));
+    L_hikidasi->hide();
+
+    connect(T_code, &QLineEdit::textChanged, this, [this] {
+        m_model.port_price = -1;
+        m_toolbarHold = kHold;
+    });
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(Ch_dval1_0, &QRadioButton::clicked, this, &Form2::onModeClicked);
+    connect(Ch_dval1_1, &QRadioButton::clicked, this, &Form2::onModeClicked);
+    connect(Ch_marker, &QCheckBox::clicked, this, &Form2::onMarkerClicked);
+    connect(C_addPort, &QPushButton::clicked, this, &Form2::onAddPort);
+    connect(Command2, &QPushButton::clicked, this, &Form2::onWeb1);
+    connect(Command3, &QPushButton::clicked, this, &Form2::onWeb2);
+    connect(C_realtmcall, &QPushButton::clicked, this, &Form2::onRealtime);
+}
+
+bool Form2::toolbarShown() const { return Frame1->isVisibleTo(this); }
+bool Form2::stripShown() const { return L_hikidasi->isVisibleTo(this); }
+
+std::string Form2::code() const { return us(T_code->text()); }
+
+std::string Form2::make_graph() {
+    m_model.code = code();
+    m_model.mode = Ch_dval1_1->isChecked() ? chart::ChartMode::Volume : chart::ChartMode::Topic;
+    m_model.marker = Ch_marker->isChecked();
+    const std::string r = m_model.make_graph();
+    setWindowTitle(qs(m_model.caption()));
+    m_view->update();
+    return r;
+}
+
+void Form2::Command1_Click() {
+    if (m_port.busy())
+        return;
+    m_port.setBusy(true);
+    const std::string r = make_graph();
+    m_port.setBusy(false);
+    if (!r.empty())
+        showMessage(this, r, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+}
+
+void Form2::onModeClicked() {
+    if (!m_port.busy())
+        Command1_Click();
+}
+
+void Form2::onMarkerClicked() {
+    if (m_port.busy())
+        return;
+    try {
+        storage::writeSetting(keys::form2_marker, Ch_marker->isChecked() ? "1" : "0");
+    } catch (const std::exception &) {
+        // The preference is a convenience; the chart still follows the box.
+    }
+    Command1_Click();
+}
+
+void Form2::onAddPort() {
+    if (m_port.busy())
+        return;
+    m_port.setBusy(true);
+    const chart::AddPortResult r = chart::addToPortfolio(
+        m_model.link(), shell::portfolioTable(), code(), chart::todayYmd());
+    m_port.setBusy(false);
+    if (r.outcome == chart::AddPortOutcome::Failed)
+        showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    else
+        showMessage(this, chart::addPortMessage(r), us(QApplication::applicationDisplayName()),
+                    MsgIcon::None, MsgButtons::Ok);
+}
+
+bool Form2::openPage(const std::string &command) {
+    if (shell::shell_open(command, "") != -99)
+        return true;
+    showMessage(this, "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command, us(windowTitle()),
+                MsgIcon::Critical, MsgButtons::Ok);
+    return false;
+}
+
+void Form2::onWeb1() {
+    if (m_port.busy())
+        return;
+    const std::vector<std::string> pages = chart::web1Commands(code());
+    if (pages.empty() || !openPage(pages[0]))
+        return;
+    // The information site wants its top page first; the window stays usable meanwhile.
+    QPointer<Form2> self(this);
+    m_port.wait(chart::web1WaitSeconds());
+    if (self)
+        openPage(pages[1]);
+}
+
+void Form2::onWeb2() {
+    if (m_port.busy())
+        return;
+    const std::string page = chart::web2Command(code());
+    if (!page.empty())
+        openPage(page);
+}
+
+void Form2::onRealtime() { openPage(chart::realtimeUrl(code())); }
+
+void Form2::Timer1_Timer() {
+    if (m_toolbarHold > 0) {
+        --m_toolbarHold;
+        if (m_toolbarHold == 0) {
+            Frame1->hide();
+            L_hikidasi->show();
+        }
+    }
+    if (m_model.redraw_delay > 0) {
+        --m_model.redraw_delay;
+        if (m_model.redraw_delay == 0)
+            Command1_Click();
+    }
+}
+
+void Form2::resizeEvent(QResizeEvent *e) {
+    QWidget::resizeEvent(e);
+    m_view->setGeometry(rect());
+    if (isMinimized())
+        return;
+    const double tpp = twipsPerPixel();
+    const double w = width() * tpp;
+    const double h = height() * tpp;
+    m_model.setClientSize(w, h);
+    L_hikidasi->resize(px(chart::layoutForClient(w, h).hikidasiWidth), px(240));
+    if (!isMaximized() && !isFullScreen()) {
+        try {
+            const QRect outer = frameGeometry();
+            storage::writeSetting(keys::form2_height, std::to_string(std::lround(outer.height() * tpp)));
+            storage::writeSetting(keys::form2_width, std::to_string(std::lround(outer.width() * tpp)));
+        } catch (const std::exception &) {
+            // A size that cannot be saved only costs the next window its size.
+        }
+    }
+    // One redraw two to four seconds after the last of a burst of resizes.
+    m_model.redraw_delay = 2;
+}
+
+void Form2::showEvent(QShowEvent *e) {
+    QWidget::showEvent(e);
+    if (m_loadedOuter.isEmpty() || !windowHandle())
+        return;
+    const QMargins m = windowHandle()->frameMargins();
+    const QSize client = m_loadedOuter - QSize(m.left() + m.right(), m.top() + m.bottom());
+    m_loadedOuter = QSize();
+    if (client != size() && !isMaximized() && !isMinimized())
+        resize(client);
+}
+
+void Form2::keyReleaseEvent(QKeyEvent *e) {
+    key_shortcut(e->key(), e->modifiers());
+    QWidget::keyReleaseEvent(e);
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *e) {
+    if (watched == Frame1 && e->type() == QEvent::MouseMove) {
+        m_toolbarHold = kHold;
+    } else if (watched == L_hikidasi && e->type() == QEvent::MouseMove) {
+        // Pulling the toolbar back starts no countdown; the next activity on it does.
+        if (!Frame1->isVisibleTo(this)) {
+            Frame1->show();
+            Frame1->raise();
+            L_hikidasi->hide();
+        }
+    } else if (e->type() == QEvent::FocusIn) {
+        m_toolbarHold = kHold;
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+Form2 *openChartWindow(const QString &code, std::optional<double> portPrice) {
+    auto *w = new Form2;
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->show();
+    w->T_code->setText(code);
+    if (portPrice) {
+        const double p = chart::roundHalfEven(*portPrice);
+        w->setPortPrice(static_cast<std::int32_t>(std::clamp(p, double(INT_MIN), double(INT_MAX))));
+    }
+    w->Command1_Click();
+    return w;
+}
+
+} // namespace tesmo::ui

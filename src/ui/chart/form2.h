@@ -1,0 +1,98 @@
+#pragma once
+// The chart window Form2: one stock's chart with a self-hiding toolbar (draw, mode and marker
+// switches, add to portfolio, three outside pages). Any number may be open at once; each has
+// the tag "tesmochart" and counts itself in the formcnt/Form2 setting while it exists.
+#include "chart/chart_model.h"
+#include "common/qt_ui_port.h"
+
+#include <QWidget>
+
+#include <optional>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace tesmo::ui {
+
+class ChartView;
+
+class Form2 : public QWidget {
+    Q_OBJECT
+public:
+    // Load: size and marker state from the settings, one more open chart window.
+    explicit Form2(QWidget *parent = nullptr);
+    // Unload: one open chart window less.
+    ~Form2() override;
+
+    // Draws the chart of the code in T_code with the busy cursor; a failure is shown in a
+    // critical message box. Does nothing while the window is busy.
+    void Command1_Click();
+    // One drawing pass: caption and chart are updated; returns the failure text or "".
+    std::string make_graph();
+
+    // The purchase price to mark (0 or below: none). Set it after T_code: editing the code
+    // resets it to -1.
+    void setPortPrice(std::int32_t price) { m_model.port_price = price; }
+    std::int32_t portPrice() const { return m_model.port_price; }
+
+    // Timer1's tick (every 2000 ms): counts down the toolbar's hiding and a pending redraw.
+    void Timer1_Timer();
+
+    QLineEdit *T_code = nullptr;
+
+    const chart::ChartModel &model() const { return m_model; }
+    int toolbarHold() const { return m_toolbarHold; }
+    int redrawDelay() const { return m_model.redraw_delay; }
+    bool toolbarShown() const;
+    bool stripShown() const;
+    ChartView *view() const { return m_view; }
+    double twipsPerPixel() const;
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+    void showEvent(QShowEvent *e) override;
+    void keyReleaseEvent(QKeyEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+
+private:
+    int px(double twips) const;
+    void buildControls();
+    void onModeClicked();
+    void onMarkerClicked();
+    void onAddPort();
+    void onWeb1();
+    void onWeb2();
+    void onRealtime();
+    // Opens a page through the shell; tells the user when it could not be started.
+    bool openPage(const std::string &command);
+    std::string code() const;
+
+    chart::ChartModel m_model;
+    QtUiPort m_port;
+    ChartView *m_view = nullptr;
+    QFrame *Frame1 = nullptr;
+    QLabel *L_hikidasi = nullptr;
+    QPushButton *Command1 = nullptr;
+    QRadioButton *Ch_dval1_0 = nullptr; // "Web話題"
+    QRadioButton *Ch_dval1_1 = nullptr; // "出来高"
+    QCheckBox *Ch_marker = nullptr;
+    QPushButton *C_addPort = nullptr;
+    QPushButton *C_realtmcall = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QTimer *Timer1 = nullptr;
+    int m_toolbarHold = 0;
+    QSize m_loadedOuter; // until the first show
+};
+
+// Opens a chart the way every window does: a new window, shown, with the code in T_code,
+// then the purchase price to mark (when given), then Command1_Click. The window deletes
+// itself when closed.
+Form2 *openChartWindow(const QString &code, std::optional<double> portPrice = std::nullopt);
+
+} // namespace tesmo::ui

@@ -1,0 +1,199 @@
+// The chart window under the offscreen platform: toolbar, timer, resize, opening sequence.
+#include "chart/chart_view.h"
+#include "chart/form2.h"
+#include "storage/connection.h"
+#include "storage/settings_keys.h"
+#include "support/temp_env.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace tesmo;
+using tesmo::test::TempEnv;
+
+namespace {
+
+namespace keys = storage::keys;
+
+class Form2Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string path = env.newDatabase();
+        storage::writeSetting(keys::mdbpath, path);
+        auto db = storage::Database::open(path, storage::kConnectString);
+        db->execute("Insert into master(CODE,NAME,MARKET) Values('1301','極洋','東証1部')");
+        db->execute("Insert into master(CODE,NAME,MARKET) Values('1332','日水','東証1部')");
+        for (int d = 1; d <= 5; ++d)
+            db->execute("Insert into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" +
+                        std::to_string(20240100 + d) + ",'1301'," + std::to_string(1200 + d) +
+                        ",5000,3)");
+        db->execute("Update T_config set pINT =20240105 Where pID='MAXDT'  ;");
+    }
+
+    // Answers the next message box and returns its text.
+    static void answerNextBox(QString *text) {
+        QTimer::singleShot(0, [text] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                    *text = box->text();
+                    box->accept();
+                }
+        });
+    }
+
+    TempEnv env;
+};
+
+TEST_F(Form2Test, ToolbarHidesAfterTwoTicksAndResizeRedrawsOnce) {
+    ui::Form2 form;
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.twipsPerPixel(), 15);
+    form.T_code->setText(QStringLiteral("1301"));
+    EXPECT_EQ(form.toolbarHold(), 2);
+    EXPECT_EQ(form.portPrice(), -1);
+    // The resize at show asked for a redraw; let it run so that the counters start clean.
+    form.Timer1_Timer();
+    form.Timer1_Timer();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
+    EXPECT_FALSE(form.toolbarShown());
+    EXPECT_TRUE(form.stripShown());
+
+    // The strip pulls the toolbar back without starting a countdown.
+    auto *strip = form.findChild<QLabel *>(QStringLiteral("L_hikidasi"));
+    ASSERT_NE(strip, nullptr);
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), strip->mapToGlobal(QPointF(5, 5)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(strip, &move);
+    EXPECT_TRUE(form.toolbarShown());
+    EXPECT_FALSE(form.stripShown());
+    EXPECT_EQ(form.toolbarHold(), 0);
+    form.Timer1_Timer();
+    form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+
+    // Moving over the toolbar starts the countdown again.
+    auto *frame = form.findChild<QWidget *>(QStringLiteral("Frame1"));
+    QMouseEvent over(QEvent::MouseMove, QPointF(300, 30), frame->mapToGlobal(QPointF(300, 30)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &over);
+    EXPECT_EQ(form.toolbarHold(), 2);
+    form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+    form.Timer1_Timer();
+    EXPECT_FALSE(form.toolbarShown());
+
+    // A resize burst: the graph area follows at once (never below 3800 twips a side), the
+    // size is saved, and the chart is drawn again on the second tick after the last resize.
+    form.setWindowTitle(QStringLiteral("stale"));
+    form.resize(700, 500);
+    QApplication::processEvents();
+    form.resize(300, 200);
+    QApplication::processEvents();
+    EXPECT_EQ(form.redrawDelay(), 2);
+    EXPECT_EQ(form.model().elements().Sh_garea.width, 4500 - 100);
+    EXPECT_EQ(form.model().elements().Sh_garea.height, 3800 - 15 - 50);
+    EXPECT_EQ(strip->width(), (4500 - 100) / 15);
+    // The outer size is saved: the client area and the window's frame.
+    const QSize outer = form.frameGeometry().size();
+    EXPECT_EQ(storage::readSetting(keys::form2_width), std::to_string(outer.width() * 15));
+    EXPECT_EQ(storage::readSetting(keys::form2_height), std::to_string(outer.height() * 15));
+    form.Timer1_Timer();
+    EXPECT_EQ(form.redrawDelay(), 1);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("stale"));
+    form.Timer1_Timer();
+    EXPECT_EQ(form.redrawDelay(), 0);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
+
+    // A maximised window keeps the stored size.
+    form.showMaximized();
+    QApplication::processEvents();
+    EXPECT_EQ(storage::readSetting(keys::form2_width), std::to_string(outer.width() * 15));
+}
+
+TEST_F(Form2Test, OpeningSequenceCountsWindowsAndMarksThePurchasePrice) {
+    storage::writeSetting(keys::form2_width, "6000");
+    storage::writeSetting(keys::form2_height, "4500");
+    QPointer<ui::Form2> a = ui::openChartWindow(QStringLiteral("1301"), 1250.0);
+    QPointer<ui::Form2> b = ui::openChartWindow(QStringLiteral("1301"));
+    EXPECT_EQ(storage::readSetting(keys::cnt_Form2), "2");
+    EXPECT_EQ(a->property("tag").toString(), QStringLiteral("tesmochart"));
+    EXPECT_EQ(a->objectName(), QStringLiteral("Form2"));
+    // The stored size is the outer one, frame included.
+    EXPECT_EQ(a->frameGeometry().size(), QSize(400, 300));
+    EXPECT_EQ(a->windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
+    EXPECT_EQ(a->portPrice(), 1250);
+    EXPECT_TRUE(a->model().elements().L_price1.visible);
+    EXPECT_FALSE(b->model().elements().L_price1.visible);
+
+    // Editing the code drops the purchase price; the next draw has no line.
+    a->T_code->setText(QStringLiteral("1301 "));
+    a->T_code->setText(QStringLiteral("1301"));
+    a->Command1_Click();
+    EXPECT_FALSE(a->model().elements().L_price1.visible);
+
+    // The hover text of a square is its tooltip; a click shows it in a message box.
+    const auto &sq = a->model().elements().Aobj1[5];
+    ASSERT_TRUE(sq.visible);
+    const QPoint at(static_cast<int>((sq.left + 30) / 15), static_cast<int>((sq.top + 30) / 15));
+    const chart::Element *hit = a->view()->squareAt(at);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->hover, "05日: 終値=1205");
+    QString shown;
+    answerNextBox(&shown);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), a->view()->mapToGlobal(QPointF(at)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at),
+                        a->view()->mapToGlobal(QPointF(at)), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(a->view(), &press);
+    QApplication::sendEvent(a->view(), &release);
+    EXPECT_EQ(shown, QStringLiteral("05日: 終値=1205"));
+
+    a->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(a.isNull());
+    EXPECT_EQ(storage::readSetting(keys::cnt_Form2), "1");
+    b->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(storage::readSetting(keys::cnt_Form2), "0");
+}
+
+TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
+    ui::Form2 form;
+    form.show();
+    // Not in master: only the caption says so.
+    form.T_code->setText(QStringLiteral("9'99"));
+    form.Command1_Click();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9'99)"));
+
+    // A pass that fails shows its failure text in a box and gives the cursor back.
+    const std::string dbPath = storage::readSetting(keys::mdbpath);
+    storage::writeSetting(keys::mdbpath, env.path("missing.mdb"));
+    QString shown;
+    answerNextBox(&shown);
+    form.Command1_Click();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral(
+        "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。\n\n詳細:DB接続処理時点\nERROR:")))
+        << shown.toStdString();
+    storage::writeSetting(keys::mdbpath, dbPath);
+    EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
+
+    form.T_code->setText(QStringLiteral("1301"));
+    auto *add = form.findChild<QPushButton *>(QStringLiteral("C_addPort"));
+    answerNextBox(&shown);
+    add->click();
+    EXPECT_EQ(shown, QStringLiteral("追加しました(新規)"));
+    answerNextBox(&shown);
+    add->click();
+    EXPECT_EQ(shown, QStringLiteral("追加しました(株数追加)"));
+}
+
+} // namespace
