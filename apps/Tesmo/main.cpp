@@ -4,8 +4,16 @@
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    tesmo::ui::Form1 window;
-    window.show();
-    window.startUp();
+    app.setApplicationName(QStringLiteral("Tesmo"));
+    // Hidden in the tray, the program lives on without a visible window.
+    app.setQuitOnLastWindowClosed(false);
+    auto *window = new tesmo::ui::Form1;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(window, &QObject::destroyed, &app, &QApplication::quit);
+    window->show();
+    if (!window->startUp()) {
+        delete window;
+        return 0;
+    }
     return app.exec();
 }

@@ -1,69 +1,230 @@
+#include "message_box_answerer.h"
+#include "shell/app_state.h"
 #include "shell/form1.h"
+#include "shell/startup.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
+#include "storage/shipped_database.h"
 #include "support/temp_env.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QTimer>
+#include <QLocalServer>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace tesmo;
+using tesmo::test::MessageBoxAnswerer;
 using tesmo::test::TempEnv;
 
 namespace {
 
-TEST(Form1, ShowsTheNewestDateAfterStartUp) {
-    TempEnv env;
+std::string databaseWithTwoDates(const TempEnv &env) {
     const std::string db = env.newDatabase();
+    auto conn = storage::Database::open(db, storage::kConnectString);
+    conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',1,2,3) ;");
+    conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240104,'1301',1,2,3) ;");
+    conn->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
     storage::writeSetting(storage::keys::mdbpath, db);
-    {
-        auto conn = storage::Database::open(db, storage::kConnectString);
-        conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',1,2,3) ;");
-        conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240104,'1301',1,2,3) ;");
-    }
-    ui::Form1 form;
-    form.show();
-    EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
-    ASSERT_TRUE(form.startUp());
-    EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
-    EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Tesmo ")));
-    form.close();
-    EXPECT_FALSE(storage::isDatabaseConnected());
+    return db;
 }
 
-TEST(Form1, EmptyDatabaseSaysSoInsteadOfFailing) {
+TEST(Form1, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    MessageBoxAnswerer boxes;
+    {
+        ui::Form1 form;
+        form.show();
+        EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
+        ASSERT_TRUE(form.startUp());
+        EXPECT_FALSE(form.startupFailed());
+        EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
+        EXPECT_EQ(form.windowTitle(), form.titleText());
+        EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Tesmo ")));
+        EXPECT_TRUE(shell::appState().startup_done);
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("現在はポートフォリオが個別になっていません。")));
+        EXPECT_EQ(storage::readSetting(storage::keys::usermdbconfirm), "1"); // answered No
+        EXPECT_EQ(storage::readSetting(storage::keys::cnt_Form2), "0");
+        form.heartbeat();
+        EXPECT_NE(storage::readSetting(storage::keys::becon), "0");
+        form.close();
+        EXPECT_FALSE(storage::isDatabaseConnected());
+        EXPECT_FALSE(shell::appState().startup_done);
+    }
+    ui::Form1 again;
+    ASSERT_TRUE(again.startUp());
+    EXPECT_EQ(boxes.texts.size(), 1); // declined once, never asked again
+    again.close();
+}
+
+TEST(Form1, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.newDatabase());
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(form.dateText(), QStringLiteral("ﾃﾞｰﾀなし"));
+    EXPECT_TRUE(shell::appState().startup_done);
+    form.close();
 }
 
-TEST(Form1, ConnectionFailureShowsTheMessageAndKeepsTheCaption) {
+TEST(Form1, ConnectionFailureShowsCaseAAndKeepsTheCaption) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.path("missing.mdb"));
+    MessageBoxAnswerer boxes;
     for (bool debug : {false, true}) {
         storage::writeSetting(storage::keys::debugcode, debug ? storage::kDebugCode : "");
         ui::Form1 form;
         form.show();
-        QString shown;
-        QTimer::singleShot(0, [&shown] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                    shown = box->text();
-                    box->accept();
-                }
-        });
-        EXPECT_FALSE(form.startUp());
+        EXPECT_TRUE(form.startUp()); // the window stays open
+        EXPECT_TRUE(form.startupFailed());
+        ASSERT_FALSE(boxes.texts.isEmpty());
         if (debug)
-            EXPECT_TRUE(shown.startsWith(QStringLiteral("DB接続ｴﾗｰ 詳細:"))) << shown.toStdString();
+            EXPECT_TRUE(boxes.texts.back().startsWith(QStringLiteral("DB接続ｴﾗｰ 詳細:")));
         else
-            EXPECT_EQ(shown, QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
+            EXPECT_EQ(boxes.texts.back(),
+                      QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
+        EXPECT_EQ(boxes.titles.back(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
+        EXPECT_FALSE(shell::appState().startup_done);
     }
+}
+
+TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    const std::string fresh = std::to_string(shell::heartbeatStamp(std::time(nullptr), false));
+
+    // A visible instance listens; the new one pokes it and quits without a message.
+    ui::Form1 probe;
+    QLocalServer running;
+    QLocalServer::removeServer(ui::Form1::instanceSocketName(probe.titleText()));
+    ASSERT_TRUE(running.listen(ui::Form1::instanceSocketName(probe.titleText())));
+    storage::writeSetting(storage::keys::becon, fresh);
+    MessageBoxAnswerer boxes;
+    {
+        ui::Form1 second;
+        EXPECT_FALSE(second.startUp());
+        EXPECT_TRUE(running.waitForNewConnection(1000) || running.hasPendingConnections());
+        EXPECT_TRUE(boxes.texts.isEmpty());
+    }
+    running.close();
+
+    // In the tray: Yes quits, No starts anyway.
+    storage::writeSetting(storage::keys::taskttime, fresh);
+    boxes.answer(QMessageBox::Yes);
+    {
+        ui::Form1 third;
+        EXPECT_FALSE(third.startUp());
+    }
+    boxes.answer(QMessageBox::No);
+    {
+        ui::Form1 fourth;
+        EXPECT_TRUE(fourth.startUp());
+        EXPECT_EQ(fourth.dateText(), QStringLiteral("20240105"));
+        fourth.close();
+    }
+    ASSERT_EQ(boxes.texts.size(), 2);
+    EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("既にタスクトレイ上に起動しています。")));
+
+    // A heartbeat older than three seconds is an instance that has ended.
+    storage::writeSetting(storage::keys::becon, std::to_string(std::stoll(fresh) - 10));
+    storage::writeSetting(storage::keys::taskttime, "0");
+    ui::Form1 fifth;
+    EXPECT_TRUE(fifth.startUp());
+    EXPECT_EQ(boxes.texts.size(), 2);
+    fifth.close();
+}
+
+TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    const std::string port = env.path("portfolio.mdb");
+    storage::createPortfolioDatabase(port);
+    storage::writeSetting(storage::keys::portopt, "1");
+    storage::writeSetting(storage::keys::portfile, port);
+    MessageBoxAnswerer boxes;
+    boxes.answer(QMessageBox::Ok);
+    {
+        ui::Form1 form;
+        ASSERT_TRUE(form.startUp());
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("個別ポートフォリオの作成が完了しました。")));
+        const std::string link = shell::appState().port_link_table;
+        EXPECT_EQ(link.rfind("userportf", 0), 0u);
+        EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from " + link).toInt(), 1);
+        EXPECT_EQ(shell::portfolioTable(), link);
+        form.close();
+    }
+    {
+        ui::Form1 form;
+        ASSERT_TRUE(form.startUp());
+        EXPECT_EQ(boxes.texts.size(), 1); // the link existed: replaced without a question
+        form.close();
+    }
+    std::filesystem::remove(port);
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    ASSERT_EQ(boxes.texts.size(), 2);
+    EXPECT_EQ(boxes.texts[1], QStringLiteral("[ﾕｰｻﾞﾎﾟｰﾄﾌｫﾘｵ]の処理ができません。ｵﾌﾟｼｮﾝの[ﾎﾟｰﾄﾌｫﾘｵ]を確認してください"));
+    EXPECT_EQ(form.dateText(), QStringLiteral("20240105")); // shown before the link failed
+    EXPECT_FALSE(shell::appState().startup_done);
+    form.close();
+}
+
+TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    EXPECT_FALSE(form.Close_all_form(false)); // no counters: nothing to ask
+
+    auto openChildren = [] {
+        std::vector<QWidget *> ws;
+        for (int i = 0; i < 3; ++i) {
+            auto *chart = new QWidget;
+            chart->setObjectName("Form2");
+            chart->setProperty("tag", "tesmochart");
+            ws.push_back(chart);
+        }
+        auto *opt = new QWidget;
+        opt->setObjectName("F_opt");
+        ws.push_back(opt);
+        for (QWidget *w : ws) {
+            w->setAttribute(Qt::WA_DeleteOnClose);
+            w->show();
+        }
+        storage::writeSetting(storage::keys::cnt_Form2, "3");
+        storage::writeSetting(storage::keys::cnt_F_opt, "1");
+    };
+    auto visibleChildren = [] {
+        int n = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && (w->objectName() == "Form2" || w->objectName() == "F_opt"))
+                ++n;
+        return n;
+    };
+    openChildren();
+    MessageBoxAnswerer boxes;
+    boxes.answer(QMessageBox::Yes);
+    EXPECT_TRUE(form.Close_all_form(false)); // Yes: keep everything open
+    EXPECT_EQ(visibleChildren(), 4);
+    EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("閉じられていない子ｳｨﾝﾄﾞｳがあります。")));
+    EXPECT_FALSE(form.Close_all_form(true)); // forced: no question
+    EXPECT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(visibleChildren(), 0);
+    form.close();
+}
+
+TEST(Form1, ClipboardCodeIsTheFirstFourDigits) {
+    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("銘柄 7203 トヨタ")), "7203");
+    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("12-345678")), "1234");
+    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("no digits")), "");
 }
 
 } // namespace

@@ -1,19 +1,53 @@
 #include "shell/form1.h"
 
+#include "build_config.h"
+#include "common/paths.h"
+#include "shell/app_state.h"
 #include "shell/newest_date.h"
+#include "shell/shell_routines.h"
+#include "shell/startup.h"
+#include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
-#include "build_config.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
 namespace tesmo::ui {
 
+using namespace tesmo::storage;
+
+namespace {
+// The child window classes that Close_all_form closes, by object name.
+const char *const kChildClasses[] = {"F_opt", "F_portM", "F_porttb", "F_ranktb", "Form3"};
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption) {
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+} // namespace
+
 Form1::Form1(QWidget *parent) : QWidget(parent), m_port(this) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Tesmo"));
+    buildControls();
+    WindowHub::instance().setMainWindow(this);
+    connect(&Timer1, &QTimer::timeout, this, [this] {
+        if (Timer1.interval() != 2000)
+            Timer1.setInterval(2000);
+        heartbeat();
+    });
+}
+
+void Form1::buildControls() {
     Label1 = new QLabel(QStringLiteral("直近日付"), this);
     Label1->setObjectName("Label1");
     Text_date = new QLabel(QStringLiteral("<検索中>"), this);
@@ -22,41 +56,314 @@ Form1::Form1(QWidget *parent) : QWidget(parent), m_port(this) {
     Text_date->setMinimumWidth(110);
     Text_date->setAlignment(Qt::AlignCenter);
 
-    auto *row = new QHBoxLayout;
-    row->addWidget(Label1);
-    row->addWidget(Text_date, 1);
+    Command1 = makeButton(this, "Command1", QStringLiteral("データ更新"));
+    C_rank1 = makeButton(this, "C_rank1", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
+    Command2 = makeButton(this, "Command2", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"));
+    Command3 = makeButton(this, "Command3", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ"));
+    Command4 = makeButton(this, "Command4", QStringLiteral("銘柄検索"));
+    Command7 = makeButton(this, "Command7", QStringLiteral("ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ"));
+    Command_opt = makeButton(this, "Command_opt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    C_tasktray = makeButton(this, "C_tasktray", QStringLiteral("ﾀｽｸﾄﾚｲに常駐"));
+    Command5 = makeButton(this, "Command5", QStringLiteral("TesmoのHPへ"));
+    Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
+    C_test = makeButton(this, "C_test", QStringLiteral("test"));
+
+    auto *dateRow = new QHBoxLayout;
+    dateRow->addWidget(Label1);
+    dateRow->addWidget(Text_date, 1);
+    auto *grid = new QGridLayout;
+    QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
+                            Command_opt, C_tasktray, Command5, Command6};
+    for (int i = 0; i < 10; ++i)
+        grid->addWidget(order[i], i / 2, i % 2);
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(row);
-    layout->addStretch(1);
-    resize(320, 120);
+    layout->addLayout(dateRow);
+    layout->addLayout(grid);
+    auto *testRow = new QHBoxLayout;
+    testRow->addStretch(1);
+    testRow->addWidget(C_test);
+    layout->addLayout(testRow);
+
+    auto launcher = [this](QPushButton *button, WindowKind kind) {
+        connect(button, &QPushButton::clicked, this, [this, kind] {
+            if (!isBusy())
+                WindowHub::instance().show(kind);
+        });
+    };
+    launcher(C_rank1, WindowKind::RankTb);
+    launcher(Command2, WindowKind::PortTb);
+    launcher(Command3, WindowKind::PortM);
+    launcher(Command4, WindowKind::Find);
+    launcher(Command_opt, WindowKind::Options);
+    connect(Command7, &QPushButton::clicked, this, [this] {
+        if (!isBusy())
+            Clip_Chart();
+    });
+    connect(C_tasktray, &QPushButton::clicked, this, [this] { goToTray(); });
+    connect(Command5, &QPushButton::clicked, this, [this] { openHomePage(); });
+    connect(Command6, &QPushButton::clicked, this, [this] { openHelp(); });
 }
 
-Form1::~Form1() { storage::CloseDatabase(); }
+// Buttons of windows that this build does not have yet stay disabled rather than do nothing.
+void Form1::updateLauncherButtons() {
+    const WindowHub &hub = WindowHub::instance();
+    C_rank1->setEnabled(hub.canShow(WindowKind::RankTb));
+    Command2->setEnabled(hub.canShow(WindowKind::PortTb));
+    Command3->setEnabled(hub.canShow(WindowKind::PortM));
+    Command4->setEnabled(hub.canShow(WindowKind::Find));
+    Command_opt->setEnabled(hub.canShow(WindowKind::Options));
+    Command7->setEnabled(hub.canOpenChart());
+    Command1->setEnabled(static_cast<bool>(Command1->property("wired").toBool()));
+    C_test->setEnabled(static_cast<bool>(C_test->property("wired").toBool()));
+}
+
+Form1::~Form1() {
+    shell::appState().startup_done = false;
+    CloseDatabase();
+}
+
+QString Form1::titleText() const {
+    return QStringLiteral("Tesmo %1").arg(QStringLiteral(TESMO_VERSION_SHORT));
+}
+
+QString Form1::instanceSocketName(const QString &title) {
+    // One name per user and title; the socket file lives in the runtime folder.
+    QString name = QStringLiteral("tesmo-%1-").arg(QString::fromUtf8(qgetenv("USER")));
+    for (QChar c : title)
+        name += c.isLetterOrNumber() ? c : QChar('_');
+    return name;
+}
 
 bool Form1::startUp() {
+    updateLauncherButtons();
+    shell::AppState &app = shell::appState();
+    // 1. The database; case A ends start-up with the window open.
     try {
-        storage::ConnectDatabase();
+        ConnectDatabase();
     } catch (const std::exception &e) {
         m_port.beep();
-        const std::string text =
-            storage::debugMode()
-                ? std::string("DB接続ｴﾗｰ 詳細:") + e.what()
-                : std::string("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください");
-        m_port.message(text, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
-        return false;
+        m_port.message(shell::connectionFailureText(e.what()), "Tesmo", MsgIcon::Critical,
+                       MsgButtons::Ok);
+        m_startupFailed = true;
+        return true;
     }
-    setWindowTitle(QStringLiteral("Tesmo %1").arg(QStringLiteral(TESMO_VERSION_SHORT)));
-    set_later_date();
+    // 2. Where the portfolio lives.
+    app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
+    // 3. Folders.
+    app.desktop_dir = shell::startupDesktopDir();
+    app.profile_dir = shell::startupProfileDir();
+    // 4./5. Single-instance guard.
+    const QString title = titleText();
+    switch (shell::singleInstanceGuard(std::time(nullptr))) {
+    case shell::GuardVerdict::AskTray:
+        if (m_port.message(shell::kAlreadyInTrayQuestion, "Tesmo", MsgIcon::Information,
+                           MsgButtons::YesNo) == MsgAnswer::Yes)
+            return false;
+        break;
+    case shell::GuardVerdict::ActivateOther:
+        if (activateRunningInstance())
+            return false;
+        break;
+    case shell::GuardVerdict::Start:
+        break;
+    }
+    // 6./7. Heartbeat, title and position.
+    Timer1.start(400);
+    setWindowTitle(title);
+    listenForActivation();
+    bool okTop = false;
+    bool okLeft = false;
+    const double top = QString::fromStdString(readSetting(keys::mainf_top, std::to_string(y())))
+                           .toDouble(&okTop);
+    const double left = QString::fromStdString(readSetting(keys::mainf_left, std::to_string(x())))
+                            .toDouble(&okLeft);
+    if (okTop && okLeft)
+        move(static_cast<int>(left), static_cast<int>(top));
+    // 8. First run: the help page.
+    if (readSetting(keys::first) == "0") {
+        openHelp();
+        writeSetting(keys::first, "1");
+    }
+    // 9. Window counters.
+    for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
+                                &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3})
+        writeSetting(*k, "0");
+    // 10. The newest date.
+    try {
+        set_later_date();
+    } catch (const std::exception &e) {
+        Text_date->setText(QString());
+        m_port.message(std::string("DBからデータを読めません。\r\n詳細:") + e.what(), "Tesmo",
+                       MsgIcon::Critical, MsgButtons::Ok);
+    }
+    // 11. The external portfolio.
+    if (!app.portfile_path.empty()) {
+        try {
+            app.port_link_table = portLinkTableName(shell::userIdNumber());
+            shell::attachExternalPortfolio(mainDatabase(), m_port, app.portfile_path,
+                                           app.port_link_table, us(title));
+        } catch (const std::exception &e) {
+            m_port.beep();
+            m_port.message(shell::portfolioFailureText(e.what()), us(title), MsgIcon::Critical,
+                           MsgButtons::Ok);
+            return true;
+        }
+    }
+    // 12./13.
+    app.startup_done = true;
+    if (readSetting(keys::autotaskt) != "0")
+        goToTray();
     return true;
 }
 
 void Form1::set_later_date() {
-    Text_date->setText(qs(shell::newestDateText(shell::newestDate(storage::mainDatabase()))));
+    Text_date->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
+}
+
+bool Form1::Close_all_form(bool force) {
+    long long open = 0;
+    for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
+                                &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3}) {
+        try {
+            open += readSettingInt(*k);
+        } catch (const std::exception &) {
+        }
+    }
+    if (open == 0)
+        return false;
+    if (!force &&
+        m_port.message("閉じられていない子ｳｨﾝﾄﾞｳがあります。\r\n通常は子ｳｨﾝﾄﾞｳからこの操作をしま"
+                       "す。\r\n\r\n強制的に終了する場合は以下の[いいえ]を選択します",
+                       us(windowTitle()), MsgIcon::Information,
+                       MsgButtons::YesNo) != MsgAnswer::No)
+        return true;
+    // From here on nothing is asked and nothing stops the closing.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        if (w == this)
+            continue;
+        const QString name = w->objectName();
+        bool child = w->property("tag").toString() == QStringLiteral("tesmochart");
+        for (const char *cls : kChildClasses)
+            child = child || name == QLatin1String(cls);
+        if (child)
+            w->close();
+    }
+    return false;
+}
+
+QString Form1::codeFromClipboardText(const QString &text) {
+    QString code;
+    for (QChar c : text) {
+        if (code.size() >= 4)
+            break;
+        if (c >= QChar('0') && c <= QChar('9'))
+            code += c;
+    }
+    return code;
+}
+
+void Form1::Clip_Chart() {
+    WindowHub::instance().openChart(codeFromClipboardText(qs(m_port.clipboardText())));
+}
+
+void Form1::heartbeat() {
+    const std::string stamp = std::to_string(shell::heartbeatStamp(std::time(nullptr), false));
+    try {
+        writeSetting(keys::becon, stamp);
+        if (!isVisible())
+            writeSetting(keys::taskttime, stamp);
+    } catch (const std::exception &) {
+        // a missed heartbeat only weakens the guard against a second instance
+    }
+}
+
+void Form1::goToTray() {
+    if (isBusy())
+        return;
+    m_port.setBusy(true);
+    bool added = false;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (!m_tray) {
+            m_tray = new QSystemTrayIcon(windowIcon(), this);
+            m_tray->setToolTip(QStringLiteral("Tesmo"));
+            connect(m_tray, &QSystemTrayIcon::activated, this,
+                    [this](QSystemTrayIcon::ActivationReason) { restoreFromTray(); });
+        }
+        m_tray->show();
+        added = true;
+    }
+    m_port.setBusy(false);
+    if (added) {
+        hide();
+        heartbeat();
+    }
+}
+
+void Form1::restoreFromTray() {
+    if (m_tray)
+        m_tray->hide();
+    tesmo::ui::showNormal(this);
+}
+
+void Form1::listenForActivation() {
+    if (m_server)
+        return;
+    m_server = new QLocalServer(this);
+    const QString name = instanceSocketName(titleText());
+    QLocalServer::removeServer(name); // left behind by an instance that crashed
+    if (!m_server->listen(name))
+        return;
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *s = m_server->nextPendingConnection())
+            s->deleteLater();
+        if (m_tray && m_tray->isVisible())
+            return; // sitting in the tray: the other instance asked the user already
+        tesmo::ui::showNormal(this);
+    });
+}
+
+bool Form1::activateRunningInstance() {
+    QLocalSocket socket;
+    socket.connectToServer(instanceSocketName(titleText()));
+    const bool ok = socket.waitForConnected(1000);
+    socket.disconnectFromServer();
+    return ok;
+}
+
+void Form1::openHelp() {
+    const std::string help = installPath("Tesmo.html");
+    if (!shell::file_exists(help).empty())
+        shell::shell_open(help, "");
+}
+
+void Form1::openHomePage() {
+    std::string base = readSetting(keys::updatesite);
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    shell::shell_open(base + "/tesmo/", "");
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    storage::CloseDatabase();
+    if (Close_all_form(shell::appState().update_exit)) {
+        event->ignore();
+        return;
+    }
+    CloseDatabase();
+    if (!isMinimized() && !isMaximized() && isVisible()) {
+        writeSetting(keys::mainf_top, std::to_string(y()));
+        writeSetting(keys::mainf_left, std::to_string(x()));
+    }
+    shell::appState().startup_done = false;
+    Timer1.stop();
+    if (m_tray)
+        m_tray->hide();
     event->accept();
+}
+
+void Form1::keyReleaseEvent(QKeyEvent *event) {
+    if (!key_shortcut(event->key(), event->modifiers()))
+        QWidget::keyReleaseEvent(event);
 }
 
 } // namespace tesmo::ui

@@ -1,9 +1,15 @@
 #pragma once
-// The main window: opens the database at start-up and shows the newest trading date.
+// The main window: a small launcher that runs the program's start-up, opens the other
+// windows, starts the data update and closes everything at the end.
 #include "common/qt_ui_port.h"
 
 #include <QLabel>
+#include <QPushButton>
+#include <QTimer>
 #include <QWidget>
+
+class QLocalServer;
+class QSystemTrayIcon;
 
 namespace tesmo::ui {
 
@@ -13,22 +19,68 @@ public:
     explicit Form1(QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Form_Load: connect the database and show the newest date. Returns false when the
-    // connection failed (the failure message has been shown).
+    // Form_Load: the whole start-up sequence. Returns false when this instance must quit
+    // (another instance is running and was brought to the front, or the user chose so).
     bool startUp();
+    bool startupFailed() const { return m_startupFailed; }
+
     // set_later_date: refresh the date field from the database.
     void set_later_date();
+    // Close_all_form: closes the child windows; asks first unless `force`. Returns true
+    // when the user chose not to close.
+    bool Close_all_form(bool force);
+    // Clip_Chart: opens a chart for the stock code found on the clipboard.
+    void Clip_Chart();
+    // The first four digits of a text, the way Clip_Chart reads the clipboard.
+    static QString codeFromClipboardText(const QString &text);
+
+    // One heartbeat tick: saves becon, and taskttime while hidden in the tray.
+    void heartbeat();
+    // C_tasktray: hides the window behind a tray icon (when the desktop has a tray).
+    void goToTray();
 
     QString dateText() const { return Text_date->text(); }
+    QString titleText() const;
     UiPort &port() { return m_port; }
+    bool isBusy() const { return m_port.busy(); }
+
+    // The name of the local socket on which a running instance listens for activation.
+    static QString instanceSocketName(const QString &title);
+
+signals:
+    void chartRequested(const QString &code);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
+    void buildControls();
+    void updateLauncherButtons();
+    void listenForActivation();
+    bool activateRunningInstance();
+    void openHelp();
+    void openHomePage();
+    void restoreFromTray();
+
     QLabel *Label1;
     QLabel *Text_date;
+    QPushButton *C_rank1;
+    QPushButton *Command2;
+    QPushButton *Command3;
+    QPushButton *Command4;
+    QPushButton *Command_opt;
+    QPushButton *Command1;
+    QPushButton *Command7;
+    QPushButton *C_tasktray;
+    QPushButton *Command5;
+    QPushButton *Command6;
+    QPushButton *C_test;
+    QTimer Timer1;
     QtUiPort m_port;
+    QLocalServer *m_server = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    bool m_startupFailed = false;
 };
 
 } // namespace tesmo::ui

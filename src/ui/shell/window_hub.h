@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace tesmo::ui {
 
@@ -26,7 +27,17 @@ public:
     QWidget *show(WindowKind kind);
     QWidget *existing(WindowKind kind) const;
 
+    // Opens a new chart window for a stock code, with an optional purchase price.
+    using ChartOpener = std::function<void(const QString &code, std::optional<double> price)>;
+    void setChartOpener(ChartOpener opener) { m_chartOpener = std::move(opener); }
+    bool canOpenChart() const { return static_cast<bool>(m_chartOpener); }
+    void openChart(const QString &code, std::optional<double> price = std::nullopt) {
+        if (m_chartOpener)
+            m_chartOpener(code, price);
+    }
+
 private:
+    ChartOpener m_chartOpener;
     QPointer<QWidget> m_main;
     std::map<WindowKind, std::function<QWidget *()>> m_factories;
     std::map<WindowKind, QPointer<QWidget>> m_windows;

@@ -1,0 +1,205 @@
+#include "shell/data_update.h"
+
+#include "acquire/import_driver.h"
+#include "acquire/lha_extract.h"
+#include "common/paths.h"
+#include "shell/shell_routines.h"
+#include "storage/settings_keys.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::shell {
+namespace {
+
+bool messagesOff() {
+    try {
+        return storage::readSettingInt(storage::keys::nomoremsg) != 0;
+    } catch (const std::exception &) {
+        return storage::readSetting(storage::keys::nomoremsg) != "0";
+    }
+}
+
+// Days since 1970-01-01 of a yyyymmdd date (proleptic Gregorian calendar).
+long long civilDays(long long y, long long m, long long d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+const char *const kUpdateCaption = "データ更新";
+
+} // namespace
+
+bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
+    if (!newestDate)
+        return false; // no data yet: the normal update fills the database
+    const long long d = *newestDate;
+    std::tm t{};
+    localtime_r(&now, &t);
+    const long long today = civilDays(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+    return today - civilDays(d / 10000, (d / 100) % 100, d % 100) > 30;
+}
+
+std::string importedReport(int importedCount, const std::string &importedList) {
+    if (importedCount == 0)
+        return "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。";
+    return "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList;
+}
+
+DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
+                                    const std::string &title, std::time_t now) {
+    if (port.busy())
+        return DataUpdateResult::Busy;
+    try {
+        // 1. Stale data: offer a complete database instead.
+        if (dataIsStale(a.refreshNewestDate(), now)) {
+            if (port.message("30日間以上データが更新されていません\r\n\r\nTesmoのﾎｰﾑﾍﾟｰｼﾞから、デー"
+                             "タベースをダウンロードする事を\r\nをお勧めいたします。\r\n今すぐ、"
+                             "ダウンロードを実行しますか？\r\n【ご注意】この処理は約20MBのデータを"
+                             "ダウンロードする為時間が掛かります",
+                             kUpdateCaption, MsgIcon::Information,
+                             MsgButtons::OkCancel) != MsgAnswer::Ok)
+                return DataUpdateResult::Cancelled;
+            a.versionCheck(true);
+            port.setBusy(true);
+            a.startUpdaterAndExit();
+            return DataUpdateResult::UpdaterStarted;
+        }
+        // 2. Confirmation.
+        const bool quiet = messagesOff();
+        if (!quiet &&
+            port.message("この処理はTesmoのﾎｰﾑﾍﾟｰｼﾞにアクセスして\r\n未更新のデータをすべて取込み"
+                         "ます。\r\n実行してよろしいですか？",
+                         kUpdateCaption, MsgIcon::Information,
+                         MsgButtons::OkCancel) != MsgAnswer::Ok)
+            return DataUpdateResult::Cancelled;
+        // 3.-7.
+        port.setBusy(true);
+        a.closeAllForms(true);
+        a.compactIfGrown();
+        const std::string scan = a.scanDataSite();
+        const std::string versions = a.versionCheck(false);
+        port.setBusy(false);
+        // 8. The scan's result.
+        if (!scan.empty()) {
+            if (a.isMinimized && a.isMinimized() && a.restoreWindow)
+                a.restoreWindow();
+            port.message(scan, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
+        } else if (!quiet) {
+            port.message(importedReport(a.importedCount(), a.importedList()), "Tesmo",
+                         MsgIcon::Information, MsgButtons::Ok);
+        } else {
+            port.beep();
+        }
+        // 9.-11. The program update offer.
+        if (versions.empty())
+            return DataUpdateResult::Done;
+        char size[32];
+        std::snprintf(size, sizeof size, "%.2f", static_cast<double>(a.updateSize()) / 1000000.0);
+        if (port.message(std::string("Tesmoのプログラムを自動でバージョンアップする事が出来ます。"
+                                     "\r\nダウンロードするトータルサイズ = 約") +
+                             size +
+                             "MB\r\nいますぐ、バージョンアップを行いますか？\r\n\r\n後で行う場合"
+                             "は[ｷｬﾝｾﾙ]ボタンをクリックしてください",
+                         title, MsgIcon::Information, MsgButtons::OkCancel) != MsgAnswer::Ok)
+            return DataUpdateResult::Done;
+        std::string lower;
+        for (char c : versions)
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (size_t p; (p = lower.find("tesmotesmo.mdb")) != std::string::npos;)
+            lower.replace(p, 14, "x");
+        if (lower.find("tesmo.mdb") != std::string::npos &&
+            port.message("今回のバージョンアップには、DBが含まれています。\r\nもし、ポートフォリオ"
+                         "を外部DBにしていない場合は、\r\nポートフォリオ情報が消えてしまいます。\r\n"
+                         "バージョンアップを続行しますか？\r\n\r\nバージョンアップを後で行う場合は"
+                         "[ｷｬﾝｾﾙ]ボタンをクリックしてください\r\n※ポートフォリオを外部DBにする場"
+                         "合は[ｵﾌﾟｼｮﾝ]から操作できます",
+                         title, MsgIcon::Information, MsgButtons::OkCancel) != MsgAnswer::Ok)
+            return DataUpdateResult::Done;
+        // 12.
+        port.setBusy(true);
+        a.startUpdaterAndExit();
+        return DataUpdateResult::UpdaterStarted;
+    } catch (const std::exception &e) {
+        // Whatever a part let through is shown, and the window is usable again.
+        port.setBusy(false);
+        port.message(std::string("データ更新中にｴﾗｰが発生しました\r\n詳細:") + e.what(), "Tesmo",
+                     MsgIcon::Critical, MsgButtons::Ok);
+        return DataUpdateResult::Failed;
+    }
+}
+
+long startUpdater() {
+    const std::string folder = installPath("downtemp");
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    for (const auto &entry : fs::directory_iterator(folder, ec))
+        if (entry.is_regular_file(ec))
+            fs::remove(entry.path(), ec);
+    return shell_open(installPath("tesmo_auto"), "");
+}
+
+std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,
+                         const std::function<void()> &refreshDate) {
+    const std::string install = installDir();
+    std::string name = fs::path(file).filename().string();
+    for (size_t p; (p = name.find(".lzh")) != std::string::npos;)
+        name.erase(p, 4);
+    const std::string data = joinPath(install, name);
+    bool deleteAfter = false;
+    std::string lowerTail = file.size() >= 4 ? file.substr(file.size() - 4) : file;
+    for (char &c : lowerTail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::error_code ec;
+    if (lowerTail == ".lzh") {
+        const std::string tmp = joinPath(install, "tmp_data.lzh");
+        fs::remove(tmp, ec);
+        fs::copy_file(file, tmp, ec);
+        if (ec)
+            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() + ")");
+        deleteAfter = true;
+        if (fs::exists(data, ec)) {
+            fs::remove(data, ec);
+            deleteAfter = false;
+        }
+        const std::string error = acquire::ExtractArchive(tmp, port, install);
+        if (!error.empty()) {
+            port.setBusy(false);
+            port.message("Lhaの解凍に失敗しました\r\n詳細:" + error, "Tesmo", MsgIcon::Critical,
+                         MsgButtons::Ok);
+            return "Lhaの解凍に失敗しました";
+        }
+        if (!fs::exists(data, ec)) {
+            port.setBusy(false);
+            port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", "Tesmo", MsgIcon::Critical,
+                         MsgButtons::Ok);
+            return "Lhaの解凍後のﾌｧｲﾙが見つかりません";
+        }
+    } else if (fs::absolute(file, ec) != fs::absolute(data, ec)) {
+        fs::copy_file(file, data, fs::copy_options::overwrite_existing, ec);
+        if (ec)
+            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() + ")");
+    }
+    const std::string result = acquire::ImportDayFile(db, data, port, 0);
+    if (deleteAfter)
+        fs::remove(data, ec);
+    if (refreshDate)
+        refreshDate();
+    port.setBusy(false);
+    if (messagesOff())
+        port.beep();
+    else if (!result.empty())
+        port.message(result, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
+    else
+        port.message("正常終了", "Tesmo", MsgIcon::Information, MsgButtons::Ok);
+    return result;
+}
+
+} // namespace tesmo::shell

@@ -1,0 +1,66 @@
+#pragma once
+// The data update command ("データ更新") and the manual import of one day file ("test"):
+// what runs when the user presses them, with the parts that other subsystems provide passed
+// in, so that the command can be driven headless.
+#include "common/ui_port.h"
+#include "storage/database.h"
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tesmo::shell {
+
+struct DataUpdateActions {
+    // set_later_date: refreshes the main window's date and returns the newest date.
+    std::function<std::optional<long long>()> refreshNewestDate;
+    // Close_all_form with a force flag; true: the user chose not to close.
+    std::function<bool(bool force)> closeAllForms;
+    // CompactIfGrown; raises on failure.
+    std::function<void()> compactIfGrown;
+    // ScanDataSite: empty on success, else the message for the user.
+    std::function<std::string()> scanDataSite;
+    // version_check(completeDatabase): the selected program files, empty when none.
+    std::function<std::string(bool completeDatabase)> versionCheck;
+    // update-size after the version check, in bytes.
+    std::function<long long()> updateSize;
+    // Imported-count and imported-list of the scan's run.
+    std::function<int()> importedCount;
+    std::function<std::string()> importedList;
+    std::function<bool()> isMinimized;
+    std::function<void()> restoreWindow;
+    // Starts the updater and ends the program (update_exit).
+    std::function<void()> startUpdaterAndExit;
+};
+
+enum class DataUpdateResult {
+    Busy,           // a command was already running: nothing happened
+    Cancelled,      // the user answered a question with Cancel
+    Done,           // the scan ran (its result was shown)
+    UpdaterStarted, // the updater was started and the program is ending
+    Failed,         // an unexpected error was shown
+};
+
+// The data older than 30 days (calendar days from the newest date to `now`)?
+bool dataIsStale(std::optional<long long> newestDate, std::time_t now);
+
+// Command1_Click_sub. `title` is the main window's title; `now` the current time.
+DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actions,
+                                    const std::string &title, std::time_t now);
+
+// The text of step 8 for a successful scan.
+std::string importedReport(int importedCount, const std::string &importedList);
+
+// Prepares the download folder "downtemp" in the install folder (emptied) and starts the
+// updater program. Returns the process id or -99.
+long startUpdater();
+
+// The manual import of one data file (".bnd", or ".lzh" holding it) chosen by the user: the
+// file is copied or extracted into the install folder, imported as day 0 and the result is
+// shown after `refreshDate` ran. Returns the import's result text (empty on success). Copy
+// failures raise.
+std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,
+                         const std::function<void()> &refreshDate);
+
+} // namespace tesmo::shell

@@ -1,0 +1,97 @@
+#include "shell/shell_routines.h"
+
+#include "common/process.h"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::shell {
+namespace {
+
+std::vector<std::string> splitArguments(const std::string &text) {
+    std::vector<std::string> args;
+    std::string current;
+    bool quoted = false;
+    bool any = false;
+    for (char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+            any = true;
+        } else if (c == ' ' && !quoted) {
+            if (any)
+                args.push_back(current);
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+            any = true;
+        }
+    }
+    if (any)
+        args.push_back(current);
+    return args;
+}
+
+bool isExecutableFile(const std::string &path) {
+    std::error_code ec;
+    const auto st = fs::status(path, ec);
+    return !ec && fs::is_regular_file(st) &&
+           (st.permissions() & (fs::perms::owner_exec | fs::perms::group_exec |
+                                fs::perms::others_exec)) != fs::perms::none;
+}
+
+} // namespace
+
+std::string file_exists(const std::string &pattern) {
+    try {
+        if (pattern.empty() || pattern.find("://") != std::string::npos)
+            return {};
+        const fs::path p(pattern);
+        const std::string name = p.filename().string();
+        if (name.find_first_of("*?") == std::string::npos)
+            return fs::exists(p) && !fs::is_directory(p) ? name : std::string();
+        const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+        std::vector<std::string> matches;
+        for (const auto &entry : fs::directory_iterator(dir)) {
+            const std::string candidate = entry.path().filename().string();
+            if (entry.is_regular_file() && ::fnmatch(name.c_str(), candidate.c_str(), 0) == 0)
+                matches.push_back(candidate);
+        }
+        std::sort(matches.begin(), matches.end());
+        return matches.empty() ? std::string() : matches.front();
+    } catch (...) {
+        return {};
+    }
+}
+
+long shell_open(const std::string &command, const std::string &workDir) {
+    try {
+        std::string file = command;
+        std::string arguments;
+        for (size_t n = command.size(); n >= 1; --n) {
+            if (command[n - 1] == ' ' && n >= 3 && !file_exists(command.substr(0, n - 1)).empty()) {
+                file = command.substr(0, n - 1);
+                arguments = command.substr(n);
+                break;
+            }
+            if (!file_exists(command.substr(0, n)).empty())
+                break; // the whole text is the file, without arguments
+        }
+        if (file.empty())
+            return kStartFailed;
+        if (isExecutableFile(file))
+            return startProcess(file, splitArguments(arguments), workDir);
+        if (!arguments.empty())
+            return kStartFailed; // only programs take arguments
+        return openTarget(file, workDir);
+    } catch (...) {
+        return kStartFailed;
+    }
+}
+
+} // namespace tesmo::shell

@@ -1,0 +1,17 @@
+#pragma once
+// Routines every window shares: opening files and URLs, and looking files up.
+#include <string>
+
+namespace tesmo::shell {
+
+// Opens a file or URL like the desktop shell's "open": `command` is a path or URL, optionally
+// followed by a blank and arguments (the longest leading part that names an existing file is
+// the file). An executable is started directly, anything else goes to the default
+// application. Returns the process id, or -99 when anything failed.
+long shell_open(const std::string &command, const std::string &workDir);
+
+// The first file name matching `pattern` (wildcards * and ? in the last component), or the
+// empty text when none matches or the lookup fails.
+std::string file_exists(const std::string &pattern);
+
+} // namespace tesmo::shell

@@ -1,0 +1,52 @@
+#pragma once
+// The main program's start-up and shutdown logic that needs no window: the heartbeat stamp
+// and the single-instance guard, the portfolio hint, and attaching the external portfolio.
+#include "common/ui_port.h"
+#include "storage/database.h"
+
+#include <ctime>
+#include <string>
+
+namespace tesmo::shell {
+
+// MMDD × 100000 + seconds of the day, minus 3 when `lessThree` (the stamp that start-up
+// compares with the heartbeat of a running instance).
+long long heartbeatStamp(std::time_t now, bool lessThree);
+
+enum class GuardVerdict {
+    Start,          // no other instance wrote its heartbeat in the last three seconds
+    AskTray,        // another instance sits in the tray: ask whether to start anyway
+    ActivateOther,  // another instance is visible: bring it to the front and quit
+};
+// `stamp` from heartbeatStamp(now, true); `becon` and `taskttime` as stored.
+GuardVerdict singleInstanceGuard(long long stamp, long long becon, long long taskttime);
+// Reads becon and taskttime (default 0) and decides.
+GuardVerdict singleInstanceGuard(std::time_t now);
+
+// Text of the question shown when another instance sits in the tray.
+extern const char *const kAlreadyInTrayQuestion;
+// Text of the hint that the portfolio is not yet kept in a file of its own.
+extern const char *const kPortfolioHint;
+
+// Start-up step 2: portopt decides where the portfolio lives; with it off and the hint not yet
+// declined, asks the hint (Yes/No) and remembers a No. Returns portfile_path.
+std::string choosePortfolioPath(UiPort &port, const std::string &title);
+
+// The folders of start-up step 3.
+std::string startupDesktopDir();
+std::string startupProfileDir();
+
+// useridno, drawn once per user (1..250000) and then kept.
+long long userIdNumber();
+
+// Start-up step 11: links the external portfolio file into `db` as port_link_table, offering
+// to copy the entries of T_PORT on the first link. Raises (DbError or std::runtime_error)
+// when the file is missing or cannot be linked; the caller shows the case-B message.
+void attachExternalPortfolio(storage::Database &db, UiPort &port, const std::string &portfile,
+                             const std::string &linkName, const std::string &title);
+
+// The message of start-up failure cases A (connection) and B (external portfolio).
+std::string connectionFailureText(const std::string &description);
+std::string portfolioFailureText(const std::string &description);
+
+} // namespace tesmo::shell

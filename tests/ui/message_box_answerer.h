@@ -1,0 +1,53 @@
+#pragma once
+// Answers the message boxes that a window shows during a test, in order, and remembers their
+// texts. Without a scripted answer a box gets its default button (No for Yes/No).
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <deque>
+
+namespace tesmo::test {
+
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start(5);
+    }
+    void answer(QMessageBox::StandardButton b) { m_answers.push_back(b); }
+
+    QStringList texts;
+    QStringList titles;
+
+private:
+    void poll() {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box || !box->isVisible() || box->property("answered").toBool())
+                continue;
+            box->setProperty("answered", true);
+            texts << box->text();
+            titles << box->windowTitle();
+            QMessageBox::StandardButton b = QMessageBox::NoButton;
+            if (!m_answers.empty()) {
+                b = m_answers.front();
+                m_answers.pop_front();
+            } else if (box->standardButtons() & QMessageBox::No) {
+                b = QMessageBox::No;
+            } else if (box->standardButtons() & QMessageBox::Ok) {
+                b = QMessageBox::Ok;
+            }
+            if (QAbstractButton *button = box->button(b))
+                button->click();
+            else
+                box->reject();
+        }
+    }
+
+    QTimer m_timer;
+    std::deque<QMessageBox::StandardButton> m_answers;
+};
+
+} // namespace tesmo::test
