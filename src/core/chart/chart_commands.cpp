@@ -57,7 +57,9 @@ std::string browserPrefix() {
 
 // A setting read as a number the way the program reads numbers from text: the leading
 // number, 0 when there is none.
-double leadingNumber(const std::string &s) { return std::strtod(s.c_str(), nullptr); }
+double leadingNumber(const std::string &s) {
+    return std::strtod(s.c_str(), nullptr);
+}
 
 } // namespace
 
@@ -76,14 +78,13 @@ AddPortResult addToPortfolio(ChartDbLink &link, const std::string &table, const 
         AddPortResult result;
         if (price >= 1) {
             step = "登録確認";
-            rs = db.openRecordset("SELECT AVAL from " + table + " where PDATE=" +
-                                      std::to_string(today) + "   and CODE=?  ; ",
+            rs = db.openRecordset("SELECT AVAL from " + table +
+                                      " where PDATE=" + std::to_string(today) + "   and CODE=?  ; ",
                                   {Value(code)});
             if (rs.eof()) {
                 step = "新規登録";
                 db.execute("Insert into " + table + "(PDATE,CODE,PSW,APRC,AVAL) Values(" +
-                               std::to_string(today) + ",?,0," + std::to_string(price) +
-                               ",1000);",
+                               std::to_string(today) + ",?,0," + std::to_string(price) + ",1000);",
                            {Value(code)});
                 result.outcome = AddPortOutcome::New;
             } else {

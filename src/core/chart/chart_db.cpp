@@ -28,6 +28,8 @@ void ChartDbLink::closeQuietly() noexcept {
     }
 }
 
-bool ChartDbLink::isOpen() const { return m_configured.isOpen() || m_direct != nullptr; }
+bool ChartDbLink::isOpen() const {
+    return m_configured.isOpen() || m_direct != nullptr;
+}
 
 } // namespace tesmo::chart

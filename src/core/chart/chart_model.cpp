@@ -55,9 +55,13 @@ const ModeLook kTopic{
     {0, 0, 255},
     {0, 0, 128}};
 
-const ModeLook &look(ChartMode mode) { return mode == ChartMode::Volume ? kVolume : kTopic; }
+const ModeLook &look(ChartMode mode) {
+    return mode == ChartMode::Volume ? kVolume : kTopic;
+}
 
-double numberOr0(const Value &v) { return v.isNull() ? 0.0 : v.toDouble(); }
+double numberOr0(const Value &v) {
+    return v.isNull() ? 0.0 : v.toDouble();
+}
 
 double finite(double v) {
     if (!std::isfinite(v))
@@ -81,11 +85,17 @@ long long wholeNumber(double v) {
 
 // Segments test the previous square's tag as a number: no point and a point of value 0 both
 // leave the next segment out.
-bool tagNonZero(const std::string &tag) { return std::strtod(tag.c_str(), nullptr) != 0; }
+bool tagNonZero(const std::string &tag) {
+    return std::strtod(tag.c_str(), nullptr) != 0;
+}
 
-std::string lastTwo(const std::string &s) { return s.size() <= 2 ? s : s.substr(s.size() - 2); }
+std::string lastTwo(const std::string &s) {
+    return s.size() <= 2 ? s : s.substr(s.size() - 2);
+}
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 } // namespace
 
@@ -187,8 +197,8 @@ bool ChartModel::lookupStock(Database &db) {
     const Value &swco = rs.field(3);
     const bool flagged = !swco.isNull() && swco.toDouble() != 0;
     const std::string suffix = flagged && storage::debugMode() ? "[SWCO]" : "";
-    m_caption = "(" + code + ")" + rs.field(1).textOr("") + " [" + rs.field(2).textOr("") + "]" +
-                suffix;
+    m_caption =
+        "(" + code + ")" + rs.field(1).textOr("") + " [" + rs.field(2).textOr("") + "]" + suffix;
     rs.close();
     return true;
 }
@@ -448,7 +458,8 @@ std::string ChartModel::make_graph() {
             hi = run;
             return {};
         };
-        std::string unitFailure = adjust("unit調整1", "unit調整2", price_min, price_max, price_unit);
+        std::string unitFailure =
+            adjust("unit調整1", "unit調整2", price_min, price_max, price_unit);
         if (unitFailure.empty())
             unitFailure = adjust("unit調整3", "unit調整4", val_min, val_max, val_unit);
         if (!unitFailure.empty()) {
@@ -490,8 +501,8 @@ std::string ChartModel::make_graph() {
     } catch (const std::exception &e) {
         // The connection lives for one pass, so a failed pass gives it back as well.
         m_link.closeQuietly();
-        return "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。" + kCrLf + kCrLf + "詳細:" +
-               step + "処理時点" + kCrLf + "ERROR:" + e.what();
+        return "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。" + kCrLf + kCrLf +
+               "詳細:" + step + "処理時点" + kCrLf + "ERROR:" + e.what();
     }
 }
 

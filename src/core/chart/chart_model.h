@@ -72,8 +72,8 @@ private:
     void layoutAxes();
     bool lookupStock(storage::Database &db);
     void readRanges(storage::Database &db);
-    void placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax,
-                   double unit, double scale, bool left);
+    void placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax, double unit,
+                   double scale, bool left);
     void placeXAxis();
     void placeDailySeries(storage::Database &db);
     void placeMonthlySeries(storage::Database &db);

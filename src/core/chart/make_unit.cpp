@@ -61,7 +61,9 @@ double startFor(double mn, double u) {
 
 } // namespace
 
-double roundHalfEven(double x) { return std::nearbyint(x); }
+double roundHalfEven(double x) {
+    return std::nearbyint(x);
+}
 
 std::string make_unit(double &min, double &max, double &start, double &unit) {
     std::string step;

@@ -6,7 +6,9 @@
 namespace tesmo::ui {
 namespace {
 
-QColor qcolor(const chart::Rgb &c) { return QColor(c.r, c.g, c.b); }
+QColor qcolor(const chart::Rgb &c) {
+    return QColor(c.r, c.g, c.b);
+}
 
 QStringList japaneseFamilies() {
     return {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
@@ -61,8 +63,8 @@ void paintChart(QPainter &p, const chart::ChartElements &elements, double tpp) {
             break;
         case chart::ElementKind::Label: {
             p.setPen(c);
-            const Qt::Alignment h = e->align == chart::TextAlign::Right ? Qt::AlignRight
-                                                                         : Qt::AlignLeft;
+            const Qt::Alignment h =
+                e->align == chart::TextAlign::Right ? Qt::AlignRight : Qt::AlignLeft;
             p.drawText(box(*e), static_cast<int>(h | Qt::AlignTop | Qt::TextDontClip),
                        QString::fromUtf8(e->text.c_str()));
             break;

@@ -15,7 +15,9 @@ ChartView::ChartView(const chart::ChartModel &model, QWidget *parent)
     setAutoFillBackground(true);
 }
 
-double ChartView::twipsPerPixel() const { return ui::twipsPerPixel(*this); }
+double ChartView::twipsPerPixel() const {
+    return ui::twipsPerPixel(*this);
+}
 
 const chart::Element *ChartView::squareAt(const QPoint &pos) const {
     const double tpp = twipsPerPixel();

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -89,11 +90,17 @@ Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
     Timer1->start();
 }
 
-Form2::~Form2() { addToCount(-1); }
+Form2::~Form2() {
+    addToCount(-1);
+}
 
-double Form2::twipsPerPixel() const { return ui::twipsPerPixel(*this); }
+double Form2::twipsPerPixel() const {
+    return ui::twipsPerPixel(*this);
+}
 
-int Form2::px(double twips) const { return static_cast<int>(std::lround(twips / twipsPerPixel())); }
+int Form2::px(double twips) const {
+    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+}
 
 void Form2::buildControls() {
     Frame1 = new QFrame(this);
@@ -167,10 +174,16 @@ void Form2::buildControls() {
     connect(C_realtmcall, &QPushButton::clicked, this, &Form2::onRealtime);
 }
 
-bool Form2::toolbarShown() const { return Frame1->isVisibleTo(this); }
-bool Form2::stripShown() const { return L_hikidasi->isVisibleTo(this); }
+bool Form2::toolbarShown() const {
+    return Frame1->isVisibleTo(this);
+}
+bool Form2::stripShown() const {
+    return L_hikidasi->isVisibleTo(this);
+}
 
-std::string Form2::code() const { return us(T_code->text()); }
+std::string Form2::code() const {
+    return us(T_code->text());
+}
 
 std::string Form2::make_graph() {
     m_model.code = code();
@@ -212,8 +225,8 @@ void Form2::onAddPort() {
     if (m_port.busy())
         return;
     m_port.setBusy(true);
-    const chart::AddPortResult r = chart::addToPortfolio(
-        m_model.link(), shell::portfolioTable(), code(), chart::todayYmd());
+    const chart::AddPortResult r =
+        chart::addToPortfolio(m_model.link(), shell::portfolioTable(), code(), chart::todayYmd());
     m_port.setBusy(false);
     if (r.outcome == chart::AddPortOutcome::Failed)
         showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
@@ -251,7 +264,9 @@ void Form2::onWeb2() {
         openPage(page);
 }
 
-void Form2::onRealtime() { openPage(chart::realtimeUrl(code())); }
+void Form2::onRealtime() {
+    openPage(chart::realtimeUrl(code()));
+}
 
 void Form2::Timer1_Timer() {
     if (m_toolbarHold > 0) {
@@ -281,8 +296,10 @@ void Form2::resizeEvent(QResizeEvent *e) {
     if (!isMaximized() && !isFullScreen()) {
         try {
             const QRect outer = frameGeometry();
-            storage::writeSetting(keys::form2_height, std::to_string(std::lround(outer.height() * tpp)));
-            storage::writeSetting(keys::form2_width, std::to_string(std::lround(outer.width() * tpp)));
+            storage::writeSetting(keys::form2_height,
+                                  std::to_string(std::lround(outer.height() * tpp)));
+            storage::writeSetting(keys::form2_width,
+                                  std::to_string(std::lround(outer.width() * tpp)));
         } catch (const std::exception &) {
             // A size that cannot be saved only costs the next window its size.
         }
@@ -326,7 +343,7 @@ bool Form2::eventFilter(QObject *watched, QEvent *e) {
 Form2 *openChartWindow(const QString &code, std::optional<double> portPrice) {
     auto *w = new Form2;
     w->setAttribute(Qt::WA_DeleteOnClose);
-    w->show();
+    showNormal(w);
     w->T_code->setText(code);
     if (portPrice) {
         const double p = chart::roundHalfEven(*portPrice);

@@ -13,7 +13,9 @@
 
 namespace tesmo::test {
 
-inline storage::Value opt(double v) { return storage::Value(v); }
+inline storage::Value opt(double v) {
+    return storage::Value(v);
+}
 inline const storage::Value kNull{};
 
 class ChartTest : public ::testing::Test {

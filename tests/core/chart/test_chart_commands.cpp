@@ -71,8 +71,8 @@ TEST_F(AddPortTest, MessagesAndAFailingStatement) {
     const auto r = chart::addToPortfolio(link, "T_NOPORT", "1301", 20240105);
     EXPECT_EQ(r.outcome, AddPortOutcome::Failed);
     EXPECT_EQ(chart::addPortMessage(r), r.failure);
-    EXPECT_EQ(r.failure.rfind("ﾎﾟｰﾄﾌｫﾘｵに追加できませんでした。\r\n登録確認時にｴﾗｰが発生しました\r\n詳細:",
-                              0),
+    EXPECT_EQ(r.failure.rfind(
+                  "ﾎﾟｰﾄﾌｫﾘｵに追加できませんでした。\r\n登録確認時にｴﾗｰが発生しました\r\n詳細:", 0),
               0u)
         << r.failure;
     EXPECT_NE(r.failure.find("T_NOPORT"), std::string::npos) << r.failure;

@@ -53,8 +53,8 @@ TEST(ChartLayout, ClientAreaIsRaisedToTheFloorFirst) {
 
 TEST(ChartText, AxisLabelsAndReplaceLast) {
     const std::pair<double, const char *> labels[] = {
-        {1e6, "1百万"},   {1e8, "1億"},   {2e4, "2万"},     {15000, "15000"}, {1.2e9, "12億"},
-        {1.5e7, "15百万"}, {1.2e5, "12万"}, {850, "850"},     {0, "0"},         {-1, "-1"},
+        {1e6, "1百万"},    {1e8, "1億"},    {2e4, "2万"},      {15000, "15000"}, {1.2e9, "12億"},
+        {1.5e7, "15百万"}, {1.2e5, "12万"}, {850, "850"},      {0, "0"},         {-1, "-1"},
         {2e9, "20億"},     {1e7, "10百万"}, {1.05e6, "105万"}, {0.5, "0.5"},
     };
     for (const auto &[v, text] : labels)
@@ -161,8 +161,8 @@ TEST_F(ChartTest, AllPricesNullGiveTheTenStepAxesAndNoPoints) {
     EXPECT_EQ(m.val_max, 10);
     const auto &e = m.elements();
     EXPECT_EQ(visibleCount(e.Y1Label), 11u);
-    for (const ElementArray *a : {&e.Aobj1, &e.Aobj2, &e.Aobj3, &e.Aobj4, &e.Cobj1, &e.Cobj2,
-                                  &e.Cobj3, &e.Cobj4})
+    for (const ElementArray *a :
+         {&e.Aobj1, &e.Aobj2, &e.Aobj3, &e.Aobj4, &e.Cobj1, &e.Cobj2, &e.Cobj3, &e.Cobj4})
         EXPECT_EQ(visibleCount(*a), 0u);
     EXPECT_EQ(e.Aobj1[2].hover, "");
     EXPECT_EQ(e.XLabel[3].text, "03");
@@ -275,7 +275,9 @@ TEST_F(ChartTest, PurchasePriceLineWidensThePriceAxis) {
         int port;
         double min, max;
         bool line;
-    } cases[] = {{800, 780, 1100, true}, {2000, 900, 2000, true}, {0, 990, 1100, false},
+    } cases[] = {{800, 780, 1100, true},
+                 {2000, 900, 2000, true},
+                 {0, 990, 1100, false},
                  {-1, 990, 1100, false}};
     for (const Case &c : cases) {
         ChartModel m = model("1301");
@@ -311,10 +313,12 @@ TEST_F(ChartTest, UnreachableDatabaseFailsAtTheConnection) {
     ChartModel m(env.path("missing.mdb"));
     m.code = "1301";
     const std::string r = m.make_graph();
-    EXPECT_EQ(r.rfind("不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。\r\n\r\n詳細:DB接続処理時点\r\n"
-                      "ERROR:",
-                      0),
-              0u)
+    EXPECT_EQ(
+        r.rfind(
+            "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。\r\n\r\n詳細:DB接続処理時点\r\n"
+            "ERROR:",
+            0),
+        0u)
         << r;
     EXPECT_EQ(m.caption(), "Tesmo ﾁｬｰﾄ");
 }

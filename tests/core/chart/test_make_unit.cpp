@@ -15,24 +15,26 @@ struct UnitCase {
 };
 
 TEST(MakeUnit, WorkedRanges) {
-    const UnitCase cases[] = {
-        {812, 1270, 800, 50}, // f1 458 -> 45.8, R(45.8 / 5) = 9
-        {0, 37, 0, 5},        // R(7.4) = 7 at once
-        {0, 10, 0, 1},        // every price null: 0 to 0 widened to 0 to 10
-        {0, 1, -1, 1},        // below 2: one below the minimum, unit 1
-        {1270, 1270.5, 1269, 1},
-        {850, 1300, 800, 50}, // a minimum on a multiple starts one unit below it
-        {40, 100, 35, 5},     // R(60 / 5) = 12
-        {0, 77.5, 0, 10},     // R(77.5) = 78, R(38.75) = 39, R(15.5) = 16: one shrink
-        {-37, 0, -40, 5},     // negative minimum: the multiple at or below it
-        {-40, 0, -40, 5},
-        {0, 100000000, 0, 10000000},
-        {3, 5, 2, 1}, // 2 <= d <= 4.5: unit 1, start as for any other range
-        {100, 103, 99, 1},
-        {100.5, 104.5, 100, 1},
-        {-3, 1, -3, 1},
-        {0, 4.5, 0, 1},
-    };
+    const UnitCase
+        cases[] =
+            {
+                {812, 1270, 800, 50}, // f1 458 -> 45.8, R(45.8 / 5) = 9
+                {0, 37, 0, 5},        // R(7.4) = 7 at once
+                {0, 10, 0, 1},        // every price null: 0 to 0 widened to 0 to 10
+                {0, 1, -1, 1},        // below 2: one below the minimum, unit 1
+                {1270, 1270.5, 1269, 1},
+                {850, 1300, 800, 50}, // a minimum on a multiple starts one unit below it
+                {40, 100, 35, 5},     // R(60 / 5) = 12
+                {0, 77.5, 0, 10},     // R(77.5) = 78, R(38.75) = 39, R(15.5) = 16: one shrink
+                {-37, 0, -40, 5},     // negative minimum: the multiple at or below it
+                {-40, 0, -40, 5},
+                {0, 100000000, 0, 10000000},
+                {3, 5, 2, 1}, // 2 <= d <= 4.5: unit 1, start as for any other range
+                {100, 103, 99, 1},
+                {100.5, 104.5, 100, 1},
+                {-3, 1, -3, 1},
+                {0, 4.5, 0, 1},
+            };
     for (const UnitCase &c : cases) {
         double mn = c.min, mx = c.max, start = -999, unit = -999;
         EXPECT_EQ(make_unit(mn, mx, start, unit), "") << c.min << "-" << c.max;
