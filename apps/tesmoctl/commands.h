@@ -21,6 +21,9 @@ int cmdNewDb(const Args &args);
 int cmdNewPortfolio(const Args &args);
 int cmdSql(const Args &args);
 int cmdSetting(const Args &args);
+#ifdef TESMOCTL_WITH_CHART
+int cmdChart(const Args &args);
+#endif
 int cmdImport(const Args &args);
 int cmdFetch(const Args &args);
 int cmdVersionCheck(const Args &args);

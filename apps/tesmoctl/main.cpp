@@ -28,6 +28,12 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
+#ifdef TESMOCTL_WITH_CHART
+        {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
+         "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "
+         "--topic; WxH is the client area in pixels at 96 dpi, 582x409 by default)",
+         cmdChart},
+#endif
     };
     return all;
 }
