@@ -1,4 +1,6 @@
+#include "chart/form2.h"
 #include "shell/form1.h"
+#include "shell/window_hub.h"
 
 #include <QApplication>
 
@@ -7,6 +9,10 @@ int main(int argc, char **argv) {
     app.setApplicationName(QStringLiteral("Tesmo"));
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
+    tesmo::ui::WindowHub::instance().setChartOpener(
+        [](const QString &code, std::optional<double> price) {
+            tesmo::ui::openChartWindow(code, price);
+        });
     auto *window = new tesmo::ui::Form1;
     window->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(window, &QObject::destroyed, &app, &QApplication::quit);

@@ -5,9 +5,8 @@
 #include "common/paths.h"
 #include "shell/shell_routines.h"
 #include "storage/settings_keys.h"
+#include "update/update_start.h"
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -101,27 +100,8 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         // 9.-11. The program update offer.
         if (versions.empty())
             return DataUpdateResult::Done;
-        char size[32];
-        std::snprintf(size, sizeof size, "%.2f", static_cast<double>(a.updateSize()) / 1000000.0);
-        if (port.message(std::string("Tesmoのプログラムを自動でバージョンアップする事が出来ます。"
-                                     "\r\nダウンロードするトータルサイズ = 約") +
-                             size +
-                             "MB\r\nいますぐ、バージョンアップを行いますか？\r\n\r\n後で行う場合"
-                             "は[ｷｬﾝｾﾙ]ボタンをクリックしてください",
-                         title, MsgIcon::Information, MsgButtons::OkCancel) != MsgAnswer::Ok)
-            return DataUpdateResult::Done;
-        std::string lower;
-        for (char c : versions)
-            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (size_t p; (p = lower.find("tesmotesmo.mdb")) != std::string::npos;)
-            lower.replace(p, 14, "x");
-        if (lower.find("tesmo.mdb") != std::string::npos &&
-            port.message("今回のバージョンアップには、DBが含まれています。\r\nもし、ポートフォリオ"
-                         "を外部DBにしていない場合は、\r\nポートフォリオ情報が消えてしまいます。\r\n"
-                         "バージョンアップを続行しますか？\r\n\r\nバージョンアップを後で行う場合は"
-                         "[ｷｬﾝｾﾙ]ボタンをクリックしてください\r\n※ポートフォリオを外部DBにする場"
-                         "合は[ｵﾌﾟｼｮﾝ]から操作できます",
-                         title, MsgIcon::Information, MsgButtons::OkCancel) != MsgAnswer::Ok)
+        if (!update::askUpdateNow(port, title, update::kProgramUpdateLine) ||
+            !update::confirmDatabaseReplace(port, title, versions))
             return DataUpdateResult::Done;
         // 12.
         port.setBusy(true);
@@ -134,16 +114,6 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
                      MsgIcon::Critical, MsgButtons::Ok);
         return DataUpdateResult::Failed;
     }
-}
-
-long startUpdater() {
-    const std::string folder = installPath("downtemp");
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    for (const auto &entry : fs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec))
-            fs::remove(entry.path(), ec);
-    return shell_open(installPath("tesmo_auto"), "");
 }
 
 std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,

@@ -23,8 +23,6 @@ struct DataUpdateActions {
     std::function<std::string()> scanDataSite;
     // version_check(completeDatabase): the selected program files, empty when none.
     std::function<std::string(bool completeDatabase)> versionCheck;
-    // update-size after the version check, in bytes.
-    std::function<long long()> updateSize;
     // Imported-count and imported-list of the scan's run.
     std::function<int()> importedCount;
     std::function<std::string()> importedList;
@@ -51,10 +49,6 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actio
 
 // The text of step 8 for a successful scan.
 std::string importedReport(int importedCount, const std::string &importedList);
-
-// Prepares the download folder "downtemp" in the install folder (emptied) and starts the
-// updater program. Returns the process id or -99.
-long startUpdater();
 
 // The manual import of one data file (".bnd", or ".lzh" holding it) chosen by the user: the
 // file is copied or extracted into the install folder, imported as day 0 and the result is

@@ -1,5 +1,6 @@
 #include "shell/data_update.h"
 #include "storage/settings_keys.h"
+#include "update/update_start.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 
@@ -56,7 +57,6 @@ struct Fake {
             calls.push_back(complete ? "check(db)" : "check");
             return versions;
         };
-        a.updateSize = [] { return 1234567LL; };
         a.importedCount = [this] { return imported; };
         a.importedList = [] { return std::string("20241202\r\n20241203\r\n"); };
         a.isMinimized = [] { return false; };
@@ -147,7 +147,9 @@ TEST(DataUpdate, ProgramUpdateOfferAndDatabaseWarning) {
         EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
                   DataUpdateResult::UpdaterStarted);
         ASSERT_EQ(port.messages.size(), c.questions) << c.versions;
-        EXPECT_NE(port.messages[2].text.find("約1.23MB"), std::string::npos);
+        EXPECT_EQ(port.messages[2].text.rfind(update::kProgramUpdateLine, 0), 0u);
+        EXPECT_NE(port.messages[2].text.find("ダウンロードするトータルサイズ = 約"),
+                  std::string::npos);
         EXPECT_EQ(port.messages[2].title, "Tesmo 1.0");
         EXPECT_EQ(fake.calls.back(), "updater");
     }
