@@ -1,8 +1,13 @@
-// fetch and version-check: the web side of the programs from the command line.
+// fetch, update and version-check: the web side of the programs from the command line.
 #include "commands.h"
 
 #include "acquire/http_fetch.h"
+#include "acquire/import_driver.h"
+#include "acquire/site_scan.h"
 #include "common/ui_port.h"
+#include "shell/newest_date.h"
+#include "storage/connection.h"
+#include "storage/database.h"
 #include "update/version_check.h"
 
 #include <cstdio>
@@ -14,7 +19,8 @@ namespace {
 // answered with OK (or Yes), and waits really wait.
 class ConsolePort : public tesmo::UiPort {
 public:
-    explicit ConsolePort(std::FILE *captionsTo) : m_captionsTo(captionsTo) {}
+    explicit ConsolePort(std::FILE *captionsTo, std::string caption = {}, bool waits = true)
+        : m_captionsTo(captionsTo), m_caption(std::move(caption)), m_waits(waits) {}
 
     std::string caption() const override { return m_caption; }
     void setCaption(const std::string &text) override {
@@ -22,20 +28,30 @@ public:
             std::fprintf(m_captionsTo, "%s\n", text.c_str());
         m_caption = text;
     }
-    void wait(int seconds) override { tesmo::waitSeconds(*this, seconds); }
+    void wait(int seconds) override {
+        if (m_waits)
+            tesmo::waitSeconds(*this, seconds);
+    }
     tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
                              tesmo::MsgButtons buttons) override {
-        std::string shown = text;
-        for (size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n", at))
-            shown.replace(at, 2, "\n");
-        std::printf("[%s]\n%s\n", title.c_str(), shown.c_str());
+        std::printf("[%s]\n%s\n", title.c_str(), withNewlines(text).c_str());
         std::fflush(stdout);
         return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
+    }
+
+    void beep() override { std::fputc('\a', stderr); }
+
+    // CR LF -> LF: the texts are made for message boxes.
+    static std::string withNewlines(std::string text) {
+        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+            text.replace(at, 2, "\n");
+        return text;
     }
 
 private:
     std::FILE *m_captionsTo;
     std::string m_caption;
+    bool m_waits;
 };
 
 const Command &commandNamed(const char *name) {
@@ -62,6 +78,42 @@ int cmdFetch(const Args &args) {
     if (!failure.empty())
         return fail(failure);
     std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
+int cmdUpdate(const Args &args) {
+    bool waits = true;
+    Args positional;
+    for (const std::string &a : args) {
+        if (a == "--no-wait")
+            waits = false;
+        else
+            positional.push_back(a);
+    }
+    if (positional.size() != 1)
+        return usageError(commandNamed("update"));
+    auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
+    // Captions go to stdout as they change, like the title bar of the main window.
+    ConsolePort port(stdout, "Tesmo", waits);
+    tesmo::acquire::HttpClient client;
+    tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
+    const auto showNewestDate = [&] {
+        std::printf("直近日付 %s\n",
+                    tesmo::shell::newestDateText(tesmo::shell::newestDate(*db)).c_str());
+        std::fflush(stdout);
+    };
+    const std::string failure =
+        tesmo::acquire::ScanDataSite(*db, port, client, showNewestDate, state);
+    db->close();
+    if (!failure.empty()) {
+        std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
+        return 1;
+    }
+    if (state.importedCount != 0)
+        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s",
+                    ConsolePort::withNewlines(state.importedList).c_str());
+    else
+        std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "acquire/lha_extract.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
+#include "test_lha_archive.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 namespace fs = std::filesystem;
 using namespace tesmo;
 using namespace tesmo::acquire;
+using tesmo::test::level0Archive;
+using tesmo::test::LhaMember;
 using tesmo::test::RecordingPort;
 using tesmo::test::TempEnv;
 
@@ -33,52 +36,6 @@ void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-uint16_t crc16(const std::string &data) {
-    uint16_t crc = 0;
-    for (unsigned char c : data) {
-        crc ^= c;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-    }
-    return crc;
-}
-
-void le(std::string &out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-struct Member {
-    std::string name; // bytes as stored (code page 932)
-    std::string data;
-    std::optional<uint32_t> declaredLength;
-};
-
-// A level-0 archive with stored (-lh0-) members: the simplest archive there is, written here
-// so that the names can be anything a hostile server might send.
-std::string level0Archive(const std::vector<Member> &members) {
-    std::string out;
-    for (const Member &m : members) {
-        std::string h = "-lh0-";
-        le(h, static_cast<uint32_t>(m.data.size()), 4);
-        le(h, m.declaredLength.value_or(static_cast<uint32_t>(m.data.size())), 4);
-        le(h, 0x58A74C00, 4); // a DOS date and time in 2024
-        h += '\x20';          // attribute: archive
-        h += '\x00';          // header level
-        h += static_cast<char>(m.name.size());
-        h += m.name;
-        le(h, crc16(m.data), 2);
-        unsigned sum = 0;
-        for (unsigned char c : h)
-            sum += c;
-        out += static_cast<char>(h.size());
-        out += static_cast<char>(sum & 0xFF);
-        out += h + m.data;
-    }
-    out += '\0';
-    return out;
-}
-
 class LhaExtract : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(dest); }
@@ -89,7 +46,7 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-    std::string archiveOf(const std::vector<Member> &members) {
+    std::string archiveOf(const std::vector<LhaMember> &members) {
         const std::string path = env.path("t.lzh");
         writeFile(path, level0Archive(members));
         return path;

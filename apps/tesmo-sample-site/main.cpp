@@ -1,0 +1,125 @@
+// tesmo-sample-site: a data site and update site on the loopback interface, for the demo and
+// the tests. It serves what sample_site.h computes; nothing leaves this machine.
+#include "sample_site.h"
+
+#include "storage/settings_keys.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+namespace {
+
+const char *const kUsage =
+    "usage: tesmo-sample-site [--port N] [--end YYYYMMDD] [--days N] [--stocks N]\n"
+    "                         [--announce TEXT] [--port-file FILE] [--configure] [--quiet]\n"
+    "\n"
+    "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
+    "  --end        newest trading day (default: the last weekday before today)\n"
+    "  --days       trading days on the index page (default 10)\n"
+    "  --stocks     stocks per day (default 3800)\n"
+    "  --announce   the announcement text (\"<br>\" breaks a line)\n"
+    "  --port-file  write the port there once the site listens\n"
+    "  --configure  point the current user's Tesmo settings (myhpadd4, myhpad_data4,\n"
+    "               updatesite) at this site\n"
+    "  --quiet      print neither the address nor the requests\n";
+
+long long today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return (tm.tm_year + 1900) * 10000LL + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+}
+
+bool number(const char *text, long long &out) {
+    char *end = nullptr;
+    out = std::strtoll(text, &end, 10);
+    return *text && end && *end == '\0';
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    sample_site::SiteOptions options;
+    long long port = 8931;
+    std::string portFile;
+    bool configure = false;
+    bool quiet = false;
+    options.endDate = sample_site::lastTradingDayBefore(today());
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        long long v = 0;
+        const bool hasValue = i + 1 < argc;
+        if (a == "--configure") {
+            configure = true;
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else if (a == "--port" && hasValue && number(argv[++i], v) && v >= 0 && v < 65536) {
+            port = v;
+        } else if (a == "--end" && hasValue && number(argv[++i], v) && v > 19000101) {
+            options.endDate = v;
+        } else if (a == "--days" && hasValue && number(argv[++i], v) && v > 0 && v <= 1000) {
+            options.days = static_cast<int>(v);
+        } else if (a == "--stocks" && hasValue && number(argv[++i], v) && v > 0) {
+            options.stocks = static_cast<int>(v);
+        } else if (a == "--announce" && hasValue) {
+            options.announcement = argv[++i];
+        } else if (a == "--port-file" && hasValue) {
+            portFile = argv[++i];
+        } else {
+            std::fputs(kUsage, a == "--help" || a == "-h" ? stdout : stderr);
+            return a == "--help" || a == "-h" ? 0 : 2;
+        }
+    }
+
+    try {
+        const sample_site::SampleSite site(options);
+        httplib::Server server;
+        server.Get(".*", [&](const httplib::Request &req, httplib::Response &res) {
+            const sample_site::Reply reply = site.get(req.path);
+            res.status = reply.status;
+            res.set_content(reply.body, reply.contentType);
+        });
+        if (!quiet)
+            server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+                std::printf("%s %s %d %zu\n", req.method.c_str(), req.target.c_str(), res.status,
+                            res.body.size());
+                std::fflush(stdout);
+            });
+        const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                                    : (server.bind_to_port("127.0.0.1", static_cast<int>(port))
+                                           ? static_cast<int>(port)
+                                           : -1);
+        if (bound <= 0) {
+            std::fprintf(stderr, "tesmo-sample-site: cannot listen on 127.0.0.1:%lld\n", port);
+            return 1;
+        }
+        const std::string base = "http://127.0.0.1:" + std::to_string(bound);
+        if (configure) {
+            using namespace tesmo::storage;
+            writeSetting(keys::myhpadd4, base + sample_site::SampleSite::indexPath());
+            writeSetting(keys::myhpad_data4, base + sample_site::SampleSite::dataPath());
+            writeSetting(keys::updatesite, base);
+        }
+        if (!portFile.empty()) {
+            const std::string temp = portFile + ".tmp";
+            std::ofstream(temp) << bound << "\n";
+            std::rename(temp.c_str(), portFile.c_str());
+        }
+        if (!quiet) {
+            std::printf("tesmo-sample-site: %s%s (%d days to %lld, %d stocks)\n", base.c_str(),
+                        sample_site::SampleSite::indexPath(), options.days, options.endDate,
+                        options.stocks);
+            std::fflush(stdout);
+        }
+        return server.listen_after_bind() ? 0 : 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "tesmo-sample-site: %s\n", e.what());
+        return 1;
+    }
+}

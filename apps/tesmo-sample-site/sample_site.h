@@ -1,0 +1,58 @@
+#pragma once
+// The content of the sample data site: a deterministic series of trading days of made-up
+// stocks, and the pages that Tesmo reads from a data site and an update site. Everything is
+// computed from the options, so two runs with the same options serve the same bytes.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sample_site {
+
+struct SiteOptions {
+    long long endDate = 0; // newest trading day, yyyymmdd (a weekday at or before it)
+    int days = 10;         // trading days listed on the index page
+    int stocks = 3800;
+    std::string announcement = "サンプルデータサイトからのお知らせです。<br>"
+                               "ここのデータは<b>自動生成</b>された架空の銘柄のものです。";
+};
+
+// An answer of the site.
+struct Reply {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+};
+
+class SampleSite {
+public:
+    explicit SampleSite(SiteOptions options);
+
+    // The trading days, newest first (the order of the index page).
+    const std::vector<long long> &tradingDays() const { return m_days; }
+    // Whether the site delivers the day packed (".bnd.lzh") or plain (".bnd").
+    bool packed(long long date) const;
+    // The link text (file name) of a day on the index page.
+    std::string dayFileName(long long date) const;
+
+    // The bytes of a day file, as the day-file writer writes it.
+    std::string dayFile(long long date) const;
+
+    // The answer to GET `path` (without the query); 404 for everything the site lacks.
+    Reply get(const std::string &path) const;
+
+    std::string indexPage() const;        // UTF-8; served in code page 932
+    std::string announcementPage() const; // UTF-8; served in code page 932
+    std::string moduleTablePage() const;
+
+    static const char *indexPath() { return "/cgi-bin/freedata/index.cgi"; }
+    static const char *dataPath() { return "/freedata/"; }
+
+private:
+    SiteOptions m_options;
+    std::vector<long long> m_days;
+};
+
+// The last weekday before `today` (yyyymmdd), so that the demo's data look current.
+long long lastTradingDayBefore(long long today);
+
+} // namespace sample_site

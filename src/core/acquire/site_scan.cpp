@@ -1,0 +1,266 @@
+#include "acquire/site_scan.h"
+
+#include "acquire/lha_extract.h"
+#include "acquire/step_label.h"
+#include "common/cp932.h"
+#include "common/paths.h"
+#include "storage/settings_keys.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::acquire {
+namespace {
+
+void replaceAll(std::string &s, const std::string &from, const std::string &to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+}
+
+std::vector<std::string> split(const std::string &s, const std::string &sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t at = s.find(sep); at != std::string::npos; at = s.find(sep, start)) {
+        out.push_back(s.substr(start, at - start));
+        start = at + sep.size();
+    }
+    out.push_back(s.substr(start));
+    return out;
+}
+
+bool contains(const std::string &s, const char *part) {
+    return s.find(part) != std::string::npos;
+}
+
+std::string lowerAscii(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool endsWithNoCase(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && lowerAscii(s.substr(s.size() - tail.size())) == tail;
+}
+
+// Characters (code points) of a UTF-8 text.
+size_t charCount(const std::string &s) {
+    size_t n = 0;
+    for (unsigned char c : s)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+std::string firstChars(const std::string &s, size_t count) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && n++ == count)
+            return s.substr(0, i);
+    }
+    return s;
+}
+
+void removeIfExists(const std::string &path) {
+    if (fileExists(path))
+        fs::remove(path);
+}
+
+// The page as text: code page 932 read line by line (a line ends at CR LF, CR or LF), each
+// line followed by CR LF.
+std::string readIndexPage(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("ファイルを開けません: " + path);
+    std::ostringstream all;
+    all << in.rdbuf();
+    const std::string bytes = all.str();
+    std::string text;
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t end = bytes.find_first_of("\r\n", pos);
+        if (end == std::string::npos)
+            end = bytes.size();
+        text += bytes.substr(pos, end - pos) + "\r\n";
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() &&
+            bytes[end + 1] == '\n')
+            ++end;
+        pos = end + 1;
+    }
+    return cp932ToUtf8(text);
+}
+
+// A link text names a file in the install folder; it must not lead anywhere else.
+void checkFileName(const std::string &name) {
+    bool ok = !name.empty() && name.front() != '.' && name.find("..") == std::string::npos;
+    for (unsigned char c : name)
+        ok = ok && c != '/' && c != '\\' && c >= 0x20 && c != 0x7F;
+    if (!ok)
+        throw std::runtime_error("ファイル名として使えないリンクです: \"" + name + "\"");
+}
+
+// The trading date that the first eight characters of a link text give.
+long long linkDate(const std::string &name) {
+    bool ok = name.size() >= 8;
+    for (size_t i = 0; ok && i < 8; ++i)
+        ok = name[i] >= '0' && name[i] <= '9';
+    if (!ok)
+        throw std::runtime_error("型が一致しません: \"" + name.substr(0, 8) +
+                                 "\" は日付ではありません");
+    return std::stoll(name.substr(0, 8));
+}
+
+} // namespace
+
+std::vector<std::string> dayLinks(const std::string &page) {
+    std::string text = page;
+    replaceAll(text, "<BR>", "<br>");
+    std::vector<std::string> links;
+    int state = 0;
+    for (std::string chunk : split(text, "<br>")) {
+        if (state == 1 && contains(chunk, "<a href=")) {
+            replaceAll(chunk, "\">", "#sep#");
+            replaceAll(chunk, "</a>", "#sep#");
+            const std::vector<std::string> pieces = split(chunk, "#sep#");
+            if (pieces.size() < 2)
+                throw std::runtime_error("リンクの文字列がありません: " + chunk);
+            links.push_back(pieces[1]);
+        }
+        if (contains(chunk, kDailyStartMarker))
+            state = 1;
+        if (contains(chunk, kDailyEndMarker))
+            state = 2;
+    }
+    return links;
+}
+
+std::string announcementText(const std::string &page) {
+    std::string text = page;
+    replaceAll(text, kAnnounceStartMarker, kAnnounceEndMarker);
+    const std::vector<std::string> pieces = split(text, kAnnounceEndMarker);
+    if (pieces.size() < 2)
+        throw std::runtime_error("お知らせの目印がありません");
+    std::string a = pieces[1];
+    for (const char *drop : {"<b>", "</b>", "\r", "\n"})
+        replaceAll(a, drop, "");
+    replaceAll(a, "<br>", "\r\n");
+    return a;
+}
+
+std::string siteOrigin(const std::string &url) {
+    const size_t scheme = url.find("://");
+    const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+    const size_t path = url.find_first_of("/?#", hostStart);
+    return path == std::string::npos ? url : url.substr(0, path);
+}
+
+std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client,
+                         const std::function<void()> &setLaterDate, ImportRunState &state) {
+    using namespace storage;
+    StepLabel step;
+    std::string caption;
+    try {
+        step = "初期";
+        caption = port.caption();
+        state.reset();
+
+        step = "Tesmo_html取得";
+        const std::string indexUrl = readSetting(keys::myhpadd4);
+        const std::string indexFile = installPath(kIndexPageFile);
+        removeIfExists(indexFile);
+        const std::string fetched = FetchToFile(indexUrl, port, client, indexFile);
+        if (!fetched.empty())
+            return debugMode() ? step.text() + fetched : std::string(kSiteUnreachable);
+
+        // The counter and the announcement live on the host of the index page, so that
+        // pointing the index page elsewhere (a test site, a mirror) takes them along.
+        const std::string origin = siteOrigin(indexUrl);
+        step = "Tesmo_html取得(2)";
+        FetchToFile(origin + kCounterPath, port, client, installPath(kCounterFile));
+
+        step = "Tesmo_html解析";
+        const std::string page = readIndexPage(indexFile);
+        step = "Tesmo_html解析(2)";
+        const std::vector<std::string> links = dayLinks(page);
+
+        const std::string dataUrl = readSetting(keys::myhpad_data4);
+        for (const std::string &name : links) {
+            if (name.empty())
+                continue;
+            step = "Tesmo_html[" + name + "]更新非更新ﾁｪｯｸ";
+            const long long day = linkDate(name);
+            checkFileName(name);
+            const long long rows =
+                db.scalar("Select count(IDATE) From T_NEARLY where IDATE=" + std::to_string(day) +
+                          ";")
+                    .toInt();
+            if (rows >= readSettingInt(keys::compyc))
+                continue;
+
+            step = "Tesmo_html[" + std::to_string(day) + "]取得";
+            const std::string archive = installPath(kArchiveFile);
+            removeIfExists(archive);
+            const std::string url = dataUrl + name;
+            std::string dayFile;
+            if (endsWithNoCase(url, ".lzh")) {
+                FetchToFile(url, port, client, archive);
+                dayFile = name.substr(0, name.size() - 4);
+                step = "Tesmo_html[" + dayFile + "]lha解凍 ";
+                removeIfExists(installPath(dayFile));
+                const std::string unpacked = ExtractArchive(archive, port, installDir());
+                if (!unpacked.empty())
+                    return step.text() + unpacked;
+            } else {
+                FetchToFile(url, port, client, installPath(name));
+                dayFile = name;
+            }
+            // A failed download is not looked at here: it shows up as a missing or broken day
+            // file, which the import skips, and the next scan offers the day again.
+
+            step = "[" + dayFile + "]";
+            port.setCaption(caption + " [" + std::to_string(day) + "]");
+            port.repaint();
+            const std::string imported = ImportDayFile(db, installPath(dayFile), port, day, state);
+            if (!imported.empty()) {
+                port.setCaption(caption);
+                return step.text() + imported;
+            }
+            if (setLaterDate)
+                setLaterDate();
+
+            step = "Tesmo_html[" + dayFile + "]後処理";
+            removeIfExists(installPath(dayFile));
+            port.setCaption(caption);
+        }
+
+        step = "Tesmo_html ｱﾅｳﾝｽ解析";
+        std::string announcePage;
+        if (!FetchToText(origin + kAnnouncePath, port, client, announcePage).empty())
+            return {};
+        const std::string announcement = announcementText(announcePage);
+        port.beep();
+
+        step = "終了処理";
+        if (charCount(announcement) > 5) {
+            step = "アナウンス出力編集";
+            const bool showAlways = readSettingInt(keys::noannounce) == 0;
+            const std::string head = firstChars(announcement, 30);
+            if (head != readSetting(keys::announcemsg) || showAlways) {
+                writeSetting(keys::announcemsg, head);
+                port.message("【アナウンスが届いております】\r\n\r\n" + announcement +
+                                 "\r\n\r\n※詳しくはTesmoﾎｰﾑﾍﾟｰｼﾞを参照してください",
+                             "Tesmoからのお知らせ", MsgIcon::Information, MsgButtons::Ok);
+            }
+        }
+        return {};
+    } catch (const std::exception &e) {
+        if (!caption.empty())
+            port.setCaption(caption);
+        return step.failure(kStepFailedPhrase, e.what());
+    }
+}
+
+} // namespace tesmo::acquire
