@@ -28,7 +28,6 @@ int cmdImport(const Args &args);
 int cmdFetch(const Args &args);
 int cmdUpdate(const Args &args);
 int cmdVersionCheck(const Args &args);
-int cmdExport(const Args &args);
 
 // Prints "tesmoctl: <text>" to stderr and returns 1.
 int fail(const std::string &text);

@@ -32,10 +32,6 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
-        {"export", "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",
-         "print the copy text of a table window (ranktb, porttb, portm, findco) as its copy "
-         "command makes it, or write it to PATH in code page 932 as its file command does",
-         cmdExport},
 #ifdef TESMOCTL_WITH_CHART
         {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
          "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "
