@@ -1,0 +1,125 @@
+// export: the copy text of a grid window's table, as its copy and file commands write it.
+#include "commands.h"
+
+#include "storage/connection.h"
+#include "storage/database.h"
+#include "storage/db_error.h"
+#include "tables/clip_tbl.h"
+#include "tables/table_sources.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tesmoctl {
+using namespace tesmo;
+
+namespace {
+
+const Command &exportCommand() {
+    for (const auto &c : commands())
+        if (std::string(c.name) == "export")
+            return c;
+    return commands().front();
+}
+
+// A column by index, field name or caption (without mark).
+int findColumn(const tables::GridColumns &cols, const std::string &what) {
+    char *end = nullptr;
+    const long n = std::strtol(what.c_str(), &end, 10);
+    if (!what.empty() && *end == '\0')
+        return n >= 0 && n < static_cast<long>(cols.size()) ? static_cast<int>(n) : -1;
+    for (size_t i = 0; i < cols.size(); ++i)
+        if (cols[i].field == what || cols[i].caption == what)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<storage::Database> openAny(const std::string &path) {
+    try {
+        return storage::Database::open(path, storage::kConnectString);
+    } catch (const storage::DbError &first) {
+        try {
+            return storage::Database::open(path, "");
+        } catch (const storage::DbError &) {
+            throw first;
+        }
+    }
+}
+
+} // namespace
+
+int cmdExport(const Args &args) {
+    std::vector<std::string> pos;
+    std::string sortColumn, findText, file;
+    bool ascending = false;
+    int group = 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--asc")
+            ascending = true;
+        else if (a == "--sort" && hasValue)
+            sortColumn = args[++i];
+        else if (a == "--find" && hasValue)
+            findText = args[++i];
+        else if (a == "--file" && hasValue)
+            file = args[++i];
+        else if (a == "--group" && hasValue) {
+            const std::string g = args[++i];
+            if (g.size() != 1 || g[0] < '0' || g[0] > '4')
+                return fail("--group takes 0 to 4");
+            group = g[0] - '0';
+        } else if (a.rfind("--", 0) == 0)
+            return usageError(exportCommand());
+        else
+            pos.push_back(a);
+    }
+    if (pos.size() != 2)
+        return usageError(exportCommand());
+    const std::string &window = pos[1];
+
+    tables::GridColumns cols;
+    int defaultColumn = 1;
+    if (window == "ranktb") {
+        cols = tables::rankColumns();
+        defaultColumn = 7;
+    } else if (window == "porttb") {
+        cols = tables::portTbColumns();
+    } else if (window == "portm") {
+        cols = tables::portMColumns();
+    } else if (window == "findco") {
+        cols = tables::findColumns();
+        if (!sortColumn.empty() || ascending)
+            return fail("the stock search has no sort order of its own");
+    } else {
+        return fail("unknown window: " + window + " (ranktb, porttb, portm or findco)");
+    }
+
+    std::string source;
+    if (window == "findco") {
+        source = tables::searchSource(findText, false);
+    } else {
+        const int c = sortColumn.empty() ? defaultColumn : findColumn(cols, sortColumn);
+        if (c < 0)
+            return fail("no such column: " + sortColumn);
+        tables::markSorted(cols, c, !ascending);
+        if (window == "ranktb")
+            source = tables::rankSource(cols, c, !ascending);
+        else if (window == "porttb")
+            source = tables::portTbSource("V_PORT", cols, group, c, !ascending);
+        else
+            source = tables::portMSource("M_PORT", cols, c, !ascending);
+    }
+
+    auto db = openAny(pos[0]);
+    const auto statement = tables::clipStatement(source, cols);
+    const std::string text = tables::clipText(*db, *statement, cols, tables::copySeparator());
+    db->close();
+    if (file.empty())
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    else
+        tables::writeCp932File(file, text + "\r\n");
+    return 0;
+}
+
+} // namespace tesmoctl
