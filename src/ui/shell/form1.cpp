@@ -1,14 +1,20 @@
 #include "shell/form1.h"
 
 #include "build_config.h"
+#include "acquire/import_driver.h"
+#include "acquire/site_scan.h"
 #include "common/paths.h"
 #include "shell/app_state.h"
+#include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "shell/shell_routines.h"
 #include "shell/startup.h"
 #include "shell/window_hub.h"
+#include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
+#include "update/update_start.h"
+#include "update/version_check.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,6 +24,8 @@
 #include <QLocalSocket>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 namespace tesmo::ui {
 
@@ -99,6 +107,8 @@ void Form1::buildControls() {
         if (!isBusy())
             Clip_Chart();
     });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click_sub(); });
+    connect(C_test, &QPushButton::clicked, this, [this] { C_test_Click(); });
     connect(C_tasktray, &QPushButton::clicked, this, [this] { goToTray(); });
     connect(Command5, &QPushButton::clicked, this, [this] { openHomePage(); });
     connect(Command6, &QPushButton::clicked, this, [this] { openHelp(); });
@@ -113,8 +123,6 @@ void Form1::updateLauncherButtons() {
     Command4->setEnabled(hub.canShow(WindowKind::Find));
     Command_opt->setEnabled(hub.canShow(WindowKind::Options));
     Command7->setEnabled(hub.canOpenChart());
-    Command1->setEnabled(static_cast<bool>(Command1->property("wired").toBool()));
-    C_test->setEnabled(static_cast<bool>(C_test->property("wired").toBool()));
 }
 
 Form1::~Form1() {
@@ -250,6 +258,59 @@ bool Form1::Close_all_form(bool force) {
             w->close();
     }
     return false;
+}
+
+void Form1::Command1_Click_sub() {
+    shell::DataUpdateActions a;
+    a.refreshNewestDate = [this] {
+        set_later_date();
+        return shell::newestDate(mainDatabase());
+    };
+    a.closeAllForms = [this](bool force) { return Close_all_form(force); };
+    a.compactIfGrown = [this] { CompactIfGrown(m_port); };
+    a.scanDataSite = [this] {
+        return acquire::ScanDataSite(mainDatabase(), m_port, Inet1, [this] { set_later_date(); });
+    };
+    a.versionCheck = [this](bool complete) { return update::version_check(Inet1, m_port, complete); };
+    a.importedCount = [] { return acquire::importRunState().importedCount; };
+    a.importedList = [] { return acquire::importRunState().importedList; };
+    a.isMinimized = [this] { return isMinimized(); };
+    a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
+    a.startUpdaterAndExit = [this] {
+        const std::string failure = update::startUpdater(m_port);
+        m_port.setBusy(false);
+        if (!failure.empty()) {
+            m_port.message(failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+            return;
+        }
+        close(); // update_exit is set: the child windows close without a question
+    };
+    shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr));
+}
+
+void Form1::C_test_Click() {
+    if (isBusy())
+        return;
+    setWindowTitle(titleText());
+    FileDialogRequest request;
+    request.title = "Tesmo用の更新ﾃﾞｰﾀを指定してください";
+    // tesmodatadir holds the last chosen file's full path (or a folder).
+    const std::string last = readSetting(keys::tesmodatadir);
+    request.initialDir = std::filesystem::is_directory(last)
+                             ? last
+                             : std::filesystem::path(last).parent_path().string();
+    request.filter = "Tesmo更新ﾃﾞｰﾀ (*.bnd *.lzh);;Tesmo更新ﾃﾞｰﾀ(*.bnd);;Lha圧縮ﾌｧｲﾙ(*.lzh)";
+    const std::string file = m_port.openFileDialog(request);
+    if (file.empty() || !std::filesystem::exists(file))
+        return;
+    try {
+        writeSetting(keys::tesmodatadir, file);
+        m_port.setBusy(true);
+        shell::manualImport(mainDatabase(), m_port, file, [this] { set_later_date(); });
+    } catch (const std::exception &) {
+        // a file that cannot be copied ends the import without a word, as a cancel does
+    }
+    m_port.setBusy(false);
 }
 
 QString Form1::codeFromClipboardText(const QString &text) {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: a small launcher that runs the program's start-up, opens the other
 // windows, starts the data update and closes everything at the end.
+#include "acquire/http_fetch.h"
 #include "common/qt_ui_port.h"
 
 #include <QLabel>
@@ -29,6 +30,10 @@ public:
     // Close_all_form: closes the child windows; asks first unless `force`. Returns true
     // when the user chose not to close.
     bool Close_all_form(bool force);
+    // Command1_Click_sub: the data update command ("データ更新").
+    void Command1_Click_sub();
+    // C_test: imports one day file chosen by the user.
+    void C_test_Click();
     // Clip_Chart: opens a chart for the stock code found on the clipboard.
     void Clip_Chart();
     // The first four digits of a text, the way Clip_Chart reads the clipboard.
@@ -78,6 +83,7 @@ private:
     QPushButton *C_test;
     QTimer Timer1;
     QtUiPort m_port;
+    acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     bool m_startupFailed = false;
