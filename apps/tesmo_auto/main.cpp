@@ -1,18 +1,59 @@
-// The updater. The main program's version check leaves the files to fetch in the section
-// trg_dt of the updater state; with nothing there, there is nothing to do.
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+// The updater: started by the main program after it recorded the files to fetch and ended
+// itself. It fetches and installs them and starts Tesmo again.
+#include "update/updater.h"
 
+#ifdef TESMO_AUTO_SPLASH
+#include "update/update_splash.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    tesmo::ui::UpdateSplash splash;
+    splash.show();
+    app.exec();
+    const auto end = splash.result().end;
+    return end == tesmo::update::UpdateEnd::Installed ||
+                   end == tesmo::update::UpdateEnd::NothingNew
+               ? 0
+               : 1;
+}
+
+#else
+#include "common/ui_port.h"
+
+#include <chrono>
 #include <cstdio>
+#include <thread>
+
+namespace {
+
+// Without a display the messages go to the terminal and every question gets OK.
+class ConsolePort : public tesmo::UiPort {
+public:
+    std::string caption() const override { return m_caption; }
+    void setCaption(const std::string &text) override { m_caption = text; }
+    void wait(int seconds) override { tesmo::waitSeconds(*this, seconds); }
+    tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
+                             tesmo::MsgButtons) override {
+        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+        return tesmo::MsgAnswer::Ok;
+    }
+
+private:
+    std::string m_caption;
+};
+
+} // namespace
 
 int main() {
-    using namespace tesmo::storage;
-    const auto files = getAllSettings(updaterStateAppName(), kTrgDtSection);
-    if (!files || files->empty()) {
-        std::printf("tesmo_auto: 更新するファイルはありません。\n");
-        return 0;
-    }
-    // Downloading and installing arrive with the updater window.
-    std::fprintf(stderr, "tesmo_auto: この版では更新ファイルを取得できません。\n");
-    return 1;
+    using namespace tesmo::update;
+    std::printf("%s\n%s\n", kSplashDownloading, kSplashPleaseWait);
+    // The main program needs these seconds to end before its files are replaced.
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    ConsolePort port;
+    tesmo::acquire::HttpClient client;
+    const auto end = runUpdate(client, port).end;
+    return end == UpdateEnd::Installed || end == UpdateEnd::NothingNew ? 0 : 1;
 }
+#endif

@@ -1,0 +1,87 @@
+#include "update/update_splash.h"
+
+#include <QApplication>
+#include <QVBoxLayout>
+
+namespace tesmo::ui {
+
+void SplashPort::throwIfAborted() const {
+    if (m_aborted)
+        throw update::UpdateAborted();
+}
+
+void SplashPort::processEvents() {
+    QtUiPort::processEvents();
+    throwIfAborted();
+}
+
+void SplashPort::wait(int seconds) {
+    // One second at a time, so that giving up is noticed within a second.
+    for (int i = 0; i < seconds; ++i) {
+        QtUiPort::wait(1);
+        throwIfAborted();
+    }
+}
+
+UpdateSplash::UpdateSplash(QWidget *parent)
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_port(this) {
+    setObjectName("UpdateSplash");
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName("Frame1");
+    Frame1->setFrameShape(QFrame::Panel);
+    Frame1->setFrameShadow(QFrame::Raised);
+    Frame1->setLineWidth(2);
+    Label2 = new QLabel(qs(update::kSplashDownloading), Frame1);
+    Label2->setObjectName("Label2");
+    Label1 = new QLabel(qs(update::kSplashPleaseWait), Frame1);
+    Label1->setObjectName("Label1");
+    QFont big = Label2->font();
+    big.setPointSize(big.pointSize() + 2);
+    big.setBold(true);
+    Label2->setFont(big);
+    auto *inner = new QVBoxLayout(Frame1);
+    inner->setContentsMargins(24, 24, 24, 24);
+    inner->setSpacing(16);
+    inner->addWidget(Label2, 0, Qt::AlignCenter);
+    inner->addWidget(Label1, 0, Qt::AlignCenter);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(Frame1);
+    setFixedSize(sizeHint().expandedTo(QSize(520, 150)));
+
+    Timer1.setInterval(update::SplashClock::kStartInterval);
+    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    Timer1.start();
+}
+
+void UpdateSplash::Timer1_Timer() {
+    const auto action = m_clock.tick();
+    Timer1.setInterval(m_clock.intervalMs());
+    switch (action) {
+    case update::SplashClock::Action::RunUpdate:
+        // Not inside this slot: a timer does not fire again while its own slot runs, and the
+        // minute ticks must go on while the update lets events through.
+        QTimer::singleShot(0, this, [this] { runUpdate(); });
+        break;
+    case update::SplashClock::Action::GiveUp:
+        QApplication::beep();
+        QApplication::beep();
+        Timer1.stop();
+        m_port.abort();
+        close();
+        break;
+    case update::SplashClock::Action::None:
+        break;
+    }
+}
+
+void UpdateSplash::runUpdate() {
+    m_result = update::runUpdate(Inet1, m_port, [this] { return m_port.aborted(); });
+    m_ran = true;
+    Timer1.stop();
+    close();
+    emit updateFinished();
+}
+
+} // namespace tesmo::ui

@@ -1,0 +1,60 @@
+#pragma once
+// The updater's only window: a splash without a title that shows what is going on while the
+// update runs. Its timer starts the update after twelve seconds (the main program needs that
+// long to end) and gives up twenty minutes after the update began.
+#include "acquire/http_fetch.h"
+#include "common/qt_ui_port.h"
+#include "update/updater.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+namespace tesmo::ui {
+
+// The splash's UI port: once the splash has given up, the update's next pause unwinds it.
+class SplashPort : public QtUiPort {
+public:
+    using QtUiPort::QtUiPort;
+    void processEvents() override;
+    void wait(int seconds) override;
+    void abort() { m_aborted = true; }
+    bool aborted() const { return m_aborted; }
+
+private:
+    void throwIfAborted() const;
+    bool m_aborted = false;
+};
+
+class UpdateSplash : public QWidget {
+    Q_OBJECT
+public:
+    explicit UpdateSplash(QWidget *parent = nullptr);
+
+    // One tick of Timer1 (public so that a test can drive the clock).
+    void Timer1_Timer();
+    const update::SplashClock &clock() const { return m_clock; }
+    int timerInterval() const { return Timer1.interval(); }
+    // How the update ended; Failed until it has run.
+    const update::UpdaterResult &result() const { return m_result; }
+    bool updateRan() const { return m_ran; }
+
+signals:
+    void updateFinished();
+
+private:
+    void runUpdate();
+
+    QFrame *Frame1;
+    QLabel *Label2;
+    QLabel *Label1;
+    QTimer Timer1;
+    update::SplashClock m_clock;
+    SplashPort m_port;
+    acquire::HttpClient Inet1;
+    update::UpdaterResult m_result;
+    bool m_ran = false;
+};
+
+} // namespace tesmo::ui

@@ -1,0 +1,261 @@
+// The updater against a loopback update site: what it fetches, what it installs where, what it
+// refuses, and when it starts the main program again.
+#include "update/updater.h"
+
+#include "storage/settings_store.h"
+#include "update/update_start.h"
+#include "update_test_env.h"
+
+#include <sys/stat.h>
+
+#include <sstream>
+
+using namespace tesmo;
+using namespace tesmo::update;
+using tesmo::test::appears;
+using tesmo::test::writeScript;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string &path, const std::string &body) {
+    std::ofstream(path, std::ios::binary) << body;
+}
+
+class Updater : public test::UpdateTest {
+protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        // The main program as the updater finds it: it only leaves a mark when started.
+        writeScript(installPath(kMainProgram), "touch \"$(dirname \"$0\")/tesmo_started\"");
+        storage::writeSetting(storage::keys::auto_retimes, "0");
+    }
+    // What the version check leaves for the updater, and the file on the update site.
+    void offer(const std::string &name, const std::string &body, const std::string &stamp,
+               long long recordedSize = -1) {
+        const std::string app = storage::updaterStateAppName();
+        storage::saveSetting(app, storage::kTrgDtSection, name, stamp);
+        storage::saveSetting(
+            app, storage::kTrgSzSection, name,
+            std::to_string(recordedSize < 0 ? static_cast<long long>(body.size()) : recordedSize));
+        server.serve("/tesmo_auto/" + name, body, 200, "application/octet-stream");
+    }
+    std::string installed(const std::string &lowerName) {
+        return storage::getSetting(storage::updaterStateAppName(), storage::kWebcheckSection,
+                                   lowerName, "none");
+    }
+    bool sectionsLeft() {
+        return storage::getAllSettings(storage::updaterStateAppName(), storage::kTrgDtSection)
+            .has_value();
+    }
+    bool mainProgramStarted() { return appears(installPath("tesmo_started")); }
+    std::string download(const std::string &name) {
+        return joinPath(installPath(kDownloadFolder), name);
+    }
+};
+
+TEST_F(Updater, WithoutRecordedFilesSaysSoAndStartsTheMainProgram) {
+    const UpdaterResult r = runUpdate(client, port);
+    EXPECT_EQ(r.end, UpdateEnd::NothingNew);
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text, "自動更新できる新しいバージョンアップは\r\nありませんでした。");
+    EXPECT_EQ(port.messages[0].title, "Tesmo自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
+    EXPECT_EQ(port.messages[0].icon, MsgIcon::Information);
+    EXPECT_EQ(port.beeps, 0);
+    EXPECT_TRUE(fs::is_directory(installPath(kDownloadFolder)));
+    EXPECT_GT(r.mainProgram, 0);
+    EXPECT_TRUE(mainProgramStarted());
+}
+
+TEST_F(Updater, FetchesOnlyWhatIsNotAlreadyDownloadedWithTheRecordedSize) {
+    fs::create_directories(installPath(kDownloadFolder));
+    offer("Kept.dat", "kept-new", "124010100");
+    writeFile(download("Kept.dat"), "kept-new"); // right size: used as it is
+    offer("Stale.dat", "stale-new", "124010200");
+    writeFile(download("Stale.dat"), "short"); // wrong size: fetched again
+    offer("Fresh.dat", "fresh-new", "124010300");
+
+    const UpdaterResult r = runUpdate(client, port);
+    EXPECT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(r.installed, 3);
+    EXPECT_EQ(server.hits("/tesmo_auto/Kept.dat"), 0);
+    EXPECT_EQ(server.hits("/tesmo_auto/Stale.dat"), 1);
+    EXPECT_EQ(server.hits("/tesmo_auto/Fresh.dat"), 1);
+    for (const auto &[name, body] : {std::pair{"Kept.dat", "kept-new"},
+                                     {"Stale.dat", "stale-new"}, {"Fresh.dat", "fresh-new"}})
+        EXPECT_EQ(readFile(installPath(name)), body) << name;
+    EXPECT_EQ(installed("kept.dat"), "124010100");
+    EXPECT_EQ(installed("fresh.dat"), "124010300");
+    EXPECT_TRUE(port.messages.empty());
+    EXPECT_EQ(port.beeps, 1);
+    EXPECT_FALSE(sectionsLeft());
+    EXPECT_TRUE(mainProgramStarted());
+}
+
+TEST_F(Updater, CompleteDatabaseReplacesTheDatabaseInUseAndKeepsTheOldOne) {
+    const std::string folder = env.path("data");
+    fs::create_directories(folder);
+    const std::string database = folder + "/my.mdb";
+    storage::writeSetting(storage::keys::mdbpath, database);
+    writeFile(database, "old database");
+    writeFile(database + "-wal", "old changes");
+    writeFile(database + "-shm", "shared memory");
+    writeFile(installPath("tesmo.mdb"), "stray copy");
+    offer("TesmoTesmo.mdb", "complete database", "124020200");
+
+    const UpdaterResult r = runUpdate(client, port);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(readFile(database), "complete database");
+    EXPECT_FALSE(fs::exists(database + "-wal"));
+    EXPECT_FALSE(fs::exists(database + "-shm"));
+    EXPECT_FALSE(fs::exists(installPath("tesmo.mdb")));
+    EXPECT_EQ(readFile(installPath("tesmo.mbk")), "old database");
+    EXPECT_EQ(readFile(installPath("tesmo.mbk-wal")), "old changes");
+    EXPECT_EQ(installed("tesmotesmo.mdb"), "124020200");
+    EXPECT_TRUE(mainProgramStarted());
+}
+
+TEST_F(Updater, DatabaseAtTheDefaultPlaceIsReplacedWithABackup) {
+    writeFile(installPath("tesmo.mdb"), "old database");
+    writeFile(installPath("tesmo.mbk-wal"), "journal of an older backup");
+    offer("tesmo.mdb", "new database", "124020100");
+
+    const UpdaterResult r = runUpdate(client, port);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(readFile(installPath("tesmo.mdb")), "new database");
+    EXPECT_EQ(readFile(installPath("tesmo.mbk")), "old database");
+    EXPECT_FALSE(fs::exists(installPath("tesmo.mbk-wal")));
+    EXPECT_TRUE(mainProgramStarted());
+}
+
+TEST_F(Updater, SizeMismatchStopsWithTheFirstFileInstalledAndNoRestart) {
+    offer("First.dat", "first", "124010100");
+    offer("Second.dat", "second", "124010200", 999);
+    offer("Third.dat", "third", "124010300");
+    writeFile(installPath("Second.dat"), "old second");
+
+    const UpdaterResult r = runUpdate(client, port);
+    EXPECT_EQ(r.end, UpdateEnd::Refused);
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text,
+              "エラーが発生しました。\r\n詳細:size unmatch file=Second.dat size=6 web=999");
+    EXPECT_EQ(port.messages[0].icon, MsgIcon::Critical);
+    EXPECT_EQ(port.messages[0].title, "Tesmo自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
+    EXPECT_EQ(readFile(installPath("First.dat")), "first");
+    EXPECT_EQ(installed("first.dat"), "124010100");
+    EXPECT_EQ(readFile(installPath("Second.dat")), "old second");
+    EXPECT_EQ(installed("second.dat"), "none");
+    EXPECT_FALSE(fs::exists(installPath("Third.dat")));
+    EXPECT_EQ(server.hits("/tesmo_auto/Third.dat"), 0);
+    EXPECT_TRUE(sectionsLeft());
+    EXPECT_EQ(r.mainProgram, -1);
+    EXPECT_FALSE(fs::exists(installPath("tesmo_started")));
+}
+
+TEST_F(Updater, SizeMismatchOfTheDatabaseLeavesItUntouched) {
+    writeFile(installPath("tesmo.mdb"), "the user's data");
+    offer("tesmo.mdb", "truncated", "124020100", 20000000);
+    EXPECT_EQ(runUpdate(client, port).end, UpdateEnd::Refused);
+    EXPECT_EQ(readFile(installPath("tesmo.mdb")), "the user's data");
+    EXPECT_FALSE(fs::exists(installPath("tesmo.mbk")));
+}
+
+TEST_F(Updater, FileNamesThatLeaveTheFolderAreRefused) {
+    for (const std::string name : {"../escaped.dat", "/tmp/tesmo-absolute.dat", "sub/dir.dat", "..",
+                                   "..\\win.dat"}) {
+        SCOPED_TRACE(name);
+        const std::string app = storage::updaterStateAppName();
+        try {
+            storage::deleteSettingSection(app, storage::kTrgDtSection);
+        } catch (const storage::SettingsError &) {
+        }
+        port.messages.clear();
+        storage::saveSetting(app, storage::kTrgDtSection, name, "124010100");
+        storage::saveSetting(app, storage::kTrgSzSection, name, "4");
+        const UpdaterResult r = runUpdate(client, port);
+        EXPECT_EQ(r.end, UpdateEnd::Refused);
+        ASSERT_EQ(port.messages.size(), 1u);
+        EXPECT_EQ(port.messages[0].text, "エラーが発生しました。\r\n詳細:invalid file name=" + name);
+        EXPECT_EQ(r.mainProgram, -1);
+    }
+    EXPECT_FALSE(fs::exists(env.path("install/escaped.dat")));
+    EXPECT_FALSE(fs::exists(env.path("escaped.dat")));
+    EXPECT_FALSE(fs::exists("/tmp/tesmo-absolute.dat"));
+    EXPECT_FALSE(fs::exists(installPath("sub")));
+}
+
+TEST_F(Updater, FailedDownloadIsReportedAndNothingIsStarted) {
+    const std::string app = storage::updaterStateAppName();
+    storage::saveSetting(app, storage::kTrgDtSection, "Missing.dat", "124010100");
+    storage::saveSetting(app, storage::kTrgSzSection, "Missing.dat", "10");
+    const UpdaterResult r = runUpdate(client, port);
+    EXPECT_EQ(r.end, UpdateEnd::Refused);
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text.rfind("エラーが発生しました。\r\n詳細:", 0), 0u);
+    EXPECT_FALSE(fs::exists(installPath("Missing.dat")));
+    EXPECT_EQ(r.mainProgram, -1);
+}
+
+TEST_F(Updater, FileThatCannotBeInstalledEndsWithoutTheFinalStop) {
+    storage::writeSetting(storage::keys::mdbpath, env.path("no such folder/tesmo.mdb"));
+    offer("tesmo.mdb", "new database", "124020100");
+    const UpdaterResult r = runUpdate(client, port);
+    EXPECT_EQ(r.end, UpdateEnd::Failed);
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text.rfind("エラーが発生しました\r\n詳細:", 0), 0u);
+    EXPECT_EQ(port.messages[0].text.find("。"), std::string::npos);
+    EXPECT_TRUE(sectionsLeft());
+    EXPECT_EQ(r.mainProgram, -1);
+}
+
+TEST_F(Updater, NewMainProgramKeepsItsExecuteBitAndIsTheOneStarted) {
+    ::chmod(installPath(kMainProgram).c_str(), 0750);
+    offer(kMainProgram, "#!/bin/sh\ntouch \"$(dirname \"$0\")/new_version_started\"\n",
+          "124010100");
+    offer("readme.txt", "plain text", "124010100");
+    const UpdaterResult r = runUpdate(client, port);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(fs::status(installPath(kMainProgram)).permissions() & fs::perms::mask,
+              fs::perms(0750));
+    EXPECT_EQ(fs::status(installPath("readme.txt")).permissions() & fs::perms::owner_exec,
+              fs::perms::none);
+    EXPECT_TRUE(appears(installPath("new_version_started")));
+    // No temporary copies stay behind.
+    for (const auto &entry : fs::directory_iterator(installDir()))
+        EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos);
+}
+
+TEST(InstallFileAtomically, FailureLeavesTheTargetAsItWas) {
+    test::TempEnv env;
+    writeFile(env.path("target"), "old");
+    EXPECT_THROW(installFileAtomically(env.path("missing"), env.path("target")),
+                 std::runtime_error);
+    EXPECT_EQ(readFile(env.path("target")), "old");
+    writeFile(env.path("elf"), std::string("\x7f" "ELF\x02\x01", 6));
+    installFileAtomically(env.path("elf"), env.path("program"));
+    EXPECT_NE(fs::status(env.path("program")).permissions() & fs::perms::owner_exec,
+              fs::perms::none);
+    for (const auto &entry : fs::directory_iterator(env.dir()))
+        EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos);
+}
+
+TEST(SplashClock, StartsAfterTwelveSecondsAndGivesUpAfterTwentyMinutes) {
+    SplashClock clock;
+    for (int i = 1; i < 12; ++i)
+        ASSERT_EQ(clock.tick(), SplashClock::Action::None) << i;
+    EXPECT_EQ(clock.tick(), SplashClock::Action::RunUpdate);
+    EXPECT_EQ(clock.intervalMs(), 60000);
+    for (int i = 1; i < 20; ++i)
+        ASSERT_EQ(clock.tick(), SplashClock::Action::None) << i;
+    EXPECT_EQ(clock.tick(), SplashClock::Action::GiveUp);
+}
+
+} // namespace
