@@ -1,0 +1,136 @@
+#include "tables/f_portm.h"
+
+#include "shell/app_state.h"
+#include "shell/window_hub.h"
+#include "tables/f_porttb.h"
+#include "tables/result_set_model.h"
+#include "tables/table_edits.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+namespace tesmo::ui {
+namespace keys = storage::keys;
+
+F_portM::F_portM(QWidget *parent)
+    : GridWindow(m_list.columns, "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "portfolio",
+                 GeometryKeys{keys::portm_height, keys::portm_width, keys::portm_top,
+                              keys::portm_left},
+                 keys::cnt_F_portM, parent),
+      m_list("M_PORT") {
+    setObjectName(QStringLiteral("F_portM"));
+    bindGrid();
+    Command1 = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"), this);
+    Command1->setFixedSize(px(1900), Data1->height());
+    connect(Command1, &QPushButton::clicked, this,
+            [] { WindowHub::instance().show(WindowKind::PortTb); });
+    m_navNarrowing = 1900;
+    m_gridTop = 500;
+
+    m_model->setReadOnly(false);
+    m_model->setAllowAddNew(true);
+    m_model->setEditor(
+        [this](int row, int column, const QString &text) { return editCell(row, column, text); });
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
+
+    try {
+        m_list = tables::PortList(tables::portfolioView(m_data.database(), "M_PORT"));
+    } catch (const std::exception &e) {
+        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    }
+    m_list.open();
+    if (beginBusy()) {
+        runSource(m_list.fill());
+        endBusy();
+    }
+    finishOpen(11000, 6000);
+}
+
+void F_portM::headerClick(int c) {
+    if (!beginBusy())
+        return;
+    runSource(m_list.headerClick(c));
+    endBusy();
+}
+
+std::optional<double> F_portM::chartPrice(int row) const { return purchasePrice(*m_model, row); }
+
+void F_portM::layoutExtra(int) {
+    Command1->move(Data1->x() + Data1->width(), Data1->y());
+}
+
+void F_portM::rerunLater() {
+    // The grid is still inside its editor when an edit is applied; re-run afterwards.
+    QTimer::singleShot(0, this, [this] { refresh(); });
+}
+
+QString F_portM::editCell(int row, int column, const QString &text) {
+    const tables::GridColumn &col = m_columns.at(static_cast<size_t>(column));
+    tables::GridColumn plain = col;
+    tables::removeSortMark(plain);
+    const std::string table = shell::portfolioTable();
+    try {
+        const storage::Value value = tables::portValue(col.field, plain.caption, us(text));
+        storage::Database &db = m_data.database();
+        if (row >= 0) {
+            tables::updatePortField(db, table, m_model->value(row, "PDATE"),
+                                    m_model->value(row, "CODE").textOr(""), col.field, value);
+            rerunLater();
+            return {};
+        }
+        // The new row is written once it has its date and code.
+        m_model->setPending(column, text);
+        auto pending = [&](const char *field) -> storage::Value {
+            for (const auto &[c, t] : m_model->pendingRow()) {
+                const tables::GridColumn &pc = m_columns.at(static_cast<size_t>(c));
+                if (pc.field == field)
+                    return tables::portValue(pc.field, pc.caption, us(t));
+            }
+            return {};
+        };
+        const storage::Value pdate = pending("PDATE");
+        const storage::Value code = pending("CODE");
+        if (pdate.isNull() || code.isNull())
+            return {};
+        tables::insertPortEntry(db, table, pdate, code.toText(), pending("PSW"), pending("APRC"),
+                                pending("AVAL"));
+        m_model->clearPendingRow();
+        rerunLater();
+        return {};
+    } catch (const tables::EditError &e) {
+        return qs(e.what());
+    } catch (const std::exception &e) {
+        return qs(e.what());
+    }
+}
+
+void F_portM::deleteSelectedRows() {
+    if (!beginBusy())
+        return;
+    std::vector<std::pair<storage::Value, std::string>> entries;
+    for (const QModelIndex &i : DBGrid1->selectionModel()->selectedRows())
+        if (i.row() < m_model->dataRowCount())
+            entries.emplace_back(m_model->value(i.row(), "PDATE"),
+                                 m_model->value(i.row(), "CODE").textOr(""));
+    try {
+        for (const auto &[pdate, code] : entries)
+            tables::deletePortEntry(m_data.database(), shell::portfolioTable(), pdate, code);
+    } catch (const std::exception &e) {
+        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    }
+    endBusy();
+    if (!entries.empty())
+        refresh();
+}
+
+bool F_portM::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == DBGrid1 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete &&
+        !DBGrid1->selectionModel()->selectedRows().isEmpty()) {
+        deleteSelectedRows();
+        return true;
+    }
+    return GridWindow::eventFilter(watched, event);
+}
+
+} // namespace tesmo::ui

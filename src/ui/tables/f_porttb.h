@@ -1,0 +1,40 @@
+#pragma once
+// The portfolio table: one group (区分0 to 区分4) at a time with the current market data, and
+// the group's market value and gain in a label. Read-only.
+#include "tables/grid_window.h"
+#include "tables/table_sources.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <array>
+
+namespace tesmo::ui {
+
+class F_porttb : public GridWindow {
+    Q_OBJECT
+public:
+    explicit F_porttb(QWidget *parent = nullptr);
+
+    std::array<QRadioButton *, 5> Option1{};
+    QLabel *L_pval = nullptr;
+    QPushButton *Command1 = nullptr;
+
+    int selectedGroup() const;
+    void Option1_Click(int index);
+    void headerClick(int c);
+
+protected:
+    void headerClicked(int c) override { headerClick(c); }
+    std::optional<double> chartPrice(int row) const override;
+    int codeColumn() const override { return 1; }
+
+private:
+    void fillGroupTable();
+    tables::PortTable m_table;
+};
+
+// The purchase price of a portfolio row as the chart's price line; none when it is empty.
+std::optional<double> purchasePrice(const ResultSetModel &model, int row);
+
+} // namespace tesmo::ui

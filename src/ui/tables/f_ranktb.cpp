@@ -1,0 +1,50 @@
+#include "tables/f_ranktb.h"
+
+namespace tesmo::ui {
+namespace keys = storage::keys;
+
+F_ranktb::F_ranktb(QWidget *parent)
+    : GridWindow(m_rank.columns, "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ", "ranktbl",
+                 GeometryKeys{keys::ranktb_height, keys::ranktb_width, keys::ranktb_top,
+                              keys::ranktb_left},
+                 keys::cnt_F_ranktb, parent) {
+    setObjectName(QStringLiteral("F_ranktb"));
+    bindGrid();
+    Command1 = new QPushButton(QStringLiteral("[最大Web話]順に表示"), this);
+    Command1->setGeometry(px(60), px(60), px(2300), px(375));
+    Command2 = new QPushButton(QStringLiteral("[推薦度]順に表示"), this);
+    Command2->setGeometry(px(2420), px(60), px(2300), px(375));
+    connect(Command1, &QPushButton::clicked, this, &F_ranktb::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &F_ranktb::Command2_Click);
+    m_gridTop = 500;
+
+    // The stored direction is pre-marked by the core so that this sort turns it.
+    if (beginBusy()) {
+        runSource(m_rank.open());
+        endBusy();
+    }
+    finishOpen(13000, 7200);
+}
+
+void F_ranktb::sortByColumn(int c) {
+    if (!beginBusy())
+        return;
+    runSource(m_rank.sortByColumn(c));
+    endBusy();
+}
+
+void F_ranktb::Command1_Click() {
+    if (!beginBusy())
+        return;
+    runSource(m_rank.sortButton(7));
+    endBusy();
+}
+
+void F_ranktb::Command2_Click() {
+    if (!beginBusy())
+        return;
+    runSource(m_rank.sortButton(8));
+    endBusy();
+}
+
+} // namespace tesmo::ui

@@ -1,0 +1,31 @@
+#pragma once
+// The ranking table: every stock on the newest date, sorted by any column, with buttons for the
+// two ranking scores.
+#include "tables/grid_window.h"
+#include "tables/table_sources.h"
+
+#include <QPushButton>
+
+namespace tesmo::ui {
+
+class F_ranktb : public GridWindow {
+    Q_OBJECT
+public:
+    explicit F_ranktb(QWidget *parent = nullptr);
+
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+
+    void sortByColumn(int c);
+    void Command1_Click();
+    void Command2_Click();
+
+protected:
+    void headerClicked(int c) override { sortByColumn(c); }
+    bool longCopyNote() const override { return true; }
+
+private:
+    tables::RankTable m_rank;
+};
+
+} // namespace tesmo::ui

@@ -1,0 +1,336 @@
+#include "tables/grid_window.h"
+
+#include "shell/window_hub.h"
+#include "storage/connection.h"
+#include "tables/clip_tbl.h"
+#include "tables/result_set_model.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QStyle>
+
+#include <cmath>
+
+namespace tesmo::ui {
+namespace keys = storage::keys;
+
+QFont gridFont() {
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPointSize(9);
+    f.setWeight(QFont::Normal);
+    return f;
+}
+
+NavigatorBar::NavigatorBar(QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Data1"));
+    setAutoFillBackground(true);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    const QString arrows[] = {QStringLiteral("|◀"), QStringLiteral("◀"), QStringLiteral("▶"),
+                              QStringLiteral("▶|")};
+    auto addButton = [&](int where) {
+        auto *b = new QToolButton(this);
+        b->setText(arrows[where]);
+        b->setAutoRaise(false);
+        connect(b, &QToolButton::clicked, this, [this, where] { emit moveRequested(where); });
+        row->addWidget(b);
+    };
+    addButton(0);
+    addButton(1);
+    m_caption = new QLabel(this);
+    m_caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    row->addWidget(m_caption, 1);
+    addButton(2);
+    addButton(3);
+}
+
+void NavigatorBar::setCaption(const QString &text) { m_caption->setText(text); }
+QString NavigatorBar::caption() const { return m_caption->text(); }
+
+GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const char *filePrefix,
+                       std::optional<GeometryKeys> geometry, const storage::SettingKey &counter,
+                       QWidget *parent)
+    : QWidget(parent), m_columns(columns), m_port(this), m_prefix(filePrefix),
+      m_geometry(geometry), m_counter(counter) {
+    setWindowTitle(qs(caption));
+    setFont(gridFont());
+    m_data.setDatabaseName(storage::databasePath());
+
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    // The columns belong to the derived window and exist only once its members are made, so
+    // the grid gets its model in bindGrid().
+    m_model = new ResultSetModel(m_data, m_columns, this);
+    DBGrid1->setFont(gridFont());
+    DBGrid1->horizontalHeader()->setFont(gridFont());
+    DBGrid1->horizontalHeader()->setSectionsClickable(true);
+    DBGrid1->horizontalHeader()->setHighlightSections(false);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(px(255));
+    DBGrid1->verticalHeader()->setFixedWidth(px(280));
+    DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed);
+    DBGrid1->setWordWrap(false);
+    DBGrid1->installEventFilter(this);
+
+    Data1 = new NavigatorBar(this);
+    Data1->setFixedHeight(px(345));
+
+    Image1 = new QToolButton(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy"),
+                                     style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+    Image1->setToolTip(QStringLiteral("現在の表ﾃﾞｰﾀをすべてｺﾋﾟｰします"));
+    Image1->setAutoRaise(true);
+    Image2 = new QToolButton(this);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setIcon(QIcon::fromTheme(QStringLiteral("document-save"),
+                                     style()->standardIcon(QStyle::SP_DialogSaveButton)));
+    Image2->setToolTip(QStringLiteral("現在の表ﾃﾞｰﾀをﾌｧｲﾙへ出力します"));
+    Image2->setAutoRaise(true);
+    for (QToolButton *b : {Image1, Image2})
+        b->setGeometry(0, px(60), px(375), px(375));
+
+    connect(Image1, &QToolButton::clicked, this, &GridWindow::Image1_Click);
+    connect(Image2, &QToolButton::clicked, this, &GridWindow::Image2_Click);
+    connect(DBGrid1->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int c) { headerClicked(c); });
+    connect(DBGrid1, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
+        // A double-click on an editable cell edits it; elsewhere it opens the chart.
+        if (!(m_model->flags(i) & Qt::ItemIsEditable))
+            openChartOfRow(i.row());
+    });
+    connect(Data1, &NavigatorBar::moveRequested, this, [this](int where) {
+        const int last = m_model->rowCount() - 1;
+        const int cur = DBGrid1->currentIndex().isValid() ? DBGrid1->currentIndex().row() : 0;
+        const int target = where == 0 ? 0 : where == 1 ? cur - 1 : where == 2 ? cur + 1 : last;
+        if (last < 0)
+            return;
+        const int col = std::max(0, DBGrid1->currentIndex().column());
+        DBGrid1->setCurrentIndex(m_model->index(std::clamp(target, 0, last), col));
+    });
+    connect(m_model, &ResultSetModel::editRefused, this, [this](const QString &text) {
+        showMessage(this, us(text), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    });
+}
+
+GridWindow::~GridWindow() {
+    if (m_counted && !m_closed) {
+        try {
+            storage::writeSetting(m_counter,
+                                  std::to_string(storage::readSettingInt(m_counter) - 1));
+        } catch (const std::exception &) {
+        }
+    }
+}
+
+void GridWindow::bindGrid() {
+    DBGrid1->setModel(m_model);
+    connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { updateNavigator(); });
+}
+
+double GridWindow::twipsPerPixel() const {
+    const int dpi = logicalDpiX();
+    return dpi > 0 ? 1440.0 / dpi : 15.0;
+}
+
+int GridWindow::px(double twips) const {
+    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+}
+
+bool GridWindow::beginBusy() {
+    if (m_port.busy())
+        return false;
+    m_port.setBusy(true);
+    return true;
+}
+
+void GridWindow::endBusy() { m_port.setBusy(false); }
+
+void GridWindow::applyColumns() {
+    QHeaderView *h = DBGrid1->horizontalHeader();
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const int c = static_cast<int>(i);
+        DBGrid1->setColumnHidden(c, !m_columns[i].visible);
+        h->resizeSection(c, px(m_columns[i].width));
+    }
+    m_model->captionsChanged();
+}
+
+void GridWindow::runSource(const std::string &source) {
+    const int keepRow = DBGrid1->currentIndex().row();
+    const int keepCol = std::max(0, DBGrid1->currentIndex().column());
+    m_data.setRecordSource(source);
+    try {
+        m_data.refresh();
+    } catch (const std::exception &e) {
+        m_data.setRecordSource(source);
+        m_model->reload();
+        applyColumns();
+        updateNavigator();
+        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+        return;
+    }
+    m_model->reload();
+    applyColumns();
+    if (m_model->dataRowCount() > 0) {
+        const int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
+        DBGrid1->setCurrentIndex(m_model->index(row, keepCol));
+    }
+    updateNavigator();
+}
+
+void GridWindow::updateNavigator() {
+    const QModelIndex cur = DBGrid1->currentIndex();
+    const int pos = cur.isValid() ? cur.row() : m_data.currentRow();
+    Data1->setCaption(QStringLiteral(" %1 / %2").arg(pos + 1).arg(m_model->dataRowCount()));
+}
+
+void GridWindow::refresh() {
+    if (!beginBusy())
+        return;
+    runSource(m_data.recordSource());
+    endBusy();
+}
+
+void GridWindow::openChartOfRow(int row) {
+    if (row < 0 || row >= m_model->dataRowCount())
+        return;
+    const QString code = m_model->text(row, codeColumn());
+    WindowHub::instance().openChart(code, chartPrice(row));
+}
+
+void GridWindow::Image1_Click() {
+    try {
+        tables::copyTableCommand(m_port, tables::TableExport{m_data.database(), m_data.recordSource(),
+                                                            m_columns, us(windowTitle()), m_prefix,
+                                                            longCopyNote()});
+    } catch (const std::exception &e) {
+        endBusy();
+        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    }
+}
+
+void GridWindow::Image2_Click() {
+    try {
+        tables::fileTableCommand(
+            m_port,
+            tables::TableExport{m_data.database(), m_data.recordSource(), m_columns,
+                                us(windowTitle()), m_prefix, longCopyNote()},
+            us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    } catch (const std::exception &e) {
+        endBusy();
+        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    }
+}
+
+void GridWindow::finishOpen(int designWidth, int designHeight) {
+    if (m_geometry) {
+        auto twips = [](const storage::SettingKey &k, int design) {
+            try {
+                return static_cast<int>(storage::readSettingInt(k));
+            } catch (const std::exception &) {
+                return design;
+            }
+        };
+        const int w = twips(m_geometry->width, designWidth);
+        const int h = twips(m_geometry->height, designHeight);
+        const int top = twips(m_geometry->top, -1);
+        const int left = twips(m_geometry->left, -1);
+        resize(px(std::max(w, 1500)), px(std::max(h, 1500)));
+        if (top >= 0 && left >= 0)
+            move(px(left), px(top));
+    } else {
+        resize(px(designWidth), px(designHeight));
+    }
+    m_loading = false;
+    layout();
+    try {
+        storage::writeSetting(m_counter, std::to_string(storage::readSettingInt(m_counter) + 1));
+        m_counted = true;
+    } catch (const std::exception &) {
+        // The counters only feed the main window's question about open windows.
+    }
+    updateNavigator();
+}
+
+void GridWindow::layout() {
+    if (m_loading)
+        return;
+    const double tpp = twipsPerPixel();
+    const int W = std::max(300, static_cast<int>(std::lround(width() * tpp)));
+    const int H = std::max(300, static_cast<int>(std::lround(height() * tpp)));
+    const int navH = static_cast<int>(std::lround(Data1->height() * tpp));
+    const int gridH = std::max(0, H - m_gridTop - navH - 20);
+    const int w = std::max(0, W - m_gridLeft - 20);
+    DBGrid1->setGeometry(px(m_gridLeft), px(m_gridTop), px(w), px(gridH));
+    Data1->setGeometry(px(m_gridLeft), px(m_gridTop + gridH), px(std::max(0, w - m_navNarrowing)),
+                       Data1->height());
+    Image1->move(px(w) - Image1->width(), Image1->y());
+    Image2->move(Image1->x() - Image1->width(), Image1->y());
+    layoutExtra(W);
+    if (windowState() == Qt::WindowNoState && isVisible())
+        saveGeometrySettings();
+}
+
+void GridWindow::saveGeometrySettings() {
+    if (!m_geometry)
+        return;
+    const double tpp = twipsPerPixel();
+    auto save = [tpp](const storage::SettingKey &k, int pixels) {
+        storage::writeSetting(k, std::to_string(std::lround(pixels * tpp)));
+    };
+    try {
+        save(m_geometry->height, height());
+        save(m_geometry->width, width());
+        save(m_geometry->top, y());
+        save(m_geometry->left, x());
+    } catch (const std::exception &) {
+        // A settings file that cannot be written must not break resizing.
+    }
+}
+
+void GridWindow::resizeEvent(QResizeEvent *e) {
+    QWidget::resizeEvent(e);
+    layout();
+}
+
+void GridWindow::closeEvent(QCloseEvent *e) {
+    if (windowState() == Qt::WindowNoState)
+        saveGeometrySettings();
+    if (m_counted && !m_closed) {
+        m_closed = true;
+        try {
+            storage::writeSetting(m_counter,
+                                  std::to_string(storage::readSettingInt(m_counter) - 1));
+        } catch (const std::exception &) {
+        }
+    }
+    QWidget::closeEvent(e);
+}
+
+void GridWindow::keyReleaseEvent(QKeyEvent *e) {
+    key_shortcut(e->key(), e->modifiers());
+    QWidget::keyReleaseEvent(e);
+}
+
+bool GridWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == DBGrid1 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F5) {
+        refresh();
+        return true;
+    }
+    if (event->type() == QEvent::KeyRelease) {
+        auto *k = static_cast<QKeyEvent *>(event);
+        if (key_shortcut(k->key(), k->modifiers()))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace tesmo::ui

@@ -1,0 +1,125 @@
+#pragma once
+// What the four table windows share: the data source Data1 with its navigator bar, the grid
+// DBGrid1 over it, the busy guard, F5, the row position caption, the Ctrl shortcuts, the
+// window counter, the saved geometry and the copy and file icons.
+#include "common/qt_ui_port.h"
+#include "storage/data_source.h"
+#include "storage/settings_keys.h"
+#include "tables/grid_columns.h"
+
+#include <QLabel>
+#include <QTableView>
+#include <QToolButton>
+#include <QWidget>
+
+#include <optional>
+
+namespace tesmo::ui {
+
+class ResultSetModel;
+
+// The data source's navigator bar: first, previous, next and last, with the row position.
+class NavigatorBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit NavigatorBar(QWidget *parent);
+    void setCaption(const QString &text);
+    QString caption() const;
+
+signals:
+    void moveRequested(int where); // 0 first, 1 previous, 2 next, 3 last
+
+private:
+    QLabel *m_caption;
+};
+
+struct GeometryKeys {
+    const storage::SettingKey &height, &width, &top, &left;
+};
+
+class GridWindow : public QWidget {
+    Q_OBJECT
+public:
+    ~GridWindow() override;
+
+    QTableView *DBGrid1 = nullptr;
+    NavigatorBar *Data1 = nullptr;
+    QToolButton *Image1 = nullptr;
+    QToolButton *Image2 = nullptr;
+
+    const tables::GridColumns &columns() const { return m_columns; }
+    storage::DataSource &dataSource() { return m_data; }
+    ResultSetModel *model() const { return m_model; }
+    QtUiPort &port() { return m_port; }
+    bool loading() const { return m_loading; }
+
+    // The commands of the icons and keys, public so that the tests and the menu can call them.
+    void Image1_Click();
+    void Image2_Click();
+    void refresh(); // F5
+    void openChartOfRow(int row);
+    QString navigatorCaption() const { return Data1->caption(); }
+
+protected:
+    GridWindow(tables::GridColumns &columns, const char *caption, const char *filePrefix,
+               std::optional<GeometryKeys> geometry, const storage::SettingKey &counter,
+               QWidget *parent);
+
+    // Attaches the model to the grid; the derived window calls it first in its constructor.
+    void bindGrid();
+    // Runs `source` as the new record source and shows its rows and the column captions.
+    // Errors of the engine are shown in a message box; the grid is then empty.
+    void runSource(const std::string &source);
+    // Shows the columns' captions, widths and visibility.
+    void applyColumns();
+    // Busy guard: false when the window is already busy, else shows the hourglass.
+    bool beginBusy();
+    void endBusy();
+
+    int px(double twips) const;
+    double twipsPerPixel() const;
+    // Sets the loaded geometry (or the design one) and starts the window counter.
+    void finishOpen(int designWidth, int designHeight);
+
+    // Window specific: header click, chart price of a row, the grid's top in twips.
+    virtual void headerClicked(int column) { (void)column; }
+    virtual std::optional<double> chartPrice(int row) const {
+        (void)row;
+        return std::nullopt;
+    }
+    virtual int codeColumn() const { return 0; }
+    virtual bool longCopyNote() const { return false; }
+    // Extra layout after the shared steps (controls below or beside the grid).
+    virtual void layoutExtra(int innerWidthTwips) { (void)innerWidthTwips; }
+
+    int m_gridTop = 500; // twips
+    int m_gridLeft = 0;
+    int m_navNarrowing = 0; // twips taken from the navigator's width
+
+    void resizeEvent(QResizeEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    void keyReleaseEvent(QKeyEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    void layout();
+    void saveGeometrySettings();
+    void updateNavigator();
+
+    tables::GridColumns &m_columns;
+    storage::DataSource m_data;
+    ResultSetModel *m_model = nullptr;
+    QtUiPort m_port;
+    bool m_loading = true;
+
+private:
+    std::string m_prefix;
+    std::optional<GeometryKeys> m_geometry;
+    const storage::SettingKey &m_counter;
+    bool m_counted = false;
+    bool m_closed = false;
+};
+
+// "ＭＳ Ｐゴシック", 9 points: cells and headers of every grid window.
+QFont gridFont();
+
+} // namespace tesmo::ui

@@ -1,0 +1,19 @@
+#include "tables/register_tables.h"
+
+#include "shell/window_hub.h"
+#include "tables/f_portm.h"
+#include "tables/f_porttb.h"
+#include "tables/f_ranktb.h"
+#include "tables/form3.h"
+
+namespace tesmo::ui {
+
+void registerTableWindows() {
+    WindowHub &hub = WindowHub::instance();
+    hub.registerFactory(WindowKind::RankTb, [] { return new F_ranktb; });
+    hub.registerFactory(WindowKind::PortTb, [] { return new F_porttb; });
+    hub.registerFactory(WindowKind::PortM, [] { return new F_portM; });
+    hub.registerFactory(WindowKind::Find, [] { return new Form3; });
+}
+
+} // namespace tesmo::ui

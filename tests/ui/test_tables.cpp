@@ -1,0 +1,259 @@
+// The table windows under the offscreen platform: open, sort, group, search, edit, copy, close.
+#include "shell/app_state.h"
+#include "shell/window_hub.h"
+#include "storage/connection.h"
+#include "storage/settings_keys.h"
+#include "support/temp_env.h"
+#include "tables/f_portm.h"
+#include "tables/f_porttb.h"
+#include "tables/f_ranktb.h"
+#include "tables/form3.h"
+#include "tables/register_tables.h"
+#include "tables/result_set_model.h"
+
+#include "message_box_answerer.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QKeyEvent>
+
+#include <gtest/gtest.h>
+
+using namespace tesmo;
+using tesmo::test::TempEnv;
+
+namespace {
+
+namespace keys = storage::keys;
+
+QString caption(const QTableView *grid, int c) {
+    return grid->model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+QString cell(const QTableView *grid, int r, int c) {
+    return grid->model()->data(grid->model()->index(r, c), Qt::DisplayRole).toString();
+}
+
+void clickHeader(QTableView *grid, int c) { emit grid->horizontalHeader()->sectionClicked(c); }
+
+class TablesWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = env.newDatabase();
+        storage::writeSetting(keys::mdbpath, path);
+        db = storage::Database::open(path, storage::kConnectString);
+        db->execute("Update T_config set pINT = 20240105 Where pID = 'MAXDT'");
+        const struct {
+            const char *code, *name;
+            double prc, axtalk, val2;
+        } stocks[] = {{"1301", "極洋", 1200, 40, 0.5},
+                      {"1332", "日水", 800, 10, 2.5},
+                      {"7203", "トヨタ", 5000, 25, -1}};
+        for (const auto &s : stocks) {
+            db->execute("INSERT INTO master (CODE, NAME, MARKET) VALUES (?, ?, '東証1部')",
+                        {s.code, s.name});
+            db->execute("INSERT INTO T_NEARLY (IDATE, CODE, PRC, TALK, AXTALK, VAL2) VALUES "
+                        "(20240105, ?, ?, 3, ?, ?)",
+                        {s.code, s.prc, s.axtalk, s.val2});
+        }
+        db->execute("INSERT INTO T_PORT (PDATE, CODE, PSW, APRC, AVAL) VALUES "
+                    "(20231201, '1301', 1, 1500, 1000), (20231202, '1332', 1, 836, 1000)");
+        ui::WindowHub::instance().setChartOpener(
+            [this](const QString &code, std::optional<double> price) {
+                charts.emplace_back(code, price);
+            });
+    }
+    void TearDown() override { ui::WindowHub::instance().setChartOpener({}); }
+
+    TempEnv env;
+    std::string path;
+    std::unique_ptr<storage::Database> db;
+    std::vector<std::pair<QString, std::optional<double>>> charts;
+};
+
+TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
+    {
+        ui::F_ranktb w;
+        w.show();
+        QApplication::processEvents();
+        EXPECT_EQ(w.windowTitle(), QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
+        EXPECT_EQ(w.font().family(), QStringLiteral("ＭＳ Ｐゴシック"));
+        EXPECT_EQ(w.dataSource().recordSource(), "select * from V_RANK ORDER BY KEY2 DESC ;");
+        EXPECT_EQ(caption(w.DBGrid1, 7), QStringLiteral("▼最大Web話"));
+        EXPECT_EQ(w.DBGrid1->horizontalHeader()->sectionSize(7),
+                  std::lround((2037 + 230) / (1440.0 / w.logicalDpiX())));
+        EXPECT_EQ(cell(w.DBGrid1, 0, 0), QStringLiteral("1301"));
+        EXPECT_EQ(w.navigatorCaption(), QStringLiteral(" 1 / 3"));
+        w.DBGrid1->setCurrentIndex(w.DBGrid1->model()->index(2, 0));
+        EXPECT_EQ(w.navigatorCaption(), QStringLiteral(" 3 / 3"));
+        EXPECT_EQ(storage::readSetting(keys::cnt_F_ranktb), "1");
+
+        clickHeader(w.DBGrid1, 3);
+        clickHeader(w.DBGrid1, 3);
+        EXPECT_EQ(caption(w.DBGrid1, 3), QStringLiteral("▲終値"));
+        EXPECT_EQ(caption(w.DBGrid1, 7), QStringLiteral("最大Web話"));
+        EXPECT_EQ(cell(w.DBGrid1, 0, 0), QStringLiteral("1332"));
+
+        // While the hourglass shows, a header click changes nothing.
+        w.port().setBusy(true);
+        clickHeader(w.DBGrid1, 8);
+        EXPECT_EQ(caption(w.DBGrid1, 3), QStringLiteral("▲終値"));
+        w.port().setBusy(false);
+
+        w.Command2->click();
+        EXPECT_EQ(cell(w.DBGrid1, 0, 1), QStringLiteral("日水"));
+        w.Command2->click();
+        EXPECT_EQ(caption(w.DBGrid1, 8), QStringLiteral("▼推薦度"));
+        clickHeader(w.DBGrid1, 3);
+        clickHeader(w.DBGrid1, 3);
+
+        emit w.DBGrid1->doubleClicked(w.DBGrid1->model()->index(1, 2));
+        ASSERT_EQ(charts.size(), 1u);
+        EXPECT_EQ(charts[0].first, QStringLiteral("1301"));
+        EXPECT_EQ(charts[0].second, std::nullopt);
+        w.close();
+    }
+    EXPECT_EQ(storage::readSetting(keys::cnt_F_ranktb), "0");
+    EXPECT_NE(storage::readSetting(keys::ranktb_width, "none"), "none");
+
+    ui::F_ranktb again;
+    EXPECT_EQ(again.dataSource().recordSource(), "select * from V_RANK ORDER BY PRC ;");
+    EXPECT_EQ(caption(again.DBGrid1, 3), QStringLiteral("▲終値"));
+}
+
+TEST_F(TablesWindowTest, CopyPutsTheWholeTableOnTheClipboard) {
+    storage::writeSetting(keys::nomoremsg, "1");
+    ui::F_ranktb w;
+    w.Image1_Click();
+    const QString text = QApplication::clipboard()->text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("\"銘柄ｺｰﾄﾞ\"\t\"銘柄名称\"")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\"▼最大Web話\"")));
+    EXPECT_EQ(text.count(QStringLiteral("\r\n")), 4);
+}
+
+TEST_F(TablesWindowTest, PortfolioTableSwitchesGroupsAndShowsTotals) {
+    db->execute("INSERT INTO T_PORT (PDATE, CODE, PSW, APRC, AVAL) VALUES "
+                "(20231203, '7203', 2, 4000, 10)");
+    ui::F_porttb w;
+    w.show();
+    EXPECT_EQ(w.dataSource().recordSource(),
+              "select * from V_PORT where PSW= 0  ORDER BY CODE DESC ;");
+    EXPECT_EQ(w.model()->dataRowCount(), 0);
+    EXPECT_EQ(w.L_pval->text(), QStringLiteral("[区分0] "));
+    w.Option1_Click(1);
+    EXPECT_EQ(w.model()->dataRowCount(), 2);
+    EXPECT_EQ(w.L_pval->text(), QStringLiteral("[区分1]   時価総額= \\2,000,000  差額= -336,000"));
+    EXPECT_EQ(w.L_pval->toolTip(), w.L_pval->text());
+    clickHeader(w.DBGrid1, 4);
+    clickHeader(w.DBGrid1, 4);
+    EXPECT_EQ(caption(w.DBGrid1, 4), QStringLiteral("▲価格1"));
+    EXPECT_EQ(cell(w.DBGrid1, 0, 1), QStringLiteral("1332"));
+    w.Option1_Click(2);
+    EXPECT_EQ(w.dataSource().recordSource(), "select * from V_PORT where PSW= 2  ORDER BY APRC ;");
+
+    w.Option1_Click(1);
+    w.openChartOfRow(1);
+    ASSERT_EQ(charts.size(), 1u);
+    EXPECT_EQ(charts[0].first, QStringLiteral("1301"));
+    EXPECT_EQ(charts[0].second, 1500.0);
+    w.close();
+
+    ui::F_porttb again;
+    EXPECT_TRUE(again.Option1[1]->isChecked());
+    EXPECT_EQ(again.dataSource().recordSource(),
+              "select * from V_PORT where PSW= 1  ORDER BY APRC ;");
+}
+
+TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
+    test::MessageBoxAnswerer answerer;
+    ui::F_portM w;
+    w.show();
+    EXPECT_EQ(w.dataSource().recordSource(), "select * from M_PORT ORDER BY CODE DESC ;");
+    ASSERT_EQ(w.model()->dataRowCount(), 2);
+    EXPECT_EQ(w.model()->rowCount(), 3); // the new row
+    QAbstractItemModel *m = w.DBGrid1->model();
+    EXPECT_FALSE(m->flags(m->index(0, 2)) & Qt::ItemIsEditable); // 銘柄名称
+    EXPECT_TRUE(m->flags(m->index(0, 4)) & Qt::ItemIsEditable);
+
+    // Row 0 is 1332. Text in a number column is refused and the row keeps its value.
+    EXPECT_FALSE(m->setData(m->index(0, 4), QStringLiteral("abc"), Qt::EditRole));
+    QApplication::processEvents();
+    EXPECT_EQ(db->scalar("select APRC from T_PORT where CODE='1332'").toText(), "836");
+    EXPECT_TRUE(m->setData(m->index(0, 4), QStringLiteral("900"), Qt::EditRole));
+    QApplication::processEvents();
+    EXPECT_EQ(db->scalar("select APRC from T_PORT where CODE='1332'").toText(), "900");
+    EXPECT_EQ(cell(w.DBGrid1, 0, 4), QStringLiteral("900"));
+
+    // A new entry is written once it has its date and code.
+    const int newRow = w.model()->dataRowCount();
+    EXPECT_FALSE(m->setData(m->index(newRow, 0), QStringLiteral("2024/01/05"), Qt::EditRole));
+    EXPECT_TRUE(m->setData(m->index(newRow, 0), QStringLiteral("20240105"), Qt::EditRole));
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 2);
+    EXPECT_TRUE(m->setData(m->index(newRow, 1), QStringLiteral("7203"), Qt::EditRole));
+    QApplication::processEvents();
+    EXPECT_EQ(db->scalar("select PSW from T_PORT where CODE='7203'").toText(), "0");
+    EXPECT_EQ(w.model()->dataRowCount(), 3);
+
+    // Delete removes the selected rows.
+    w.DBGrid1->selectRow(0);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(w.DBGrid1, &del);
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 2);
+    EXPECT_EQ(w.model()->dataRowCount(), 2);
+    ASSERT_GE(answerer.texts.size(), 2);
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("「価格1」には数値を入力してください。"));
+}
+
+TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
+    ui::Form3 w;
+    w.show();
+    EXPECT_FALSE(w.Ch_mstmnt->isVisible());
+    EXPECT_EQ(w.model()->dataRowCount(), 3);
+    EXPECT_TRUE(w.DBGrid1->isColumnHidden(3));
+    w.T_findtxt->setText(QStringLiteral("30"));
+    EXPECT_EQ(w.model()->dataRowCount(), 1);
+    EXPECT_EQ(w.navigatorCaption(), QStringLiteral(" 1 / 1"));
+    w.T_findtxt->setText(QStringLiteral("\"'"));
+    EXPECT_EQ(w.model()->dataRowCount(), 0);
+    w.T_findtxt->setText(QStringLiteral("  "));
+    EXPECT_EQ(w.model()->dataRowCount(), 3);
+    EXPECT_FALSE(w.DBGrid1->model()->flags(w.DBGrid1->model()->index(0, 1)) & Qt::ItemIsEditable);
+    w.openChartOfRow(0);
+    ASSERT_EQ(charts.size(), 1u);
+    EXPECT_EQ(charts[0].second, std::nullopt);
+
+    storage::writeSetting(keys::debugcode, storage::kDebugCode);
+    ui::Form3 debug;
+    debug.show();
+    EXPECT_TRUE(debug.Ch_mstmnt->isVisible());
+    debug.Ch_mstmnt->click();
+    EXPECT_FALSE(debug.DBGrid1->isColumnHidden(4));
+    QAbstractItemModel *m = debug.DBGrid1->model();
+    EXPECT_TRUE(m->setData(m->index(0, 1), QStringLiteral("極洋'\""), Qt::EditRole));
+    EXPECT_EQ(db->scalar("select NAME from master where CODE='1301'").toText(), "極洋'\"");
+}
+
+TEST_F(TablesWindowTest, LaunchersAndShortcutsShowEachWindowOnce) {
+    ui::registerTableWindows();
+    ui::WindowHub &hub = ui::WindowHub::instance();
+    QWidget *rank = hub.show(ui::WindowKind::RankTb);
+    ASSERT_NE(qobject_cast<ui::F_ranktb *>(rank), nullptr);
+    EXPECT_EQ(hub.show(ui::WindowKind::RankTb), rank);
+    EXPECT_TRUE(ui::key_shortcut(Qt::Key_F, Qt::ControlModifier));
+    ASSERT_NE(qobject_cast<ui::Form3 *>(hub.existing(ui::WindowKind::Find)), nullptr);
+    // Ctrl+P released in the ranking grid shows the portfolio table.
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_P, Qt::ControlModifier);
+    QApplication::sendEvent(static_cast<ui::F_ranktb *>(rank)->DBGrid1, &release);
+    ASSERT_NE(qobject_cast<ui::F_porttb *>(hub.existing(ui::WindowKind::PortTb)), nullptr);
+    static_cast<ui::F_porttb *>(hub.existing(ui::WindowKind::PortTb))->Command1->click();
+    ASSERT_NE(qobject_cast<ui::F_portM *>(hub.existing(ui::WindowKind::PortM)), nullptr);
+    for (auto kind : {ui::WindowKind::RankTb, ui::WindowKind::Find, ui::WindowKind::PortTb,
+                      ui::WindowKind::PortM})
+        hub.existing(kind)->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(hub.existing(ui::WindowKind::RankTb), nullptr);
+    EXPECT_EQ(storage::readSetting(keys::cnt_F_porttb), "0");
+}
+
+} // namespace
