@@ -1,6 +1,7 @@
 #include "update/update_splash.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace tesmo::ui {
@@ -49,6 +50,8 @@ UpdateSplash::UpdateSplash(QWidget *parent)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(Frame1);
     setFixedSize(sizeHint().expandedTo(QSize(520, 150)));
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     Timer1.setInterval(update::SplashClock::kStartInterval);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });

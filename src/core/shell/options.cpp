@@ -1,0 +1,257 @@
+#include "shell/options.h"
+
+#include "acquire/import_driver.h"
+#include "acquire/lha_extract.h"
+#include "common/paths.h"
+#include "shell/app_state.h"
+#include "storage/settings_keys.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tesmo::shell {
+namespace {
+
+using storage::readSetting;
+using storage::writeSetting;
+namespace keys = storage::keys;
+
+constexpr const char *kDefaultTitle = "Tesmo";
+constexpr const char *kDropFailurePhrase = "何らかのｴﾗｰが発生しました。詳細:";
+
+std::string profileFolder() {
+    const std::string &dir = appState().profile_dir;
+    return dir.empty() ? profileDir() : dir;
+}
+
+// The portfolio file that the window offers before the user chose one.
+std::string defaultPortfile() { return joinPath(profileFolder(), "portfolio.mdb"); }
+
+bool ticked(const std::string &value) { return !value.empty() && value != "0"; }
+std::string tickText(bool on) { return on ? "1" : "0"; }
+
+bool messagesOff() {
+    try {
+        return storage::readSettingInt(keys::nomoremsg) != 0;
+    } catch (const std::exception &) {
+        return ticked(readSetting(keys::nomoremsg));
+    }
+}
+
+bool isFile(const std::string &path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+std::string lowerAscii(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+void copyInto(const std::string &from, const std::string &to) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        throw std::runtime_error("ファイルをコピーできません: " + from + " (" + ec.message() + ")");
+}
+
+} // namespace
+
+OptionValues loadOptions() {
+    OptionValues v;
+    v.mdbpath = readSetting(keys::mdbpath);
+    v.compyc = readSetting(keys::compyc);
+    v.debugcode = readSetting(keys::debugcode);
+    v.web1wait = readSetting(keys::web1wait);
+    v.myhpadd4 = readSetting(keys::myhpadd4);
+    v.myhpad_data4 = readSetting(keys::myhpad_data4);
+    v.maxdtc = readSetting(keys::maxdtc);
+    v.browser = readSetting(keys::browser);
+    v.autotaskt = ticked(readSetting(keys::autotaskt));
+    v.noannounce = ticked(readSetting(keys::noannounce));
+    v.nomoremsg = ticked(readSetting(keys::nomoremsg));
+    v.realcspd = ticked(readSetting(keys::realcspd));
+    v.cpseplt = ticked(readSetting(keys::cpseplt)) ? 1 : 0;
+    v.portopt = ticked(readSetting(keys::portopt));
+    v.portfile = readSetting(keys::portfile, defaultPortfile());
+    v.proxychk = ticked(readSetting(keys::proxychk));
+    v.proxysv = readSetting(keys::proxysv);
+    v.proxyid = readSetting(keys::proxyid);
+    v.proxypd = readSetting(keys::proxypd);
+    return v;
+}
+
+OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
+    if (v.portopt && !isFile(v.portfile)) {
+        port.message("ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + v.portfile + " が見つかりません。", kDefaultTitle,
+                     MsgIcon::Information, MsgButtons::Ok);
+        return OptionsSaveResult::PortfolioMissing;
+    }
+    writeSetting(keys::compyc, v.compyc);
+    writeSetting(keys::debugcode, v.debugcode);
+    writeSetting(keys::web1wait, v.web1wait);
+    writeSetting(keys::myhpadd4, v.myhpadd4);
+    writeSetting(keys::myhpad_data4, v.myhpad_data4);
+    writeSetting(keys::maxdtc, v.maxdtc);
+    writeSetting(keys::browser, v.browser);
+    writeSetting(keys::autotaskt, tickText(v.autotaskt));
+    writeSetting(keys::noannounce, tickText(v.noannounce));
+    writeSetting(keys::cpseplt, v.cpseplt == 0 ? "0" : "1");
+
+    bool changed = v.mdbpath != readSetting(keys::mdbpath);
+    writeSetting(keys::mdbpath, v.mdbpath);
+
+    long long storedPortopt = -1; // a stored text that is no number counts as a change
+    try {
+        storedPortopt = storage::readSettingInt(keys::portopt);
+    } catch (const std::exception &) {
+    }
+    if (storedPortopt != (v.portopt ? 1 : 0) ||
+        v.portfile != readSetting(keys::portfile, defaultPortfile()))
+        changed = true;
+    writeSetting(keys::portopt, tickText(v.portopt));
+    writeSetting(keys::portfile, v.portfile);
+
+    writeSetting(keys::proxychk, tickText(v.proxychk));
+    writeSetting(keys::proxyid, v.proxyid);
+    writeSetting(keys::proxypd, v.proxypd);
+    writeSetting(keys::proxysv, v.proxysv);
+    writeSetting(keys::nomoremsg, tickText(v.nomoremsg));
+    writeSetting(keys::realcspd, tickText(v.realcspd));
+
+    if (!changed)
+        return OptionsSaveResult::Saved;
+    // The running program keeps its database and portfolio until it is started again.
+    if (!v.nomoremsg)
+        port.message("[DBの参照位置]もしくは[ﾎﾟｰﾄﾌｫﾘｵ]が変更されました。\r\n\r\n"
+                     "Tesmoを一度終了してから再度起動してください",
+                     kOptionsCaption, MsgIcon::Information, MsgButtons::Ok);
+    return OptionsSaveResult::SavedRestartNeeded;
+}
+
+bool createPortfolioFile(const std::string &path, UiPort &port) {
+    const std::string templ = installPath(kPortfolioTemplate);
+    if (!isFile(templ)) {
+        port.message("ｼｽﾃﾑﾌｧｲﾙ tempportfolio.gb が足りません。\r\nTesmoを再ｲﾝｽﾄｰﾙしてみて下さい。",
+                     kDefaultTitle, MsgIcon::Critical, MsgButtons::Ok);
+        return false;
+    }
+    std::error_code ec;
+    if (!path.empty() && fs::exists(path, ec)) {
+        port.message("ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + path + " は既に存在しています。", kDefaultTitle,
+                     MsgIcon::Information, MsgButtons::Ok);
+        return false;
+    }
+    // copy_options::none refuses an existing target, so a file that appeared meanwhile is
+    // left alone too.
+    if (path.empty() || !fs::copy_file(templ, path, fs::copy_options::none, ec) || ec) {
+        port.message("ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + path + " を作成できませんでした。\r\n詳細:" +
+                         (ec ? ec.message() : std::string("ファイル名がありません")),
+                     kDefaultTitle, MsgIcon::Critical, MsgButtons::Ok);
+        return false;
+    }
+    if (messagesOff())
+        port.beep();
+    else
+        port.message("ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + path + " を作成しました。", kDefaultTitle,
+                     MsgIcon::Information, MsgButtons::Ok);
+    return true;
+}
+
+std::string pickPortfolioFile(UiPort &port) {
+    FileDialogRequest request;
+    request.title = "外部ﾎﾟｰﾄﾌｫﾘｵ用のMDBﾌｧｲﾙを指定してください";
+    request.initialDir = readSetting(keys::def_portdir, profileFolder());
+    request.initialName = "*.mdb";
+    request.filter = "外部ﾎﾟｰﾄﾌｫﾘｵ用のMDBﾌｧｲﾙ(.mdb) (*.mdb)";
+    const std::string chosen = port.openFileDialog(request);
+    if (chosen.empty())
+        return {};
+    try {
+        writeSetting(keys::def_portdir, fs::path(chosen).parent_path().string());
+    } catch (const std::exception &) {
+        // the dialog's folder is a convenience; the choice itself still counts
+    }
+    return chosen;
+}
+
+std::string importDroppedFile(storage::Database &db, UiPort &port, const std::string &file,
+                              const std::function<void()> &refreshDate) {
+    try {
+        if (!isFile(file))
+            return {};
+        std::string name = fs::path(file).filename().string();
+        for (size_t at; (at = name.find(".lzh")) != std::string::npos;)
+            name.erase(at, 4);
+        const std::string data = installPath(name);
+        bool deleteAfter = false;
+        std::error_code ec;
+        if (lowerAscii(file.size() >= 4 ? file.substr(file.size() - 4) : file) == ".lzh") {
+            const std::string archive = installPath("tmp_data.lzh");
+            fs::remove(archive, ec);
+            copyInto(file, archive);
+            deleteAfter = true;
+            if (fs::exists(data, ec)) {
+                fs::remove(data, ec);
+                deleteAfter = false;
+            }
+            const std::string error = acquire::ExtractArchive(archive, port, installDir());
+            if (!error.empty()) {
+                port.message("Lhaの解凍に失敗しました\r\n詳細:" + error, kDefaultTitle,
+                             MsgIcon::Critical, MsgButtons::Ok);
+                return kDropFailurePhrase;
+            }
+            if (!fs::exists(data, ec)) {
+                port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", kDefaultTitle,
+                             MsgIcon::Critical, MsgButtons::Ok);
+                return kDropFailurePhrase;
+            }
+        } else if (!fs::exists(data, ec) || !fs::equivalent(file, data, ec)) {
+            copyInto(file, data);
+        }
+        const std::string result = acquire::ImportDayFile(db, data, port, 0);
+        if (deleteAfter)
+            fs::remove(data, ec);
+        if (refreshDate)
+            refreshDate();
+        return result;
+    } catch (const std::exception &e) {
+        return std::string(kDropFailurePhrase) + e.what();
+    }
+}
+
+std::string importDroppedFiles(storage::Database &db, UiPort &port,
+                               const std::vector<std::string> &files,
+                               const std::function<void()> &refreshDate) {
+    if (port.busy())
+        return {};
+    port.setBusy(true);
+    std::string failure;
+    for (const std::string &file : files) {
+        failure = importDroppedFile(db, port, file, refreshDate);
+        if (!failure.empty())
+            break;
+    }
+    port.setBusy(false);
+    port.message(failure.empty() ? std::string("正常終了") : "エラー\r\n" + failure, kDefaultTitle,
+                 MsgIcon::None, MsgButtons::Ok);
+    return failure;
+}
+
+void countOptionsWindow(int delta) {
+    long long count = 0;
+    try {
+        count = storage::readSettingInt(keys::cnt_F_opt);
+    } catch (const std::exception &) {
+    }
+    try {
+        writeSetting(keys::cnt_F_opt, std::to_string(count + delta));
+    } catch (const std::exception &) {
+        // a lost count only makes the closing question ask about one window too many
+    }
+}
+
+} // namespace tesmo::shell

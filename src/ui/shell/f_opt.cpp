@@ -1,0 +1,336 @@
+#include "shell/f_opt.h"
+
+#include "shell/form1.h"
+#include "shell/window_hub.h"
+#include "storage/connection.h"
+#include "update/update_start.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tesmo::ui {
+namespace {
+
+QLineEdit *textBox(QWidget *parent, const char *name, const char *toolTip = nullptr) {
+    auto *t = new QLineEdit(parent);
+    t->setObjectName(name);
+    if (toolTip)
+        t->setToolTip(QString::fromUtf8(toolTip));
+    return t;
+}
+
+QLabel *label(QWidget *parent, const char *name, const char *caption) {
+    auto *l = new QLabel(QString::fromUtf8(caption), parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QCheckBox *checkBox(QWidget *parent, const char *name, const char *caption) {
+    auto *c = new QCheckBox(QString::fromUtf8(caption), parent);
+    c->setObjectName(name);
+    return c;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const char *caption) {
+    auto *b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(name);
+    return b;
+}
+
+Form1 *mainForm() { return qobject_cast<Form1 *>(WindowHub::instance().mainWindow()); }
+
+} // namespace
+
+void DropButton::dragEnterEvent(QDragEnterEvent *event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void DropButton::dropEvent(QDropEvent *event) {
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    event->acceptProposedAction();
+    emit filesDropped(paths);
+}
+
+bool OptionsPort::busy() const {
+    const Form1 *main = mainForm();
+    return QtUiPort::busy() || (main && main->isBusy());
+}
+
+void OptionsPort::setBusy(bool busy) {
+    QtUiPort::setBusy(busy);
+    if (Form1 *main = mainForm())
+        main->port().setBusy(busy);
+}
+
+F_opt::F_opt(QWidget *parent) : QWidget(parent, Qt::Window), m_port(this) {
+    setObjectName("F_opt");
+    setWindowTitle(QString::fromUtf8(shell::kOptionsCaption));
+    buildControls();
+    Form_Load();
+}
+
+F_opt::~F_opt() { shell::countOptionsWindow(-1); }
+
+void F_opt::buildControls() {
+    auto *grid = new QGridLayout;
+    int row = 0;
+    auto addRow = [&](QLabel *l, QWidget *w) {
+        grid->addWidget(l, row, 0);
+        grid->addWidget(w, row, 1);
+        ++row;
+    };
+    T_wontonton = textBox(this, "T_wontonton");
+    addRow(label(this, "Label4", "DBの参照位置"), T_wontonton);
+    T_compyC = textBox(this, "T_compyC", "この件数を下回った場合に異常を検出します");
+    addRow(label(this, "Label3", "最低銘柄数"), T_compyC);
+    T_debugcode = textBox(this, "T_debugcode", "通常はここには何もいれないでください");
+    addRow(label(this, "Label2", "ﾃﾞﾊﾞｯｸﾞｺｰﾄﾞ"), T_debugcode);
+    T_web1sleep = textBox(this, "T_web1sleep");
+    addRow(label(this, "Label5", "Web1ｽﾘｰﾌﾟ秒"), T_web1sleep);
+    T_myhpadd = textBox(this, "T_myhpadd");
+    addRow(label(this, "Label6", "Webﾃﾞｰﾀ取得"), T_myhpadd);
+    T_myhpad_data = textBox(this, "T_myhpad_data");
+    grid->addWidget(T_myhpad_data, row++, 1);
+    T_maxDTc = textBox(this, "T_maxDTc",
+                       "これを増やすとグラフの日足が増えますが更新や表示が遅くなります。");
+    addRow(label(this, "Label7", "日次データ保管数"), T_maxDTc);
+    T_browser = textBox(this, "T_browser");
+    addRow(label(this, "Label8", "ﾌﾞﾗｳｻﾞ位置"), T_browser);
+
+    C_autoTaskT = checkBox(this, "C_autoTaskT", "起動時はﾀｽｸﾄﾚｲで実行");
+    C_noAnnounce = checkBox(this, "C_noAnnounce", "一度表示したお知らせは表示しない");
+    C_nomoremsg = checkBox(this, "C_nomoremsg", "重要でない確認メッセージは表示しない");
+    Chk_realc_spd = checkBox(this, "Chk_realc_spd", "ﾘｱﾙﾀｲﾑﾁｬｰﾄ呼び出し後、ﾍﾟｰｼﾞを残さない");
+    for (QCheckBox *c : {C_autoTaskT, C_noAnnounce, C_nomoremsg, Chk_realc_spd})
+        grid->addWidget(c, row++, 0, 1, 2);
+
+    Frame1 = new QGroupBox(QString::fromUtf8("出力時の区切り"), this);
+    Frame1->setObjectName("Frame1");
+    auto *sep = new QHBoxLayout(Frame1);
+    const char *sepCaptions[2] = {"ﾀﾌﾞ", "ｶﾝﾏ"};
+    for (int i = 0; i < 2; ++i) {
+        Op_sep[i] = new QRadioButton(QString::fromUtf8(sepCaptions[i]), Frame1);
+        Op_sep[i]->setObjectName(QStringLiteral("Op_sep_%1").arg(i));
+        sep->addWidget(Op_sep[i]);
+    }
+
+    Frame2 = new QGroupBox(QString::fromUtf8(" ﾎﾟｰﾄﾌｫﾘｵ "), this);
+    Frame2->setObjectName("Frame2");
+    auto *port = new QGridLayout(Frame2);
+    Ch_portOPT = checkBox(Frame2, "Ch_portOPT", "ﾎﾟｰﾄﾌｫﾘｵを外部DBにする");
+    T_portfile = textBox(Frame2, "T_portfile");
+    C_portfileselect = button(Frame2, "C_portfileselect", "...");
+    C_port_new = button(Frame2, "C_port_new", "新規作成");
+    port->addWidget(Ch_portOPT, 0, 0, 1, 2);
+    port->addWidget(C_port_new, 0, 2);
+    port->addWidget(T_portfile, 1, 0, 1, 2);
+    port->addWidget(C_portfileselect, 1, 2);
+
+    Frame3 = new QGroupBox(QString::fromUtf8("ﾌﾟﾛｷｼｻｰﾊﾞ"), this);
+    Frame3->setObjectName("Frame3");
+    Frame3->setToolTip(QString::fromUtf8(
+        "ﾌﾟﾛｷｼなどの別ｺﾝﾋﾟｭｰﾀを経由してｲﾝﾀｰﾈｯﾄへｱｸｾｽする場合に使用します"));
+    auto *proxy = new QGridLayout(Frame3);
+    Ch_proxy = checkBox(Frame3, "Ch_proxy", "使用する");
+    T_poxysv = textBox(Frame3, "T_poxysv");
+    T_poxyid = textBox(Frame3, "T_poxyid");
+    T_poxypd = textBox(Frame3, "T_poxypd");
+    T_poxypd->setEchoMode(QLineEdit::Password);
+    L_porxy3 = label(Frame3, "L_porxy3", "ｻｰﾊﾞｰ");
+    L_porxy1 = label(Frame3, "L_porxy1", "ﾕｰｻﾞID");
+    L_porxy2 = label(Frame3, "L_porxy2", "ﾊﾟｽﾜｰﾄﾞ");
+    proxy->addWidget(Ch_proxy, 0, 0, 1, 2);
+    proxy->addWidget(L_porxy3, 1, 0);
+    proxy->addWidget(T_poxysv, 1, 1);
+    proxy->addWidget(L_porxy1, 2, 0);
+    proxy->addWidget(T_poxyid, 2, 1);
+    proxy->addWidget(L_porxy2, 3, 0);
+    proxy->addWidget(T_poxypd, 3, 1);
+
+    C_auto_up = button(this, "C_auto_up", "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
+    Command1 = new DropButton(QString::fromUtf8("DB再取得"), this);
+    Command1->setObjectName("Command1");
+    Command1->setAcceptDrops(true);
+    C_OK = button(this, "C_OK", "OK");
+    C_cancel = button(this, "C_cancel", "ｷｬﾝｾﾙ");
+    C_OK->setDefault(true);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(Frame1);
+    right->addWidget(Frame2);
+    right->addWidget(Frame3);
+    right->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addLayout(grid, 3);
+    top->addLayout(right, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(C_auto_up);
+    buttons->addWidget(Command1);
+    buttons->addStretch();
+    buttons->addWidget(C_OK);
+    buttons->addWidget(C_cancel);
+    auto *all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(buttons);
+    resize(820, 480);
+
+    connect(C_OK, &QPushButton::clicked, this, [this] { C_OK_Click(); });
+    connect(C_cancel, &QPushButton::clicked, this, [this] { C_cancel_Click(); });
+    connect(Ch_portOPT, &QCheckBox::clicked, this, [this] { Ch_portOPT_Click(); });
+    connect(Ch_proxy, &QCheckBox::clicked, this, [this] { Ch_proxy_Click(); });
+    connect(C_port_new, &QPushButton::clicked, this, [this] { C_port_new_Click(); });
+    connect(C_portfileselect, &QPushButton::clicked, this, [this] { C_portfileselect_Click(); });
+    connect(C_auto_up, &QPushButton::clicked, this, [this] { C_auto_up_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command1, &DropButton::filesDropped, this,
+            [this](const QStringList &paths) { Command1_OLEDragDrop(paths); });
+}
+
+void F_opt::Form_Load() {
+    const shell::OptionValues v = shell::loadOptions();
+    T_wontonton->setText(qs(v.mdbpath));
+    T_compyC->setText(qs(v.compyc));
+    T_debugcode->setText(qs(v.debugcode));
+    T_web1sleep->setText(qs(v.web1wait));
+    T_myhpadd->setText(qs(v.myhpadd4));
+    T_myhpad_data->setText(qs(v.myhpad_data4));
+    T_maxDTc->setText(qs(v.maxdtc));
+    T_browser->setText(qs(v.browser));
+    C_autoTaskT->setChecked(v.autotaskt);
+    C_noAnnounce->setChecked(v.noannounce);
+    C_nomoremsg->setChecked(v.nomoremsg);
+    Chk_realc_spd->setChecked(v.realcspd);
+    Op_sep[v.cpseplt == 0 ? 0 : 1]->setChecked(true);
+    Ch_portOPT->setChecked(v.portopt);
+    T_portfile->setText(qs(v.portfile));
+    Ch_proxy->setChecked(v.proxychk);
+    T_poxysv->setText(qs(v.proxysv));
+    T_poxyid->setText(qs(v.proxyid));
+    T_poxypd->setText(qs(v.proxypd));
+    Ch_proxy_Click();
+    shell::countOptionsWindow(+1);
+}
+
+shell::OptionValues F_opt::values() const {
+    shell::OptionValues v;
+    v.mdbpath = us(T_wontonton->text());
+    v.compyc = us(T_compyC->text());
+    v.debugcode = us(T_debugcode->text());
+    v.web1wait = us(T_web1sleep->text());
+    v.myhpadd4 = us(T_myhpadd->text());
+    v.myhpad_data4 = us(T_myhpad_data->text());
+    v.maxdtc = us(T_maxDTc->text());
+    v.browser = us(T_browser->text());
+    v.autotaskt = C_autoTaskT->isChecked();
+    v.noannounce = C_noAnnounce->isChecked();
+    v.nomoremsg = C_nomoremsg->isChecked();
+    v.realcspd = Chk_realc_spd->isChecked();
+    v.cpseplt = Op_sep[0]->isChecked() ? 0 : 1;
+    v.portopt = Ch_portOPT->isChecked();
+    v.portfile = us(T_portfile->text());
+    v.proxychk = Ch_proxy->isChecked();
+    v.proxysv = us(T_poxysv->text());
+    v.proxyid = us(T_poxyid->text());
+    v.proxypd = us(T_poxypd->text());
+    return v;
+}
+
+void F_opt::C_OK_Click() {
+    try {
+        if (shell::saveOptions(values(), m_port) == shell::OptionsSaveResult::PortfolioMissing)
+            return;
+    } catch (const std::exception &e) {
+        // The settings could not be written: say so and keep the edits.
+        m_port.message(e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+        return;
+    }
+    close();
+}
+
+void F_opt::C_cancel_Click() { close(); }
+
+void F_opt::Ch_portOPT_Click() {
+    const bool on = Ch_portOPT->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(C_port_new), static_cast<QWidget *>(T_portfile),
+                       static_cast<QWidget *>(C_portfileselect)})
+        w->setEnabled(on);
+}
+
+void F_opt::Ch_proxy_Click() {
+    const bool on = Ch_proxy->isChecked();
+    for (QLineEdit *t : {T_poxyid, T_poxypd, T_poxysv})
+        t->setEnabled(on);
+    const QColor colour = on ? palette().color(QPalette::ButtonText) : QColor(128, 128, 128);
+    for (QLabel *l : {L_porxy1, L_porxy2, L_porxy3}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, colour);
+        l->setPalette(p);
+    }
+}
+
+void F_opt::C_port_new_Click() { shell::createPortfolioFile(us(T_portfile->text()), m_port); }
+
+void F_opt::C_portfileselect_Click() {
+    const std::string chosen = shell::pickPortfolioFile(m_port);
+    if (!chosen.empty())
+        T_portfile->setText(qs(chosen));
+}
+
+void F_opt::closeForUpdate() {
+    close();
+    if (QWidget *main = WindowHub::instance().mainWindow())
+        main->close();
+}
+
+void F_opt::C_auto_up_Click() {
+    if (update::runProgramUpdate(Inet1, m_port, us(windowTitle())) ==
+        update::UpdateOutcome::Started)
+        closeForUpdate();
+}
+
+void F_opt::Command1_Click() {
+    if (update::runDatabaseRefetch(Inet1, m_port, us(windowTitle())) ==
+        update::UpdateOutcome::Started)
+        closeForUpdate();
+}
+
+void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
+    if (m_port.busy())
+        return;
+    std::vector<std::string> files;
+    for (const QString &p : paths)
+        files.push_back(us(p));
+    storage::Database *db = nullptr;
+    try {
+        db = &storage::mainDatabase();
+    } catch (const std::exception &e) {
+        m_port.message(std::string("エラー\r\n") + e.what(), "Tesmo", MsgIcon::None,
+                       MsgButtons::Ok);
+        return;
+    }
+    shell::importDroppedFiles(*db, m_port, files, [] {
+        if (Form1 *main = mainForm())
+            main->set_later_date();
+    });
+}
+
+void F_opt::keyReleaseEvent(QKeyEvent *event) {
+    if (!key_shortcut(event->key(), event->modifiers()))
+        QWidget::keyReleaseEvent(event);
+}
+
+void registerOptionsWindow() {
+    WindowHub::instance().registerFactory(WindowKind::Options, [] { return new F_opt; });
+}
+
+} // namespace tesmo::ui

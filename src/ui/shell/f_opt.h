@@ -1,0 +1,87 @@
+#pragma once
+// The options window: the settings the user may change, the external portfolio file, the
+// program update and the complete-database fetch, and day files dropped onto "DB再取得".
+#include "acquire/http_fetch.h"
+#include "common/qt_ui_port.h"
+#include "shell/options.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QWidget>
+
+namespace tesmo::ui {
+
+// "DB再取得": a button that also takes files dropped onto it.
+class DropButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+signals:
+    void filesDropped(const QStringList &paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+};
+
+// The options window's port: its busy pointer shows on the main window too, which keeps the
+// main window's commands from starting while a drop import runs.
+class OptionsPort : public QtUiPort {
+public:
+    using QtUiPort::QtUiPort;
+    bool busy() const override;
+    void setBusy(bool busy) override;
+};
+
+class F_opt : public QWidget {
+    Q_OBJECT
+public:
+    explicit F_opt(QWidget *parent = nullptr);
+    ~F_opt() override;
+
+    // The values the controls hold now.
+    shell::OptionValues values() const;
+
+    // Event handlers (public so that they can be driven without a mouse).
+    void C_OK_Click();
+    void C_cancel_Click();
+    void Ch_portOPT_Click();
+    void Ch_proxy_Click();
+    void C_port_new_Click();
+    void C_portfileselect_Click();
+    void C_auto_up_Click();
+    void Command1_Click();
+    void Command1_OLEDragDrop(const QStringList &paths);
+
+    UiPort &port() { return m_port; }
+
+protected:
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+    // After an accepted update: this window and the main window close, which ends the program.
+    void closeForUpdate();
+
+    QLineEdit *T_wontonton, *T_compyC, *T_debugcode, *T_web1sleep, *T_myhpadd, *T_myhpad_data,
+        *T_maxDTc, *T_browser, *T_portfile, *T_poxysv, *T_poxyid, *T_poxypd;
+    QLabel *L_porxy1, *L_porxy2, *L_porxy3;
+    QCheckBox *C_autoTaskT, *C_noAnnounce, *C_nomoremsg, *Chk_realc_spd, *Ch_portOPT, *Ch_proxy;
+    QRadioButton *Op_sep[2];
+    QGroupBox *Frame1, *Frame2, *Frame3;
+    QPushButton *C_portfileselect, *C_port_new, *C_auto_up, *C_OK, *C_cancel;
+    DropButton *Command1;
+    OptionsPort m_port;
+    acquire::HttpClient Inet1;
+};
+
+// Makes F_opt the window that the options button and Ctrl+O show.
+void registerOptionsWindow();
+
+} // namespace tesmo::ui

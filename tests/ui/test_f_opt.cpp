@@ -1,0 +1,121 @@
+// The options window on the offscreen platform: its controls show the settings, the switches
+// enable what they govern, OK saves and closes, and a missing portfolio keeps it open.
+#include "message_box_answerer.h"
+#include "shell/app_state.h"
+#include "shell/f_opt.h"
+#include "shell/window_hub.h"
+#include "storage/settings_keys.h"
+#include "support/temp_env.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+using namespace tesmo;
+using tesmo::test::MessageBoxAnswerer;
+using tesmo::test::TempEnv;
+namespace keys = tesmo::storage::keys;
+
+namespace {
+
+template <typename T> T *child(QWidget &w, const char *name) {
+    T *c = w.findChild<T *>(QString::fromLatin1(name));
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+TEST(F_opt, ShowsTheSettingsWithTheirCaptionsAndTips) {
+    TempEnv env;
+    storage::writeSetting(keys::compyc, "2800");
+    storage::writeSetting(keys::cpseplt, "1");
+    storage::writeSetting(keys::nomoremsg, "1");
+    ui::F_opt form;
+    form.show();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    EXPECT_EQ(child<QLineEdit>(form, "T_compyC")->text(), QStringLiteral("2800"));
+    EXPECT_EQ(child<QLineEdit>(form, "T_compyC")->toolTip(),
+              QStringLiteral("この件数を下回った場合に異常を検出します"));
+    EXPECT_EQ(child<QLineEdit>(form, "T_debugcode")->toolTip(),
+              QStringLiteral("通常はここには何もいれないでください"));
+    EXPECT_EQ(child<QLineEdit>(form, "T_maxDTc")->toolTip(),
+              QStringLiteral("これを増やすとグラフの日足が増えますが更新や表示が遅くなります。"));
+    EXPECT_EQ(child<QLineEdit>(form, "T_wontonton")->text(),
+              QString::fromStdString(storage::readSetting(keys::mdbpath)));
+    EXPECT_TRUE(child<QRadioButton>(form, "Op_sep_1")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(form, "C_nomoremsg")->isChecked());
+    EXPECT_EQ(child<QPushButton>(form, "C_auto_up")->text(), QStringLiteral("自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ"));
+    EXPECT_EQ(child<QPushButton>(form, "Command1")->text(), QStringLiteral("DB再取得"));
+    EXPECT_TRUE(child<QPushButton>(form, "Command1")->acceptDrops());
+    EXPECT_EQ(child<QGroupBox>(form, "Frame1")->title(), QStringLiteral("出力時の区切り"));
+    EXPECT_EQ(storage::readSetting(keys::cnt_F_opt), "1");
+    form.close();
+}
+
+TEST(F_opt, SwitchesEnableWhatTheyGovern) {
+    TempEnv env;
+    ui::F_opt form;
+    form.show();
+    auto *proxy = child<QCheckBox>(form, "Ch_proxy");
+    auto *server = child<QLineEdit>(form, "T_poxysv");
+    auto *serverLabel = child<QLabel>(form, "L_porxy3");
+    EXPECT_FALSE(server->isEnabled());
+    EXPECT_EQ(serverLabel->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+    proxy->click();
+    EXPECT_TRUE(server->isEnabled());
+    EXPECT_TRUE(child<QLineEdit>(form, "T_poxypd")->isEnabled());
+    EXPECT_NE(serverLabel->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+
+    auto *portfolio = child<QCheckBox>(form, "Ch_portOPT");
+    portfolio->click();
+    EXPECT_TRUE(child<QPushButton>(form, "C_port_new")->isEnabled());
+    portfolio->click();
+    EXPECT_FALSE(child<QPushButton>(form, "C_port_new")->isEnabled());
+    EXPECT_FALSE(child<QLineEdit>(form, "T_portfile")->isEnabled());
+    form.close();
+}
+
+TEST(F_opt, OkSavesAndClosesButNotWithAMissingPortfolio) {
+    TempEnv env;
+    MessageBoxAnswerer boxes;
+    {
+        ui::F_opt form;
+        form.show();
+        child<QLineEdit>(form, "T_maxDTc")->setText(QStringLiteral("55"));
+        child<QCheckBox>(form, "Ch_portOPT")->click();
+        child<QLineEdit>(form, "T_portfile")->setText(QString::fromStdString(env.path("no.mdb")));
+        child<QPushButton>(form, "C_OK")->click();
+        EXPECT_TRUE(form.isVisible());
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].endsWith(QStringLiteral(" が見つかりません。")));
+        EXPECT_EQ(storage::readSetting(keys::maxdtc), "40");
+
+        child<QCheckBox>(form, "Ch_portOPT")->click();
+        child<QPushButton>(form, "C_OK")->click();
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_EQ(storage::readSetting(keys::maxdtc), "55");
+        // The portfolio path was edited: that takes a restart, even with the switch off.
+        ASSERT_EQ(boxes.texts.size(), 2);
+        EXPECT_TRUE(boxes.texts[1].startsWith(QStringLiteral("[DBの参照位置]もしくは[ﾎﾟｰﾄﾌｫﾘｵ]")));
+        EXPECT_EQ(boxes.titles[1], QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    }
+    EXPECT_EQ(storage::readSetting(keys::cnt_F_opt), "0");
+
+    ui::F_opt again;
+    EXPECT_EQ(child<QLineEdit>(again, "T_maxDTc")->text(), QStringLiteral("55"));
+    child<QLineEdit>(again, "T_maxDTc")->setText(QStringLiteral("99"));
+    child<QPushButton>(again, "C_cancel")->click();
+    EXPECT_EQ(storage::readSetting(keys::maxdtc), "55");
+}
+
+TEST(F_opt, RegisteredWithTheWindowHub) {
+    TempEnv env;
+    ui::registerOptionsWindow();
+    ASSERT_TRUE(ui::WindowHub::instance().canShow(ui::WindowKind::Options));
+    QWidget *w = ui::WindowHub::instance().show(ui::WindowKind::Options);
+    ASSERT_NE(qobject_cast<ui::F_opt *>(w), nullptr);
+    EXPECT_TRUE(w->isVisible());
+    w->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
