@@ -1,0 +1,282 @@
+#include "tables/f_submenu.h"
+
+#include "shell/form1.h"
+#include "shell/window_hub.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QStyle>
+
+namespace tesmo::ui {
+namespace {
+
+QColor rgb(unsigned value) { return QColor::fromRgb(static_cast<QRgb>(value)); }
+
+void paintLabel(QLabel *label, unsigned text, unsigned back) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, rgb(text));
+    p.setColor(QPalette::Window, rgb(back));
+    label->setPalette(p);
+    label->setAutoFillBackground(true);
+}
+
+int windowsKeyCode(int qtKey) {
+    switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return tables::kKeyEnter;
+    case Qt::Key_Escape:
+        return tables::kKeyEscape;
+    case Qt::Key_Up:
+        return tables::kKeyUp;
+    case Qt::Key_Down:
+        return tables::kKeyDown;
+    default:
+        return 0;
+    }
+}
+
+// Brings a window back in front: shown, restored when minimized, repainted.
+void bringToFront(QWidget *w) {
+    if (!w)
+        return;
+    showNormal(w);
+    w->repaint();
+}
+
+} // namespace
+
+F_subMenu::F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_main(mainWindow), m_hooks(std::move(hooks)), m_removeTray(std::move(removeTray)) {
+    setObjectName("F_subMenu");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette back = palette();
+    back.setColor(QPalette::Window, rgb(tables::kNormalBack));
+    setPalette(back);
+    setAutoFillBackground(true);
+
+    const int left = twips(270);
+    const int width = twips(3600);
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName("Picture1");
+    QPalette strip = Picture1->palette();
+    strip.setColor(QPalette::Window, rgb(tables::kHighlightBack));
+    Picture1->setPalette(strip);
+    Picture1->setAutoFillBackground(true);
+    Picture1->setGeometry(0, 0, left - 2, twips(2820));
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName("Label1");
+    Label1->setGeometry(left, 0, width - left - twips(300), twips(300));
+    Picture2 = new QLabel(QStringLiteral("×"), this);
+    Picture2->setObjectName("Picture2");
+    Picture2->setAlignment(Qt::AlignCenter);
+    Picture2->setGeometry(width - twips(300), 0, twips(300), twips(300));
+    Picture2->setCursor(Qt::PointingHandCursor);
+    Picture2->installEventFilter(this);
+
+    for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
+        auto *l = new QLabel(QString::fromUtf8(tables::kQuickMenuCaptions[static_cast<size_t>(i)]),
+                             this);
+        l->setObjectName(QStringLiteral("L_Move_%1").arg(i));
+        l->setGeometry(left, twips(tables::kQuickMenuTops[static_cast<size_t>(i)]),
+                       width - left, twips(tables::kQuickMenuEntryHeight));
+        l->setIndent(6);
+        l->setMouseTracking(true);
+        l->installEventFilter(this);
+        L_Move[static_cast<size_t>(i)] = l;
+    }
+    // Separators below the first entry and above the last two.
+    for (int top : {600, 2130}) {
+        auto *line = new QFrame(this);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        line->setGeometry(left, twips(top) - 1, width - left, 3);
+    }
+    setFixedSize(width, twips(2820));
+
+    // Load: the last entry highlighted, the newest date shown.
+    highlight(7);
+    repaint();
+    show_later_date();
+}
+
+int F_subMenu::twips(int value) const { return value * logicalDpiY() / 1440; }
+
+void F_subMenu::show_later_date() {
+    const QString date = m_hooks.newestDate ? m_hooks.newestDate() : QString();
+    Label1->setText(QString::fromUtf8(tables::kNewestDatePrefix) + date);
+    const std::time_t now = m_hooks.clock ? m_hooks.clock() : std::time(nullptr);
+    const bool current = tables::newestDateIsCurrent(date.toStdString(), now);
+    paintLabel(Label1, 0xFFFFFF, current ? tables::kCurrentDateBack : tables::kStaleDateBack);
+}
+
+void F_subMenu::highlight(int index) {
+    m_cursor.highlight(index);
+    for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
+        const bool on = i == m_cursor.highlighted();
+        paintLabel(L_Move[static_cast<size_t>(i)], on ? tables::kHighlightText : tables::kNormalText,
+                   on ? tables::kHighlightBack : tables::kNormalBack);
+    }
+}
+
+void F_subMenu::L_Move_Click(int index) {
+    hide();
+    if (!(m_hooks.busy && m_hooks.busy()))
+        runAction(index);
+    close();
+}
+
+void F_subMenu::runAction(int index) {
+    using tables::QuickMenuAction;
+    WindowHub &hub = WindowHub::instance();
+    switch (tables::quickMenuAction(index)) {
+    case QuickMenuAction::DataUpdate:
+        bringToFront(m_main);
+        if (m_hooks.dataUpdate)
+            m_hooks.dataUpdate();
+        if (m_main)
+            m_main->hide();
+        break;
+    case QuickMenuAction::RankTable:
+        hub.show(WindowKind::RankTb);
+        break;
+    case QuickMenuAction::PortfolioTable:
+        hub.show(WindowKind::PortTb);
+        break;
+    case QuickMenuAction::PortfolioMaintenance:
+        hub.show(WindowKind::PortM);
+        break;
+    case QuickMenuAction::StockSearch:
+        hub.show(WindowKind::Find);
+        break;
+    case QuickMenuAction::ClipboardChart:
+        if (m_hooks.clipChart)
+            m_hooks.clipChart();
+        break;
+    case QuickMenuAction::OpenMainWindow:
+        if (m_removeTray)
+            m_removeTray();
+        bringToFront(m_main);
+        break;
+    case QuickMenuAction::Exit:
+        if (m_removeTray)
+            m_removeTray();
+        bringToFront(m_main);
+        if (m_main)
+            m_main->close();
+        break;
+    case QuickMenuAction::CloseOnly:
+        break;
+    }
+}
+
+void F_subMenu::keyReleaseEvent(QKeyEvent *event) {
+    const int code = windowsKeyCode(event->key());
+    if (code == 0) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    switch (m_cursor.keyReleased(code)) {
+    case tables::QuickMenuCursor::KeyResult::Click:
+        L_Move_Click(m_cursor.clickIndex());
+        break;
+    case tables::QuickMenuCursor::KeyResult::Close:
+        close();
+        break;
+    case tables::QuickMenuCursor::KeyResult::None:
+        highlight(m_cursor.highlighted());
+        break;
+    }
+}
+
+bool F_subMenu::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == Picture2 && event->type() == QEvent::MouseButtonRelease) {
+        close();
+        return true;
+    }
+    for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
+        if (watched != L_Move[static_cast<size_t>(i)])
+            continue;
+        if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
+            if (highlighted() != i)
+                highlight(i);
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            L_Move_Click(i);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+TrayResidence::TrayResidence(QWidget *mainWindow, QuickMenuHooks hooks, QObject *parent)
+    : QObject(parent), m_main(mainWindow), m_hooks(std::move(hooks)) {}
+
+QuickMenuHooks TrayResidence::hooksFor(Form1 *form) {
+    QPointer<Form1> f(form);
+    QuickMenuHooks hooks;
+    hooks.dataUpdate = [f] {
+        if (f)
+            f->Command1_Click_sub();
+    };
+    hooks.clipChart = [f] {
+        if (f)
+            f->Clip_Chart();
+    };
+    hooks.busy = [f] { return f && f->isBusy(); };
+    hooks.newestDate = [f] { return f ? f->dateText() : QString(); };
+    return hooks;
+}
+
+int TrayResidence::add() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return 0;
+    if (!m_icon) {
+        QIcon icon = m_main ? m_main->windowIcon() : QIcon();
+        if (icon.isNull())
+            icon = QApplication::windowIcon();
+        if (icon.isNull())
+            icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+        m_icon = new QSystemTrayIcon(icon, this);
+        m_icon->setToolTip(QStringLiteral("Tesmo"));
+        connect(m_icon, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    // Only a left click opens the menu.
+                    if (reason == QSystemTrayIcon::Trigger)
+                        popUp();
+                });
+    }
+    m_icon->show();
+    return 1;
+}
+
+void TrayResidence::remove() {
+    if (m_icon)
+        m_icon->hide();
+}
+
+F_subMenu *TrayResidence::popUp() {
+    if (m_menu)
+        m_menu->close();
+    auto *menu = new F_subMenu(m_main, m_hooks, [this] { remove(); });
+    m_menu = menu;
+    menu->show();
+    const QScreen *screen = m_main && m_main->screen() ? m_main->screen()
+                                                       : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect work = screen->availableGeometry();
+        menu->move(work.x() + work.width() - menu->width(),
+                   work.y() + work.height() - menu->height());
+    }
+    menu->repaint();
+    menu->raise();
+    menu->activateWindow();
+    menu->setFocus();
+    return menu;
+}
+
+} // namespace tesmo::ui
