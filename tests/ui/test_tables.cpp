@@ -184,6 +184,11 @@ TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
     QApplication::processEvents();
     EXPECT_EQ(db->scalar("select APRC from T_PORT where CODE='1332'").toText(), "900");
     EXPECT_EQ(cell(w.DBGrid1, 0, 4), QStringLiteral("900"));
+    // A double-click opens the chart even on an editable cell, with the purchase price.
+    emit w.DBGrid1->doubleClicked(m->index(0, 4));
+    ASSERT_EQ(charts.size(), 1u);
+    EXPECT_EQ(charts[0].first, QStringLiteral("1332"));
+    EXPECT_EQ(charts[0].second, 900.0);
 
     // A new entry is written once it has its date and code.
     const int newRow = w.model()->dataRowCount();

@@ -72,8 +72,10 @@ GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const 
     DBGrid1->horizontalHeader()->setHighlightSections(false);
     DBGrid1->verticalHeader()->setDefaultSectionSize(px(255));
     DBGrid1->verticalHeader()->setFixedWidth(px(280));
-    DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                             QAbstractItemView::AnyKeyPressed);
+    // A double-click always opens the chart, so editable grids start editing on typing, F2 or
+    // a click on the current cell.
+    DBGrid1->setEditTriggers(QAbstractItemView::SelectedClicked |
+                             QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     DBGrid1->setWordWrap(false);
     DBGrid1->installEventFilter(this);
 
@@ -99,11 +101,8 @@ GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const 
     connect(Image2, &QToolButton::clicked, this, &GridWindow::Image2_Click);
     connect(DBGrid1->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int c) { headerClicked(c); });
-    connect(DBGrid1, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
-        // A double-click on an editable cell edits it; elsewhere it opens the chart.
-        if (!(m_model->flags(i) & Qt::ItemIsEditable))
-            openChartOfRow(i.row());
-    });
+    connect(DBGrid1, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &i) { openChartOfRow(i.row()); });
     connect(Data1, &NavigatorBar::moveRequested, this, [this](int where) {
         const int last = m_model->rowCount() - 1;
         const int cur = DBGrid1->currentIndex().isValid() ? DBGrid1->currentIndex().row() : 0;
