@@ -13,8 +13,7 @@ int main(int argc, char **argv) {
     splash.show();
     app.exec();
     const auto end = splash.result().end;
-    return end == tesmo::update::UpdateEnd::Installed ||
-                   end == tesmo::update::UpdateEnd::NothingNew
+    return end == tesmo::update::UpdateEnd::Installed || end == tesmo::update::UpdateEnd::NothingNew
                ? 0
                : 1;
 }

@@ -24,8 +24,12 @@ std::time_t localTime(int y, int m, int d, int h, int min) {
     return std::mktime(&t);
 }
 
-QColor textOf(QLabel *l) { return l->palette().color(QPalette::WindowText); }
-QColor backOf(QLabel *l) { return l->palette().color(QPalette::Window); }
+QColor textOf(QLabel *l) {
+    return l->palette().color(QPalette::WindowText);
+}
+QColor backOf(QLabel *l) {
+    return l->palette().color(QPalette::Window);
+}
 
 void releaseKey(QWidget *w, Qt::Key key) {
     QKeyEvent event(QEvent::KeyRelease, key, Qt::NoModifier);

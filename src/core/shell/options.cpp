@@ -26,10 +26,16 @@ std::string profileFolder() {
 }
 
 // The portfolio file that the window offers before the user chose one.
-std::string defaultPortfile() { return joinPath(profileFolder(), "portfolio.mdb"); }
+std::string defaultPortfile() {
+    return joinPath(profileFolder(), "portfolio.mdb");
+}
 
-bool ticked(const std::string &value) { return !value.empty() && value != "0"; }
-std::string tickText(bool on) { return on ? "1" : "0"; }
+bool ticked(const std::string &value) {
+    return !value.empty() && value != "0";
+}
+std::string tickText(bool on) {
+    return on ? "1" : "0";
+}
 
 bool messagesOff() {
     try {
@@ -205,8 +211,8 @@ std::string importDroppedFile(storage::Database &db, UiPort &port, const std::st
                 return kDropFailurePhrase;
             }
             if (!fs::exists(data, ec)) {
-                port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", kDefaultTitle,
-                             MsgIcon::Critical, MsgButtons::Ok);
+                port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", kDefaultTitle, MsgIcon::Critical,
+                             MsgButtons::Ok);
                 return kDropFailurePhrase;
             }
         } else if (!fs::exists(data, ec) || !fs::equivalent(file, data, ec)) {

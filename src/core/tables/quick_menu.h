@@ -13,9 +13,8 @@ inline constexpr int kNoEntry = kQuickMenuEntries;
 
 // Captions of the entries, top to bottom.
 inline constexpr std::array<const char *, kQuickMenuEntries> kQuickMenuCaptions = {
-    "データ更新",       "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ", "ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ",
-    "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "銘柄検索",       "ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ表示",
-    "Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く", "Tesmoの終了"};
+    "データ更新", "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ",           "ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ",         "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ",
+    "銘柄検索",   "ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ表示", "Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く", "Tesmoの終了"};
 // Tops of the entries in twips; each entry is 300 twips high. A gap sets off the last two.
 inline constexpr std::array<int, kQuickMenuEntries> kQuickMenuTops = {300,  600,  900,  1200,
                                                                       1500, 1800, 2160, 2520};
@@ -27,7 +26,7 @@ inline constexpr const char *kNewestDatePrefix = " 直近日付: ";
 inline constexpr unsigned kHighlightText = 0xFFFFFF;
 inline constexpr unsigned kHighlightBack = 0x000080; // navy
 inline constexpr unsigned kNormalText = 0x000000;
-inline constexpr unsigned kNormalBack = 0xC0C0C0; // silver
+inline constexpr unsigned kNormalBack = 0xC0C0C0;      // silver
 inline constexpr unsigned kCurrentDateBack = 0x0000C0; // blue
 inline constexpr unsigned kStaleDateBack = 0x800000;   // dark red
 

@@ -108,7 +108,10 @@ bool copySynced(const std::string &source, const std::string &target) {
         if (n == 0)
             break;
         if (first) {
-            program = (n >= 4 && std::memcmp(buf, "\x7f" "ELF", 4) == 0) ||
+            program = (n >= 4 && std::memcmp(buf,
+                                             "\x7f"
+                                             "ELF",
+                                             4) == 0) ||
                       (n >= 2 && buf[0] == '#' && buf[1] == '!');
             first = false;
         }
@@ -155,13 +158,14 @@ SplashClock::Action SplashClock::tick() {
 void installFileAtomically(const std::string &source, const std::string &target) {
     const fs::path t(target);
     const fs::path dir = t.has_parent_path() ? t.parent_path() : fs::path(".");
-    const fs::path temp = dir / ("." + t.filename().string() + ".new-" + std::to_string(::getpid()));
+    const fs::path temp =
+        dir / ("." + t.filename().string() + ".new-" + std::to_string(::getpid()));
     std::error_code ec;
     fs::remove(temp, ec);
     try {
         const bool program = copySynced(source, temp.string());
-        fs::perms mode = fs::perms::owner_read | fs::perms::owner_write |
-                         fs::perms::group_read | fs::perms::others_read;
+        fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                         fs::perms::others_read;
         const auto old = fs::status(t, ec);
         if (!ec && fs::exists(old))
             mode = old.permissions() & fs::perms::mask;
@@ -219,8 +223,8 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
         std::error_code ec;
         fs::create_directories(download, ec);
         if (ec)
-            throw std::runtime_error("フォルダを作成できません: " + download + " (" +
-                                     ec.message() + ")");
+            throw std::runtime_error("フォルダを作成できません: " + download + " (" + ec.message() +
+                                     ")");
 
         int count = 0;
         if (const auto entries = getAllSettings(state, kTrgDtSection)) {
@@ -245,8 +249,8 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 }
                 const long long length = fileLength(local);
                 if (length != size)
-                    throw Refused("size unmatch file=" + name + " size=" +
-                                  std::to_string(length) + " web=" + std::to_string(size));
+                    throw Refused("size unmatch file=" + name + " size=" + std::to_string(length) +
+                                  " web=" + std::to_string(size));
 
                 const std::string lower = lowerAscii(name);
                 const std::string target =

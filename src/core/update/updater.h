@@ -55,9 +55,9 @@ enum class UpdateEnd {
 
 struct UpdaterResult {
     UpdateEnd end = UpdateEnd::Failed;
-    int installed = 0;      // files installed in this run
-    long mainProgram = -1;  // process id of the started Tesmo (-99: could not be started)
-    std::string message;    // the text shown for Refused and Failed
+    int installed = 0;     // files installed in this run
+    long mainProgram = -1; // process id of the started Tesmo (-99: could not be started)
+    std::string message;   // the text shown for Refused and Failed
 };
 
 // The update: every entry of trg_dt in stored order is fetched from the update site into the

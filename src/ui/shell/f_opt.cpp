@@ -43,7 +43,9 @@ QPushButton *button(QWidget *parent, const char *name, const char *caption) {
     return b;
 }
 
-Form1 *mainForm() { return qobject_cast<Form1 *>(WindowHub::instance().mainWindow()); }
+Form1 *mainForm() {
+    return qobject_cast<Form1 *>(WindowHub::instance().mainWindow());
+}
 
 } // namespace
 
@@ -79,7 +81,9 @@ F_opt::F_opt(QWidget *parent) : QWidget(parent, Qt::Window), m_port(this) {
     Form_Load();
 }
 
-F_opt::~F_opt() { shell::countOptionsWindow(-1); }
+F_opt::~F_opt() {
+    shell::countOptionsWindow(-1);
+}
 
 void F_opt::buildControls() {
     auto *grid = new QGridLayout;
@@ -138,8 +142,8 @@ void F_opt::buildControls() {
 
     Frame3 = new QGroupBox(QString::fromUtf8("ﾌﾟﾛｷｼｻｰﾊﾞ"), this);
     Frame3->setObjectName("Frame3");
-    Frame3->setToolTip(QString::fromUtf8(
-        "ﾌﾟﾛｷｼなどの別ｺﾝﾋﾟｭｰﾀを経由してｲﾝﾀｰﾈｯﾄへｱｸｾｽする場合に使用します"));
+    Frame3->setToolTip(
+        QString::fromUtf8("ﾌﾟﾛｷｼなどの別ｺﾝﾋﾟｭｰﾀを経由してｲﾝﾀｰﾈｯﾄへｱｸｾｽする場合に使用します"));
     auto *proxy = new QGridLayout(Frame3);
     Ch_proxy = checkBox(Frame3, "Ch_proxy", "使用する");
     T_poxysv = textBox(Frame3, "T_poxysv");
@@ -257,7 +261,9 @@ void F_opt::C_OK_Click() {
     close();
 }
 
-void F_opt::C_cancel_Click() { close(); }
+void F_opt::C_cancel_Click() {
+    close();
+}
 
 void F_opt::Ch_portOPT_Click() {
     const bool on = Ch_portOPT->isChecked();
@@ -278,7 +284,9 @@ void F_opt::Ch_proxy_Click() {
     }
 }
 
-void F_opt::C_port_new_Click() { shell::createPortfolioFile(us(T_portfile->text()), m_port); }
+void F_opt::C_port_new_Click() {
+    shell::createPortfolioFile(us(T_portfile->text()), m_port);
+}
 
 void F_opt::C_portfileselect_Click() {
     const std::string chosen = shell::pickPortfolioFile(m_port);

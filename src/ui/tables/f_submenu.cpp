@@ -12,7 +12,9 @@
 namespace tesmo::ui {
 namespace {
 
-QColor rgb(unsigned value) { return QColor::fromRgb(static_cast<QRgb>(value)); }
+QColor rgb(unsigned value) {
+    return QColor::fromRgb(static_cast<QRgb>(value));
+}
 
 void paintLabel(QLabel *label, unsigned text, unsigned back) {
     QPalette p = label->palette();
@@ -80,11 +82,11 @@ F_subMenu::F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<vo
     Picture2->installEventFilter(this);
 
     for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
-        auto *l = new QLabel(QString::fromUtf8(tables::kQuickMenuCaptions[static_cast<size_t>(i)]),
-                             this);
+        auto *l =
+            new QLabel(QString::fromUtf8(tables::kQuickMenuCaptions[static_cast<size_t>(i)]), this);
         l->setObjectName(QStringLiteral("L_Move_%1").arg(i));
-        l->setGeometry(left, twips(tables::kQuickMenuTops[static_cast<size_t>(i)]),
-                       width - left, twips(tables::kQuickMenuEntryHeight));
+        l->setGeometry(left, twips(tables::kQuickMenuTops[static_cast<size_t>(i)]), width - left,
+                       twips(tables::kQuickMenuEntryHeight));
         l->setIndent(6);
         l->setMouseTracking(true);
         l->installEventFilter(this);
@@ -105,7 +107,9 @@ F_subMenu::F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<vo
     show_later_date();
 }
 
-int F_subMenu::twips(int value) const { return value * logicalDpiY() / 1440; }
+int F_subMenu::twips(int value) const {
+    return value * logicalDpiY() / 1440;
+}
 
 void F_subMenu::show_later_date() {
     const QString date = m_hooks.newestDate ? m_hooks.newestDate() : QString();
@@ -119,7 +123,8 @@ void F_subMenu::highlight(int index) {
     m_cursor.highlight(index);
     for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
         const bool on = i == m_cursor.highlighted();
-        paintLabel(L_Move[static_cast<size_t>(i)], on ? tables::kHighlightText : tables::kNormalText,
+        paintLabel(L_Move[static_cast<size_t>(i)],
+                   on ? tables::kHighlightText : tables::kNormalText,
                    on ? tables::kHighlightBack : tables::kNormalBack);
     }
 }
@@ -265,8 +270,8 @@ F_subMenu *TrayResidence::popUp() {
     auto *menu = new F_subMenu(m_main, m_hooks, [this] { remove(); });
     m_menu = menu;
     menu->show();
-    const QScreen *screen = m_main && m_main->screen() ? m_main->screen()
-                                                       : QGuiApplication::primaryScreen();
+    const QScreen *screen =
+        m_main && m_main->screen() ? m_main->screen() : QGuiApplication::primaryScreen();
     if (screen) {
         const QRect work = screen->availableGeometry();
         menu->move(work.x() + work.width() - menu->width(),

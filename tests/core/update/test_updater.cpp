@@ -66,7 +66,8 @@ TEST_F(Updater, WithoutRecordedFilesSaysSoAndStartsTheMainProgram) {
     const UpdaterResult r = runUpdate(client, port);
     EXPECT_EQ(r.end, UpdateEnd::NothingNew);
     ASSERT_EQ(port.messages.size(), 1u);
-    EXPECT_EQ(port.messages[0].text, "自動更新できる新しいバージョンアップは\r\nありませんでした。");
+    EXPECT_EQ(port.messages[0].text,
+              "自動更新できる新しいバージョンアップは\r\nありませんでした。");
     EXPECT_EQ(port.messages[0].title, "Tesmo自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
     EXPECT_EQ(port.messages[0].icon, MsgIcon::Information);
     EXPECT_EQ(port.beeps, 0);
@@ -90,7 +91,8 @@ TEST_F(Updater, FetchesOnlyWhatIsNotAlreadyDownloadedWithTheRecordedSize) {
     EXPECT_EQ(server.hits("/tesmo_auto/Stale.dat"), 1);
     EXPECT_EQ(server.hits("/tesmo_auto/Fresh.dat"), 1);
     for (const auto &[name, body] : {std::pair{"Kept.dat", "kept-new"},
-                                     {"Stale.dat", "stale-new"}, {"Fresh.dat", "fresh-new"}})
+                                     {"Stale.dat", "stale-new"},
+                                     {"Fresh.dat", "fresh-new"}})
         EXPECT_EQ(readFile(installPath(name)), body) << name;
     EXPECT_EQ(installed("kept.dat"), "124010100");
     EXPECT_EQ(installed("fresh.dat"), "124010300");
@@ -169,8 +171,8 @@ TEST_F(Updater, SizeMismatchOfTheDatabaseLeavesItUntouched) {
 }
 
 TEST_F(Updater, FileNamesThatLeaveTheFolderAreRefused) {
-    for (const std::string name : {"../escaped.dat", "/tmp/tesmo-absolute.dat", "sub/dir.dat", "..",
-                                   "..\\win.dat"}) {
+    for (const std::string name :
+         {"../escaped.dat", "/tmp/tesmo-absolute.dat", "sub/dir.dat", "..", "..\\win.dat"}) {
         SCOPED_TRACE(name);
         const std::string app = storage::updaterStateAppName();
         try {
@@ -183,7 +185,8 @@ TEST_F(Updater, FileNamesThatLeaveTheFolderAreRefused) {
         const UpdaterResult r = runUpdate(client, port);
         EXPECT_EQ(r.end, UpdateEnd::Refused);
         ASSERT_EQ(port.messages.size(), 1u);
-        EXPECT_EQ(port.messages[0].text, "エラーが発生しました。\r\n詳細:invalid file name=" + name);
+        EXPECT_EQ(port.messages[0].text,
+                  "エラーが発生しました。\r\n詳細:invalid file name=" + name);
         EXPECT_EQ(r.mainProgram, -1);
     }
     EXPECT_FALSE(fs::exists(env.path("install/escaped.dat")));
@@ -239,7 +242,9 @@ TEST(InstallFileAtomically, FailureLeavesTheTargetAsItWas) {
     EXPECT_THROW(installFileAtomically(env.path("missing"), env.path("target")),
                  std::runtime_error);
     EXPECT_EQ(readFile(env.path("target")), "old");
-    writeFile(env.path("elf"), std::string("\x7f" "ELF\x02\x01", 6));
+    writeFile(env.path("elf"), std::string("\x7f"
+                                           "ELF\x02\x01",
+                                           6));
     installFileAtomically(env.path("elf"), env.path("program"));
     EXPECT_NE(fs::status(env.path("program")).permissions() & fs::perms::owner_exec,
               fs::perms::none);
