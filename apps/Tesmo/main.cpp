@@ -1,4 +1,5 @@
 #include "chart/form2.h"
+#include "shell/f_opt.h"
 #include "shell/form1.h"
 #include "shell/window_hub.h"
 
@@ -9,6 +10,7 @@ int main(int argc, char **argv) {
     app.setApplicationName(QStringLiteral("Tesmo"));
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
+    tesmo::ui::registerOptionsWindow();
     tesmo::ui::WindowHub::instance().setChartOpener(
         [](const QString &code, std::optional<double> price) {
             tesmo::ui::openChartWindow(code, price);

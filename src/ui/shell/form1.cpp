@@ -13,6 +13,7 @@
 #include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
+#include "tables/f_submenu.h"
 #include "update/update_start.h"
 #include "update/version_check.h"
 
@@ -22,7 +23,6 @@
 #include <QHBoxLayout>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -343,17 +343,9 @@ void Form1::goToTray() {
     if (isBusy())
         return;
     m_port.setBusy(true);
-    bool added = false;
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (!m_tray) {
-            m_tray = new QSystemTrayIcon(windowIcon(), this);
-            m_tray->setToolTip(QStringLiteral("Tesmo"));
-            connect(m_tray, &QSystemTrayIcon::activated, this,
-                    [this](QSystemTrayIcon::ActivationReason) { restoreFromTray(); });
-        }
-        m_tray->show();
-        added = true;
-    }
+    if (!m_trayResidence)
+        m_trayResidence = new TrayResidence(this, TrayResidence::hooksFor(this), this);
+    const bool added = m_trayResidence->add() == 1;
     m_port.setBusy(false);
     if (added) {
         hide();
@@ -362,8 +354,8 @@ void Form1::goToTray() {
 }
 
 void Form1::restoreFromTray() {
-    if (m_tray)
-        m_tray->hide();
+    if (m_trayResidence)
+        m_trayResidence->remove();
     tesmo::ui::showNormal(this);
 }
 
@@ -378,7 +370,7 @@ void Form1::listenForActivation() {
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *s = m_server->nextPendingConnection())
             s->deleteLater();
-        if (m_tray && m_tray->isVisible())
+        if (m_trayResidence && m_trayResidence->isAdded())
             return; // sitting in the tray: the other instance asked the user already
         tesmo::ui::showNormal(this);
     });
@@ -417,8 +409,8 @@ void Form1::closeEvent(QCloseEvent *event) {
     }
     shell::appState().startup_done = false;
     Timer1.stop();
-    if (m_tray)
-        m_tray->hide();
+    if (m_trayResidence)
+        m_trayResidence->remove();
     event->accept();
 }
 

@@ -10,9 +10,10 @@
 #include <QWidget>
 
 class QLocalServer;
-class QSystemTrayIcon;
 
 namespace tesmo::ui {
+
+class TrayResidence;
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -85,7 +86,7 @@ private:
     QtUiPort m_port;
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
-    QSystemTrayIcon *m_tray = nullptr;
+    TrayResidence *m_trayResidence = nullptr;
     bool m_startupFailed = false;
 };
 
