@@ -353,12 +353,6 @@ void Form1::goToTray() {
     }
 }
 
-void Form1::restoreFromTray() {
-    if (m_trayResidence)
-        m_trayResidence->remove();
-    tesmo::ui::showNormal(this);
-}
-
 void Form1::listenForActivation() {
     if (m_server)
         return;

@@ -67,7 +67,6 @@ private:
     bool activateRunningInstance();
     void openHelp();
     void openHomePage();
-    void restoreFromTray();
 
     QLabel *Label1;
     QLabel *Text_date;
