@@ -32,9 +32,10 @@ struct RankingDb {
             sql += "INSERT INTO master (CODE, NAME, MARKET) VALUES ('" + code + "', '銘柄" + n +
                    "', '東証1部');";
             sql += "INSERT INTO T_NEARLY (IDATE, CODE, PRC, DVAL, TALK, ANPRC, A1PRC, A1TALK, "
-                   "AXTALK, VAL2) VALUES (20240105, '" + code + "', " + std::to_string(500 + i % 977) +
-                   ", 12000, " + std::to_string(i % 31) + ", 512.25, 0.0123, -0.25, " +
-                   std::to_string(i % 53) + ", " + std::to_string((i * 7919) % 1000 / 100.0) + ");";
+                   "AXTALK, VAL2) VALUES (20240105, '" +
+                   code + "', " + std::to_string(500 + i % 977) + ", 12000, " +
+                   std::to_string(i % 31) + ", 512.25, 0.0123, -0.25, " + std::to_string(i % 53) +
+                   ", " + std::to_string((i * 7919) % 1000 / 100.0) + ");";
             sql += "INSERT INTO T_MONTHLY (YYYYMM, CODE, AVDVAL) VALUES (202312, '" + code +
                    "', 10500.5);";
         }

@@ -35,7 +35,9 @@ QString cell(const QTableView *grid, int r, int c) {
     return grid->model()->data(grid->model()->index(r, c), Qt::DisplayRole).toString();
 }
 
-void clickHeader(QTableView *grid, int c) { emit grid->horizontalHeader()->sectionClicked(c); }
+void clickHeader(QTableView *grid, int c) {
+    emit grid->horizontalHeader()->sectionClicked(c);
+}
 
 class TablesWindowTest : public ::testing::Test {
 protected:

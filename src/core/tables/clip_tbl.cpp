@@ -80,8 +80,8 @@ std::optional<std::string> clipStatement(const std::string &source, const GridCo
     return out;
 }
 
-std::string clipText(storage::Database &db, const std::string &statement,
-                     const GridColumns &cols, char separator) {
+std::string clipText(storage::Database &db, const std::string &statement, const GridColumns &cols,
+                     char separator) {
     std::string header;
     std::vector<bool> quoted;
     for (const GridColumn &c : cols) {
@@ -121,8 +121,8 @@ void writeCp932File(const std::string &path, const std::string &text) {
     const std::string bytes = toCp932Lenient(text);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
-        throw std::runtime_error("ファイルを作成できません: " + path + " (" +
-                                 std::strerror(errno) + ")");
+        throw std::runtime_error("ファイルを作成できません: " + path + " (" + std::strerror(errno) +
+                                 ")");
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out)

@@ -26,8 +26,8 @@ std::optional<std::string> clipStatement(const std::string &source, const GridCo
 // The text of a statement's result: the header of visible captions, then one line per row;
 // values of right-aligned columns bare, others in double quotes; CR LF after every line; the
 // empty text when there are no rows.
-std::string clipText(storage::Database &db, const std::string &statement,
-                     const GridColumns &cols, char separator);
+std::string clipText(storage::Database &db, const std::string &statement, const GridColumns &cols,
+                     char separator);
 // Writes the text in code page 932. A character that the code page cannot hold becomes "?",
 // so one odd stock name does not lose the export.
 void writeCp932File(const std::string &path, const std::string &text);

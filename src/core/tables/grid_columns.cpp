@@ -22,7 +22,9 @@ bool hasSortMark(const GridColumn &c) {
     return startsWith(c.caption, kMarkDescending) || startsWith(c.caption, kMarkAscending);
 }
 
-bool markedDescending(const GridColumn &c) { return startsWith(c.caption, kMarkDescending); }
+bool markedDescending(const GridColumn &c) {
+    return startsWith(c.caption, kMarkDescending);
+}
 
 void removeSortMark(GridColumn &c) {
     if (!hasSortMark(c))
@@ -52,24 +54,24 @@ int markedColumn(const GridColumns &cols) {
 
 GridColumns rankColumns() {
     return {
-        col("銘柄ｺｰﾄﾞ", "CODE", 1508, G),   col("銘柄名称", "NAME", 2249, G),
-        col("市場", "MARKET", 900, G),       col("終値", "PRC", 1376, R),
+        col("銘柄ｺｰﾄﾞ", "CODE", 1508, G),        col("銘柄名称", "NAME", 2249, G),
+        col("市場", "MARKET", 900, G),           col("終値", "PRC", 1376, R),
         col("平均出来高", "MM1AVDVAL", 1826, R), col("Web話題", "TALK", 1482, R),
-        col("平均終値", "ANPRC", 1720, R),   col("最大Web話", "AXTALK", 2037, R, "KEY2"),
-        col("推薦度", "VAL1", 1349, R, "KEY1"), col("前比終値", "A1PRC", 1588, R),
+        col("平均終値", "ANPRC", 1720, R),       col("最大Web話", "AXTALK", 2037, R, "KEY2"),
+        col("推薦度", "VAL1", 1349, R, "KEY1"),  col("前比終値", "A1PRC", 1588, R),
         col("前比Web話", "A1TALK", 1799, R),
     };
 }
 
 GridColumns portTbColumns() {
     return {
-        col("登録日", "PDATE", 1561, G),     col("銘柄ｺｰﾄﾞ", "CODE", 1508, G),
-        col("銘柄名称", "NAME", 2011, G),    col("区分", "PSW", 847, C),
-        col("価格1", "APRC", 1376, R),       col("株数", "AVAL", 1376, R),
-        col("参考日", "PDATE2", 1376, R),    col("価格2", "PPRC2", 1376, R),
-        col("市場", "MARKET", 1296, C),      col("終値", "PRC", 1376, R),
-        col("出来高", "DVAL", 1376, R),      col("Web話題", "TALK", 1482, R),
-        col("平均終値", "ANPRC", 1746, R),   col("最大Web話", "AXTALK", 1773, R, "KEY2"),
+        col("登録日", "PDATE", 1561, G),        col("銘柄ｺｰﾄﾞ", "CODE", 1508, G),
+        col("銘柄名称", "NAME", 2011, G),       col("区分", "PSW", 847, C),
+        col("価格1", "APRC", 1376, R),          col("株数", "AVAL", 1376, R),
+        col("参考日", "PDATE2", 1376, R),       col("価格2", "PPRC2", 1376, R),
+        col("市場", "MARKET", 1296, C),         col("終値", "PRC", 1376, R),
+        col("出来高", "DVAL", 1376, R),         col("Web話題", "TALK", 1482, R),
+        col("平均終値", "ANPRC", 1746, R),      col("最大Web話", "AXTALK", 1773, R, "KEY2"),
         col("推薦度", "VAL1", 1323, R, "KEY1"), col("前比終値", "A1PRC", 1588, R),
         col("前比Web話", "A1TALK", 1720, R),
     };
@@ -78,17 +80,23 @@ GridColumns portTbColumns() {
 GridColumns portMColumns() {
     // 参考日 and 価格2 are computed by the view from the daily rows, so they cannot take edits.
     return {
-        col("登録日", "PDATE", 1588, G, nullptr, true), col("銘柄ｺｰﾄﾞ", "CODE", 1535, G, nullptr, true),
-        col("銘柄名称", "NAME", 2566, G),            col("区分", "PSW", 767, R, nullptr, true),
-        col("価格1", "APRC", 1746, R, nullptr, true), col("株数", "AVAL", 1773, R, nullptr, true),
-        col("参考日", "PDATE2", 1561, R),            col("価格2", "PPRC2", 1376, R),
+        col("登録日", "PDATE", 1588, G, nullptr, true),
+        col("銘柄ｺｰﾄﾞ", "CODE", 1535, G, nullptr, true),
+        col("銘柄名称", "NAME", 2566, G),
+        col("区分", "PSW", 767, R, nullptr, true),
+        col("価格1", "APRC", 1746, R, nullptr, true),
+        col("株数", "AVAL", 1773, R, nullptr, true),
+        col("参考日", "PDATE2", 1561, R),
+        col("価格2", "PPRC2", 1376, R),
     };
 }
 
 GridColumns findColumns() {
     GridColumns cols = {
-        col("銘柄ｺｰﾄﾞ", "CODE", 1376, G, nullptr, true), col("銘柄名称", "NAME", 6694, G, nullptr, true),
-        col("市場", "MARKET", 1667, G, nullptr, true),  col("SWCO", "SWCO", 1535, R, nullptr, true),
+        col("銘柄ｺｰﾄﾞ", "CODE", 1376, G, nullptr, true),
+        col("銘柄名称", "NAME", 6694, G, nullptr, true),
+        col("市場", "MARKET", 1667, G, nullptr, true),
+        col("SWCO", "SWCO", 1535, R, nullptr, true),
         col("SWIDX", "SWIDX", 1667, R, nullptr, true),
     };
     cols[3].visible = false;

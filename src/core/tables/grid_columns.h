@@ -38,7 +38,9 @@ int markedColumn(const GridColumns &cols);
 
 // A header click on a column: an unmarked column (or one marked ascending) sorts descending,
 // the column marked descending turns ascending.
-inline bool clickSortsDescending(const GridColumn &col) { return !markedDescending(col); }
+inline bool clickSortsDescending(const GridColumn &col) {
+    return !markedDescending(col);
+}
 
 GridColumns rankColumns();
 GridColumns portTbColumns();

@@ -26,11 +26,12 @@ storage::Value portValue(const std::string &field, const std::string &caption,
 
 // One field of the entry (pdate, code) in `table` (T_PORT or the linked table).
 void updatePortField(storage::Database &db, const std::string &table, const storage::Value &pdate,
-                     const std::string &code, const std::string &field, const storage::Value &value);
+                     const std::string &code, const std::string &field,
+                     const storage::Value &value);
 // A new entry; PSW 0 unless given. EditError when an entry with that date and code exists.
 void insertPortEntry(storage::Database &db, const std::string &table, const storage::Value &pdate,
-                     const std::string &code, const storage::Value &psw,
-                     const storage::Value &aprc, const storage::Value &aval);
+                     const std::string &code, const storage::Value &psw, const storage::Value &aprc,
+                     const storage::Value &aval);
 void deletePortEntry(storage::Database &db, const std::string &table, const storage::Value &pdate,
                      const std::string &code);
 

@@ -28,9 +28,13 @@ int storedColumn(const storage::SettingKey &key, const GridColumns &cols, int fa
 }
 
 // "-1" (or any other non-zero number) is descending, "0" ascending.
-bool storedDescending(const storage::SettingKey &key) { return intSetting(key, -1) != 0; }
+bool storedDescending(const storage::SettingKey &key) {
+    return intSetting(key, -1) != 0;
+}
 
-const char *directionText(bool descending) { return descending ? "-1" : "0"; }
+const char *directionText(bool descending) {
+    return descending ? "-1" : "0";
+}
 
 std::string orderKey(const GridColumns &cols, int c, bool descending) {
     return cols.at(static_cast<size_t>(c)).sortKey + (descending ? " DESC" : "");
@@ -59,8 +63,8 @@ std::string rankSource(const GridColumns &cols, int c, bool descending) {
 
 std::string portTbSource(const std::string &view, const GridColumns &cols, int group, int c,
                          bool descending) {
-    return "select * from " + view + " where PSW= " + std::to_string(group) + " " +
-           " ORDER BY " + orderKey(cols, c, descending) + " ;";
+    return "select * from " + view + " where PSW= " + std::to_string(group) + " " + " ORDER BY " +
+           orderKey(cols, c, descending) + " ;";
 }
 
 std::string portMSource(const std::string &view, const GridColumns &cols, int c, bool descending) {
@@ -165,9 +169,13 @@ std::string PortTable::fill(int selectedGroup) {
     return source;
 }
 
-std::string formatYen(double v) { return (std::llround(v) < 0 ? "-\\" : "\\") + grouped(v); }
+std::string formatYen(double v) {
+    return (std::llround(v) < 0 ? "-\\" : "\\") + grouped(v);
+}
 
-std::string formatGrouped(double v) { return (std::llround(v) < 0 ? "-" : "") + grouped(v); }
+std::string formatGrouped(double v) {
+    return (std::llround(v) < 0 ? "-" : "") + grouped(v);
+}
 
 std::optional<std::string> groupTotalsCaption(storage::Database &db, const std::string &view,
                                               int group) {

@@ -13,10 +13,10 @@ namespace tesmo::ui {
 namespace keys = storage::keys;
 
 F_portM::F_portM(QWidget *parent)
-    : GridWindow(m_list.columns, "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "portfolio",
-                 GeometryKeys{keys::portm_height, keys::portm_width, keys::portm_top,
-                              keys::portm_left},
-                 keys::cnt_F_portM, parent),
+    : GridWindow(
+          m_list.columns, "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "portfolio",
+          GeometryKeys{keys::portm_height, keys::portm_width, keys::portm_top, keys::portm_left},
+          keys::cnt_F_portM, parent),
       m_list("M_PORT") {
     setObjectName(QStringLiteral("F_portM"));
     bindGrid();
@@ -53,7 +53,9 @@ void F_portM::headerClick(int c) {
     endBusy();
 }
 
-std::optional<double> F_portM::chartPrice(int row) const { return purchasePrice(*m_model, row); }
+std::optional<double> F_portM::chartPrice(int row) const {
+    return purchasePrice(*m_model, row);
+}
 
 void F_portM::layoutExtra(int) {
     Command1->move(Data1->x() + Data1->width(), Data1->y());

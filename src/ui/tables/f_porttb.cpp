@@ -91,6 +91,8 @@ void F_porttb::headerClick(int c) {
     endBusy();
 }
 
-std::optional<double> F_porttb::chartPrice(int row) const { return purchasePrice(*m_model, row); }
+std::optional<double> F_porttb::chartPrice(int row) const {
+    return purchasePrice(*m_model, row);
+}
 
 } // namespace tesmo::ui

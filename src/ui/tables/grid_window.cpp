@@ -49,14 +49,18 @@ NavigatorBar::NavigatorBar(QWidget *parent) : QWidget(parent) {
     addButton(3);
 }
 
-void NavigatorBar::setCaption(const QString &text) { m_caption->setText(text); }
-QString NavigatorBar::caption() const { return m_caption->text(); }
+void NavigatorBar::setCaption(const QString &text) {
+    m_caption->setText(text);
+}
+QString NavigatorBar::caption() const {
+    return m_caption->text();
+}
 
 GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const char *filePrefix,
                        std::optional<GeometryKeys> geometry, const storage::SettingKey &counter,
                        QWidget *parent)
-    : QWidget(parent), m_columns(columns), m_port(this), m_prefix(filePrefix),
-      m_geometry(geometry), m_counter(counter) {
+    : QWidget(parent), m_columns(columns), m_port(this), m_prefix(filePrefix), m_geometry(geometry),
+      m_counter(counter) {
     setWindowTitle(qs(caption));
     setFont(gridFont());
     m_data.setDatabaseName(storage::databasePath());
@@ -149,7 +153,9 @@ bool GridWindow::beginBusy() {
     return true;
 }
 
-void GridWindow::endBusy() { m_port.setBusy(false); }
+void GridWindow::endBusy() {
+    m_port.setBusy(false);
+}
 
 void GridWindow::applyColumns() {
     QHeaderView *h = DBGrid1->horizontalHeader();
@@ -206,9 +212,9 @@ void GridWindow::openChartOfRow(int row) {
 
 void GridWindow::Image1_Click() {
     try {
-        tables::copyTableCommand(m_port, tables::TableExport{m_data.database(), m_data.recordSource(),
-                                                            m_columns, us(windowTitle()), m_prefix,
-                                                            longCopyNote()});
+        tables::copyTableCommand(
+            m_port, tables::TableExport{m_data.database(), m_data.recordSource(), m_columns,
+                                        us(windowTitle()), m_prefix, longCopyNote()});
     } catch (const std::exception &e) {
         endBusy();
         showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
@@ -217,11 +223,11 @@ void GridWindow::Image1_Click() {
 
 void GridWindow::Image2_Click() {
     try {
-        tables::fileTableCommand(
-            m_port,
-            tables::TableExport{m_data.database(), m_data.recordSource(), m_columns,
-                                us(windowTitle()), m_prefix, longCopyNote()},
-            us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+        tables::fileTableCommand(m_port,
+                                 tables::TableExport{m_data.database(), m_data.recordSource(),
+                                                     m_columns, us(windowTitle()), m_prefix,
+                                                     longCopyNote()},
+                                 us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     } catch (const std::exception &e) {
         endBusy();
         showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);

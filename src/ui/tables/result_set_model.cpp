@@ -33,7 +33,9 @@ void ResultSetModel::clearPendingRow() {
         emit dataChanged(index(dataRowCount(), 0), index(dataRowCount(), columnCount() - 1));
 }
 
-void ResultSetModel::setPending(int column, const QString &text) { m_pending[column] = text; }
+void ResultSetModel::setPending(int column, const QString &text) {
+    m_pending[column] = text;
+}
 
 storage::Value ResultSetModel::value(int row, const std::string &field) const {
     const storage::ResultSet &rs = m_source.rows();

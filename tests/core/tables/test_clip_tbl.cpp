@@ -145,9 +145,8 @@ TEST_F(ClipTest, FileCommandWritesCp932AndRemembersFolder) {
     EXPECT_EQ(port.dialogs[0].initialName, "ranktbl20070305");
     EXPECT_EQ(port.dialogs[0].title, "出力先を指定してください");
     const std::string bytes = readBytes(dir + "/tbl.csv");
-    EXPECT_EQ(cp932ToUtf8(bytes), clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master",
-                                           cols, '\t') +
-                                      "\r\n");
+    EXPECT_EQ(cp932ToUtf8(bytes),
+              clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master", cols, '\t') + "\r\n");
     EXPECT_NE(bytes.find("\x8b\xc9\x97\x6d"), std::string::npos); // 極洋 in code page 932
     EXPECT_EQ(storage::readSetting(keys::savecsvdir), dir);
     EXPECT_TRUE(port.messages.empty());
@@ -218,8 +217,7 @@ TEST(TesmoctlExport, PrintsTheCopyTextOfEachWindow) {
     const std::string file = t.env.path("p.csv");
     ctl("export " + t.path + " portm --file " + file, &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(cp932ToUtf8(readBytes(file)),
-              ctl("export " + t.path + " portm", &status) + "\r\n");
+    EXPECT_EQ(cp932ToUtf8(readBytes(file)), ctl("export " + t.path + " portm", &status) + "\r\n");
 
     ctl("export " + t.path + " nowhere", &status);
     EXPECT_EQ(status, 1);

@@ -70,12 +70,11 @@ TEST(PortEdits, UpdateInsertDeleteByKey) {
     t.port(20231202, "1301", 1, 1400, 100);
     updatePortField(*t.db, "T_PORT", Value(20231201), "1301", "APRC", Value(1250));
     updatePortField(*t.db, "T_PORT", Value(20231201), "1301", "AVAL", Value());
-    EXPECT_EQ(portRows(*t.db, "T_PORT"),
-              "20231201,1301,1,1250,-;20231202,1301,1,1400,100;");
+    EXPECT_EQ(portRows(*t.db, "T_PORT"), "20231201,1301,1,1250,-;20231202,1301,1,1400,100;");
     // Moving an entry onto another entry's date and code is refused; nothing changes.
-    EXPECT_THROW(updatePortField(*t.db, "T_PORT", Value(20231201), "1301", "PDATE",
-                                 Value(20231202)),
-                 EditError);
+    EXPECT_THROW(
+        updatePortField(*t.db, "T_PORT", Value(20231201), "1301", "PDATE", Value(20231202)),
+        EditError);
     EXPECT_THROW(insertPortEntry(*t.db, "T_PORT", Value(20231202), "1301", {}, {}, {}), EditError);
     insertPortEntry(*t.db, "T_PORT", Value(20240101), "7203", {}, Value(2500), {});
     deletePortEntry(*t.db, "T_PORT", Value(20231202), "1301");
