@@ -2,6 +2,7 @@
 #include "shell/f_opt.h"
 #include "shell/form1.h"
 #include "shell/window_hub.h"
+#include "tables/register_tables.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int main(int argc, char **argv) {
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
     tesmo::ui::registerOptionsWindow();
+    tesmo::ui::registerTableWindows();
     tesmo::ui::WindowHub::instance().setChartOpener(
         [](const QString &code, std::optional<double> price) {
             tesmo::ui::openChartWindow(code, price);
