@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/ from the tests'
+# fixtures and a few small pages shaped like the sites' own. Run again after the fixtures
+# change; needs a built tesmoctl for the made-up day file (TESMOCTL, default build/bin).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+data="$root/tests/data/acquire"
+tesmoctl="${TESMOCTL:-$root/build/bin/tesmoctl}"
+out="$here/corpus"
+rm -rf "$out"
+mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract}
+
+# Day files: the good one, the broken ones, and a made-up day of a few stocks.
+cp "$data/ok/20240105.bnd" "$out/fuzz_day_file/ok_20240105.bnd"
+for f in "$data"/errors/*.bnd; do cp "$f" "$out/fuzz_day_file/error_$(basename "$f")"; done
+"$tesmoctl" gen-day 20240109 "$out/fuzz_day_file/gen_5_stocks.bnd" --stocks 5
+
+# Record lines as the decoder sees them after deciphering.
+printf '20240105,1301,"極洋",3950,12000,2,"東証P"' >"$out/fuzz_day_record/full"
+printf '20240105,"130A","名前に""引用""",-1.5,,,""' >"$out/fuzz_day_record/quoted"
+printf ' 20240105 , 1301 ,"x", 1.25 , 0 , 3 , "M" ' >"$out/fuzz_day_record/blanks"
+
+# Archives: every fixture archive.
+cp "$data"/lha/*.lzh "$out/fuzz_lha_extract/"
+
+# Index and announcement pages, in code page 932 as the data site sends them.
+printf '<html><body>\r\n<a href="/freedata/19990101.bnd">19990101.bnd</a><br>\r\n<!- tesmo daily data start --><br>\r\n<a href="/freedata/20240105.bnd.lzh">20240105.bnd.lzh</a><BR>\r\n<a href="/freedata/20240104.bnd">20240104.bnd</a><br>\r\n<!- tesmo daily data end --><br>\r\n</body></html>\r\n' \
+    >"$out/fuzz_site_pages/index"
+printf '<html><body>\r\n<!- tesmo announce start --><b>お知らせ</b><br>明日も晴れ。\r\n<br>※詳しくはTesmoﾎｰﾑﾍﾟｰｼﾞを参照してください<!- tesmo announce end -->\r\n</body></html>\r\n' |
+    iconv -f UTF-8 -t CP932 >"$out/fuzz_site_pages/announce"
+
+# Module tables of the update site.
+printf '<html><body>\r\n<table border=1>\r\n<!- tesmo module update start -->\r\n<tr><td>No</td><td>file</td><td>size</td><td>stamp</td></tr>\r\n<tr><td>1</td><td>Tesmo</td><td align=right>1048576</td><td>108050100</td></tr>\r\n<tr><td>2</td><td>tesmo.mdb</td><td align=right>20000000</td><td>124020100</td>\r\n</tr>\r\n<!- tesmo module update end -->\r\n</table>\r\n</body></html>\r\n' \
+    >"$out/fuzz_module_table/table"
+printf 'x<!- tesmo module update start --><table><tr><td>1<td>a.dll<td>10<td>124010100<tr><td>2<td>b.dll<td>11</tr><!- tesmo module update end --><tr><td>3<td>c<td>1<td>1' \
+    >"$out/fuzz_module_table/compact"
+
+# Statements of the program's dialect, one per file.
+n=0
+while IFS= read -r stmt; do
+    n=$((n + 1))
+    printf '%s' "$stmt" >"$out/fuzz_sql_translator/stmt_$n"
+done <<'SQL'
+UPDATE master INNER JOIN wonton_dat01 ON master.CODE = wonton_dat01.CODE SET master.NAME = wonton_dat01.NAME ,   master.[UPDATE]=now() where master.NAME <> wonton_dat01.NAME;
+ insert into master(CODE,NAME) select wonton_dat01.CODE,wonton_dat01.NAME FROM wonton_dat01 ;
+Delete * from T_NEARLY where IDATE = 20240105 ;
+Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) Values(?,?,?,?,?,?,?) ;
+select * from T_PORT where NAME like "*株*" and CODE = '1301' -- comment
+SELECT T_PORT.CODE, [master].[NAME] FROM T_PORT /* block */ WHERE x = True ORDER BY 1;
+UPDATE T_PORT SET T_PORT.PRC = 1.5e3, T_PORT.NAME = "a""b" WHERE CODE = "1301";
+SQL
+echo "corpus written to $out"
