@@ -9,7 +9,8 @@
 using namespace tesmo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string page = cp932ToUtf8(std::string_view(reinterpret_cast<const char *>(data), size));
+    const std::string page =
+        cp932ToUtf8(std::string_view(reinterpret_cast<const char *>(data), size));
     try {
         for (const std::string &link : acquire::dayLinks(page)) {
             // A link text is a piece of the page, never more than it.

@@ -15,6 +15,11 @@ mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table
 cp "$data/ok/20240105.bnd" "$out/fuzz_day_file/ok_20240105.bnd"
 for f in "$data"/errors/*.bnd; do cp "$f" "$out/fuzz_day_file/error_$(basename "$f")"; done
 "$tesmoctl" gen-day 20240109 "$out/fuzz_day_file/gen_5_stocks.bnd" --stocks 5
+# Plain day files ('#' first), which the harness enciphers itself.
+printf '#DATE,CODE,NAME,PRC,DVAL,TALK,MARKET\n20240105,1301,"極洋",3920,21500,12,"東証プライム"\n20240105,"130A","名前 ""引用""",1234.5,0,,""\n20240105,7203,"トヨタ自動車",2680,30516300,415,\n+=+=+=+=+=+=+=+=+=+=+=+=+\n' \
+    >"$out/fuzz_day_file/plain_records.txt"
+printf '#お知らせ\n本日は休みです\n+=+=+=+=+=+=+=+=+=+=+=+=+\nDATE,CODE,NAME,PRC,DVAL,TALK,MARKET\n20240105,1301,"a",-1.5,.5,7.,"m"\n20240105,1302,"b,c",1,1,1,"m"\n+=+=+=+=+=+=+=+=+=+=+=+=+ tail\n' \
+    >"$out/fuzz_day_file/plain_two_sections.txt"
 
 # Record lines as the decoder sees them after deciphering.
 printf '20240105,1301,"極洋",3950,12000,2,"東証P"' >"$out/fuzz_day_record/full"

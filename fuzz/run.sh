@@ -13,7 +13,9 @@ seconds="${1:?usage: fuzz/run.sh SECONDS [TARGET...]}"
 shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    for f in "$here"/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
+    for f in "$here"/fuzz_*.cpp; do
+        [ "$(basename "$f")" = fuzz_support.cpp ] || targets+=("$(basename "$f" .cpp)")
+    done
 fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,70 @@
+#include "child_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace tesmo::test {
+
+ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::string &logPath) {
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+}
+
+ChildProcess::~ChildProcess() {
+    if (!m_reaped) {
+        ::kill(m_pid, SIGKILL);
+        wait();
+    }
+}
+
+void ChildProcess::kill(int signal) {
+    if (!m_reaped)
+        ::kill(m_pid, signal);
+}
+
+int ChildProcess::wait() {
+    while (!m_reaped) {
+        if (::waitpid(m_pid, &m_status, 0) == m_pid)
+            m_reaped = true;
+        else if (errno != EINTR)
+            throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+    }
+    return m_status;
+}
+
+std::string describeStatus(int status) {
+    if (WIFEXITED(status))
+        return "exit " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+std::string readText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace tesmo::test

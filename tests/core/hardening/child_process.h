@@ -1,0 +1,37 @@
+#pragma once
+// Real child processes for the crash and load tests: started with their output in a file,
+// killed for real, waited for.
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace tesmo::test {
+
+class ChildProcess {
+public:
+    // Starts `argv[0]` with the test's environment; stdout and stderr go to `logPath`.
+    // Raises std::runtime_error when the program cannot be started.
+    ChildProcess(const std::vector<std::string> &argv, const std::string &logPath);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    pid_t pid() const { return m_pid; }
+    void kill(int signal);
+    // Waits for the end; the raw status of waitpid().
+    int wait();
+
+private:
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    int m_status = 0;
+};
+
+// "exit 0", "killed by signal 9", ...: for failure messages.
+std::string describeStatus(int status);
+
+// The body of a small file, for the logs of children.
+std::string readText(const std::string &path);
+
+} // namespace tesmo::test
