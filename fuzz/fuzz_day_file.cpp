@@ -1,4 +1,4 @@
-// DecodeDailyFile on arbitrary day files (Part 2.4): the separator and section structure, the
+// DecodeDailyFile on arbitrary day files: the separator and section structure, the
 // cipher with its running state, code page 932 to UTF-8, the splitting of a record into its
 // fields and the reading of each field as the literal it must be, down to the INSERT into the
 // staging table of a real database. Every outcome must be a text: no exception, no crash, and
