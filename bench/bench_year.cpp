@@ -1,0 +1,106 @@
+// A year of data updates: about 245 trading days imported one after the other into a fresh
+// database that keeps 250 dates (maxdtc), the retention a user sets to chart a whole year.
+// Reports the time per day (over the year, and for its first and last 20 days, to show how
+// the import slows as the tables grow) and the size of the database file at the end.
+//
+//   nice -n 19 build/bin/bench_year [--benchmark_filter=...]
+#include "acquire/day_file_writer.h"
+#include "acquire/import_driver.h"
+#include "storage/connection.h"
+#include "storage/database.h"
+#include "storage/settings_keys.h"
+#include "support/recording_port.h"
+#include "support/temp_env.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+
+namespace {
+using namespace tesmo;
+namespace fs = std::filesystem;
+
+constexpr int kStocks = 3800;
+constexpr int kEdgeDays = 20;
+
+// Trading dates: weekdays from 2024-01-04 on (no holidays: a benchmark needs no calendar).
+std::vector<long long> tradingDates(int count) {
+    std::vector<long long> out;
+    int y = 2024, m = 1, d = 4, weekday = 4; // Thursday
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    while (static_cast<int>(out.size()) < count) {
+        if (weekday != 0 && weekday != 6)
+            out.push_back(y * 10000LL + m * 100 + d);
+        weekday = (weekday + 1) % 7;
+        if (++d > kDays[m - 1]) {
+            d = 1;
+            if (++m > 12) {
+                m = 1;
+                ++y;
+            }
+        }
+    }
+    return out;
+}
+
+void BM_ImportYear(benchmark::State &state) {
+    const int days = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        test::TempEnv env;
+        storage::writeSetting(storage::keys::maxdtc, "250");
+        const std::vector<long long> dates = tradingDates(days);
+        // The day files are written beforehand: the data site's work, not ours.
+        std::vector<std::string> files;
+        for (size_t i = 0; i < dates.size(); ++i)
+            files.push_back(acquire::writeDayFile(
+                env.path(std::to_string(dates[i]) + ".bnd"),
+                acquire::sampleDayRecords(dates[i], kStocks, static_cast<unsigned>(i + 1))));
+        const std::string dbPath = env.newDatabase();
+        auto db = storage::Database::open(dbPath, storage::kConnectString);
+        test::RecordingPort port;
+        state.ResumeTiming();
+
+        std::vector<double> seconds;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            const std::string result = acquire::ImportDayFile(*db, files[i], port, dates[i]);
+            seconds.push_back(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+            if (!result.empty()) {
+                state.SkipWithError(("import of " + files[i] + ": " + result).c_str());
+                return;
+            }
+        }
+
+        state.PauseTiming();
+        auto mean = [&](size_t from, size_t to) {
+            double sum = 0;
+            for (size_t i = from; i < to; ++i)
+                sum += seconds[i];
+            return to > from ? sum / static_cast<double>(to - from) : 0.0;
+        };
+        const size_t n = seconds.size();
+        const size_t edge = std::min<size_t>(kEdgeDays, n);
+        state.counters["days"] = static_cast<double>(n);
+        state.counters["ms_per_day"] = 1000 * mean(0, n);
+        state.counters["ms_first20"] = 1000 * mean(0, edge);
+        state.counters["ms_last20"] = 1000 * mean(n - edge, n);
+        state.counters["dates_kept"] =
+            static_cast<double>(db->scalar("select count(*) from (select IDATE from T_NEARLY "
+                                           "group by IDATE)")
+                                    .toInt());
+        // The size the user sees: the file alone, after the log went back into it.
+        db->checkpoint();
+        db->close();
+        state.counters["db_MB"] = static_cast<double>(fs::file_size(dbPath)) / 1e6;
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ImportYear)->Arg(245)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
