@@ -2,13 +2,16 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <random>
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -28,6 +31,21 @@ ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::stri
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+}
+
+ChildProcess::ChildProcess(const std::function<int()> &body) {
+    m_pid = ::fork();
+    if (m_pid < 0)
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    if (m_pid == 0) {
+        int rc = 1;
+        try {
+            rc = body();
+        } catch (...) {
+        }
+        // No exit handlers: they belong to the test process.
+        ::_exit(rc);
+    }
 }
 
 ChildProcess::~ChildProcess() {
@@ -50,6 +68,16 @@ int ChildProcess::wait() {
             throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
     }
     return m_status;
+}
+
+int crashKills() {
+    const char *v = std::getenv("TESMO_CRASH_KILLS");
+    return v && std::atoi(v) > 0 ? std::atoi(v) : 10;
+}
+
+unsigned crashSeed() {
+    const char *v = std::getenv("TESMO_CRASH_SEED");
+    return v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : std::random_device{}();
 }
 
 std::string describeStatus(int status) {

@@ -1,6 +1,7 @@
 #pragma once
 // Real child processes for the crash and load tests: started with their output in a file,
 // killed for real, waited for.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ public:
     // Starts `argv[0]` with the test's environment; stdout and stderr go to `logPath`.
     // Raises std::runtime_error when the program cannot be started.
     ChildProcess(const std::vector<std::string> &argv, const std::string &logPath);
+    // Runs `body` in a forked copy of this process, which ends with its result. For core
+    // routines that no program of ours runs without a long pause first.
+    explicit ChildProcess(const std::function<int()> &body);
     ~ChildProcess();
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
@@ -27,6 +31,12 @@ private:
     bool m_reaped = false;
     int m_status = 0;
 };
+
+// How many kills a crash test makes: TESMO_CRASH_KILLS, else a modest default that keeps the
+// suite quick.
+int crashKills();
+// The seed of the kill moments: TESMO_CRASH_SEED to repeat a run, else a fresh one.
+unsigned crashSeed();
 
 // "exit 0", "killed by signal 9", ...: for failure messages.
 std::string describeStatus(int status);
