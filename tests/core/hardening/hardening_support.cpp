@@ -1,4 +1,6 @@
-#include "child_process.h"
+#include "hardening_support.h"
+
+#include <sqlite3.h>
 
 #include <cerrno>
 #include <csignal>
@@ -86,6 +88,24 @@ std::string describeStatus(int status) {
     if (WIFSIGNALED(status))
         return "killed by signal " + std::to_string(WTERMSIG(status));
     return "status " + std::to_string(status);
+}
+
+std::string integrityCheck(const std::string &path) {
+    sqlite3 *db = nullptr;
+    std::string result;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        result = db ? sqlite3_errmsg(db) : "cannot open";
+    } else if (sqlite3_exec(
+                   db, "PRAGMA integrity_check",
+                   [](void *out, int, char **values, char **) {
+                       *static_cast<std::string *>(out) += values[0] ? values[0] : "NULL";
+                       return 0;
+                   },
+                   &result, nullptr) != SQLITE_OK) {
+        result += sqlite3_errmsg(db);
+    }
+    sqlite3_close(db);
+    return result;
 }
 
 std::string readText(const std::string &path) {

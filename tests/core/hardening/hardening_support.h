@@ -1,6 +1,6 @@
 #pragma once
-// Real child processes for the crash and load tests: started with their output in a file,
-// killed for real, waited for.
+// What the crash and load tests share: real child processes, started with their output in a
+// file, killed for real and waited for; and SQLite's own check of a database file.
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,6 +40,10 @@ unsigned crashSeed();
 
 // "exit 0", "killed by signal 9", ...: for failure messages.
 std::string describeStatus(int status);
+
+// "ok" when SQLite's integrity check passes the file, else its complaints (or why it would
+// not open). Read-only and without the engine, so that nothing repairs the file first.
+std::string integrityCheck(const std::string &path);
 
 // The body of a small file, for the logs of children.
 std::string readText(const std::string &path);

@@ -1,6 +1,6 @@
 // Two readers with their own connections (as two running programs would have) read the
 // ranking again and again while a tesmoctl import writes the same database.
-#include "child_process.h"
+#include "hardening_support.h"
 
 #include "acquire/day_file_writer.h"
 #include "storage/connection.h"

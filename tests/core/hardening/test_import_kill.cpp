@@ -1,6 +1,6 @@
 // A tesmoctl import killed with SIGKILL at random moments: after every kill the database still
 // opens, passes SQLite's integrity check, and the same import run again completes the day.
-#include "child_process.h"
+#include "hardening_support.h"
 
 #include "acquire/day_file_writer.h"
 #include "storage/connection.h"
@@ -8,7 +8,6 @@
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <csignal>
@@ -20,40 +19,12 @@
 using namespace tesmo;
 using tesmo::test::ChildProcess;
 
+// Kills: TESMO_CRASH_KILLS (10 by default; 50 for the long run).
+
 namespace {
 
 constexpr int kStocks = 3800;
 const std::string kTesmoctl = std::string(TESMO_BIN_DIR) + "/tesmoctl";
-
-// Kills per run: modest by default so that the suite stays quick; TESMO_CRASH_KILLS=50 for
-// the long run.
-int killCount() {
-    const char *v = std::getenv("TESMO_CRASH_KILLS");
-    return v && std::atoi(v) > 0 ? std::atoi(v) : 10;
-}
-
-unsigned crashSeed() {
-    const char *v = std::getenv("TESMO_CRASH_SEED");
-    return v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : std::random_device{}();
-}
-
-std::string integrityCheck(const std::string &path) {
-    sqlite3 *db = nullptr;
-    std::string result;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        result = db ? sqlite3_errmsg(db) : "cannot open";
-    } else {
-        sqlite3_exec(
-            db, "PRAGMA integrity_check",
-            [](void *out, int, char **values, char **) {
-                *static_cast<std::string *>(out) += values[0] ? values[0] : "NULL";
-                return 0;
-            },
-            &result, nullptr);
-    }
-    sqlite3_close(db);
-    return result;
-}
 
 long long countOf(storage::Database &db, const std::string &sql) {
     return db.scalar(sql).toInt();
@@ -86,10 +57,10 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
     const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - started);
 
-    const unsigned seed = crashSeed();
+    const unsigned seed = test::crashSeed();
     std::mt19937 rng(seed);
     std::uniform_int_distribution<long long> delay(0, span.count());
-    const int kills = killCount();
+    const int kills = test::crashKills();
     int killedMidway = 0;
     for (int k = 0; k < kills; ++k) {
         SCOPED_TRACE("kill " + std::to_string(k + 1) + " of " + std::to_string(kills) +
@@ -105,7 +76,7 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
                 ++killedMidway;
         }
 
-        ASSERT_EQ(integrityCheck(dbPath), "ok") << "after a kill at " << after << " us";
+        ASSERT_EQ(test::integrityCheck(dbPath), "ok") << "after a kill at " << after << " us";
         {
             // The program's own open: password, catalog and stored queries all readable.
             auto db = storage::Database::open(dbPath, storage::kConnectString);
