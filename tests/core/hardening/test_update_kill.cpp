@@ -32,7 +32,7 @@ using tesmo::test::ChildProcess;
 
 namespace {
 
-// Modules of a few megabytes, so that a copy takes long enough for kills to land inside it.
+// Modules of a megabyte or more, so that a copy takes long enough for kills to land inside it.
 struct Module {
     std::string name;
     std::string oldBytes;
@@ -79,8 +79,8 @@ TEST(UpdateKill, InstalledFilesAreOldOrNewAfterEveryKill) {
     fs::create_directories(download);
     std::vector<Module> modules;
     for (unsigned i = 0; i < 3; ++i)
-        modules.push_back({"module" + std::to_string(i) + ".dat", pattern(3'000'000 + i, i),
-                           pattern(5'000'000 + i, 100 + i)});
+        modules.push_back({"module" + std::to_string(i) + ".dat", pattern(1'000'000 + i, i),
+                           pattern(1'500'000 + i, 100 + i)});
 
     // The database: the old one in use at mdbpath, the new one (with a stock the old one lacks)
     // downloaded. Both whole files, without a log beside them.
