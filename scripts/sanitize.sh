@@ -12,5 +12,4 @@ cd "$TESMO_BUILD"
 # Children of the tests (tesmoctl, the sample site) report to stderr and fail as well.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$TESMO_ROOT/scripts/lsan.supp}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" --timeout 1200 "$@"
