@@ -1,6 +1,7 @@
 // import: day files into a database, as the data update does after each download.
 #include "commands.h"
 
+#include "acquire/day_file_writer.h"
 #include "acquire/import_driver.h"
 #include "common/ui_port.h"
 #include "storage/connection.h"
@@ -89,6 +90,39 @@ int cmdImport(const Args &args) {
                      withNewlines(state.importedList).c_str());
     db->close();
     return failed ? 1 : 0;
+}
+
+int cmdGenDay(const Args &args) {
+    const Command *self = nullptr;
+    for (const auto &c : commands())
+        if (std::string(c.name) == "gen-day")
+            self = &c;
+    long long stocks = 3800;
+    long long seed = 1;
+    Args positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--stocks" || args[i] == "--seed") && i + 1 < args.size()) {
+            const bool isStocks = args[i] == "--stocks";
+            char *end = nullptr;
+            const long long v = std::strtoll(args[++i].c_str(), &end, 10);
+            if (args[i].empty() || *end != '\0' || v < (isStocks ? 1 : 0) || v > 100000000)
+                return fail(std::string(isStocks ? "--stocks" : "--seed") +
+                            " needs a whole number");
+            (isStocks ? stocks : seed) = v;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 2)
+        return usageError(*self);
+    char *end = nullptr;
+    const long long date = std::strtoll(positional[0].c_str(), &end, 10);
+    if (positional[0].size() != 8 || *end != '\0' || date < 10000101)
+        return fail("DATE must be a trading date yyyymmdd: " + positional[0]);
+    tesmo::acquire::writeDayFile(positional[1],
+                                 tesmo::acquire::sampleDayRecords(date, static_cast<int>(stocks),
+                                                                  static_cast<unsigned>(seed)));
+    return 0;
 }
 
 } // namespace tesmoctl

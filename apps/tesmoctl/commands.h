@@ -25,9 +25,11 @@ int cmdSetting(const Args &args);
 int cmdChart(const Args &args);
 #endif
 int cmdImport(const Args &args);
+int cmdGenDay(const Args &args);
 int cmdFetch(const Args &args);
 int cmdUpdate(const Args &args);
 int cmdVersionCheck(const Args &args);
+int cmdExport(const Args &args);
 
 // Prints "tesmoctl: <text>" to stderr and returns 1.
 int fail(const std::string &text);

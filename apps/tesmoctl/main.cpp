@@ -21,6 +21,10 @@ const std::vector<Command> &commands() {
          "import day files (<yyyymmdd>.bnd) into DB; prints each file's result; --day N as the "
          "data-site scan passes it (a file that does not decode is then skipped)",
          cmdImport},
+        {"gen-day", "gen-day DATE FILE [--stocks N] [--seed S]",
+         "write a made-up day file for DATE (yyyymmdd) as the data site publishes it; N stocks "
+         "from code 1301 on, 3800 by default",
+         cmdGenDay},
         {"fetch", "fetch URL [FILE]",
          "download URL into FILE with the retries of the main program, or print it as text",
          cmdFetch},
@@ -32,6 +36,10 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
+        {"export", "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",
+         "print the copy text of a table window (ranktb, porttb, portm, findco) as its copy "
+         "command makes it, or write it to PATH in code page 932 as its file command does",
+         cmdExport},
 #ifdef TESMOCTL_WITH_CHART
         {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
          "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "

@@ -8,7 +8,11 @@
 #include "storage/settings_keys.h"
 #include "storage/sql_translator.h"
 
+#include <algorithm>
+#include <array>
+#include <limits>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace tesmo::acquire {
 namespace {
@@ -32,7 +36,7 @@ void checkDayFileName(const std::string &path) {
                                     "' が日付の数字ではありません。");
 }
 
-// The dates (or months) of a grouped, newest-first select: at most `limit` of them.
+// The months of a grouped, newest-first select: at most `limit` of them.
 std::vector<std::string> newestFirst(Database &db, const std::string &sql, size_t limit) {
     ResultSet rs = db.openRecordset(sql);
     std::vector<std::string> out;
@@ -40,6 +44,172 @@ std::vector<std::string> newestFirst(Database &db, const std::string &sql, size_
         out.push_back(rs.field(0).toText());
     return out;
 }
+
+// The distinct dates of T_NEARLY, newest first, at most `limit` of them: what "Select IDATE from
+// T_NEARLY group by IDATE order by IDATE desc" lists, found by one index seek per date. The
+// grouped select walks every row's index entry, about a million with a year of dates, and the
+// import reads this list twice.
+std::vector<std::string> datesNewestFirst(Database &db,
+                                          size_t limit = std::numeric_limits<size_t>::max()) {
+    std::vector<std::string> out;
+    Value date = db.scalar("Select Max(IDATE) from T_NEARLY ;");
+    while (!date.isNull() && out.size() < limit) {
+        out.push_back(date.toText());
+        date =
+            db.openRecordset("Select Max(IDATE) from T_NEARLY where IDATE < ? ;", {date}).field(0);
+    }
+    return out;
+}
+
+// The order of two numbers as the engine compares them: whole numbers exactly, else as doubles.
+bool lessThan(const Value &a, const Value &b) {
+    if (a.type() == Value::Type::Integer && b.type() == Value::Type::Integer)
+        return a.toInt() < b.toInt();
+    return a.toDouble() < b.toDouble();
+}
+
+// Step 15: the month row of `month`, one per code, over the dates from `start` up to `newest`
+// (excluded). It stands for
+//   Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,..,MITALK) SELECT month, CODE, Avg(PRC), Avg(DVAL),
+//   Avg(TALK), Max(..), Min(..) from T_NEARLY where IDATE < newest and IDATE >= start
+//   GROUP BY CODE
+// which the engine ran by sorting and aggregating some 29 times as many rows as there are
+// stocks: half of the whole import's work. Here the window is read once and summed up per code
+// as the engine sums up: Avg is the double sum of the non-null values divided by their count,
+// Max and Min keep the first of equal values, null when a code has no value. A text in the
+// window, which the engine orders after every number, leaves the work to the statement itself.
+// The rows go in under one savepoint, so that a failure leaves none of them, as a failing
+// statement does. `mostDates` tells that the window holds most of the table's dates: reading the
+// whole table in its order is then cheaper than an index lookup for each row of the window.
+void insertMonthRows(Database &db, long long newest, long long month, long long start,
+                     bool mostDates) {
+    struct Stat {
+        long long count = 0;
+        double sum = 0;
+        Value max, min;
+    };
+    struct MonthRow {
+        std::string code;
+        std::array<Stat, 3> stats; // PRC, DVAL, TALK
+    };
+    std::vector<MonthRow> rows;
+    std::unordered_map<std::string, size_t> byCode;
+    bool numbersOnly = true;
+    db.forEachRow(
+        std::string("select CODE,PRC,DVAL,TALK from T_NEARLY") + (mostDates ? " NOT INDEXED" : "") +
+            " where IDATE < ? and IDATE >= ? ;",
+        {Value(static_cast<std::int64_t>(newest)), Value(static_cast<std::int64_t>(start))},
+        [&](const std::vector<Value> &fields) {
+            if (!numbersOnly)
+                return;
+            auto [it, added] = byCode.try_emplace(fields[0].toText(), rows.size());
+            if (added)
+                rows.push_back({it->first, {}});
+            MonthRow &row = rows[it->second];
+            for (size_t c = 0; c < 3; ++c) {
+                const Value &v = fields[c + 1];
+                if (v.isNull())
+                    continue;
+                if (v.type() == Value::Type::Text) {
+                    numbersOnly = false;
+                    return;
+                }
+                Stat &s = row.stats[c];
+                ++s.count;
+                s.sum += v.toDouble();
+                if (s.max.isNull() || lessThan(s.max, v))
+                    s.max = v;
+                if (s.min.isNull() || lessThan(v, s.min))
+                    s.min = v;
+            }
+        });
+    const std::string m = std::to_string(month);
+    if (!numbersOnly) {
+        db.execute("Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,"
+                   "MIPRC,MIDVAL,MITALK) SELECT " +
+                   m +
+                   ",T_NEARLY.CODE , Avg(T_NEARLY.PRC) , Avg(T_NEARLY.DVAL) , Avg(T_NEARLY.TALK) "
+                   ", Max(T_NEARLY.PRC)  , Max(T_NEARLY.DVAL) , Max(T_NEARLY.TALK) "
+                   ", Min(T_NEARLY.PRC)  , Min(T_NEARLY.DVAL) , Min(T_NEARLY.TALK) "
+                   "from T_NEARLY where IDATE < " +
+                   std::to_string(newest) + "  and IDATE >= " + std::to_string(start) +
+                   " GROUP BY T_NEARLY.CODE;");
+        return;
+    }
+    std::sort(rows.begin(), rows.end(),
+              [](const MonthRow &a, const MonthRow &b) { return a.code < b.code; });
+    db.execute("SAVEPOINT month_row");
+    try {
+        std::vector<Value> values(11);
+        values[0] = Value(static_cast<std::int64_t>(month));
+        for (const MonthRow &row : rows) {
+            values[1] = row.code;
+            for (size_t c = 0; c < 3; ++c) {
+                const Stat &s = row.stats[c];
+                values[2 + c] = s.count ? Value(s.sum / static_cast<double>(s.count)) : Value();
+                values[5 + c] = s.max;
+                values[8 + c] = s.min;
+            }
+            db.execute("Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,"
+                       "MIPRC,MIDVAL,MITALK) Values(?,?,?,?,?,?,?,?,?,?,?) ;",
+                       values);
+        }
+        db.execute("RELEASE month_row");
+    } catch (const std::exception &) {
+        try {
+            db.execute("ROLLBACK TO month_row");
+            db.execute("RELEASE month_row");
+        } catch (const std::exception &) {
+        }
+        throw;
+    }
+}
+
+// One import runs as one transaction. In WAL mode each statement on its own commits and writes
+// its pages to the log, which made a day of a few thousand rows take seconds. Whatever ran is
+// committed on every way out, a failing step included, so the database ends as the
+// statement-by-statement import of the Part leaves it; only a crash midway differs, and it
+// leaves the database as it was before the import. A caller that runs its own transaction
+// keeps it: nothing is begun or committed here then.
+class ImportTransaction {
+public:
+    explicit ImportTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
+        if (m_own)
+            m_db.execute("BEGIN");
+    }
+    ~ImportTransaction() {
+        try {
+            commit();
+        } catch (const std::exception &) {
+            // Reached only when an earlier failure is being returned: that text stands. The
+            // work that cannot be committed is given up rather than left open.
+            rollback();
+        }
+    }
+    ImportTransaction(const ImportTransaction &) = delete;
+    ImportTransaction &operator=(const ImportTransaction &) = delete;
+
+    // Raises what the engine reports; the transaction then stays open for the destructor.
+    void commit() {
+        // An I/O error or a full disk may have rolled the whole transaction back already.
+        if (m_own && m_db.inTransaction())
+            m_db.execute("COMMIT");
+        m_own = false;
+    }
+
+private:
+    void rollback() noexcept {
+        try {
+            if (m_own && m_db.inTransaction())
+                m_db.execute("ROLLBACK");
+        } catch (const std::exception &) {
+        }
+        m_own = false;
+    }
+
+    Database &m_db;
+    bool m_own;
+};
 
 } // namespace
 
@@ -60,6 +230,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         step = "初期処理";
         const std::string caption = port.caption();
         checkDayFileName(path);
+        ImportTransaction transaction(db);
 
         step = "Delete from wonton_dat01";
         db.execute("Delete from wonton_dat01 ");
@@ -81,51 +252,51 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         db.execute(" insert into master(CODE,NAME) "
                    "select wonton_dat01.CODE,wonton_dat01.NAME FROM wonton_dat01 ;");
 
+        // Only the names that change: rewriting every row of master left the same names and
+        // cost a few thousand row writes per import.
         step = "基本ﾃﾞｰﾀ更新(5)";
-        db.execute("Update master set NAME = trim(NAME) ;");
+        db.execute("Update master set NAME = trim(NAME) where NAME <> trim(NAME) ;");
 
         step = "基本ﾃﾞｰﾀ更新(7)";
         db.execute("UPDATE master INNER JOIN wonton_dat01 ON master.CODE = wonton_dat01.CODE "
                    "SET master.MARKET = wonton_dat01.MARKET ,   master.[UPDATE]=now() "
                    "where  master.MARKET is Null or master.MARKET <> wonton_dat01.MARKET;");
 
-        // The figures are numbers the staging table holds, written back in their plain
-        // decimal form; the code came from the file and is bound, never pasted.
+        // Every value of a staging row is bound, so that the statements keep one text each and
+        // are prepared once per import; the code came from the file and is never pasted. The
+        // insert itself is the existence test: the engine drops a row whose date and code are
+        // already there (the unique key of T_NEARLY), which is what the Part's count(*) before it
+        // finds out, and the update then runs instead. The step labels show what the Part's do.
         ResultSet staging = db.openRecordset("select DATE,CODE,PRC,DVAL,TALK from wonton_dat01  ;");
         for (; !staging.eof(); staging.moveNext()) {
-            const std::string date = staging.field(0).toText();
+            const Value &date = staging.field(0);
             const Value &code = staging.field(1);
-            const Value count =
-                db.openRecordset("select count(*) from T_NEARLY  where IDATE =" + date +
-                                     "    and CODE  =?; ",
-                                 {code})
-                    .field(0);
-            const std::string prc = staging.field(2).textOr("NULL");
-            const std::string dval = staging.field(3).textOr("NULL");
-            const std::string talk = staging.field(4).textOr("NULL");
-            if (count.toInt() == 0) {
-                const std::string head =
-                    "Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" + date + ",";
-                const std::string tail = "," + prc + "," + dval + "," + talk + ") ;";
-                step = "基本ﾃﾞｰﾀ更新(7)Add" + head + quoteDoubled(code.textOr(""), '\'') + tail;
-                db.execute(head + "?" + tail, {code});
-            } else {
-                const std::string head = "Update T_NEARLY SET PRC  = " + prc +
-                                         "    ,DVAL = " + dval + "    ,TALK = " + talk +
-                                         " Where  IDATE =" + date + "   and  CODE  = ";
+            const Value &prc = staging.field(2);
+            const Value &dval = staging.field(3);
+            const Value &talk = staging.field(4);
+            const std::string dateText = date.toText(); // a null date fails, as pasted it would
+            step = "基本ﾃﾞｰﾀ更新(7)AddInsert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" +
+                   dateText + "," + quoteDoubled(code.textOr(""), '\'') + "," + prc.textOr("NULL") +
+                   "," + dval.textOr("NULL") + "," + talk.textOr("NULL") + ") ;";
+            db.execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,?,?,?,?) ;",
+                       {date, code, prc, dval, talk});
+            if (db.changes() == 0) {
                 step = "基本ﾃﾞｰﾀ更新(7)Mod";
-                db.execute(head + "? ;", {code});
+                db.execute("Update T_NEARLY SET PRC  = ?    ,DVAL = ?    ,TALK = ? "
+                           "Where  IDATE =?   and  CODE  = ? ;",
+                           {prc, dval, talk, date, code});
             }
         }
 
         step = "対象月取得";
         const long long newest = db.scalar("Select Max(IDATE) from T_NEARLY ; ").toInt();
-        const std::string d = std::to_string(newest);
-        const std::string m = std::to_string(monthOfDate(newest));
+        const long long month = monthOfDate(newest);
+        const std::string m = std::to_string(month);
 
+        // Every date, not the first 100 as the Part reads: with maxdtc 99 or more nothing was
+        // ever deleted and T_NEARLY grew without bound.
         step = "基本ﾃﾞｰﾀ更新(8)旧日付削除";
-        const std::vector<std::string> dates = newestFirst(
-            db, "Select IDATE from T_NEARLY group by IDATE order by IDATE desc ; ", 100);
+        const std::vector<std::string> dates = datesNewestFirst(db);
 
         step = "基本ﾃﾞｰﾀ更新(9)";
         const long long keep = storage::readSettingInt(storage::keys::maxdtc) + 1;
@@ -138,20 +309,13 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         db.execute("Delete * from T_MONTHLY where YYYYMM = " + m + " ;");
 
         step = "30前営業日取得";
-        const std::vector<std::string> window = newestFirst(
-            db, "Select IDATE  From  T_NEARLY Group by IDATE Order by IDATE DESC ;", 30);
-        const std::string start = window.empty() ? "0" : window.back();
+        const std::vector<std::string> window = datesNewestFirst(db, 30);
+        const long long start = window.empty() ? 0 : std::stoll(window.back());
 
         // The month row sums up the trading dates before the newest one, not the newest.
         step = "基本ﾃﾞｰﾀ更新(11)";
-        db.execute("Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,"
-                   "MIPRC,MIDVAL,MITALK) SELECT " +
-                   m +
-                   ",T_NEARLY.CODE , Avg(T_NEARLY.PRC) , Avg(T_NEARLY.DVAL) , Avg(T_NEARLY.TALK) "
-                   ", Max(T_NEARLY.PRC)  , Max(T_NEARLY.DVAL) , Max(T_NEARLY.TALK) "
-                   ", Min(T_NEARLY.PRC)  , Min(T_NEARLY.DVAL) , Min(T_NEARLY.TALK) "
-                   "from T_NEARLY where IDATE < " +
-                   d + "  and IDATE >= " + start + " GROUP BY T_NEARLY.CODE;");
+        const size_t remaining = std::min(dates.size(), static_cast<size_t>(keep));
+        insertMonthRows(db, newest, month, start, 2 * window.size() >= remaining);
 
         step = "基本ﾃﾞｰﾀ更新(12)";
         const std::vector<std::string> months = newestFirst(
@@ -175,6 +339,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         // In debug mode the staging rows stay for inspection.
         if (!storage::debugMode())
             db.execute("Delete from wonton_dat01 ");
+        transaction.commit();
 
         ++state.importedCount;
         state.importedList += std::to_string(dayNumber) + "\r\n";

@@ -29,8 +29,9 @@ ImportRunState &importRunState();
 // empty text on success, and also when a scanned day's file does not decode (the day is
 // skipped and offered again by the next scan); otherwise a message for the user: the
 // decoder's reason (manual import only), "daily3:" or "other1:" and the message of the
-// indicators or the markers, or a step's failure text. Statements run one by one; whatever
-// ran before a failure stays.
+// indicators or the markers, or a step's failure text. The import runs as one transaction
+// (unless the caller has one open), committed on every way out: whatever ran before a failure
+// stays, and a crash midway leaves the database as it was before the import.
 std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
                           long long dayNumber, ImportRunState &state);
 // The same with the program's run state.

@@ -1,11 +1,14 @@
 #include "acquire/indicators.h"
 
 #include "acquire/step_label.h"
+#include "storage/db_error.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 namespace tesmo::acquire {
 namespace {
@@ -24,12 +27,23 @@ struct Pass {
 };
 
 void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
-             const std::string &caption, const std::string &total, const std::string &date) {
+             const std::string &caption, const std::string &total, const Value &date) {
     ResultSet rs = db.openRecordset(pass.sql);
-    static const char *const kX1[] = {"PRC1", "DVAL1", "TALK1"};
-    static const char *const kX2[] = {"PRC2", "DVAL2", "TALK2"};
-    const std::string update = " Where CODE=?   and IDATE=" + date + " ;";
+    // The columns by name once, not in every row.
+    auto column = [&](const char *name) {
+        const int index = rs.fieldIndex(name);
+        if (index < 0)
+            throw storage::DbError(std::string("この項目はコレクションにありません: ") + name);
+        return index;
+    };
+    const int codeColumn = column("CODE1");
+    const std::array<int, 3> x1 = {column("PRC1"), column("DVAL1"), column("TALK1")};
+    const std::array<int, 3> x2 = {column("PRC2"), column("DVAL2"), column("TALK2")};
+    const int anprcColumn = pass.withScore ? column("ANPRC") : -1;
+    const int a1prcColumn = pass.withScore ? column("A1PRC") : -1;
     long long counter = 0;
+    std::string set;
+    std::vector<Value> values;
     for (; !rs.eof(); rs.moveNext()) {
         ++counter;
         if (counter % 30 == 0) {
@@ -37,35 +51,44 @@ void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
             port.repaint();
         }
         step = pass.readLabel;
-        const Value &code = rs.field("CODE1");
+        const Value &code = rs.field(codeColumn);
         const std::string codeText = code.textOr("");
         step = "ﾃﾞｰﾀ算出" + codeText;
-        std::string set;
+        // The ratios go in as their "0.0000" texts, bound rather than pasted: the REAL column
+        // turns the text into the number that the same text as a literal gives, and the
+        // statement text stays one of a handful, prepared once per pass.
+        set.clear();
+        values.clear();
         std::array<std::optional<double>, 3> ratios;
         for (size_t i = 0; i < 3; ++i) {
-            ratios[i] = ratioOf(rs.field(kX1[i]), rs.field(kX2[i]));
+            ratios[i] = ratioOf(rs.field(x1[i]), rs.field(x2[i]));
             if (!ratios[i])
                 continue;
             if (!set.empty())
                 set += ",";
-            set += pass.columns[i] + formatRatio(*ratios[i]);
+            set += pass.columns[i];
+            set += '?';
+            values.emplace_back(formatRatio(*ratios[i]));
         }
         if (pass.withScore && ratios[2]) {
             // The talk ratio unrounded, the two price ratios as the earlier passes stored them.
-            const Value &anprc = rs.field("ANPRC");
-            const Value &a1prc = rs.field("A1PRC");
+            const Value &anprc = rs.field(anprcColumn);
+            const Value &a1prc = rs.field(a1prcColumn);
             if (!anprc.isNull() && !a1prc.isNull()) {
                 const double val2 =
                     (*ratios[2] * 1.4 / 2 * 10) + (anprc.toDouble() * 5) + (a1prc.toDouble() * 5);
                 if (!set.empty())
                     set += ",";
-                set += " VAL2=" + formatRatio(val2);
+                set += " VAL2=?";
+                values.emplace_back(formatRatio(val2));
             }
         }
         if (set.empty())
             continue;
         step = "ﾃﾞｰﾀUpdate" + codeText;
-        db.execute("Update T_NEARLY set " + set + update, {code});
+        values.push_back(code);
+        values.push_back(date);
+        db.execute("Update T_NEARLY set " + set + " Where CODE=?   and IDATE=? ;", values);
     }
 }
 
@@ -92,24 +115,31 @@ std::string formatRatio(double v) {
     // about 340 after it for the smallest subnormal.
     char buf[800];
     const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed);
-    const std::string text(buf, r.ptr);
-    const size_t dot = text.find('.');
-    std::string digits = text.substr(0, dot); // whole part, then four decimals
-    const std::string frac = dot == std::string::npos ? std::string() : text.substr(dot + 1);
-    for (size_t i = 0; i < 4; ++i)
-        digits += i < frac.size() ? frac[i] : '0';
-    if (frac.size() > 4 && frac[4] >= '5') {
-        size_t i = digits.size();
-        while (i > 0 && digits[i - 1] == '9')
-            digits[--i] = '0';
-        if (i == 0)
-            digits.insert(digits.begin(), '1');
+    const char *dot = std::find(buf, r.ptr, '.');
+    const char *frac = dot == r.ptr ? r.ptr : dot + 1;
+    // The whole part and four decimals, one spare place in front for a carry.
+    char digits[320];
+    char *first = digits + 1;
+    char *end = std::copy(static_cast<const char *>(buf), dot, first);
+    for (int i = 0; i < 4; ++i)
+        *end++ = frac + i < r.ptr ? frac[i] : '0';
+    if (frac + 4 < r.ptr && frac[4] >= '5') {
+        char *p = end;
+        while (p > first && p[-1] == '9')
+            *--p = '0';
+        if (p == first)
+            *--first = '1';
         else
-            ++digits[i - 1];
+            ++p[-1];
     }
-    const bool zero = digits.find_first_not_of('0') == std::string::npos;
-    std::string out = (v < 0 && !zero) ? "-" : "";
-    out += digits.substr(0, digits.size() - 4) + "." + digits.substr(digits.size() - 4);
+    const bool zero = std::all_of(first, end, [](char c) { return c == '0'; });
+    std::string out;
+    out.reserve(static_cast<size_t>(end - first) + 2);
+    if (v < 0 && !zero)
+        out += '-';
+    out.append(first, end - 4);
+    out += '.';
+    out.append(end - 4, end);
     return out;
 }
 
@@ -119,23 +149,30 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
         step = "前処理";
         const std::string caption = port.caption();
         const std::string d = std::to_string(date);
+        const Value dateValue(static_cast<std::int64_t>(date));
 
         step = "総処理数取得";
         const std::string total =
             db.scalar("Select count(*) From  T_NEARLY where IDATE=" + d + ";").toText();
 
+        // Only the rows that hold a value: a new date's rows have none, and rewriting them all
+        // for nothing cost as much as one of the passes.
         step = "初期ﾃﾞｰﾀ更新";
         db.execute(
             "Update T_NEARLY set   ANPRC  = Null ,ANDVAL = Null ,ANTALK = Null Where IDATE=" + d +
-            " ;");
+            " and (ANPRC is not null or ANDVAL is not null or ANTALK is not null) ;");
 
         step = "前営業日取得";
         ResultSet prev =
             db.openRecordset("Select max(IDATE) From  T_NEARLY where IDATE<" + d + ";");
         if (prev.eof())
             return "前営業日がみつかりません";
-        // No earlier date gives a null, which is no date: the step fails.
-        const std::string p = std::to_string(prev.field(0).toInt());
+        // A young database has no earlier date (a null): the previous-date pass is skipped and
+        // the A1 columns stay as they are. Failing here, as the original did, made the first
+        // import into an empty database an error although its rows were stored.
+        const std::optional<std::string> p =
+            prev.field(0).isNull() ? std::nullopt
+                                   : std::optional(std::to_string(prev.field(0).toInt()));
 
         step = "対象ﾃﾞｰﾀ読込(1)";
         const std::string m = std::to_string(monthOfDate(date));
@@ -149,20 +186,21 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
                  "対象ﾃﾞｰﾀ読込(2)",
                  {" ANPRC=", " ANDVAL=", " ANTALK="},
                  false},
-                caption, total, d);
+                caption, total, dateValue);
 
         step = "前日比(1)";
-        runPass(db, port, step,
-                {"Select T1.CODE AS CODE1,T1.PRC  AS PRC1 ,T2.PRC  AS PRC2 ,T1.DVAL AS DVAL1 "
-                 ",T2.DVAL AS DVAL2 ,T1.TALK AS TALK1 ,T2.TALK AS TALK2 "
-                 "From  T_NEARLY as T1 INNER JOIN T_NEARLY as T2    ON T1.CODE = T2.CODE "
-                 "Where T1.IDATE=" +
-                     d + "  and T2.IDATE=" + p + " ;",
-                 " step2/3(",
-                 "前日比(2)",
-                 {" A1PRC=", " A1DVAL=", " A1TALK="},
-                 false},
-                caption, total, d);
+        if (p)
+            runPass(db, port, step,
+                    {"Select T1.CODE AS CODE1,T1.PRC  AS PRC1 ,T2.PRC  AS PRC2 ,T1.DVAL AS DVAL1 "
+                     ",T2.DVAL AS DVAL2 ,T1.TALK AS TALK1 ,T2.TALK AS TALK2 "
+                     "From  T_NEARLY as T1 INNER JOIN T_NEARLY as T2    ON T1.CODE = T2.CODE "
+                     "Where T1.IDATE=" +
+                         d + "  and T2.IDATE=" + *p + " ;",
+                     " step2/3(",
+                     "前日比(2)",
+                     {" A1PRC=", " A1DVAL=", " A1TALK="},
+                     false},
+                    caption, total, dateValue);
 
         step = "最大比(1)";
         runPass(db, port, step,
@@ -176,7 +214,7 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
                  "最大比(2)",
                  {" AXPRC=", " AXDVAL=", " AXTALK="},
                  true},
-                caption, total, d);
+                caption, total, dateValue);
 
         port.setCaption(caption);
         return {};
@@ -198,28 +236,31 @@ std::string UpdateDateMarkers(Database &db, UiPort &port) {
                 return std::nullopt;
             return std::to_string(v.toInt());
         };
-        auto write = [&](const char *label, const std::string &value, const char *id) {
+        // A marker without a value (a young database: one date, no month row or a single
+        // month) keeps what it holds, and the markers after it are still written. The original
+        // ended with "前日が見つかりません" and its sisters here, which made every import into
+        // a young database report an error.
+        auto write = [&](const char *label, const std::optional<std::string> &value,
+                         const char *id) {
+            if (!value)
+                return;
             step = label;
-            db.execute("Update T_config set pINT =" + value + " Where pID='" + id + "'  ;");
+            db.execute("Update T_config set pINT =" + *value + " Where pID='" + id + "'  ;");
         };
 
         const auto a = read("直近日取得", "Select max(IDATE) From T_NEARLY ;");
-        if (!a)
-            return "直近日が見つかりません";
-        write("直近日更新", *a, "MAXDT");
-        const auto b = read("前日取得", "Select max(IDATE) From T_NEARLY where IDATE<" + *a + ";");
-        if (!b)
-            return "前日が見つかりません";
-        write("前日更新", *b, "MAXDT1");
+        write("直近日更新", a, "MAXDT");
+        // Without a newest date there is no earlier one either.
+        const auto b =
+            a ? read("前日取得", "Select max(IDATE) From T_NEARLY where IDATE<" + *a + ";")
+              : std::nullopt;
+        write("前日更新", b, "MAXDT1");
         const auto e = read("前月取得", "Select max(YYYYMM) From T_MONTHLY ;");
-        if (!e)
-            return "前月が見つかりません";
-        write("前月更新", *e, "MAXMM");
+        write("前月更新", e, "MAXMM");
         const auto f =
-            read("前月2取得", "Select max(YYYYMM) From T_MONTHLY where YYYYMM<" + *e + ";");
-        if (!f)
-            return "前月2が見つかりません";
-        write("前月2更新", *f, "MAXMM1");
+            e ? read("前月2取得", "Select max(YYYYMM) From T_MONTHLY where YYYYMM<" + *e + ";")
+              : std::nullopt;
+        write("前月2更新", f, "MAXMM1");
         return {};
     } catch (const std::exception &e) {
         return step.failure(kStepFailedPhrase, e.what());

@@ -25,13 +25,16 @@ std::optional<double> ratioOf(const storage::Value &x1, const storage::Value &x2
 std::string formatRatio(double v);
 
 // Fills ANPRC..AXTALK and VAL2 of T_NEARLY for date `date` against the month row of its month
-// and the previous trading date; the caption of `port` shows the progress every 30 rows.
-// Returns the empty text, "前営業日がみつかりません" or a step's failure text.
+// and the previous trading date; the caption of `port` shows the progress every 30 rows. When
+// no earlier date exists (a young database) the previous-date pass is skipped, which is no
+// error: the A1 columns stay as they are. Returns the empty text, "前営業日がみつかりません"
+// or a step's failure text.
 std::string ComputeIndicators(storage::Database &db, UiPort &port, long long date);
 
 // Writes the newest and second-newest date and month into the markers MAXDT, MAXDT1, MAXMM
-// and MAXMM1 of T_config. Returns the empty text, the message of the first marker that has no
-// value, or a step's failure text.
+// and MAXMM1 of T_config. A marker whose query gives null (a young database: one date, no
+// month row, a single month) keeps its value and the routine goes on. Returns the empty text
+// or a step's failure text.
 std::string UpdateDateMarkers(storage::Database &db, UiPort &port);
 
 } // namespace tesmo::acquire

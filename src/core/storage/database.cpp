@@ -301,6 +301,31 @@ void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
     release(sql, stmt);
 }
 
+namespace {
+// The fields of the row a statement stands on.
+void readRow(sqlite3_stmt *stmt, int cols, std::vector<Value> &row) {
+    row.clear();
+    for (int c = 0; c < cols; ++c) {
+        switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_INTEGER:
+            row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
+            break;
+        case SQLITE_FLOAT:
+            row.emplace_back(sqlite3_column_double(stmt, c));
+            break;
+        case SQLITE_NULL:
+            row.emplace_back();
+            break;
+        default: {
+            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+            row.emplace_back(
+                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c))));
+        }
+        }
+    }
+}
+} // namespace
+
 ResultSet Database::collect(const std::string &sql, sqlite3_stmt *stmt) {
     ResultSet rs;
     const int cols = sqlite3_column_count(stmt);
@@ -310,24 +335,7 @@ ResultSet Database::collect(const std::string &sql, sqlite3_stmt *stmt) {
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         std::vector<Value> row;
         row.reserve(static_cast<size_t>(cols));
-        for (int c = 0; c < cols; ++c) {
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER:
-                row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
-                break;
-            case SQLITE_FLOAT:
-                row.emplace_back(sqlite3_column_double(stmt, c));
-                break;
-            case SQLITE_NULL:
-                row.emplace_back();
-                break;
-            default: {
-                const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-                row.emplace_back(std::string(p ? p : "", static_cast<size_t>(
-                                                              sqlite3_column_bytes(stmt, c))));
-            }
-            }
-        }
+        readRow(stmt, cols, row);
         rs.m_rows.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {
@@ -349,12 +357,41 @@ void Database::execute(const std::string &sql, const std::vector<Value> &params)
 
 long long Database::changes() const { return m_db ? sqlite3_changes64(m_db) : 0; }
 
+bool Database::inTransaction() const {
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
 ResultSet Database::openRecordset(const std::string &sql) { return collect(sql, prepare(sql)); }
 
 ResultSet Database::openRecordset(const std::string &sql, const std::vector<Value> &params) {
     sqlite3_stmt *stmt = prepare(sql);
     bindAll(stmt, params);
     return collect(sql, stmt);
+}
+
+void Database::forEachRow(const std::string &sql, const std::vector<Value> &params,
+                          const std::function<void(const std::vector<Value> &)> &row) {
+    sqlite3_stmt *stmt = prepare(sql);
+    bindAll(stmt, params);
+    const int cols = sqlite3_column_count(stmt);
+    std::vector<Value> fields;
+    fields.reserve(static_cast<size_t>(cols));
+    int rc;
+    try {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            readRow(stmt, cols, fields);
+            row(fields);
+        }
+    } catch (...) {
+        release(sql, stmt);
+        throw;
+    }
+    if (rc != SQLITE_DONE) {
+        const std::string msg = sqlite3_errmsg(m_db);
+        release(sql, stmt);
+        throw DbError(msg);
+    }
+    release(sql, stmt);
 }
 
 Value Database::scalar(const std::string &sql) {

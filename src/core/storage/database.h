@@ -4,6 +4,7 @@
 #include "storage/sql_translator.h"
 #include "storage/value.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,11 +74,17 @@ public:
     // The same with values bound to the "?" placeholders, for text that must never be SQL.
     void execute(const std::string &sql, const std::vector<Value> &params);
     long long changes() const;
+    // Inside a BEGIN ... COMMIT of this connection.
+    bool inTransaction() const;
     // Several statements in SQLite's own SQL, untranslated (schema scripts).
     void executeNative(const std::string &sqliteSql);
 
     ResultSet openRecordset(const std::string &sql);
     ResultSet openRecordset(const std::string &sql, const std::vector<Value> &params);
+    // Walks the rows of a SELECT without keeping them: `row` gets each row's fields, valid
+    // during the call only. For reads of many rows, where a ResultSet would allocate each one.
+    void forEachRow(const std::string &sql, const std::vector<Value> &params,
+                    const std::function<void(const std::vector<Value> &)> &row);
     // First field of the first row; null when there is no row.
     Value scalar(const std::string &sql);
 

@@ -36,11 +36,18 @@ TEST(Ratio, FormatsWithFourDecimalsHalvesAwayFromZero) {
         {1e-20, "0.0000"},
         {123456.78915, "123456.7892"},
         {1e20, "100000000000000000000.0000"},
+        {9999.99995, "10000.0000"},
+        {4.9e-324, "0.0000"},
         {(110.0 - 100.0) / 100.0, "0.1000"},
         {(90.0 - 120.0) / 120.0, "-0.2500"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(formatRatio(c.v), c.text) << c.v;
+    // The largest double: its 309 digits before the point.
+    const std::string largest = formatRatio(-1.7976931348623157e308);
+    EXPECT_EQ(largest.size(), 1u + 309 + 5);
+    EXPECT_TRUE(largest.starts_with("-17976931348623157")) << largest;
+    EXPECT_TRUE(largest.ends_with("368.0000")) << largest;
     EXPECT_THROW(formatRatio(INFINITY), std::domain_error);
     EXPECT_THROW(formatRatio(NAN), std::domain_error);
 }
@@ -155,10 +162,14 @@ TEST_F(Indicators, ProgressShowsEvery30Rows) {
     EXPECT_EQ(port.repaints, 6);
 }
 
-TEST_F(Indicators, NoPreviousDateEndsTheComputation) {
+// The young-database mend: the Part ended here with the error of "前営業日取得".
+TEST_F(Indicators, WithoutAnEarlierDateThePreviousDatePassIsSkipped) {
     nearly(kD, "A", "110", "100", "15");
-    EXPECT_EQ(ComputeIndicators(*db, port, kD),
-              "前営業日取得中にｴﾗｰが発生しました\r\n詳細:Null の使い方が不正です。");
+    monthly("A", "100", "120");
+    db->execute("Update T_NEARLY set A1PRC=9, A1DVAL=8, A1TALK=7");
+    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(indicators("A"), "0.1|0|-0.85|9|8|7|-0.0833|-0.1667|-0.875|39.375");
+    EXPECT_EQ(port.caption(), "Tesmo");
 }
 
 TEST_F(Indicators, EngineErrorsNameTheStep) {
@@ -175,14 +186,24 @@ TEST_F(Indicators, MarkersFollowTheNewestDatesAndMonths) {
         return rows("select pINT from T_config where pID in ('MAXDT','MAXDT1','MAXMM','MAXMM1') "
                     "order by pID");
     };
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "直近日が見つかりません");
+    // The young-database mend: a marker without a value keeps the one it has and the routine
+    // goes on, where the Part ended with "直近日が見つかりません" and its sisters.
+    db->execute("Update T_config set pINT=1");
+    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(markers(), (std::vector<std::string>{"1", "1", "1", "1"}));
+    monthly("A", "1", "1"); // a month row but no date: the months are written all the same
+    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(markers(), (std::vector<std::string>{"1", "1", "202402", "1"}));
+    db->execute("Update T_config set pINT=0");
+    db->execute("Delete from T_MONTHLY");
     nearly(kD, "A", "1", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "前日が見つかりません");
+    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "0", "0", "0"}));
     nearly(kP, "A", "1", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "前月が見つかりません");
+    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "20240201", "0", "0"}));
     monthly("A", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "前月2が見つかりません");
+    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "20240201", "202402", "0"}));
     db->execute("Insert into T_MONTHLY(YYYYMM,CODE) Values(202401,'A')");
     db->execute("Insert into T_MONTHLY(YYYYMM,CODE) Values(202312,'A')");

@@ -1,0 +1,185 @@
+// The data update command and the manual import end to end: the sample data site on loopback,
+// the real scan, version check, compaction and import, a fresh database.
+#include "acquire/day_file_writer.h"
+#include "acquire/import_driver.h"
+#include "acquire/site_scan.h"
+#include "common/paths.h"
+#include "common/process.h"
+#include "core/acquire/test_lha_archive.h"
+#include "shell/data_update.h"
+#include "shell/newest_date.h"
+#include "storage/compaction.h"
+#include "storage/connection.h"
+#include "storage/settings_keys.h"
+#include "support/recording_port.h"
+#include "support/temp_env.h"
+#include "update/version_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace tesmo;
+using namespace tesmo::shell;
+using tesmo::test::RecordingPort;
+using tesmo::test::TempEnv;
+namespace fs = std::filesystem;
+namespace keys = storage::keys;
+
+namespace {
+
+std::time_t localTime(int y, int m, int d) {
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = m - 1;
+    t.tm_mday = d;
+    t.tm_hour = 12;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+class DataUpdateE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        storage::writeSetting(keys::mdbpath, env.newDatabase());
+        storage::writeSetting(keys::compyc, "40");
+        const std::string portFile = env.path("site.port");
+        m_site = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site",
+                              {"--port", "0", "--port-file", portFile, "--end", "20240105",
+                               "--days", "3", "--stocks", "40", "--quiet"});
+        ASSERT_GT(m_site, 0);
+        for (int i = 0; i < 500 && fileLength(portFile) <= 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::ifstream in(portFile);
+        int port = 0;
+        ASSERT_TRUE(in >> port);
+        const std::string base = "http://127.0.0.1:" + std::to_string(port);
+        storage::writeSetting(keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
+        storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
+        storage::writeSetting(keys::updatesite, base);
+        storage::writeSetting(keys::noannounce, "1");
+        storage::ConnectDatabase();
+    }
+    void TearDown() override {
+        storage::CloseDatabase();
+        if (m_site > 0)
+            ::kill(static_cast<pid_t>(m_site), SIGTERM);
+    }
+
+    // The main window's wiring of the command, with the window parts recorded.
+    DataUpdateActions actions() {
+        DataUpdateActions a;
+        a.refreshNewestDate = [] { return newestDate(storage::mainDatabase()); };
+        a.closeAllForms = [this](bool force) {
+            closed += force ? 1 : 0;
+            return false;
+        };
+        a.compactIfGrown = [this] { storage::CompactIfGrown(port); };
+        a.scanDataSite = [this] {
+            return acquire::ScanDataSite(storage::mainDatabase(), port, client, {});
+        };
+        a.versionCheck = [this](bool complete) {
+            return update::version_check(client, port, complete);
+        };
+        a.importedCount = [] { return acquire::importRunState().importedCount; };
+        a.importedList = [] { return acquire::importRunState().importedList; };
+        a.startUpdaterAndExit = [this] { ++updaterStarts; };
+        return a;
+    }
+
+    TempEnv env;
+    RecordingPort port;
+    acquire::HttpClient client;
+    long m_site = 0;
+    int closed = 0;
+    int updaterStarts = 0;
+};
+
+TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
+    port.setCaption("Tesmo 1.0");
+    const std::time_t now = localTime(2024, 1, 6);
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
+    ASSERT_FALSE(port.messages.empty());
+    EXPECT_EQ(port.messages.back().text,
+              "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240105\r\n20240104\r\n20240103\r\n");
+    EXPECT_EQ(newestDate(storage::mainDatabase()), 20240105);
+    EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from T_NEARLY").toInt(), 120);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(port.caption(), "Tesmo 1.0");
+    EXPECT_FALSE(port.busy());
+
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
+    EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
+
+    storage::writeSetting(keys::nomoremsg, "1");
+    const size_t shown = port.messages.size();
+    const int beeps = port.beeps;
+    Command1_Click_sub(port, actions(), "Tesmo 1.0", now);
+    EXPECT_EQ(port.messages.size(), shown) << port.messages.back().text;
+    EXPECT_EQ(port.beeps, beeps + 2); // the scan's own beep, then the command's instead of a box
+    EXPECT_EQ(updaterStarts, 0); // the sample site offers no program files
+}
+
+TEST_F(DataUpdateE2E, StaleDataGoesToTheUpdaterWithoutScanning) {
+    Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    port.messages.clear();
+    // 31 days after the newest date.
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "T", localTime(2024, 2, 5)),
+              DataUpdateResult::UpdaterStarted);
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text.rfind("30日間以上データが更新されていません", 0), 0u);
+    EXPECT_EQ(updaterStarts, 1);
+}
+
+TEST_F(DataUpdateE2E, CompactsFirstWhenTheFileHasGrown) {
+    const long long length = fileLength(storage::databasePath());
+    storage::writeSetting(keys::DB_SIZE, std::to_string(length * 5 / 9 - 1));
+    Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    EXPECT_TRUE(fs::exists(installPath("tesmo.mbk")));
+    EXPECT_NE(storage::readSetting(keys::DB_SIZE), std::to_string(length * 5 / 9 - 1));
+    EXPECT_TRUE(std::any_of(port.captions.begin(), port.captions.end(), [](const std::string &c) {
+        return c.find(" DBの領域が増えすぎた為、最適化しています。。") != std::string::npos;
+    }));
+    EXPECT_EQ(newestDate(storage::mainDatabase()), 20240105);
+}
+
+TEST_F(DataUpdateE2E, ManualImportOfAnArchiveAndOfAPlainFile) {
+    const auto records = acquire::sampleDayRecords(20240110, 40);
+    const std::string bytes = acquire::dayFileBytes(records);
+    const std::string archive = env.path("20240110.bnd.lzh");
+    {
+        std::ofstream out(archive, std::ios::binary);
+        out << test::level0Archive({{"20240110.bnd", bytes, std::nullopt}});
+    }
+    int refreshed = 0;
+    EXPECT_EQ(manualImport(storage::mainDatabase(), port, archive, [&] { ++refreshed; }), "");
+    EXPECT_EQ(refreshed, 1);
+    EXPECT_EQ(port.messages.back().text, "正常終了");
+    EXPECT_FALSE(fs::exists(installPath("20240110.bnd"))); // the extracted file is removed
+    EXPECT_EQ(storage::mainDatabase()
+                  .scalar("select count(*) from T_NEARLY where IDATE=20240110")
+                  .toInt(),
+              40);
+
+    // A plain day file is copied into the install folder and stays there.
+    const std::string plain = env.path("20240111.bnd");
+    acquire::writeDayFile(plain, acquire::sampleDayRecords(20240111, 40));
+    EXPECT_EQ(manualImport(storage::mainDatabase(), port, plain, {}), "");
+    EXPECT_TRUE(fs::exists(installPath("20240111.bnd")));
+
+    // An archive that is not one.
+    {
+        std::ofstream out(env.path("bad.lzh"), std::ios::binary);
+        out << "not an archive";
+    }
+    EXPECT_EQ(manualImport(storage::mainDatabase(), port, env.path("bad.lzh"), {}),
+              "Lhaの解凍に失敗しました");
+    EXPECT_EQ(port.messages.back().text.rfind("Lhaの解凍に失敗しました\r\n詳細:", 0), 0u);
+}
+
+} // namespace
