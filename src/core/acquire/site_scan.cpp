@@ -4,6 +4,7 @@
 #include "acquire/step_label.h"
 #include "common/cp932.h"
 #include "common/paths.h"
+#include "common/text.h"
 #include "storage/settings_keys.h"
 
 #include <filesystem>
@@ -16,31 +17,8 @@ namespace fs = std::filesystem;
 namespace tesmo::acquire {
 namespace {
 
-void replaceAll(std::string &s, const std::string &from, const std::string &to) {
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-        s.replace(at, from.size(), to);
-}
-
-std::vector<std::string> split(const std::string &s, const std::string &sep) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t at = s.find(sep); at != std::string::npos; at = s.find(sep, start)) {
-        out.push_back(s.substr(start, at - start));
-        start = at + sep.size();
-    }
-    out.push_back(s.substr(start));
-    return out;
-}
-
 bool contains(const std::string &s, const char *part) {
     return s.find(part) != std::string::npos;
-}
-
-std::string lowerAscii(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 bool endsWithNoCase(const std::string &s, const std::string &tail) {
@@ -120,11 +98,11 @@ std::vector<std::string> dayLinks(const std::string &page) {
     replaceAll(text, "<BR>", "<br>");
     std::vector<std::string> links;
     int state = 0;
-    for (std::string chunk : split(text, "<br>")) {
+    for (std::string chunk : splitText(text, "<br>")) {
         if (state == 1 && contains(chunk, "<a href=")) {
             replaceAll(chunk, "\">", "#sep#");
             replaceAll(chunk, "</a>", "#sep#");
-            const std::vector<std::string> pieces = split(chunk, "#sep#");
+            const std::vector<std::string> pieces = splitText(chunk, "#sep#");
             if (pieces.size() < 2)
                 throw std::runtime_error("リンクの文字列がありません: " + chunk);
             links.push_back(pieces[1]);
@@ -140,7 +118,7 @@ std::vector<std::string> dayLinks(const std::string &page) {
 std::string announcementText(const std::string &page) {
     std::string text = page;
     replaceAll(text, kAnnounceStartMarker, kAnnounceEndMarker);
-    const std::vector<std::string> pieces = split(text, kAnnounceEndMarker);
+    const std::vector<std::string> pieces = splitText(text, kAnnounceEndMarker);
     if (pieces.size() < 2)
         throw std::runtime_error("お知らせの目印がありません");
     std::string a = pieces[1];

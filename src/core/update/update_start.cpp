@@ -2,6 +2,7 @@
 
 #include "common/paths.h"
 #include "common/process.h"
+#include "common/text.h"
 #include "shell/app_state.h"
 #include "update/version_check.h"
 
@@ -24,13 +25,6 @@ std::string lines(std::initializer_list<const char *> parts) {
         first = false;
     }
     return out;
-}
-
-std::string lowerAscii(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 bool okCancel(UiPort &port, const std::string &text, const std::string &title) {

@@ -1,6 +1,7 @@
 #include "update/version_check.h"
 
 #include "common/paths.h"
+#include "common/text.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
 
@@ -14,29 +15,6 @@ namespace {
 float g_updateSize = 0;
 
 const char *const kUpdaterProgram = "tesmo_auto";
-
-std::string lowerAscii(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-void replaceAll(std::string &s, const std::string &from, const std::string &to) {
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-        s.replace(at, from.size(), to);
-}
-
-std::vector<std::string> split(const std::string &s, const std::string &sep) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t at = s.find(sep); at != std::string::npos; at = s.find(sep, start)) {
-        out.push_back(s.substr(start, at - start));
-        start = at + sep.size();
-    }
-    out.push_back(s.substr(start));
-    return out;
-}
 
 // A real page breaks its lines between rows, so a cell ends in CR LF as often as in blanks.
 std::string trimSpace(const std::string &s) {
@@ -80,15 +58,15 @@ std::string moduleTableUrl() {
 std::vector<ModuleRow> parseModuleTable(const std::string &page) {
     std::string text = page;
     replaceAll(text, kModuleStartMarker, kModuleEndMarker);
-    const std::vector<std::string> pieces = split(text, kModuleEndMarker);
+    const std::vector<std::string> pieces = splitText(text, kModuleEndMarker);
     if (pieces.size() < 2)
         throw std::runtime_error("モジュール一覧の目印がありません");
     std::string table = pieces[1];
     for (const char *drop : {"</tr>", "</td>", "align=right", ">"})
         replaceAll(table, drop, "");
     std::vector<ModuleRow> rows;
-    for (const std::string &row : split(table, "<tr")) {
-        const std::vector<std::string> cells = split(row, "<td");
+    for (const std::string &row : splitText(table, "<tr")) {
+        const std::vector<std::string> cells = splitText(row, "<td");
         if (cells.size() < 5)
             continue;
         rows.push_back({trimSpace(cells[2]), trimSpace(cells[3]), trimSpace(cells[4])});

@@ -1,0 +1,16 @@
+#pragma once
+// Small text helpers shared by the parsers of pages and files.
+#include <string>
+#include <vector>
+
+namespace tesmo {
+
+// Replaces every occurrence of `from` (not empty) by `to`, left to right.
+void replaceAll(std::string &s, const std::string &from, const std::string &to);
+// Pieces between the separators, numbered from the first; a text without the separator is
+// one piece.
+std::vector<std::string> splitText(const std::string &s, const std::string &sep);
+// ASCII letters in lower case; other bytes as they are.
+std::string lowerAscii(std::string s);
+
+} // namespace tesmo
