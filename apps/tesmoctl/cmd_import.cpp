@@ -50,10 +50,7 @@ std::string withNewlines(const std::string &text) {
 } // namespace
 
 int cmdImport(const Args &args) {
-    const Command *self = nullptr;
-    for (const auto &c : commands())
-        if (std::string(c.name) == "import")
-            self = &c;
+    const Command *self = &commandNamed("import");
     bool verbose = false;
     long long day = 0;
     Args positional;
@@ -93,10 +90,7 @@ int cmdImport(const Args &args) {
 }
 
 int cmdGenDay(const Args &args) {
-    const Command *self = nullptr;
-    for (const auto &c : commands())
-        if (std::string(c.name) == "gen-day")
-            self = &c;
+    const Command *self = &commandNamed("gen-day");
     long long stocks = 3800;
     long long seed = 1;
     Args positional;

@@ -14,13 +14,6 @@ namespace tesmoctl {
 using namespace tesmo::storage;
 
 namespace {
-const Command &commandNamed(const char *name) {
-    for (const auto &c : commands())
-        if (std::string(c.name) == name)
-            return c;
-    return commands().front();
-}
-
 // Fields are printed as they are; tabs and line breaks inside a text would break the table.
 std::string cell(const Value &v) {
     std::string s = v.textOr("");

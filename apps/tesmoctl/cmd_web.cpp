@@ -54,13 +54,6 @@ private:
     bool m_waits;
 };
 
-const Command &commandNamed(const char *name) {
-    for (const auto &c : commands())
-        if (std::string(c.name) == name)
-            return c;
-    return commands().front();
-}
-
 } // namespace
 
 int cmdFetch(const Args &args) {

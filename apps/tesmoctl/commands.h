@@ -31,6 +31,9 @@ int cmdUpdate(const Args &args);
 int cmdVersionCheck(const Args &args);
 int cmdExport(const Args &args);
 
+// The entry of the command table with this name.
+const Command &commandNamed(const char *name);
+
 // Prints "tesmoctl: <text>" to stderr and returns 1.
 int fail(const std::string &text);
 int usageError(const Command &cmd);

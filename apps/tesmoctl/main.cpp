@@ -50,6 +50,13 @@ const std::vector<Command> &commands() {
     return all;
 }
 
+const Command &commandNamed(const char *name) {
+    for (const auto &c : commands())
+        if (std::string(c.name) == name)
+            return c;
+    return commands().front();
+}
+
 int fail(const std::string &text) {
     std::fprintf(stderr, "tesmoctl: %s\n", text.c_str());
     return 1;
