@@ -7,16 +7,7 @@ using namespace tesmo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string text(reinterpret_cast<const char *>(data), size);
-    std::vector<std::string_view> fields;
-    size_t from = 0;
-    for (;;) {
-        const size_t comma = text.find(',', from);
-        fields.emplace_back(text.data() + from,
-                            (comma == std::string::npos ? text.size() : comma) - from);
-        if (comma == std::string::npos)
-            break;
-        from = comma + 1;
-    }
+    const std::vector<std::string_view> fields = tesmo::acquire::splitRecordFields(text);
     try {
         const std::vector<storage::Value> values = acquire::stagingValues(fields);
         if (values.size() != 7 || values[0].isNull() || values[1].isNull())

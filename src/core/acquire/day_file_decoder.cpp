@@ -78,16 +78,7 @@ std::string DecodeDailyFile(storage::Database &db, const std::string &path, cons
             } else if (dataSection) {
                 step = "DataRecode確認出力(" + std::to_string(records) + ")";
                 const std::string text = decipheredText(cipher, line);
-                std::vector<std::string_view> fields;
-                size_t from = 0;
-                for (;;) {
-                    const size_t comma = text.find(',', from);
-                    fields.emplace_back(text.data() + from,
-                                        (comma == std::string::npos ? text.size() : comma) - from);
-                    if (comma == std::string::npos)
-                        break;
-                    from = comma + 1;
-                }
+                const std::vector<std::string_view> fields = splitRecordFields(text);
                 if (fields.size() != 7)
                     continue; // a name with a comma in it, say: skipped without a word
                 ++records;

@@ -127,4 +127,17 @@ std::vector<Value> stagingValues(const std::vector<std::string_view> &fieldsIn) 
     return values;
 }
 
+std::vector<std::string_view> splitRecordFields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        fields.push_back(
+            text.substr(from, (comma == std::string_view::npos ? text.size() : comma) - from));
+        if (comma == std::string_view::npos)
+            return fields;
+        from = comma + 1;
+    }
+}
+
 } // namespace tesmo::acquire

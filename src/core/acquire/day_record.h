@@ -44,6 +44,10 @@ public:
 //   MARKET             text in double quotes; empty or "": null
 // Blanks around a field are ignored, as they would be around a literal. Raises DayRecordError
 // with a description of the first field that has none of these forms.
+// The pieces of a record line between its commas, without quoting rules (a text without a
+// comma is one piece). The views point into `text`.
+std::vector<std::string_view> splitRecordFields(std::string_view text);
+
 std::vector<storage::Value> stagingValues(const std::vector<std::string_view> &fields);
 
 // `text` between two `quote` characters, each quote inside doubled.
