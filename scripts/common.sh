@@ -30,7 +30,10 @@ install_missing() {
 }
 
 build_all() {
+    # ccache, where installed, lets several work trees share their compiled objects.
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$TESMO_ROOT" -B "$TESMO_BUILD" -G Ninja \
-        -DCMAKE_BUILD_TYPE="${TESMO_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+        -DCMAKE_BUILD_TYPE="${TESMO_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$TESMO_BUILD" -j "$(nproc)"
 }
