@@ -14,7 +14,6 @@
 
 #include <functional>
 #include <map>
-#include <sstream>
 
 using namespace tesmo;
 using namespace tesmo::update;
@@ -22,15 +21,9 @@ using tesmo::test::appears;
 using tesmo::test::writeScript;
 
 namespace fs = std::filesystem;
+using tesmo::test::readFile;
 
 namespace {
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeFile(const std::string &path, const std::string &body) {
     std::ofstream(path, std::ios::binary) << body;
