@@ -13,22 +13,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace tesmo::update {
 namespace {
-
-std::string readWhole(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("ファイルを開けません: " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Creates `path` with `mode`, never over an existing file, and writes `text` into it.
 void writeNewFile(const std::string &path, const std::string &text, mode_t mode) {
@@ -74,7 +63,7 @@ void writeReleaseKeyPair(const std::string &secretPath, const std::string &publi
 std::string readReleaseSecretKey(const std::string &path) {
     std::string key;
     try {
-        key = crypto::fromBase64(readWhole(path));
+        key = crypto::fromBase64(readFileBytes(path));
     } catch (const crypto::CryptoError &) {
     }
     if (key.size() != crypto::kSecretKeyBytes)
@@ -114,7 +103,8 @@ ReleaseManifest signReleaseFolder(const std::string &secretKeyPath, const std::s
         const std::string previous = joinPath(dir, kManifestFile);
         if (fs::exists(previous)) {
             try {
-                serial = std::max(*serial, parseReleaseManifest(readWhole(previous)).serial + 1);
+                serial =
+                    std::max(*serial, parseReleaseManifest(readFileBytes(previous)).serial + 1);
             } catch (const ManifestError &) {
                 // an unreadable old list says nothing about the serial
             }

@@ -18,8 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -169,15 +167,6 @@ bool processRuns(pid_t pid) {
     return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-std::string readWhole(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("ファイルを開けません: " + path);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // A folder of our own under the system's temporary folder, removed with everything in it.
 class PrivateFolder {
 public:
@@ -222,7 +211,7 @@ std::string fetchReleaseFile(const std::string &name, UiPort &port, acquire::Htt
     if (client.lastStatus() != 200)
         throw Refused(std::string(kSignatureMismatch) + " (" + name + " がありません: HTTP " +
                       std::to_string(client.lastStatus()) + ")");
-    return readWhole(path);
+    return readFileBytes(path);
 }
 
 // A downloaded file on its way to the install.
