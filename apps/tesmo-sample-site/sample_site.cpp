@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -127,6 +125,10 @@ std::string html(const std::string &title, const std::string &body) {
            title + "</title>\r\n</head>\r\n<body>\r\n" + body + "</body>\r\n</html>\r\n";
 }
 
+Reply notFound() {
+    return {404, "text/html", "<html><body>404 Not Found</body></html>"};
+}
+
 Reply cp932Page(const std::string &utf8) {
     return {200, "text/html; charset=Shift_JIS", tesmo::utf8ToCp932(utf8)};
 }
@@ -212,8 +214,7 @@ std::vector<std::string> SampleSite::releaseFiles() const {
         return names;
     for (const auto &entry : fs::directory_iterator(m_options.releaseDir)) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && name != tesmo::update::kManifestFile &&
-            name != tesmo::update::kSignatureFile)
+        if (entry.is_regular_file() && !tesmo::update::partOfSignedList(name))
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());
@@ -240,7 +241,6 @@ std::string SampleSite::moduleTablePage() const {
 }
 
 Reply SampleSite::releaseFile(const std::string &name) const {
-    const Reply missing{404, "text/html", "<html><body>404 Not Found</body></html>"};
     const std::string &dir = m_options.releaseDir;
     const bool signedList =
         name == tesmo::update::kManifestFile || name == tesmo::update::kSignatureFile;
@@ -248,14 +248,10 @@ Reply SampleSite::releaseFile(const std::string &name) const {
     if (signedList &&
         (dir.empty() || !fs::exists(tesmo::joinPath(dir, tesmo::update::kManifestFile))))
         return {200, "text/plain", name == tesmo::update::kManifestFile ? m_manifest : m_signature};
-    if (dir.empty() || !tesmo::update::safeModuleName(name))
-        return missing;
-    std::ifstream in(tesmo::joinPath(dir, name), std::ios::binary);
-    if (!in || !fs::is_regular_file(tesmo::joinPath(dir, name)))
-        return missing;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return {200, "application/octet-stream", bytes.str()};
+    const std::string path = tesmo::joinPath(dir, name);
+    if (dir.empty() || !tesmo::update::safeModuleName(name) || !fs::is_regular_file(path))
+        return notFound();
+    return {200, "application/octet-stream", tesmo::readFileBytes(path)};
 }
 
 Reply SampleSite::get(const std::string &path) const {
@@ -287,7 +283,7 @@ Reply SampleSite::get(const std::string &path) const {
                     storedArchive(std::to_string(date) + ".bnd", bytes, stamp)};
         }
     }
-    return {404, "text/html", "<html><body>404 Not Found</body></html>"};
+    return notFound();
 }
 
 } // namespace sample_site

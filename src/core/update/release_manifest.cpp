@@ -33,6 +33,10 @@ bool lowerHex(const std::string &s) {
 
 } // namespace
 
+bool partOfSignedList(const std::string &name) {
+    return name.rfind(kManifestFile, 0) == 0;
+}
+
 const ManifestEntry *ReleaseManifest::find(const std::string &name) const {
     for (const ManifestEntry &e : files)
         if (e.name == name)

@@ -16,6 +16,10 @@ inline constexpr const char *kSignatureFile = "modules.sha256.sig";
 // Far beyond any real list; a server that sends more is not sending a list.
 inline constexpr long long kMaxManifestBytes = 1 << 20;
 
+// Whether a file of a release folder belongs to the signed list (the list, its signature or a
+// copy of either on its way) rather than to the release it lists.
+bool partOfSignedList(const std::string &name);
+
 struct ManifestEntry {
     std::string sha256; // 64 lower-case hex digits
     long long size = 0;

@@ -76,7 +76,7 @@ ReleaseManifest manifestOfFolder(const std::string &dir, long long serial) {
     manifest.serial = serial;
     for (const fs::directory_entry &entry : fs::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        if (!entry.is_regular_file() || name == kManifestFile || name == kSignatureFile)
+        if (!entry.is_regular_file() || partOfSignedList(name))
             continue;
         if (!safeModuleName(name))
             throw std::runtime_error("更新サイトに置けないファイル名です: " + name);

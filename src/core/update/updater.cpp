@@ -261,8 +261,9 @@ void removeInstallLeftovers(const std::string &folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         pid_t pid = 0;
+        std::error_code typeError;
         if (installLeftover(it->path().filename().string(), pid) && !processRuns(pid) &&
-            !it->is_directory(ec)) {
+            !it->is_directory(typeError)) {
             std::error_code ignored;
             fs::remove(it->path(), ignored); // what cannot go harms nothing where it is
         }
