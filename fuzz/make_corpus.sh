@@ -9,7 +9,7 @@ data="$root/tests/data/acquire"
 tesmoctl="${TESMOCTL:-$root/build/bin/tesmoctl}"
 out="$here/corpus"
 rm -rf "$out"
-mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract}
+mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract,fuzz_release_manifest}
 
 # Day files: the good one, the broken ones, and a made-up day of a few stocks.
 cp "$data/ok/20240105.bnd" "$out/fuzz_day_file/ok_20240105.bnd"
@@ -40,6 +40,18 @@ printf '<html><body>\r\n<table border=1>\r\n<!- tesmo module update start -->\r\
     >"$out/fuzz_module_table/table"
 printf 'x<!- tesmo module update start --><table><tr><td>1<td>a.dll<td>10<td>124010100<tr><td>2<td>b.dll<td>11</tr><!- tesmo module update end --><tr><td>3<td>c<td>1<td>1' \
     >"$out/fuzz_module_table/compact"
+
+# Signed lists of a release: one as release-sign writes it (with its signature after it, as the
+# harness reads it), and one of a single file without a final line break.
+release="$(mktemp -d)"
+printf 'new program' >"$release/Tesmo"
+printf 'complete database' >"$release/tesmotesmo.mdb"
+"$tesmoctl" release-sign "$root/data/release-test.secret" "$release" --serial 7 >/dev/null
+cat "$release/modules.sha256" "$release/modules.sha256.sig" | head -c -1 \
+    >"$out/fuzz_release_manifest/signed"
+printf 'serial 3\n%s 0 readme.txt' "$(printf '' | sha256sum | cut -d' ' -f1)" \
+    >"$out/fuzz_release_manifest/one_file"
+rm -rf "$release"
 
 # Statements of the program's dialect, one per file.
 n=0

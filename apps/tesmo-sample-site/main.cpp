@@ -3,6 +3,7 @@
 #include "sample_site.h"
 
 #include "storage/settings_keys.h"
+#include "update/version_check.h"
 
 #include <httplib.h>
 
@@ -17,13 +18,17 @@ namespace {
 
 const char *const kUsage =
     "usage: tesmo-sample-site [--port N] [--end YYYYMMDD] [--days N] [--stocks N]\n"
-    "                         [--announce TEXT] [--port-file FILE] [--configure] [--quiet]\n"
+    "                         [--announce TEXT] [--release DIR [--serial N]]\n"
+    "                         [--port-file FILE] [--configure] [--quiet]\n"
     "\n"
     "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
     "  --end        newest trading day (default: the last weekday before today)\n"
     "  --days       trading days on the index page (default 10)\n"
     "  --stocks     stocks per day (default 3800)\n"
     "  --announce   the announcement text (\"<br>\" breaks a line)\n"
+    "  --release    publish the files of DIR on the update site, stamped an hour ago; signed\n"
+    "               at start-up with the development key and serial N (default 1), unless\n"
+    "               DIR holds its own modules.sha256 (tesmoctl release-sign)\n"
     "  --port-file  write the port there once the site listens\n"
     "  --configure  point the current user's Tesmo settings (myhpadd4, myhpad_data4,\n"
     "               updatesite) at this site\n"
@@ -51,6 +56,8 @@ int main(int argc, char **argv) {
     bool configure = false;
     bool quiet = false;
     options.endDate = sample_site::lastTradingDayBefore(today());
+    // Files of the current hour are not offered yet; an hour ago they are.
+    options.releaseStamp = std::to_string(tesmo::update::hourStamp(std::time(nullptr) - 3600));
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         long long v = 0;
@@ -67,6 +74,10 @@ int main(int argc, char **argv) {
             options.days = static_cast<int>(v);
         } else if (a == "--stocks" && hasValue && number(argv[++i], v) && v > 0) {
             options.stocks = static_cast<int>(v);
+        } else if (a == "--release" && hasValue) {
+            options.releaseDir = argv[++i];
+        } else if (a == "--serial" && hasValue && number(argv[++i], v) && v >= 0) {
+            options.releaseSerial = v;
         } else if (a == "--announce" && hasValue) {
             options.announcement = argv[++i];
         } else if (a == "--port-file" && hasValue) {

@@ -4,11 +4,19 @@
 
 #include "acquire/day_file_writer.h"
 #include "common/cp932.h"
+#include "common/crypto.h"
+#include "common/paths.h"
+#include "update/release_publish.h"
+#include "update/version_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
+
+namespace fs = std::filesystem;
 
 namespace sample_site {
 namespace {
@@ -117,6 +125,10 @@ std::string html(const std::string &title, const std::string &body) {
            title + "</title>\r\n</head>\r\n<body>\r\n" + body + "</body>\r\n</html>\r\n";
 }
 
+Reply notFound() {
+    return {404, "text/html", "<html><body>404 Not Found</body></html>"};
+}
+
 Reply cp932Page(const std::string &utf8) {
     return {200, "text/html; charset=Shift_JIS", tesmo::utf8ToCp932(utf8)};
 }
@@ -147,6 +159,15 @@ SampleSite::SampleSite(SiteOptions options) : m_options(std::move(options)) {
             m_days.push_back(dateOf(d));
         --d;
     }
+    tesmo::update::ReleaseManifest release;
+    release.serial = m_options.releaseSerial;
+    if (!m_options.releaseDir.empty())
+        release = tesmo::update::manifestOfFolder(m_options.releaseDir, m_options.releaseSerial);
+    // The development key: never the key of a real release.
+    const auto signedList =
+        tesmo::update::signManifest(release, tesmo::crypto::fromBase64(TESMO_RELEASE_TEST_SECRET));
+    m_manifest = signedList.text;
+    m_signature = signedList.signature;
 }
 
 bool SampleSite::packed(long long date) const {
@@ -187,14 +208,50 @@ std::string SampleSite::announcementPage() const {
                                             "\r\n<!- tesmo announce end -->\r\n");
 }
 
+std::vector<std::string> SampleSite::releaseFiles() const {
+    std::vector<std::string> names;
+    if (m_options.releaseDir.empty())
+        return names;
+    for (const auto &entry : fs::directory_iterator(m_options.releaseDir)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && !tesmo::update::partOfSignedList(name))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::string SampleSite::moduleTablePage() const {
-    // Nothing here is newer than the default stamp of an installation (5 May 2008), so the
-    // demo never offers to replace the programs.
+    std::string rows;
+    if (m_options.releaseDir.empty()) {
+        // Nothing here is newer than the default stamp of an installation (5 May 2008), so the
+        // demo never offers to replace the programs.
+        rows = "<tr><td>1</td><td>Tesmo</td><td align=right>1048576</td><td>108050100</td></tr>"
+               "\r\n<tr><td>2</td><td>tesmo_auto</td><td align=right>262144</td>"
+               "<td>108050100</td></tr>\r\n";
+    }
+    int n = 0;
+    for (const std::string &name : releaseFiles())
+        rows += "<tr><td>" + std::to_string(++n) + "</td><td>" + name + "</td><td align=right>" +
+                std::to_string(tesmo::fileLength(tesmo::joinPath(m_options.releaseDir, name))) +
+                "</td><td>" + m_options.releaseStamp + "</td></tr>\r\n";
     return "<html><body>\r\n<table border=1>\r\n<!- tesmo module update start -->\r\n"
-           "<tr><th>No</th><th>file</th><th>size</th><th>date</th></tr>\r\n"
-           "<tr><td>1</td><td>Tesmo</td><td align=right>1048576</td><td>108050100</td></tr>\r\n"
-           "<tr><td>2</td><td>tesmo_auto</td><td align=right>262144</td><td>108050100</td>"
-           "</tr>\r\n<!- tesmo module update end -->\r\n</table>\r\n</body></html>\r\n";
+           "<tr><th>No</th><th>file</th><th>size</th><th>date</th></tr>\r\n" +
+           rows + "<!- tesmo module update end -->\r\n</table>\r\n</body></html>\r\n";
+}
+
+Reply SampleSite::releaseFile(const std::string &name) const {
+    const std::string &dir = m_options.releaseDir;
+    const bool signedList =
+        name == tesmo::update::kManifestFile || name == tesmo::update::kSignatureFile;
+    // A folder with a list of its own (tesmoctl release-sign) is served as it stands.
+    if (signedList &&
+        (dir.empty() || !fs::exists(tesmo::joinPath(dir, tesmo::update::kManifestFile))))
+        return {200, "text/plain", name == tesmo::update::kManifestFile ? m_manifest : m_signature};
+    const std::string path = tesmo::joinPath(dir, name);
+    if (dir.empty() || !tesmo::update::safeModuleName(name) || !fs::is_regular_file(path))
+        return notFound();
+    return {200, "application/octet-stream", tesmo::readFileBytes(path)};
 }
 
 Reply SampleSite::get(const std::string &path) const {
@@ -206,6 +263,8 @@ Reply SampleSite::get(const std::string &path) const {
         return {200, "image/gif", std::string(reinterpret_cast<const char *>(kGif), sizeof kGif)};
     if (path == "/tesmo_auto/")
         return {200, "text/html", moduleTablePage()};
+    if (path.rfind("/tesmo_auto/", 0) == 0)
+        return releaseFile(path.substr(std::string("/tesmo_auto/").size()));
     if (path == "/tesmo/")
         return cp932Page(
             html("Tesmo", "<h1>Tesmo</h1>\r\n<p>サンプルのホームページです。</p>\r\n"));
@@ -224,7 +283,7 @@ Reply SampleSite::get(const std::string &path) const {
                     storedArchive(std::to_string(date) + ".bnd", bytes, stamp)};
         }
     }
-    return {404, "text/html", "<html><body>404 Not Found</body></html>"};
+    return notFound();
 }
 
 } // namespace sample_site

@@ -14,6 +14,13 @@ struct SiteOptions {
     int stocks = 3800;
     std::string announcement = "サンプルデータサイトからのお知らせです。<br>"
                                "ここのデータは<b>自動生成</b>された架空の銘柄のものです。";
+    // The release on the update site: the files of this folder, listed in the module table
+    // with `releaseStamp`. Unless the folder holds its own signed list, the site signs its
+    // files as they are at start-up with the development key and `releaseSerial`. Without a
+    // folder the site publishes no files, and signs that empty list.
+    std::string releaseDir;
+    long long releaseSerial = 1;
+    std::string releaseStamp = "108050100";
 };
 
 // An answer of the site.
@@ -25,6 +32,7 @@ struct Reply {
 
 class SampleSite {
 public:
+    // Raises std::runtime_error when the release folder cannot be read or signed.
     explicit SampleSite(SiteOptions options);
 
     // The trading days, newest first (the order of the index page).
@@ -48,8 +56,13 @@ public:
     static const char *dataPath() { return "/freedata/"; }
 
 private:
+    std::vector<std::string> releaseFiles() const;
+    Reply releaseFile(const std::string &name) const;
+
     SiteOptions m_options;
     std::vector<long long> m_days;
+    std::string m_manifest; // the list the site signed, and its signature
+    std::string m_signature;
 };
 
 // The last weekday before `today` (yyyymmdd), so that the demo's data look current.

@@ -1,4 +1,5 @@
-// fetch, update and version-check: the web side of the programs from the command line.
+// fetch, update, version-check and install-update: the web side of the programs from the
+// command line.
 #include "commands.h"
 
 #include "acquire/http_fetch.h"
@@ -8,6 +9,7 @@
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "update/updater.h"
 #include "update/version_check.h"
 
 #include <cstdio>
@@ -132,6 +134,25 @@ int cmdVersionCheck(const Args &args) {
         std::fprintf(stderr, "update-size: %.0f\n",
                      static_cast<double>(tesmo::update::updateSize()));
     return 0;
+}
+
+int cmdInstallUpdate(const Args &args) {
+    bool startMainProgram = true;
+    for (const std::string &a : args) {
+        if (a == "--no-start")
+            startMainProgram = false;
+        else
+            return usageError(commandNamed("install-update"));
+    }
+    // Download progress goes to stderr; the updater's messages to stdout.
+    ConsolePort port(stderr, tesmo::update::kSplashDownloading);
+    tesmo::acquire::HttpClient client;
+    const tesmo::update::UpdaterResult result =
+        tesmo::update::runUpdate(client, port, {}, startMainProgram);
+    using tesmo::update::UpdateEnd;
+    if (result.end == UpdateEnd::Installed)
+        std::printf("%d個のファイルをインストールしました。\n", result.installed);
+    return result.end == UpdateEnd::Installed || result.end == UpdateEnd::NothingNew ? 0 : 1;
 }
 
 } // namespace tesmoctl

@@ -36,6 +36,18 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
+        {"install-update", "install-update [--no-start]",
+         "run the updater (tesmo_auto) after its splash wait: fetch the files the version check "
+         "recorded, check them against the signed list and install them beside this program; "
+         "exits 1 on any refusal; --no-start does not start Tesmo afterwards",
+         cmdInstallUpdate},
+        {"release-keygen", "release-keygen SECRET PUBLIC",
+         "write a new release key pair (base64; SECRET readable by its owner only)",
+         cmdReleaseKeygen},
+        {"release-sign", "release-sign SECRET DIR [--serial N]",
+         "write modules.sha256 and its signature modules.sha256.sig for every file in DIR; "
+         "the serial defaults to the time (UTC yyyymmddhhmm) or one above DIR's last list",
+         cmdReleaseSign},
         {"export", "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",
          "print the copy text of a table window (ranktb, porttb, portm, findco) as its copy "
          "command makes it, or write it to PATH in code page 932 as its file command does",

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -89,6 +90,16 @@ long long fileLength(const std::string &path) {
     std::error_code ec;
     const auto n = fs::file_size(path, ec);
     return ec ? -1 : static_cast<long long>(n);
+}
+
+std::string readFileBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("ファイルを開けません: " + path);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw std::runtime_error("ファイルを読めません: " + path);
+    return bytes;
 }
 
 } // namespace tesmo

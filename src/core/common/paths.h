@@ -23,5 +23,7 @@ std::string joinPath(const std::string &dir, const std::string &name);
 bool fileExists(const std::string &path);
 // Length in bytes, -1 when the file cannot be read.
 long long fileLength(const std::string &path);
+// The bytes of a file. Raises std::runtime_error when it cannot be read.
+std::string readFileBytes(const std::string &path);
 
 } // namespace tesmo

@@ -2,7 +2,7 @@
 
 #include "storage/db_error.h"
 #include "storage/jet_functions.h"
-#include "storage/sha256.h"
+#include "common/crypto.h"
 
 #include <sqlite3.h>
 
@@ -60,7 +60,7 @@ std::string linkSchema(const std::string &name) { return "link_" + asciiLower(na
 std::string passwordHash(const std::string &salt, const std::string &password) {
     std::string h = salt + password;
     for (int i = 0; i < 1000; ++i)
-        h = sha256Hex(salt + h);
+        h = crypto::sha256Hex(salt + h);
     return h;
 }
 
@@ -68,7 +68,7 @@ std::string newSalt() {
     std::random_device rd;
     std::string s;
     for (int i = 0; i < 4; ++i)
-        s += sha256Hex(std::to_string(rd())).substr(0, 8);
+        s += crypto::sha256Hex(std::to_string(rd())).substr(0, 8);
     return s;
 }
 

@@ -152,6 +152,7 @@ const std::vector<const SettingKey *> &allSettingKeys() {
         &cnt_F_ranktb,
         &cnt_Form2,
         &cnt_Form3,
+        &release_serial,
         &auto_retimes,
         &auto_resec,
         &auto_proxy,

@@ -106,6 +106,9 @@ inline constexpr K cnt_F_porttb{M, "formcnt", "F_porttb", D::Text, "0"};
 inline constexpr K cnt_F_ranktb{M, "formcnt", "F_ranktb", D::Text, "0"};
 inline constexpr K cnt_Form2{M, "formcnt", "Form2", D::Text, "0"};
 inline constexpr K cnt_Form3{M, "formcnt", "Form3", D::Text, "0"};
+// updater state: the serial of the release installed last (older releases are refused)
+constexpr SettingsApp U = SettingsApp::UpdaterState;
+inline constexpr K release_serial{U, "release", "serial", D::Text, "0"};
 // updater's own HTTP settings (nothing writes them)
 constexpr SettingsApp H = SettingsApp::UpdaterHttp;
 inline constexpr K auto_retimes{H, "option", "retimes", D::Text, "2"};

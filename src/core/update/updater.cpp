@@ -1,13 +1,16 @@
 #include "update/updater.h"
 
+#include "common/crypto.h"
 #include "common/paths.h"
 #include "shell/shell_routines.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
+#include "update/release_manifest.h"
 #include "update/update_start.h"
 #include "update/version_check.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -83,8 +87,9 @@ void removeWithJournals(const std::string &path) {
 }
 
 // Copies `source` to the new file `target` and flushes it to the disk; returns whether the
-// copy is a program (starts with an ELF header or "#!").
-bool copySynced(const std::string &source, const std::string &target) {
+// copy is a program (starts with an ELF header or "#!"). `digest`, when given, receives every
+// byte written.
+bool copySynced(const std::string &source, const std::string &target, crypto::Sha256 *digest) {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         throwErrno("ファイルを開けません", source);
@@ -115,6 +120,8 @@ bool copySynced(const std::string &source, const std::string &target) {
                       (n >= 2 && buf[0] == '#' && buf[1] == '!');
             first = false;
         }
+        if (digest)
+            digest->update(buf, static_cast<size_t>(n));
         for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR)
@@ -141,7 +148,127 @@ void syncFolder(const fs::path &dir) {
     }
 }
 
+// Whether `name` is a temporary copy of installFileAtomically (".<name>.new-<pid>"), and the
+// process that made it.
+bool installLeftover(const std::string &name, pid_t &pid) {
+    const std::string tag = ".new-";
+    const size_t at = name.rfind(tag);
+    if (name.size() < 2 || name[0] != '.' || at == std::string::npos || at < 2)
+        return false;
+    const std::string digits = name.substr(at + tag.size());
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    pid = static_cast<pid_t>(std::stol(digits));
+    return true;
+}
+
+bool processRuns(pid_t pid) {
+    return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// A folder of our own under the system's temporary folder, removed with everything in it.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::string pattern = (fs::temp_directory_path() / "tesmo-release-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throwErrno("フォルダを作成できません", pattern);
+        m_path = pattern;
+    }
+    ~PrivateFolder() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    PrivateFolder(const PrivateFolder &) = delete;
+    PrivateFolder &operator=(const PrivateFolder &) = delete;
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Texts of a release that is refused (case B).
+constexpr const char *kSignatureMismatch = "署名が一致しません";
+constexpr const char *kNotListed = "署名されたファイル一覧にないファイルです: ";
+constexpr const char *kDiffers = "署名されたファイル一覧と内容が異なります: ";
+
+// Fetches the signed list or its signature into memory. They pass through a private folder,
+// so that no module of the same name in the download folder can stand in for them, and they
+// may not be larger than a list can be.
+std::string fetchReleaseFile(const std::string &name, UiPort &port, acquire::HttpClient &client) {
+    PrivateFolder folder;
+    const std::string path = joinPath(folder.path(), name);
+    const long long limit = client.maxBytes;
+    client.maxBytes = kMaxManifestBytes;
+    const std::string failure = acquire::FetchToFile(moduleTableUrl() + name, port, client, path,
+                                                     acquire::FetchSettings::Updater);
+    client.maxBytes = limit;
+    if (!failure.empty())
+        throw Refused(std::string(kSignatureMismatch) + " (" + name +
+                      " を取得できません: " + failure + ")");
+    // A server answers a missing file with an error page; that page is not the list.
+    if (client.lastStatus() != 200)
+        throw Refused(std::string(kSignatureMismatch) + " (" + name + " がありません: HTTP " +
+                      std::to_string(client.lastStatus()) + ")");
+    return readFileBytes(path);
+}
+
+// A downloaded file on its way to the install.
+struct Download {
+    std::string name; // as the module table lists it
+    std::string stamp;
+    std::string local; // in the download folder
+    std::string sha256;
+};
+
+// Checks every download against the release's signed list and returns the release's serial;
+// raises Refused when the list is not signed by the release key, is older than the release
+// installed last, or does not name a download with its digest and size.
+long long checkRelease(std::vector<Download> &downloads, UiPort &port, acquire::HttpClient &client,
+                       const std::function<void()> &stopIfAborted) {
+    const std::string text = fetchReleaseFile(kManifestFile, port, client);
+    stopIfAborted();
+    const std::string signature = fetchReleaseFile(kSignatureFile, port, client);
+    stopIfAborted();
+    if (!manifestSignatureMatches(text, signature, releasePublicKey()))
+        throw Refused(std::string(kSignatureMismatch) + " (" + kSignatureFile + ")");
+    ReleaseManifest manifest;
+    try {
+        manifest = parseReleaseManifest(text);
+    } catch (const ManifestError &e) {
+        throw Refused(std::string("署名されたファイル一覧が読めません (") + e.what() + ")");
+    }
+    // An old release, even one signed by us, may bring back what a newer one mended.
+    const long long last = storage::readSettingInt(storage::keys::release_serial);
+    if (manifest.serial < last)
+        throw Refused("インストール済みのものより古いリリースです (serial " +
+                      std::to_string(manifest.serial) + " < " + std::to_string(last) + ")");
+    for (Download &d : downloads) {
+        const ManifestEntry *entry = manifest.find(d.name);
+        if (!entry)
+            throw Refused(kNotListed + d.name);
+        if (fileLength(d.local) != entry->size || crypto::sha256FileHex(d.local) != entry->sha256)
+            throw Refused(kDiffers + d.name);
+        d.sha256 = entry->sha256;
+    }
+    return manifest.serial;
+}
+
 } // namespace
+
+void removeInstallLeftovers(const std::string &folder) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        pid_t pid = 0;
+        std::error_code typeError;
+        if (installLeftover(it->path().filename().string(), pid) && !processRuns(pid) &&
+            !it->is_directory(typeError)) {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored); // what cannot go harms nothing where it is
+        }
+    }
+}
 
 SplashClock::Action SplashClock::tick() {
     ++m_ticks;
@@ -155,7 +282,8 @@ SplashClock::Action SplashClock::tick() {
     return m_ticks == 20 ? Action::GiveUp : Action::None;
 }
 
-void installFileAtomically(const std::string &source, const std::string &target) {
+void installFileAtomically(const std::string &source, const std::string &target,
+                           const std::string &sha256) {
     const fs::path t(target);
     const fs::path dir = t.has_parent_path() ? t.parent_path() : fs::path(".");
     const fs::path temp =
@@ -163,7 +291,11 @@ void installFileAtomically(const std::string &source, const std::string &target)
     std::error_code ec;
     fs::remove(temp, ec);
     try {
-        const bool program = copySynced(source, temp.string());
+        crypto::Sha256 digest;
+        const bool program = copySynced(source, temp.string(), sha256.empty() ? nullptr : &digest);
+        // What is renamed into place is what was checked, even if the source changed since.
+        if (!sha256.empty() && digest.hexDigest() != sha256)
+            throw std::runtime_error(kDiffers + source);
         fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                          fs::perms::others_read;
         const auto old = fs::status(t, ec);
@@ -193,7 +325,7 @@ void installFileAtomically(const std::string &source, const std::string &target)
 }
 
 void replaceDatabase(const std::string &source, const std::string &target,
-                     const std::string &backup) {
+                     const std::string &backup, const std::string &sha256) {
     std::error_code ec;
     if (fs::exists(target, ec)) {
         // The backup is the whole old database: the file and the journal that holds its
@@ -209,27 +341,33 @@ void replaceDatabase(const std::string &source, const std::string &target,
     // An old journal beside the new file would be applied to it and corrupt it.
     for (const char *suffix : {"-wal", "-shm", "-journal"})
         removeFile(target + suffix);
-    installFileAtomically(source, target);
+    installFileAtomically(source, target, sha256);
 }
 
 UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
-                        const std::function<bool()> &aborted) {
+                        const std::function<bool()> &aborted, bool startMainProgram) {
     using namespace storage;
     UpdaterResult outcome;
     const std::string state = updaterStateAppName();
     try {
         const std::string database = readSetting(keys::mdbpath);
+        // An install killed midway leaves its temporary copies beside the files it replaced.
+        removeInstallLeftovers(installDir());
+        removeInstallLeftovers(fs::path(database).parent_path().string());
         const std::string download = installPath(kDownloadFolder);
         std::error_code ec;
         fs::create_directories(download, ec);
         if (ec)
             throw std::runtime_error("フォルダを作成できません: " + download + " (" + ec.message() +
                                      ")");
+        const auto stopIfAborted = [&aborted] {
+            if (aborted && aborted())
+                throw UpdateAborted();
+        };
 
-        int count = 0;
+        std::vector<Download> downloads;
         if (const auto entries = getAllSettings(state, kTrgDtSection)) {
             for (const auto &[name, stamp] : *entries) {
-                ++count;
                 // The name comes from the update site: it must name a file in our folders.
                 if (!safeModuleName(name))
                     throw Refused("invalid file name=" + name);
@@ -242,8 +380,7 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                     const std::string failure =
                         acquire::FetchToFile(moduleTableUrl() + urlEncodeName(name), port, client,
                                              local, acquire::FetchSettings::Updater);
-                    if (aborted && aborted())
-                        throw UpdateAborted();
+                    stopIfAborted();
                     if (!failure.empty())
                         throw Refused(failure);
                 }
@@ -251,25 +388,34 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 if (length != size)
                     throw Refused("size unmatch file=" + name + " size=" + std::to_string(length) +
                                   " web=" + std::to_string(size));
-
-                const std::string lower = lowerAscii(name);
-                const std::string target =
-                    installPath(lower == kCompleteDatabaseFile ? kDatabaseFile : name);
-                if (lower.find(kDatabaseFile) != std::string::npos) {
-                    // A database copy in the install folder that is not the one in use goes;
-                    // the one in use is replaced below, after its backup.
-                    if (fileExists(target) && !fs::equivalent(target, database, ec))
-                        removeWithJournals(target);
-                    replaceDatabase(local, database, installPath(kDatabaseBackup));
-                } else {
-                    installFileAtomically(local, target);
-                }
-                saveSetting(state, kWebcheckSection, lower, stamp);
-                ++outcome.installed;
+                downloads.push_back({name, stamp, local, {}});
             }
         }
 
-        if (count != 0) {
+        // Nothing is installed before every download has passed the signed list: a release is
+        // installed whole or not at all.
+        const long long serial =
+            downloads.empty() ? 0 : checkRelease(downloads, port, client, stopIfAborted);
+        for (const Download &d : downloads) {
+            const std::string lower = lowerAscii(d.name);
+            const std::string target =
+                installPath(lower == kCompleteDatabaseFile ? kDatabaseFile : d.name);
+            if (lower.find(kDatabaseFile) != std::string::npos) {
+                // A database copy in the install folder that is not the one in use goes;
+                // the one in use is replaced below, after its backup.
+                if (fileExists(target) && !fs::equivalent(target, database, ec))
+                    removeWithJournals(target);
+                replaceDatabase(d.local, database, installPath(kDatabaseBackup), d.sha256);
+            } else {
+                installFileAtomically(d.local, target, d.sha256);
+            }
+            saveSetting(state, kWebcheckSection, lower, d.stamp);
+            ++outcome.installed;
+        }
+        if (!downloads.empty())
+            writeSetting(keys::release_serial, std::to_string(serial));
+
+        if (!downloads.empty()) {
             port.beep();
         } else {
             port.message(kNothingNew, kUpdaterTitle, MsgIcon::Information, MsgButtons::Ok);
@@ -281,8 +427,9 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 // the section was not there
             }
         }
-        outcome.mainProgram = shell::shell_open(installPath(kMainProgram), "");
-        outcome.end = count != 0 ? UpdateEnd::Installed : UpdateEnd::NothingNew;
+        if (startMainProgram)
+            outcome.mainProgram = shell::shell_open(installPath(kMainProgram), "");
+        outcome.end = downloads.empty() ? UpdateEnd::NothingNew : UpdateEnd::Installed;
     } catch (const UpdateAborted &) {
         outcome.end = UpdateEnd::Aborted;
     } catch (const Refused &e) {

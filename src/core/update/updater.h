@@ -61,25 +61,36 @@ struct UpdaterResult {
 };
 
 // The update: every entry of trg_dt in stored order is fetched from the update site into the
-// download folder unless a file of the recorded size is already there, checked against
-// trg_sz, installed (tesmo.mdb and tesmotesmo.mdb at mdbpath, the others in the install
-// folder) and recorded in webcheck. At the end trg_dt and trg_sz go and Tesmo is started.
-// Every message is shown through `port`; `port` also shows the fetch's progress. Once
-// `aborted` says so (the splash gave up), the update ends quietly at its next step.
+// download folder unless a file of the recorded size is already there, and checked against
+// trg_sz. Then the release's signed list (release_manifest.h) must carry the release key's
+// signature, a serial not lower than the release installed last, and each download's digest
+// and size; otherwise nothing at all is installed (case B). Then each file is installed
+// (tesmo.mdb and tesmotesmo.mdb at mdbpath, the others in the install folder) and recorded in
+// webcheck, and the serial is kept. At the end trg_dt and trg_sz go and Tesmo is started
+// (unless `startMainProgram` is false). Every message is shown through `port`; `port` also
+// shows the fetch's progress. Once `aborted` says so (the splash gave up), the update ends
+// quietly at its next step. First of all, the leftovers of an install that was killed midway
+// are removed.
 UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
-                        const std::function<bool()> &aborted = {});
+                        const std::function<bool()> &aborted = {}, bool startMainProgram = true);
 
 // Puts `source` in place at `target` in one step: a copy beside the target under a temporary
-// name, flushed, then renamed over it, so that the target is always either the old file or the
-// whole new one. The copy gets the permissions of the file it replaces, and execute bits when
-// it is a program (ELF or "#!"). Raises std::runtime_error.
-void installFileAtomically(const std::string &source, const std::string &target);
+// name (".<name>.new-<pid>"), flushed, then renamed over it, so that the target is always
+// either the old file or the whole new one. The copy gets the permissions of the file it
+// replaces, and execute bits when it is a program (ELF or "#!"). With `sha256` the copy must
+// have that digest, or the target stays as it was. Raises std::runtime_error.
+void installFileAtomically(const std::string &source, const std::string &target,
+                           const std::string &sha256 = {});
 
 // Replaces the database at `target` by `source`: the old file (with its write-ahead log, if
 // any) is kept as `backup` first, the old journals are removed, then the new file is put in
-// place atomically. Raises std::runtime_error; the old database stays when anything fails
-// before the final rename.
+// place atomically (checked against `sha256` when given). Raises std::runtime_error; the old
+// database stays when anything fails before the final rename.
 void replaceDatabase(const std::string &source, const std::string &target,
-                     const std::string &backup);
+                     const std::string &backup, const std::string &sha256 = {});
+
+// Removes from `folder` the temporary copies of installFileAtomically whose process no longer
+// runs (what a kill in the middle of an install leaves). Errors are ignored.
+void removeInstallLeftovers(const std::string &folder);
 
 } // namespace tesmo::update

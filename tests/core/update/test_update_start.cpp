@@ -4,23 +4,15 @@
 #include "update/version_check.h"
 #include "update_test_env.h"
 
-#include <sstream>
-
 using namespace tesmo;
 using namespace tesmo::update;
 using tesmo::test::appears;
 using tesmo::test::writeScript;
 
 namespace fs = std::filesystem;
+using tesmo::test::readFile;
 
 namespace {
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 TEST(StartProcess, StartsWithArgumentsInTheWorkingFolderOrReportsFailure) {
     test::TempEnv env;

@@ -2,13 +2,18 @@
 // refuses, and when it starts the main program again.
 #include "update/updater.h"
 
+#include "common/crypto.h"
 #include "storage/settings_store.h"
+#include "support/signed_release.h"
 #include "update/update_start.h"
 #include "update_test_env.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <sstream>
+#include <functional>
+#include <map>
 
 using namespace tesmo;
 using namespace tesmo::update;
@@ -16,31 +21,39 @@ using tesmo::test::appears;
 using tesmo::test::writeScript;
 
 namespace fs = std::filesystem;
+using tesmo::test::readFile;
 
 namespace {
 
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 void writeFile(const std::string &path, const std::string &body) {
     std::ofstream(path, std::ios::binary) << body;
+}
+
+// Every file below `dir` with its bytes, the download folder left out.
+std::map<std::string, std::string> filesBelow(const std::string &dir) {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(dir))
+        if (entry.is_regular_file() &&
+            entry.path().string().find(std::string("/") + kDownloadFolder + "/") ==
+                std::string::npos)
+            files[entry.path().string()] = readFile(entry.path().string());
+    return files;
 }
 
 class Updater : public test::UpdateTest {
 protected:
     void SetUp() override {
         UpdateTest::SetUp();
+        if (!test::developmentKeyTrusted())
+            GTEST_SKIP() << "this build trusts another release key than data/release-test.pub";
         // The main program as the updater finds it: it only leaves a mark when started.
         writeScript(installPath(kMainProgram), "touch \"$(dirname \"$0\")/tesmo_started\"");
         storage::writeSetting(storage::keys::auto_retimes, "0");
     }
-    // What the version check leaves for the updater, and the file on the update site.
+    // What the version check leaves for the updater, and the file on the update site, signed.
     void offer(const std::string &name, const std::string &body, const std::string &stamp,
                long long recordedSize = -1) {
+        release.files[name] = body;
         const std::string app = storage::updaterStateAppName();
         storage::saveSetting(app, storage::kTrgDtSection, name, stamp);
         storage::saveSetting(
@@ -60,6 +73,8 @@ protected:
     std::string download(const std::string &name) {
         return joinPath(installPath(kDownloadFolder), name);
     }
+
+    test::SignedRelease release{server};
 };
 
 TEST_F(Updater, WithoutRecordedFilesSaysSoAndStartsTheMainProgram) {
@@ -83,6 +98,7 @@ TEST_F(Updater, FetchesOnlyWhatIsNotAlreadyDownloadedWithTheRecordedSize) {
     offer("Stale.dat", "stale-new", "124010200");
     writeFile(download("Stale.dat"), "short"); // wrong size: fetched again
     offer("Fresh.dat", "fresh-new", "124010300");
+    release.serial = 7;
 
     const UpdaterResult r = runUpdate(client, port);
     EXPECT_EQ(r.end, UpdateEnd::Installed) << r.message;
@@ -96,6 +112,7 @@ TEST_F(Updater, FetchesOnlyWhatIsNotAlreadyDownloadedWithTheRecordedSize) {
         EXPECT_EQ(readFile(installPath(name)), body) << name;
     EXPECT_EQ(installed("kept.dat"), "124010100");
     EXPECT_EQ(installed("fresh.dat"), "124010300");
+    EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "7");
     EXPECT_TRUE(port.messages.empty());
     EXPECT_EQ(port.beeps, 1);
     EXPECT_FALSE(sectionsLeft());
@@ -138,7 +155,7 @@ TEST_F(Updater, DatabaseAtTheDefaultPlaceIsReplacedWithABackup) {
     EXPECT_TRUE(mainProgramStarted());
 }
 
-TEST_F(Updater, SizeMismatchStopsWithTheFirstFileInstalledAndNoRestart) {
+TEST_F(Updater, SizeMismatchInstallsNothingAndDoesNotRestart) {
     offer("First.dat", "first", "124010100");
     offer("Second.dat", "second", "124010200", 999);
     offer("Third.dat", "third", "124010300");
@@ -151,15 +168,128 @@ TEST_F(Updater, SizeMismatchStopsWithTheFirstFileInstalledAndNoRestart) {
               "エラーが発生しました。\r\n詳細:size unmatch file=Second.dat size=6 web=999");
     EXPECT_EQ(port.messages[0].icon, MsgIcon::Critical);
     EXPECT_EQ(port.messages[0].title, "Tesmo自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
-    EXPECT_EQ(readFile(installPath("First.dat")), "first");
-    EXPECT_EQ(installed("first.dat"), "124010100");
+    // A release is installed whole or not at all.
+    EXPECT_FALSE(fs::exists(installPath("First.dat")));
+    EXPECT_EQ(installed("first.dat"), "none");
     EXPECT_EQ(readFile(installPath("Second.dat")), "old second");
-    EXPECT_EQ(installed("second.dat"), "none");
     EXPECT_FALSE(fs::exists(installPath("Third.dat")));
     EXPECT_EQ(server.hits("/tesmo_auto/Third.dat"), 0);
     EXPECT_TRUE(sectionsLeft());
     EXPECT_EQ(r.mainProgram, -1);
     EXPECT_FALSE(fs::exists(installPath("tesmo_started")));
+}
+
+TEST_F(Updater, TamperedReleasesInstallNothing) {
+    const std::string database = env.path("data/my.mdb");
+    fs::create_directories(env.path("data"));
+    storage::writeSetting(storage::keys::mdbpath, database);
+    const std::string program = "#!/bin/sh\ntouch \"$(dirname \"$0\")/new_started\"\n";
+    auto sameSizeOther = [](std::string bytes) {
+        bytes.back() ^= 1;
+        return bytes;
+    };
+    const auto otherKey = crypto::newSigningKeyPair();
+    struct Variant {
+        const char *what;
+        std::function<void()> tamper;
+        std::string detail; // the end of "詳細:"; a trailing "*" matches any rest
+    };
+    const std::vector<Variant> variants = {
+        {"program changed after signing",
+         [&] { server.serve("/tesmo_auto/Tesmo", sameSizeOther(program)); },
+         "署名されたファイル一覧と内容が異なります: Tesmo"},
+        {"database changed after signing",
+         [&] { server.serve("/tesmo_auto/tesmotesmo.mdb", sameSizeOther("complete database")); },
+         "署名されたファイル一覧と内容が異なります: tesmotesmo.mdb"},
+        {"file not in the list",
+         [&] {
+             offer("extra.so", "unsigned", "124010100");
+             release.files.erase("extra.so");
+         },
+         "署名されたファイル一覧にないファイルです: extra.so"},
+        {"no signature", [&] { server.serve("/tesmo_auto/modules.sha256.sig", "", 404); },
+         "署名が一致しません (modules.sha256.sig を取得できません: *"},
+        {"signature by another key",
+         [&] {
+             server.serve(
+                 "/tesmo_auto/modules.sha256.sig",
+                 crypto::toBase64(crypto::signDetached(release.manifest(), otherKey.secretKey)));
+         },
+         "署名が一致しません (modules.sha256.sig)"},
+        {"signature cut short",
+         [&] {
+             server.serve("/tesmo_auto/modules.sha256.sig",
+                          test::developmentSignature(release.manifest()).substr(0, 60));
+         },
+         "署名が一致しません (modules.sha256.sig)"},
+        {"older release", [&] { release.serial = 4; },
+         "インストール済みのものより古いリリースです (serial 4 < 5)"},
+        {"list naming a path outside the folder",
+         [&] {
+             const std::string list = release.manifest() + crypto::sha256Hex("x") + " 1 ../evil\n";
+             server.serve("/tesmo_auto/modules.sha256", list);
+             server.serve("/tesmo_auto/modules.sha256.sig", test::developmentSignature(list));
+         },
+         "署名されたファイル一覧が読めません (4行目: ファイル名が不正です: ../evil)"},
+    };
+    for (const Variant &v : variants) {
+        SCOPED_TRACE(v.what);
+        // What the main program leaves before it starts the updater: an empty download folder
+        // and the selection of the version check.
+        fs::remove_all(installPath(kDownloadFolder));
+        try {
+            storage::deleteSettingSection(storage::updaterStateAppName(), storage::kTrgDtSection);
+        } catch (const storage::SettingsError &) {
+        }
+        writeFile(database, "the user's data");
+        storage::writeSetting(storage::keys::release_serial, "5");
+        release.files.clear();
+        release.serial = 5;
+        release.publish();
+        offer("Tesmo", program, "124010100");
+        offer("tesmotesmo.mdb", "complete database", "124010100");
+        v.tamper();
+        const auto before = filesBelow(env.dir());
+        port.messages.clear();
+
+        const UpdaterResult r = runUpdate(client, port);
+        EXPECT_EQ(r.end, UpdateEnd::Refused);
+        ASSERT_EQ(port.messages.size(), 1u);
+        const std::string expected = "エラーが発生しました。\r\n詳細:" + v.detail;
+        if (expected.back() == '*')
+            EXPECT_EQ(port.messages[0].text.rfind(expected.substr(0, expected.size() - 1), 0), 0u)
+                << port.messages[0].text;
+        else
+            EXPECT_EQ(port.messages[0].text, expected);
+        EXPECT_EQ(filesBelow(env.dir()), before);
+        EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "5");
+        EXPECT_EQ(r.mainProgram, -1);
+    }
+    EXPECT_FALSE(fs::exists(installPath("new_started")));
+    EXPECT_FALSE(fs::exists(installPath("tesmo.mbk")));
+}
+
+TEST_F(Updater, StartRemovesTheCopiesOfAKilledInstall) {
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = ".new-" + std::to_string(gone);
+    const std::string alive = ".new-" + std::to_string(::getpid());
+    const std::string database = env.path("data/my.mdb");
+    fs::create_directories(env.path("data"));
+    storage::writeSetting(storage::keys::mdbpath, database);
+    for (const std::string &path :
+         {installPath(".Tesmo" + dead), env.path("data/.my.mdb" + dead),
+          installPath(".Tesmo" + alive), installPath(".settings"), installPath("notes" + dead)})
+        writeFile(path, "x");
+
+    EXPECT_EQ(runUpdate(client, port).end, UpdateEnd::NothingNew);
+    EXPECT_FALSE(fs::exists(installPath(".Tesmo" + dead)));
+    EXPECT_FALSE(fs::exists(env.path("data/.my.mdb" + dead)));
+    EXPECT_TRUE(fs::exists(installPath(".Tesmo" + alive))); // an install that still runs
+    EXPECT_TRUE(fs::exists(installPath(".settings")));
+    EXPECT_TRUE(fs::exists(installPath("notes" + dead)));
 }
 
 TEST_F(Updater, SizeMismatchOfTheDatabaseLeavesItUntouched) {

@@ -40,6 +40,12 @@ inline std::string moduleTablePage(const std::vector<TableRow> &rows) {
     return page;
 }
 
+// The bytes of a file (empty when it cannot be read).
+inline std::string readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // Writes an executable shell script.
 inline void writeScript(const std::string &path, const std::string &body) {
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
