@@ -5,6 +5,7 @@
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
 #include "common/ui_port.h"
+#include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -102,12 +103,12 @@ int cmdUpdate(const Args &args) {
         std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
         return 1;
     }
-    if (state.importedCount != 0)
-        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s",
-                    ConsolePort::withNewlines(state.importedList).c_str());
-    else
-        std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
-    return 0;
+    const std::string report =
+        tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
+    std::printf("%s%s", ConsolePort::withNewlines(report).c_str(),
+                report.ends_with("\r\n") ? "" : "\n");
+    // A day that did not come in fails the run, so that a script notices it.
+    return state.skippedDays.empty() ? 0 : 1;
 }
 
 int cmdVersionCheck(const Args &args) {

@@ -23,5 +23,9 @@ std::string joinPath(const std::string &dir, const std::string &name);
 bool fileExists(const std::string &path);
 // Length in bytes, -1 when the file cannot be read.
 long long fileLength(const std::string &path);
+// The whole of a regular file of at most `maxBytes` bytes. Raises std::runtime_error when the
+// file cannot be read, is no regular file (a device, a pipe, a folder, or a link to one) or is
+// longer: a file handed in from outside must not fill the memory or block for ever.
+std::string readFileCapped(const std::string &path, long long maxBytes);
 
 } // namespace tesmo
