@@ -295,6 +295,22 @@ TEST_F(SiteScan, OnlyTheDayFileLeavesAnArchiveAndFailedDaysAreListed) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's database");
 }
 
+TEST_F(SiteScan, TesmoctlImportTakesOnlyTheDayFileOutOfAnArchive) {
+    std::vector<test::LhaMember> members = test::hostileMembers();
+    members.push_back({"20240105.bnd", day(20240105), {}});
+    const std::string archive = rawFile("20240105.bnd.lzh", test::level0Archive(members));
+    int status = -1;
+    const std::string out =
+        env.tesmoctl("import " + env.path("tesmo.mdb") + " " + archive + " 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, archive + ": 正常終了\n");
+    EXPECT_EQ(rowsOf(20240105), 6);
+    std::vector<std::string> installed;
+    for (const auto &e : fs::directory_iterator(installDir()))
+        installed.push_back(e.path().filename().string());
+    EXPECT_EQ(installed, std::vector<std::string>{"tesmoctl"});
+}
+
 // The sample data site as the demo runs it: a separate program on a free loopback port.
 class SampleSite : public test::AcquireTest {
 protected:
