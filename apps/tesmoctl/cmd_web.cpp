@@ -1,11 +1,12 @@
 // fetch, update, version-check and install-update: the web side of the programs from the
 // command line.
 #include "commands.h"
+#include "console_port.h"
 
 #include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
-#include "common/ui_port.h"
+#include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -15,48 +16,6 @@
 #include <cstdio>
 
 namespace tesmoctl {
-namespace {
-
-// The UI port of a terminal: captions and message boxes become lines of text, questions are
-// answered with OK (or Yes), and waits really wait.
-class ConsolePort : public tesmo::UiPort {
-public:
-    explicit ConsolePort(std::FILE *captionsTo, std::string caption = {}, bool waits = true)
-        : m_captionsTo(captionsTo), m_caption(std::move(caption)), m_waits(waits) {}
-
-    std::string caption() const override { return m_caption; }
-    void setCaption(const std::string &text) override {
-        if (text != m_caption && m_captionsTo)
-            std::fprintf(m_captionsTo, "%s\n", text.c_str());
-        m_caption = text;
-    }
-    void wait(int seconds) override {
-        if (m_waits)
-            tesmo::waitSeconds(*this, seconds);
-    }
-    tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
-                             tesmo::MsgButtons buttons) override {
-        std::printf("[%s]\n%s\n", title.c_str(), withNewlines(text).c_str());
-        std::fflush(stdout);
-        return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
-    }
-
-    void beep() override { std::fputc('\a', stderr); }
-
-    // CR LF -> LF: the texts are made for message boxes.
-    static std::string withNewlines(std::string text) {
-        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-            text.replace(at, 2, "\n");
-        return text;
-    }
-
-private:
-    std::FILE *m_captionsTo;
-    std::string m_caption;
-    bool m_waits;
-};
-
-} // namespace
 
 int cmdFetch(const Args &args) {
     if (args.empty() || args.size() > 2)
@@ -104,12 +63,12 @@ int cmdUpdate(const Args &args) {
         std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
         return 1;
     }
-    if (state.importedCount != 0)
-        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s",
-                    ConsolePort::withNewlines(state.importedList).c_str());
-    else
-        std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
-    return 0;
+    const std::string report =
+        tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
+    std::printf("%s%s", ConsolePort::withNewlines(report).c_str(),
+                report.ends_with("\r\n") ? "" : "\n");
+    // A day that did not come in fails the run, so that a script notices it.
+    return state.skippedDays.empty() ? 0 : 1;
 }
 
 int cmdVersionCheck(const Args &args) {
