@@ -3,7 +3,9 @@
 
 #include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
-#include "acquire/site_scan.h"
+#include "acquire/jquants_client.h"
+#include "acquire/jquants_update.h"
+#include "common/dates.h"
 #include "common/ui_port.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
@@ -11,6 +13,7 @@
 #include "update/version_check.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace tesmoctl {
 namespace {
@@ -96,7 +99,7 @@ int cmdUpdate(const Args &args) {
         std::fflush(stdout);
     };
     const std::string failure =
-        tesmo::acquire::ScanDataSite(*db, port, client, showNewestDate, state);
+        tesmo::acquire::ScanSelectedSource(*db, port, client, showNewestDate, state);
     db->close();
     if (!failure.empty()) {
         std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
@@ -107,7 +110,20 @@ int cmdUpdate(const Args &args) {
                     ConsolePort::withNewlines(state.importedList).c_str());
     else
         std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
+    if (!state.note.empty())
+        std::printf("%s\n", state.note.c_str());
     return 0;
+}
+
+int cmdJQuantsCheck(const Args &args) {
+    if (!args.empty())
+        return usageError(commandNamed("jquants-check"));
+    ConsolePort port(nullptr);
+    const tesmo::acquire::jquants::ConnectionReport report =
+        tesmo::acquire::jquants::testConnection(tesmo::acquire::jquants::Settings::fromStore(),
+                                                port, tesmo::localDate(std::time(nullptr)));
+    std::printf("%s\n", ConsolePort::withNewlines(report.text).c_str());
+    return report.ok ? 0 : 1;
 }
 
 int cmdVersionCheck(const Args &args) {

@@ -29,6 +29,7 @@ int cmdGenDay(const Args &args);
 int cmdFetch(const Args &args);
 int cmdUpdate(const Args &args);
 int cmdVersionCheck(const Args &args);
+int cmdJQuantsCheck(const Args &args);
 int cmdExport(const Args &args);
 
 // The entry of the command table with this name.
