@@ -110,8 +110,8 @@ int cmdUpdate(const Args &args) {
                     ConsolePort::withNewlines(state.importedList).c_str());
     else
         std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
-    if (!state.note.empty())
-        std::printf("%s\n", state.note.c_str());
+    if (!tesmo::acquire::sourceNote().empty())
+        std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
     return 0;
 }
 

@@ -14,13 +14,10 @@ namespace tesmo::acquire {
 struct ImportRunState {
     int importedCount = 0;
     std::string importedList; // each imported day number followed by CR LF
-    // What the source adds to the final message (the last day a J-Quants plan covers).
-    std::string note;
 
     void reset() {
         importedCount = 0;
         importedList.clear();
-        note.clear();
     }
 };
 

@@ -151,8 +151,6 @@ std::string describe(const ApiError &e) {
 Settings Settings::fromStore() {
     Settings s;
     s.base = storage::readSetting(storage::keys::jquantsapi);
-    while (!s.base.empty() && s.base.back() == '/')
-        s.base.pop_back();
     s.key = storage::readSetting(storage::keys::jquantskey);
     s.rate = static_cast<int>(
         std::clamp<long long>(storage::readSettingInt(storage::keys::jquantsrate), 1, 100000));
@@ -160,7 +158,11 @@ Settings Settings::fromStore() {
 }
 
 Client::Client(Settings settings, UiPort &port, RequestPacer &pacer)
-    : m_settings(std::move(settings)), m_port(port), m_pacer(pacer) {}
+    : m_settings(std::move(settings)), m_port(port), m_pacer(pacer) {
+    while (!m_settings.base.empty() && m_settings.base.back() == '/')
+        m_settings.base.pop_back();
+    m_settings.rate = std::max(1, m_settings.rate);
+}
 
 std::string Client::redact(std::string text) const {
     if (!m_settings.key.empty())

@@ -71,7 +71,7 @@ inline constexpr const char *kNoKeyMessage =
     "[ｵﾌﾟｼｮﾝ]の[データ取得元]でAPIキーを入力してください。";
 
 struct Settings {
-    std::string base; // without a trailing slash
+    std::string base;
     std::string key;
     int rate = 5; // requests per minute, at least 1
     // jquantsapi, jquantskey and jquantsrate; raises SettingsError for a rate that is no number.

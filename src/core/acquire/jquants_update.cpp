@@ -235,10 +235,10 @@ std::string importBars(Database &db, UiPort &port, long long day, const json &ba
 }
 
 // The final message says how far the plan reaches when the window had to end before today.
-void noteOf(long long planEnd, ImportRunState &state) {
-    if (planEnd)
-        state.note =
-            "J-Quants: ご契約のプランで取得できるのは" + slashDate(planEnd) + "までのデータです。";
+std::string planNote(long long planEnd) {
+    return planEnd ? "J-Quants: ご契約のプランで取得できるのは" + slashDate(planEnd) +
+                         "までのデータです。"
+                   : std::string();
 }
 
 } // namespace
@@ -253,10 +253,12 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
                               ImportRunState &state, const JQuantsRunOptions &options) {
     StepLabel step;
     std::string caption;
+    std::string &note = options.note ? *options.note : sourceNote();
     try {
         step = "初期";
         caption = port.caption();
         state.reset();
+        note.clear();
 
         step = "J-Quants設定取得";
         const jquants::Settings settings = jquants::Settings::fromStore();
@@ -342,11 +344,11 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
                     break;
             }
         } catch (const ApiError &e) {
-            noteOf(planEnd, state);
+            note = planNote(planEnd);
             port.setCaption(caption);
             return jquants::describe(e);
         }
-        noteOf(planEnd, state);
+        note = planNote(planEnd);
         port.setCaption(caption);
         return {};
     } catch (const std::exception &e) {
@@ -356,10 +358,16 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
     }
 }
 
+std::string &sourceNote() {
+    static std::string note;
+    return note;
+}
+
 std::string ScanSelectedSource(Database &db, UiPort &port, HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
     if (storage::jquantsSource())
         return UpdateFromJQuants(db, port, setLaterDate, state);
+    sourceNote().clear();
     return ScanDataSite(db, port, client, setLaterDate, state);
 }
 

@@ -13,15 +13,20 @@
 
 namespace tesmo::acquire {
 
+// What the last data update's source adds to its final message (the last day a J-Quants
+// plan covers), empty when nothing; each run sets it.
+std::string &sourceNote();
+
 struct JQuantsRunOptions {
     long long today = 0;                    // yyyymmdd; 0: the local date
     jquants::RequestPacer *pacer = nullptr; // nullptr: the program's pacer
+    std::string *note = nullptr;            // nullptr: sourceNote()
 };
 
 // One catch-up: the business days of the trading calendar after the newest date of T_NEARLY
 // up to today (only the newest maxdtc + 1 of them), oldest first; for each, every page of its
 // bars and, when needed, the issue master as of that day, then the import from the staging
-// table on. A plan that ends before today narrows the window to its last day, which `state`'s
+// table on. A plan that ends before today narrows the window to its last day, which the
 // note then names. A business day without bars is not published yet: the run ends there,
 // quietly. `state` is reset first and counts the imported days; `setLaterDate` runs after
 // each. Returns the empty text on success, else a message for the user; the days imported
