@@ -200,7 +200,8 @@ Reply JQuantsSite::calendar(const std::map<std::string, std::string> &params) co
     const long long last = to ? *to : (m_options.endDate / 10000 + 1) * 10000 + 1231;
     const long long first = from ? *from : tesmo::addDays(m_options.endDate, -730);
     Reply refusal;
-    if (first <= last && (outsidePlan(first, refusal) || outsidePlan(last, refusal)))
+    if (m_options.planCoversCalendar && first <= last &&
+        (outsidePlan(first, refusal) || outsidePlan(last, refusal)))
         return refusal;
     const std::string division = textParam(params, "hol_div");
     json rows = json::array();

@@ -25,6 +25,7 @@ struct JQuantsOptions {
     int rate = 120;                // requests per minute before 429 answers; 0: no limit
     long long planEnd = 0;         // later dates answer 400, as on a delayed plan; 0: none
     bool rangeInRefusal = true;    // that 400 names the dates the plan covers
+    bool planCoversCalendar = true; // the calendar is refused beyond the plan too (Free)
     std::function<double()> clock; // seconds; a steady clock when empty
 };
 
