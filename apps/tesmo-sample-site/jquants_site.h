@@ -22,11 +22,11 @@ struct JQuantsOptions {
     int stocks = 3800;
     int pageSize = 1000; // rows per page of bars, master and calendar
     std::string key = "tesmo-sample-key";
-    int rate = 120;                // requests per minute before 429 answers; 0: no limit
-    long long planEnd = 0;         // later dates answer 400, as on a delayed plan; 0: none
-    bool rangeInRefusal = true;    // that 400 names the dates the plan covers
+    int rate = 120;                 // requests per minute before 429 answers; 0: no limit
+    long long planEnd = 0;          // later dates answer 400, as on a delayed plan; 0: none
+    bool rangeInRefusal = true;     // that 400 names the dates the plan covers
     bool planCoversCalendar = true; // the calendar is refused beyond the plan too (Free)
-    std::function<double()> clock; // seconds; a steady clock when empty
+    std::function<double()> clock;  // seconds; a steady clock when empty
 };
 
 struct JQuantsRequest {

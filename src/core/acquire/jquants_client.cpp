@@ -6,7 +6,6 @@
 #include "storage/settings_keys.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <regex>
@@ -31,21 +30,6 @@ int settingOr(const storage::SettingKey &key, int fallback) {
     } catch (const std::exception &) {
         return fallback;
     }
-}
-
-std::string percentEncoded(const std::string &text) {
-    static const char *const hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 // The "message" of an error answer, or a short printable excerpt of a body that is no JSON

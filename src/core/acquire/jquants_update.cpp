@@ -55,13 +55,17 @@ bool plausibleCode(const std::string &code) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); });
 }
 
+// The API code of a row of bars or of the master; empty for a row that has none usable.
+std::string codeOf(const json &row) {
+    std::string code = row.is_object() ? textField(row, "Code") : std::string();
+    return plausibleCode(code) ? code : std::string();
+}
+
 Master readMaster(const json &rows) {
     Master master;
     for (const json &row : rows) {
-        if (!row.is_object())
-            continue;
-        const std::string code = textField(row, "Code");
-        if (!plausibleCode(code))
+        const std::string code = codeOf(row);
+        if (code.empty())
             continue;
         Issue issue;
         issue.name = textField(row, "CoName");
@@ -160,8 +164,8 @@ long long probePlanEnd(Client &client, long long refused) {
 bool masterLacksCodes(const json &bars, const Master &master,
                       const std::set<std::string> &knownAbsent) {
     for (const json &bar : bars) {
-        const std::string code = bar.is_object() ? textField(bar, "Code") : std::string();
-        if (plausibleCode(code) && !master.count(code) && !knownAbsent.count(code))
+        const std::string code = codeOf(bar);
+        if (!code.empty() && !master.count(code) && !knownAbsent.count(code))
             return true;
     }
     return false;
@@ -174,10 +178,8 @@ bool masterLacksCodes(const json &bars, const Master &master,
 // are left out.
 void stageBars(Database &db, const json &bars, const Master &master) {
     for (const json &bar : bars) {
-        if (!bar.is_object())
-            continue;
-        const std::string apiCode = textField(bar, "Code");
-        if (!plausibleCode(apiCode))
+        const std::string apiCode = codeOf(bar);
+        if (apiCode.empty())
             continue;
         const auto date = parseIsoDate(textField(bar, "Date"));
         if (!date)
@@ -326,8 +328,8 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
                         master = readMaster(client.getAll(kMasterPath, {{"date", apiDate(day)}}));
                         absent.clear();
                         for (const json &bar : bars)
-                            if (bar.is_object() && !master->count(textField(bar, "Code")))
-                                absent.insert(textField(bar, "Code"));
+                            if (!master->count(codeOf(bar)))
+                                absent.insert(codeOf(bar));
                     }
 
                     step = "[" + std::to_string(day) + "]";

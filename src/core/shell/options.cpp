@@ -70,7 +70,8 @@ void copyInto(const std::string &from, const std::string &to) {
 
 // The rate as typed: a whole number from 1 on, else nothing.
 std::optional<long long> rateNumber(const std::string &text) {
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const long long v = std::stoll(text);
     return v >= 1 ? std::optional<long long>(v) : std::nullopt;

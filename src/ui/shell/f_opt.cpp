@@ -173,8 +173,9 @@ void F_opt::buildControls() {
     }
     T_jqkey = textBox(Frame4, "T_jqkey", "J-Quantsのダッシュボードで発行したAPIキー");
     T_jqkey->setEchoMode(QLineEdit::Password);
-    T_jqrate = textBox(Frame4, "T_jqrate",
-                       "1分あたりのリクエスト数の上限: Free 5, Light 60, Standard 120, Premium 500");
+    T_jqrate =
+        textBox(Frame4, "T_jqrate",
+                "1分あたりのリクエスト数の上限: Free 5, Light 60, Standard 120, Premium 500");
     L_jqkey = label(Frame4, "L_jqkey", "APIキー");
     L_jqrate = label(Frame4, "L_jqrate", "ﾘｸｴｽﾄ数/分");
     C_jqtest = button(Frame4, "C_jqtest", "接続テスト");

@@ -66,8 +66,11 @@ protected:
 };
 
 TEST(JQuantsCodes, FifthCharacterZeroIsDropped) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"13010", "1301"}, {"130A0", "130A"}, {"25935", "25935"}, {"72030", "7203"}, {"1301", "1301"}};
+    const std::pair<const char *, const char *> cases[] = {{"13010", "1301"},
+                                                           {"130A0", "130A"},
+                                                           {"25935", "25935"},
+                                                           {"72030", "7203"},
+                                                           {"1301", "1301"}};
     for (const auto &[api, code] : cases)
         EXPECT_EQ(databaseCode(api), code) << api;
 }
@@ -83,8 +86,7 @@ TEST_F(JQuants, CatchUpFillsAnEmptyDatabase) {
     db->execute("Insert into master(CODE,NAME) Values('7778','既存銘柄') ;");
 
     ASSERT_EQ(update(20240107), "");
-    EXPECT_EQ(state.importedList,
-              "20231227\r\n20231228\r\n20231229\r\n20240104\r\n20240105\r\n");
+    EXPECT_EQ(state.importedList, "20231227\r\n20231228\r\n20231229\r\n20240104\r\n20240105\r\n");
     const std::vector<std::string> perDay = {"20231227|35|34|0", "20231228|35|34|0",
                                              "20231229|35|34|0", "20240104|35|34|0",
                                              "20240105|35|34|0"};
@@ -199,11 +201,23 @@ TEST_F(JQuants, PlanWindowEndsTheCatchUp) {
         std::vector<std::string> dates;
     };
     const Case cases[] = {
-        {"free plan, empty database", true, true, 20231228, false,
+        {"free plan, empty database",
+         true,
+         true,
+         20231228,
+         false,
          {"20231222", "20231225", "20231226", "20231227", "20231228"}},
-        {"bars refused after two days", false, true, 20231229, true,
+        {"bars refused after two days",
+         false,
+         true,
+         20231229,
+         true,
          {"20231227", "20231228", "20231229"}},
-        {"refusal without range", false, false, 20231229, true,
+        {"refusal without range",
+         false,
+         false,
+         20231229,
+         true,
          {"20231227", "20231228", "20231229"}},
     };
     for (const Case &c : cases) {
