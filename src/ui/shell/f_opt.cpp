@@ -37,6 +37,13 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const char *caption) {
     return c;
 }
 
+// Option button `index` of a control array: named like "Op_sep_0".
+QRadioButton *optionButton(QWidget *parent, const char *name, int index, const char *caption) {
+    auto *b = new QRadioButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index));
+    return b;
+}
+
 QPushButton *button(QWidget *parent, const char *name, const char *caption) {
     auto *b = new QPushButton(QString::fromUtf8(caption), parent);
     b->setObjectName(name);
@@ -122,11 +129,8 @@ void F_opt::buildControls() {
     Frame1->setObjectName("Frame1");
     auto *sep = new QHBoxLayout(Frame1);
     const char *sepCaptions[2] = {"ﾀﾌﾞ", "ｶﾝﾏ"};
-    for (int i = 0; i < 2; ++i) {
-        Op_sep[i] = new QRadioButton(QString::fromUtf8(sepCaptions[i]), Frame1);
-        Op_sep[i]->setObjectName(QStringLiteral("Op_sep_%1").arg(i));
-        sep->addWidget(Op_sep[i]);
-    }
+    for (int i = 0; i < 2; ++i)
+        sep->addWidget(Op_sep[i] = optionButton(Frame1, "Op_sep", i, sepCaptions[i]));
 
     Frame2 = new QGroupBox(QString::fromUtf8(" ﾎﾟｰﾄﾌｫﾘｵ "), this);
     Frame2->setObjectName("Frame2");
@@ -167,8 +171,7 @@ void F_opt::buildControls() {
     auto *source = new QGridLayout(Frame4);
     const char *sourceCaptions[2] = {"データサイト", "J-Quants"};
     for (int i = 0; i < 2; ++i) {
-        Op_source[i] = new QRadioButton(QString::fromUtf8(sourceCaptions[i]), Frame4);
-        Op_source[i]->setObjectName(QStringLiteral("Op_source_%1").arg(i));
+        Op_source[i] = optionButton(Frame4, "Op_source", i, sourceCaptions[i]);
         source->addWidget(Op_source[i], 0, i);
     }
     T_jqkey = textBox(Frame4, "T_jqkey", "J-Quantsのダッシュボードで発行したAPIキー");
