@@ -145,6 +145,13 @@ Client::Client(Settings settings, UiPort &port, RequestPacer &pacer)
     : m_settings(std::move(settings)), m_port(port), m_pacer(pacer) {
     while (!m_settings.base.empty() && m_settings.base.back() == '/')
         m_settings.base.pop_back();
+    // Keys hold neither blanks nor control characters: one pasted with a line end or blanks is
+    // still the key, and a line break inside could end the header and add one of its own.
+    std::string key;
+    for (char c : m_settings.key)
+        if (static_cast<unsigned char>(c) > 0x20 && c != 0x7F)
+            key += c;
+    m_settings.key = key;
     m_settings.rate = std::max(1, m_settings.rate);
 }
 
