@@ -7,7 +7,7 @@ TESMO_BUILD="${TESMO_BUILD:-$TESMO_ROOT/build}"
 TESMO_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
-    libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev
+    libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     jlha-utils
     fonts-ipafont-gothic

@@ -111,7 +111,12 @@ int cmdSetting(const Args &argsIn) {
         else if (args[0] == kTrgSzSection)
             fallback = kTrgSzDefault;
     }
-    std::printf("%s\n", getSetting(app, args[0], args[1], fallback).c_str());
+    const std::string value = getSetting(app, args[0], args[1], fallback);
+    // The J-Quants key is never printed: only whether one is stored.
+    if (findSettingKey(appKind, args[0], args[1]) == &keys::jquantskey && app == mainAppName())
+        std::printf("%s\n", value.empty() ? "" : "********");
+    else
+        std::printf("%s\n", value.c_str());
     return 0;
 }
 

@@ -33,6 +33,7 @@ int cmdVersionCheck(const Args &args);
 int cmdInstallUpdate(const Args &args);
 int cmdReleaseKeygen(const Args &args);
 int cmdReleaseSign(const Args &args);
+int cmdJQuantsCheck(const Args &args);
 int cmdExport(const Args &args);
 
 // The entry of the command table with this name.

@@ -34,9 +34,14 @@ const std::vector<Command> &commands() {
          "download URL into FILE with the retries of the main program, or print it as text",
          cmdFetch},
         {"update", "update [--no-wait] DB",
-         "run the data-site scan of a data update into DB with the current settings; "
-         "--no-wait skips the pauses that only keep a window alive",
+         "run the fetch and import of a data update into DB with the current settings, from "
+         "the source that datasource names (site or jquants); --no-wait skips the pauses that "
+         "only keep a window alive",
          cmdUpdate},
+        {"jquants-check", "jquants-check",
+         "the connection test of the options window: one request to J-Quants API V2 with "
+         "jquantsapi and jquantskey; says whether the key works and which dates the plan covers",
+         cmdJQuantsCheck},
         {"version-check", "version-check [--complete]",
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",

@@ -12,5 +12,7 @@ void replaceAll(std::string &s, const std::string &from, const std::string &to);
 std::vector<std::string> splitText(const std::string &s, const std::string &sep);
 // ASCII letters in lower case; other bytes as they are.
 std::string lowerAscii(std::string s);
+// Every byte beyond the unreserved characters of a URL (letters, digits, "-._~") as %XX.
+std::string percentEncoded(const std::string &text);
 
 } // namespace tesmo

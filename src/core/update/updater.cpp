@@ -2,6 +2,7 @@
 
 #include "common/crypto.h"
 #include "common/paths.h"
+#include "common/text.h"
 #include "shell/shell_routines.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
@@ -51,23 +52,6 @@ long long wholeNumber(const std::string &text, const std::string &what) {
     if (text.empty() || errno != 0 || !end || *end != '\0')
         throw std::runtime_error(what + "が数値ではありません: \"" + text + "\"");
     return v;
-}
-
-// File names travel in the URL's path: everything beyond the unreserved characters is
-// percent-encoded so that a blank or a "#" cannot change which file is asked for.
-std::string urlEncodeName(const std::string &name) {
-    static const char *hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 void removeFile(const std::string &path) {
@@ -377,8 +361,10 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 if (fileExists(local) && fileLength(local) != size)
                     removeFile(local);
                 if (!fileExists(local)) {
+                    // The name travels in the URL's path, percent-encoded: a blank or a "#"
+                    // cannot change which file is asked for.
                     const std::string failure =
-                        acquire::FetchToFile(moduleTableUrl() + urlEncodeName(name), port, client,
+                        acquire::FetchToFile(moduleTableUrl() + percentEncoded(name), port, client,
                                              local, acquire::FetchSettings::Updater);
                     stopIfAborted();
                     if (!failure.empty())
