@@ -17,8 +17,8 @@ TempEnv::TempEnv() {
     if (!::mkdtemp(tmpl.data()))
         std::abort();
     m_dir = tmpl;
-    for (const auto &[name, folder] : {std::pair{"XDG_CONFIG_HOME", "config"},
-                                       std::pair{"XDG_DATA_HOME", "data-home"}}) {
+    for (const auto &[name, folder] :
+         {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data-home"}}) {
         const char *old = std::getenv(name);
         m_oldVariables.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         ::setenv(name, path(folder).c_str(), 1);

@@ -33,8 +33,8 @@ void provideDefaultDatabase(const std::string &path) {
     if (ec) {
         std::error_code ignored;
         fs::remove(part, ignored);
-        throw DbError("データベース " + shipped + " を " + path + " にコピーできません: " +
-                      ec.message());
+        throw DbError("データベース " + shipped + " を " + path +
+                      " にコピーできません: " + ec.message());
     }
 }
 

@@ -43,11 +43,11 @@ std::string startUpdater(UiPort &port);
 
 // What an update command of the options window ended with.
 enum class UpdateOutcome {
-    NothingNew, // told the user there is nothing to fetch
+    NothingNew,    // told the user there is nothing to fetch
     SystemManaged, // told the user that the package manager updates the programs
-    Declined,   // the user said Cancel
-    Failed,     // the updater could not be started; the user was told why
-    Started,    // the updater runs: close the windows
+    Declined,      // the user said Cancel
+    Failed,        // the updater could not be started; the user was told why
+    Started,       // the updater runs: close the windows
 };
 
 // "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ": offers the program files that are newer than the installed ones, or says

@@ -33,8 +33,7 @@ TEST(ProgramFolder, EachKindLivesInTheProgramFolderOrTheUserDataFolder) {
         for (const FileKind kind : written)
             EXPECT_EQ(folderFor(kind), writable ? install : data);
         EXPECT_EQ(fs::is_directory(data), !writable); // made when first needed
-        EXPECT_EQ(storage::readSetting(keys::mdbpath),
-                  (writable ? install : data) + "/tesmo.mdb");
+        EXPECT_EQ(storage::readSetting(keys::mdbpath), (writable ? install : data) + "/tesmo.mdb");
         EXPECT_EQ(pathFor(FileKind::Backup, "tesmo.mbk"),
                   (writable ? install : data) + "/tesmo.mbk");
     }
