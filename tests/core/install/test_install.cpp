@@ -32,10 +32,20 @@ std::pair<int, int> pngSize(const std::string &path) {
 TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
     TempEnv env;
     const std::string prefix = env.path("prefix");
+    // The install lists its files in the build folder's manifest, with which a user removes
+    // their own install: that list is put back afterwards.
+    const std::string manifest = std::string(TESMO_BUILD_DIR) + "/install_manifest.txt";
+    const std::string usersManifest = env.path("install_manifest.txt");
+    if (fs::exists(manifest))
+        fs::copy_file(manifest, usersManifest);
     int status = -1;
     const std::string log = runCommand(std::string(TESMO_CMAKE_COMMAND) + " --install " +
                                            TESMO_BUILD_DIR + " --prefix " + prefix + " 2>&1",
                                        &status);
+    if (fs::exists(usersManifest))
+        fs::copy_file(usersManifest, manifest, fs::copy_options::overwrite_existing);
+    else
+        fs::remove(manifest);
     ASSERT_EQ(status, 0) << log;
 
     const std::string id = TESMO_APP_ID;
