@@ -184,22 +184,22 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             const std::string url = dataUrl + name;
             const bool packed = endsWithNoCase(url, ".lzh");
             const std::string dayFile = packed ? name.substr(0, name.size() - 4) : name;
+            const std::string dayPath = pathFor(FileKind::Download, dayFile);
             // A day that cannot be fetched is passed over and named in the final message; the
             // next scan offers it again.
-            std::string missing =
-                FetchToFile(url, port, client, packed ? archive : pathFor(FileKind::Download, name));
+            std::string missing = FetchToFile(url, port, client, packed ? archive : dayPath);
             if (missing.empty() && client.lastStatus() >= 400)
                 missing = "HTTP " + std::to_string(client.lastStatus());
             if (missing.empty() && packed) {
                 step = "Tesmo_html[" + dayFile + "]lha解凍 ";
-                removeIfExists(pathFor(FileKind::Download, dayFile));
+                removeIfExists(dayPath);
                 // Only the day file comes out of the archive; nothing else it holds is written.
                 missing = ExtractArchive(archive, port, folderFor(FileKind::Download), dayFile);
-                if (missing.empty() && !fileExists(pathFor(FileKind::Download, dayFile)))
+                if (missing.empty() && !fileExists(dayPath))
                     missing = "圧縮ﾌｧｲﾙの中に " + dayFile + " がありません";
             }
             if (!missing.empty()) {
-                removeIfExists(pathFor(FileKind::Download, dayFile));
+                removeIfExists(dayPath);
                 state.skip(day, missing);
                 continue;
             }
@@ -207,7 +207,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             step = "[" + dayFile + "]";
             port.setCaption(caption + " [" + std::to_string(day) + "]");
             port.repaint();
-            const std::string imported = ImportDayFile(db, pathFor(FileKind::Download, dayFile), port, day, state);
+            const std::string imported = ImportDayFile(db, dayPath, port, day, state);
             if (!imported.empty()) {
                 port.setCaption(caption);
                 return step.text() + imported;
@@ -216,7 +216,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
                 setLaterDate();
 
             step = "Tesmo_html[" + dayFile + "]後処理";
-            removeIfExists(pathFor(FileKind::Download, dayFile));
+            removeIfExists(dayPath);
             port.setCaption(caption);
         }
 

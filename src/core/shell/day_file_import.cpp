@@ -51,7 +51,8 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file) {
             fs::remove(data, ec);
             placed.deleteAfter = false;
         }
-        const std::string error = acquire::ExtractArchive(file, port, folderFor(FileKind::Download), name);
+        const std::string error =
+            acquire::ExtractArchive(file, port, folderFor(FileKind::Download), name);
         if (!error.empty())
             placed.failure = std::string(kUnpackFailed) + "\r\n詳細:" + error;
         else if (!fs::exists(data, ec))
