@@ -8,7 +8,8 @@
 
 namespace tesmo::update {
 
-// The download folder in the install folder, where the updater puts what it fetches.
+// The download folder, where the updater puts what it fetches: in the install folder, or in the
+// user data folder when that cannot be written (FileKind::UpdateDownload).
 inline constexpr const char *kDownloadFolder = "downtemp";
 
 // What the program update says instead of starting the updater when the install folder cannot
