@@ -10,8 +10,10 @@ TESMO_PACKAGES=(
     libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     jlha-utils
-    fonts-ipafont-gothic
+    fonts-ipafont-gothic qt6-translations-l10n
     xvfb xauth
+    # the icon's PNG renderings, the checks of the menu entry and metainfo, cpack -G DEB
+    librsvg2-bin desktop-file-utils appstream dpkg-dev
 )
 
 install_missing() {

@@ -9,11 +9,14 @@
 #include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
 #include "common/dates.h"
+#include "common/paths.h"
+#include "common/text.h"
 #include "common/ui_port.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "update/update_start.h"
 #include "update/updater.h"
 #include "update/version_check.h"
 
@@ -110,6 +113,11 @@ int cmdVersionCheck(const Args &args) {
     if (!selection.empty())
         std::fprintf(stderr, "update-size: %.0f\n",
                      static_cast<double>(tesmo::update::updateSize()));
+    if (!tesmo::programFolderWritable()) {
+        std::string note = tesmo::update::kPackageManagerNote;
+        tesmo::replaceAll(note, "\r\n", "\n");
+        std::fprintf(stderr, "%s\n", note.c_str());
+    }
     return 0;
 }
 

@@ -22,6 +22,7 @@ int cmdNewPortfolio(const Args &args);
 int cmdSql(const Args &args);
 int cmdSetting(const Args &args);
 int cmdCompact(const Args &args);
+int cmdPaths(const Args &args);
 #ifdef TESMOCTL_WITH_CHART
 int cmdChart(const Args &args);
 #endif

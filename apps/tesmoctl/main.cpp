@@ -21,6 +21,11 @@ const std::vector<Command> &commands() {
          "compact DB as the data update does, keeping tesmo.mbk and saving DB_SIZE; --if-grown "
          "only when it is longer than 1.8 × DB_SIZE; prints the size in bytes afterwards",
          cmdCompact},
+        {"paths", "paths",
+         "print the folder of each kind of file (program, database, download, backup, "
+         "update-download) and the database in use; the files the programs write leave the "
+         "program folder for $XDG_DATA_HOME/tesmo when that cannot be written",
+         cmdPaths},
         {"import", "import [--verbose] [--day N] DB FILE...",
          "import day files (<yyyymmdd>.bnd, or an archive <yyyymmdd>.bnd.lzh, of which only that "
          "day file is taken) into DB; prints each file's result; --day N as the data-site scan "

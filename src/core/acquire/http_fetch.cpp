@@ -331,7 +331,7 @@ std::string FetchToFile(const std::string &url, UiPort &port, HttpClient &client
             std::chrono::high_resolution_clock::now().time_since_epoch().count()));
         const int number = std::uniform_int_distribution<int>(1, 512)(random);
         step = "tmpﾌｧｲﾙID作成(日時)";
-        temp = installPath(tempDownloadName(std::time(nullptr), number));
+        temp = pathFor(FileKind::Download, tempDownloadName(std::time(nullptr), number));
 
         step = "ReTry情報取得";
         const int retimes = settingInt(updater ? keys::auto_retimes : keys::retimes);

@@ -34,8 +34,8 @@ std::string defaultOf(const SettingKey &key) {
     switch (key.kind) {
     case DefaultKind::Text:
         return key.text;
-    case DefaultKind::InstallFile:
-        return installPath(key.text);
+    case DefaultKind::DatabaseFile:
+        return pathFor(FileKind::Database, key.text);
     case DefaultKind::InstallDir:
         return installDir();
     case DefaultKind::ProfileDir:

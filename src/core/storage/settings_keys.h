@@ -10,7 +10,7 @@ enum class SettingsApp { Main, UpdaterState, UpdaterHttp };
 
 enum class DefaultKind {
     Text,          // `text` as it stands
-    InstallFile,   // the install folder joined with `text`
+    DatabaseFile,  // the folder of the default database (FileKind::Database) joined with `text`
     InstallDir,    // the install folder
     ProfileDir,    // the user's profile folder
     DesktopDir,    // the user's desktop folder
@@ -72,7 +72,7 @@ inline constexpr K realtmsite{M, "option", "realtmsite", D::RealtimeSite, ""};
 inline constexpr K infosite{M, "option", "infosite", D::InfoSite, ""};
 inline constexpr K quotesite{M, "option", "quotesite", D::QuoteSite, ""};
 // section tesmo
-inline constexpr K mdbpath{M, "tesmo", "mdbpath", D::InstallFile, "tesmo.mdb"};
+inline constexpr K mdbpath{M, "tesmo", "mdbpath", D::DatabaseFile, "tesmo.mdb"};
 inline constexpr K DB_SIZE{M, "tesmo", "DB_SIZE", D::Text, "25000000"};
 inline constexpr K debugcode{M, "tesmo", "debugcode", D::Text, ""};
 inline constexpr K web1wait{M, "tesmo", "web1wait", D::Text, "6"};

@@ -338,7 +338,7 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
         // An install killed midway leaves its temporary copies beside the files it replaced.
         removeInstallLeftovers(installDir());
         removeInstallLeftovers(fs::path(database).parent_path().string());
-        const std::string download = installPath(kDownloadFolder);
+        const std::string download = pathFor(FileKind::UpdateDownload, kDownloadFolder);
         std::error_code ec;
         fs::create_directories(download, ec);
         if (ec)
@@ -384,16 +384,17 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
             downloads.empty() ? 0 : checkRelease(downloads, port, client, stopIfAborted);
         for (const Download &d : downloads) {
             const std::string lower = lowerAscii(d.name);
-            const std::string target =
-                installPath(lower == kCompleteDatabaseFile ? kDatabaseFile : d.name);
-            if (lower.find(kDatabaseFile) != std::string::npos) {
-                // A database copy in the install folder that is not the one in use goes;
+            const std::string name = lower == kCompleteDatabaseFile ? kDatabaseFile : d.name;
+            if (isDatabaseModule(d.name)) {
+                // A database copy in the database folder that is not the one in use goes;
                 // the one in use is replaced below, after its backup.
-                if (fileExists(target) && !fs::equivalent(target, database, ec))
-                    removeWithJournals(target);
-                replaceDatabase(d.local, database, installPath(kDatabaseBackup), d.sha256);
+                const std::string copy = pathFor(FileKind::Database, name);
+                if (fileExists(copy) && !fs::equivalent(copy, database, ec))
+                    removeWithJournals(copy);
+                replaceDatabase(d.local, database, pathFor(FileKind::Backup, kDatabaseBackup),
+                                d.sha256);
             } else {
-                installFileAtomically(d.local, target, d.sha256);
+                installFileAtomically(d.local, installPath(name), d.sha256);
             }
             saveSetting(state, kWebcheckSection, lower, d.stamp);
             ++outcome.installed;

@@ -24,6 +24,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 
 using namespace tesmo;
@@ -243,6 +245,43 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
               DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
     EXPECT_EQ(updaterStarts, 0);
+}
+
+// A system-wide install: the database, the compaction's backup, the downloads and the unpacked
+// archives all live in the user's data folder, and the program folder stays as it was.
+TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
+    storage::CloseDatabase();
+    setProgramFolderWritableOverride(false);
+    fs::copy_file(env.newDatabase("shipped.mdb"), installPath("tesmo.mdb"));
+    storage::writeSetting(keys::mdbpath, storage::defaultOf(keys::mdbpath));
+    storage::writeSetting(keys::DB_SIZE, "1");
+    const auto listing = [](const std::string &dir) {
+        std::map<std::string, fs::file_time_type> files;
+        for (const auto &e : fs::directory_iterator(dir))
+            files[e.path().filename().string()] = e.last_write_time();
+        return files;
+    };
+    const auto programFiles = listing(installDir());
+    storage::ConnectDatabase();
+
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6)),
+              DataUpdateResult::Done);
+    EXPECT_EQ(port.messages.back().text.rfind("正常終了", 0), 0u) << port.messages.back().text;
+    const std::string day10 = acquire::dayFileBytes(acquire::sampleDayRecords(20240110, 40));
+    std::ofstream(env.path("20240110.bnd.lzh"), std::ios::binary)
+        << test::level0Archive({{"20240110.bnd", day10, std::nullopt}});
+    EXPECT_EQ(manualImport(storage::mainDatabase(), port, env.path("20240110.bnd.lzh"), {}), "");
+
+    EXPECT_EQ(newestDate(storage::mainDatabase()), 20240110);
+    EXPECT_EQ(listing(installDir()), programFiles);
+    std::set<std::string> userFiles;
+    for (const auto &[name, time] : listing(userDataDir()))
+        userFiles.insert(name);
+    userFiles.erase("tesmo.mdb-wal");
+    userFiles.erase("tesmo.mdb-shm");
+    // The scan keeps its last index page and counter, as it does in a writable program folder.
+    EXPECT_EQ(userFiles, (std::set<std::string>{"tesmo.mbk", "tesmo.mdb", "tmp_tesmo_cnt.gbf",
+                                                "tmp_tesmo_html.tmp"}));
 }
 
 } // namespace
