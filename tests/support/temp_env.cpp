@@ -3,10 +3,14 @@
 #include "common/paths.h"
 #include "storage/shipped_database.h"
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
+#include <fstream>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -40,6 +44,22 @@ std::string TempEnv::newDatabase(const std::string &name) const {
     const std::string p = path(name);
     storage::createShippedDatabase(p);
     return p;
+}
+
+std::string fileBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+void writeForeignSqliteFile(const std::string &path) {
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open(path.c_str(), &db);
+    const bool ok = rc == SQLITE_OK &&
+                    sqlite3_exec(db, "CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('x');",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    if (!ok)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::string runCommand(const std::string &command, int *status) {

@@ -23,6 +23,11 @@ private:
     bool m_hadConfig = false;
 };
 
+// The whole content of a file (empty when it cannot be read).
+std::string fileBytes(const std::string &path);
+// An SQLite file of another program: a table of its own and none of Tesmo's catalog.
+void writeForeignSqliteFile(const std::string &path);
+
 // Runs a shell command and returns its standard output; the exit status goes to *status.
 std::string runCommand(const std::string &command, int *status = nullptr);
 

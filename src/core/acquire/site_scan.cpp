@@ -168,6 +168,8 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
         for (const std::string &name : links) {
             if (name.empty())
                 continue;
+            // A failed day is skipped and the scan goes on; a stop request ends it here.
+            throwIfStopRequested(port);
             step = "Tesmo_html[" + name + "]更新非更新ﾁｪｯｸ";
             const long long day = linkDate(name);
             checkFileName(name);
@@ -184,7 +186,12 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             const std::string url = dataUrl + name;
             std::string dayFile;
             if (endsWithNoCase(url, ".lzh")) {
-                FetchToFile(url, port, client, archive);
+                const std::string fetchFailure = FetchToFile(url, port, client, archive);
+                throwIfStopRequested(port);
+                if (!fetchFailure.empty()) {
+                    removeIfExists(archive);
+                    return std::string(kDayDownloadFailed) + "\r\n" + step.text() + fetchFailure;
+                }
                 dayFile = name.substr(0, name.size() - 4);
                 step = "Tesmo_html[" + dayFile + "]lha解凍 ";
                 removeIfExists(installPath(dayFile));

@@ -62,6 +62,8 @@ public:
 
 protected:
     void keyReleaseEvent(QKeyEvent *event) override;
+    // Refused while one of its commands runs (a dropped-file import, an update check).
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
