@@ -32,6 +32,9 @@ SessionGuard &SessionGuard::instance() {
 
 void SessionGuard::install(QApplication &app, std::function<void()> endProgram) {
     m_endProgram = std::move(endProgram);
+    if (m_installed)
+        return;
+    m_installed = true;
     app.installEventFilter(this);
     // The session manager asks for the user's data before it ends the session; a routine
     // that runs then stops at its next pause (an import commits what ran, as on any failure).

@@ -16,7 +16,8 @@ public:
     static SessionGuard &instance();
 
     // Watches `app` for the end of the session. `endProgram` ends the program the normal way
-    // (Tesmo closes its main window); it runs once no routine runs any more.
+    // (Tesmo closes its main window); it runs once no routine runs any more. A second call
+    // only replaces `endProgram`.
     void install(QApplication &app, std::function<void()> endProgram);
 
     // The program is ending: routines stop at their next pause and nothing more is asked.
@@ -42,6 +43,7 @@ private:
     bool m_stop = false;
     bool m_ending = false;
     bool m_endPending = false;
+    bool m_installed = false;
 };
 
 // QApplication with a guard around every event: an exception that escapes a handler becomes

@@ -262,6 +262,39 @@ TEST_F(SiteScan, FailuresEndWithTheirMessageAndKeepTheDaysBefore) {
     EXPECT_FALSE(fs::exists(env.path("evil.bnd")));
 }
 
+// A server that stops answering in the middle of an archive: the message speaks of the network,
+// not of the broken archive that unpacking the part that arrived would find.
+TEST_F(SiteScan, ADownloadThatBreaksOffSpeaksOfTheNetwork) {
+    setting(storage::keys::tosec, "1");
+    const std::string archive = packed(20240104);
+    publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd.lzh", archive}});
+    server.on("/freedata/20240104.bnd.lzh", [&](const std::string &) {
+        test::HttpReply r;
+        r.body = archive.substr(0, 3);
+        r.contentType = "application/octet-stream";
+        r.stallAfterBody = true;
+        return r;
+    });
+    const std::string r = scan();
+    EXPECT_EQ(r.rfind(kDayDownloadFailed, 0), 0u) << r;
+    EXPECT_NE(r.find("Tesmo_html[20240104]取得"), std::string::npos) << r;
+    EXPECT_EQ(r.find("un compress"), std::string::npos) << r;
+    EXPECT_EQ(state.importedCount, 1);
+    EXPECT_FALSE(fs::exists(installPath(kArchiveFile)));
+}
+
+// The program is asked to end during a scan: the day in hand is finished, no further day is
+// fetched.
+TEST_F(SiteScan, AStopRequestEndsTheScanBeforeTheNextDay) {
+    publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd", day(20240104)}});
+    const std::string r = ScanDataSite(*db, port, client, [this] { port.stop = true; }, state);
+    EXPECT_NE(r.find(StopRequested().what()), std::string::npos) << r;
+    EXPECT_EQ(state.importedCount, 1);
+    EXPECT_EQ(rowsOf(20240105), 6);
+    EXPECT_EQ(server.hits("/freedata/20240104.bnd"), 0);
+    EXPECT_EQ(server.hits("/prg_msg.html"), 0);
+}
+
 // The sample data site as the demo runs it: a separate program on a free loopback port.
 class SampleSite : public test::AcquireTest {
 protected:
