@@ -16,10 +16,12 @@
 #include "support/temp_env.h"
 #include "tables/grid_window.h"
 #include "tables/register_tables.h"
+#include "update/update_splash.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -173,6 +175,18 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
              static_cast<ui::GridWindow *>(w)->Image1_Click();
          },
          -1, -1},
+        {"options window during a dropped file's import",
+         [] {
+             storage::ConnectDatabase();
+             return ui::WindowHub::instance().show(ui::WindowKind::Options);
+         },
+         [this](QWidget *w, const std::function<void()> &post) {
+             const std::string file = acquire::writeDayFile(
+                 env.path("20240108.bnd"), acquire::sampleDayRecords(20240108, 6));
+             CaptionWatch atImport(w, QStringLiteral("ﾃﾞｰﾀ更新1処理中"), post);
+             static_cast<ui::F_opt *>(w)->Command1_OLEDragDrop({QString::fromStdString(file)});
+         },
+         -1, -1},
     };
     for (const Case &c : cases) {
         for (const bool quit : {true, false}) {
@@ -219,7 +233,35 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
             EXPECT_FALSE(w);
         }
     }
-    EXPECT_FALSE(storage::isDatabaseConnected());
+}
+
+// The updater's splash stays while the update runs: closing it then would leave the update
+// half done and nothing to start the main program again.
+TEST(UpdateSplash, RefusesToCloseWhileTheUpdateRuns) {
+    TempEnv env;
+    storage::writeSetting(keys::updatesite, "http://127.0.0.1:9");
+    ui::UpdateSplash splash;
+    splash.show();
+    // Whatever the update has to say, it says from inside the update: a close must wait.
+    int refusals = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                refusals += splash.close() ? 0 : 1;
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    poll.start(5);
+    for (int tick = 0; tick < 12; ++tick)
+        splash.Timer1_Timer();
+    for (int i = 0; i < 500 && !splash.updateRan(); ++i)
+        settle();
+    ASSERT_TRUE(splash.updateRan());
+    EXPECT_GT(refusals, 0);
+    EXPECT_EQ(splash.findChild<QLabel *>(QStringLiteral("Label1"))->text(),
+              QString::fromUtf8(ui::kBusyNote));
+    EXPECT_FALSE(splash.isVisible()); // closed by the update once it was done
 }
 
 // The database file is deleted or emptied while the program runs: every window and command
