@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLabel>
 
 namespace tesmo::ui {
 namespace {
@@ -18,11 +19,24 @@ QString noteSuffix() { return QStringLiteral("  ") + qs(kBusyNote); }
 
 int countOf(const QWidget *window) { return window->property(kRoutinesProperty).toInt(); }
 
+// A window with a status line shows the note there; the others in the caption.
+QLabel *statusLine(const QWidget *window) {
+    return window->findChild<QLabel *>(QString::fromLatin1(kStatusLineName));
+}
+
+bool hasCaptionNote(const QWidget *window) { return hasBusyNote(window) && !statusLine(window); }
+
 } // namespace
 
 void clearBusyNote(QWidget *window) {
     if (!hasBusyNote(window))
         return;
+    if (QLabel *status = statusLine(window)) {
+        window->setProperty(kNoteProperty, false);
+        status->clear();
+        status->hide();
+        return;
+    }
     const QString title = withoutBusyNote(window, window->windowTitle());
     window->setProperty(kNoteProperty, false);
     window->setWindowTitle(title);
@@ -60,13 +74,13 @@ bool hasBusyNote(const QWidget *window) {
 }
 
 QString withoutBusyNote(const QWidget *window, const QString &title) {
-    if (hasBusyNote(window) && title.endsWith(noteSuffix()))
+    if (hasCaptionNote(window) && title.endsWith(noteSuffix()))
         return title.left(title.size() - noteSuffix().size());
     return title;
 }
 
 QString withBusyNote(const QWidget *window, const QString &caption) {
-    return hasBusyNote(window) ? caption + noteSuffix() : caption;
+    return hasCaptionNote(window) ? caption + noteSuffix() : caption;
 }
 
 bool refuseCloseWhileBusy(QWidget *window, QCloseEvent *event, bool wholeProgram) {
@@ -76,11 +90,17 @@ bool refuseCloseWhileBusy(QWidget *window, QCloseEvent *event, bool wholeProgram
         return false;
     event->ignore();
     QApplication::beep();
-    if (!hasBusyNote(window)) {
-        const QString caption = window->windowTitle();
+    if (hasBusyNote(window))
+        return true;
+    if (QLabel *status = statusLine(window)) {
         window->setProperty(kNoteProperty, true);
-        window->setWindowTitle(withBusyNote(window, caption));
+        status->setText(qs(kBusyNote));
+        status->show();
+        return true;
     }
+    const QString caption = window->windowTitle();
+    window->setProperty(kNoteProperty, true);
+    window->setWindowTitle(withBusyNote(window, caption));
     return true;
 }
 

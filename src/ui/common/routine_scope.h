@@ -14,8 +14,10 @@ class QCloseEvent;
 
 namespace tesmo::ui {
 
-// The note that a refused close request leaves in the window's caption until the routine ends.
+// The note that a refused close request leaves until the routine ends: in the window's status
+// line (a QLabel child named kStatusLineName, hidden otherwise), else in its caption.
 inline constexpr const char *kBusyNote = "処理中です。終了までお待ちください。";
+inline constexpr const char *kStatusLineName = "L_status";
 
 // While alive, `window` runs a routine (a command that may let events through: a long routine,
 // a wait, a question or a file dialog).
@@ -35,11 +37,12 @@ bool routineRunning(const QWidget *window);
 int runningRoutines();
 
 // For closeEvent: a close request while `window` runs a routine or shows the busy pointer
-// (with `wholeProgram`: while any window runs one) is refused with a beep and the note in the
-// caption; returns true then, with the event ignored.
+// (with `wholeProgram`: while any window runs one) is refused with a beep and the note;
+// returns true then, with the event ignored.
 bool refuseCloseWhileBusy(QWidget *window, QCloseEvent *event, bool wholeProgram = false);
 
-// The caption note: shown once per refusal, taken away when the window's routines have ended.
+// The note: shown once per refusal, taken away when the window's routines have ended. The
+// caption functions add and strip it where the caption carries it.
 bool hasBusyNote(const QWidget *window);
 QString withoutBusyNote(const QWidget *window, const QString &title);
 QString withBusyNote(const QWidget *window, const QString &caption);

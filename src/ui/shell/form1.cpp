@@ -96,6 +96,16 @@ void Form1::buildControls() {
     testRow->addStretch(1);
     testRow->addWidget(C_test);
     layout->addLayout(testRow);
+    // The caption is too narrow for the progress and a note both.
+    L_status = new QLabel(this);
+    L_status->setObjectName(QString::fromLatin1(kStatusLineName));
+    L_status->setStyleSheet(QStringLiteral("color: #c00000;"));
+    QFont small = L_status->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    L_status->setFont(small);
+    L_status->hide();
+    layout->addWidget(L_status);
+    layout->addStretch(1); // the room the note leaves stays below the controls
 
     auto launcher = [this](QPushButton *button, WindowKind kind) {
         connect(button, &QPushButton::clicked, this, [this, kind] {

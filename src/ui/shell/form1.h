@@ -75,6 +75,7 @@ private:
 
     QLabel *Label1;
     QLabel *Text_date;
+    QLabel *L_status; // the note of a refused close request
     QPushButton *C_rank1;
     QPushButton *Command2;
     QPushButton *Command3;
