@@ -161,8 +161,7 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
         std::function<void(QWidget *, const std::function<void()> &post)> run;
         long long rowsAfterClose, rowsAfterQuit;
     } cases[] = {
-        {"main window during an import",
-         [this] { return startMainWindow(); },
+        {"main window during an import", [this] { return startMainWindow(); },
          [](QWidget *w, const std::function<void()> &post) {
              storage::mainDatabase().execute("Delete from T_NEARLY where IDATE=" +
                                              std::to_string(kDay));
@@ -191,8 +190,8 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
              return ui::WindowHub::instance().show(ui::WindowKind::Options);
          },
          [this](QWidget *w, const std::function<void()> &post) {
-             const std::string file = acquire::writeDayFile(
-                 env.path("20240108.bnd"), acquire::sampleDayRecords(20240108, 6));
+             const std::string file = acquire::writeDayFile(env.path("20240108.bnd"),
+                                                            acquire::sampleDayRecords(20240108, 6));
              CaptionWatch atImport(w, QStringLiteral("ﾃﾞｰﾀ更新1処理中"), post);
              static_cast<ui::F_opt *>(w)->Command1_OLEDragDrop({QString::fromStdString(file)});
          },

@@ -30,9 +30,10 @@ inline constexpr const char *kSiteUnreachable = "データ取得元のホーム�
                                                 "インターネットへの接続を再確認してみてください。";
 // The first line of what the scan returns when a day's archive could not be downloaded: the
 // network failed, and unpacking what arrived would only have spoken of a broken archive.
-inline constexpr const char *kDayDownloadFailed = "ﾃﾞｰﾀﾌｧｲﾙのダウンロード中に通信が途切れました。\r\n"
-                                                  "しばらくしてからやり直してみるか、あるいは\r\n"
-                                                  "インターネットへの接続を再確認してみてください。";
+inline constexpr const char *kDayDownloadFailed =
+    "ﾃﾞｰﾀﾌｧｲﾙのダウンロード中に通信が途切れました。\r\n"
+    "しばらくしてからやり直してみるか、あるいは\r\n"
+    "インターネットへの接続を再確認してみてください。";
 
 // The link texts of the day files on an index page (UTF-8), in page order: the links after
 // the chunk of the start marker, up to and including the chunk of the end marker. Raises

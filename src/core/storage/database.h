@@ -137,9 +137,9 @@ private:
     std::map<std::string, sqlite3_stmt *> m_cache;
 };
 
-// Raises DbError unless `path` names an existing SQLite file: "データベースファイルが見つかりません"
-// for a missing one, "データベースファイルではありません" for an empty file or any other content.
-// Reads only the first bytes of the file.
+// Raises DbError unless `path` names an existing SQLite file:
+// "データベースファイルが見つかりません" for a missing one, "データベースファイルではありません"
+// for an empty file or any other content. Reads only the first bytes of the file.
 void checkDatabaseFile(const std::string &path);
 
 // A new, empty database file that carries `password` (empty: no password). Refuses an

@@ -244,9 +244,8 @@ void Form2::onAddPort() {
         if (r.outcome == chart::AddPortOutcome::Failed)
             showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
         else
-            showMessage(this, chart::addPortMessage(r),
-                        us(QApplication::applicationDisplayName()), MsgIcon::None,
-                        MsgButtons::Ok);
+            showMessage(this, chart::addPortMessage(r), us(QApplication::applicationDisplayName()),
+                        MsgIcon::None, MsgButtons::Ok);
     });
     m_port.setBusy(false);
 }

@@ -52,7 +52,9 @@ void QtUiPort::wait(int seconds) {
     }
 }
 
-bool QtUiPort::stopRequested() const { return SessionGuard::instance().stopRequested(); }
+bool QtUiPort::stopRequested() const {
+    return SessionGuard::instance().stopRequested();
+}
 
 namespace {
 

@@ -15,16 +15,22 @@ const char *const kNoteProperty = "tesmoBusyNote";
 
 int g_running = 0;
 
-QString noteSuffix() { return QStringLiteral("  ") + qs(kBusyNote); }
+QString noteSuffix() {
+    return QStringLiteral("  ") + qs(kBusyNote);
+}
 
-int countOf(const QWidget *window) { return window->property(kRoutinesProperty).toInt(); }
+int countOf(const QWidget *window) {
+    return window->property(kRoutinesProperty).toInt();
+}
 
 // A window with a status line shows the note there; the others in the caption.
 QLabel *statusLine(const QWidget *window) {
     return window->findChild<QLabel *>(QString::fromLatin1(kStatusLineName));
 }
 
-bool hasCaptionNote(const QWidget *window) { return hasBusyNote(window) && !statusLine(window); }
+bool hasCaptionNote(const QWidget *window) {
+    return hasBusyNote(window) && !statusLine(window);
+}
 
 } // namespace
 
@@ -65,9 +71,13 @@ RoutineScope::~RoutineScope() {
     }
 }
 
-bool routineRunning(const QWidget *window) { return window && countOf(window) > 0; }
+bool routineRunning(const QWidget *window) {
+    return window && countOf(window) > 0;
+}
 
-int runningRoutines() { return g_running; }
+int runningRoutines() {
+    return g_running;
+}
 
 bool hasBusyNote(const QWidget *window) {
     return window && window->property(kNoteProperty).toBool();

@@ -311,24 +311,21 @@ void F_opt::closeForUpdate() {
 
 // Both ask the update site and may end the program: not while a data update or an import
 // runs (the main window's busy pointer counts here too).
-void F_opt::C_auto_up_Click() {
+void F_opt::runUpdateCommand(UpdateCommand command) {
     if (m_port.busy())
         return;
-    runCommand(this, [this] {
-        if (update::runProgramUpdate(Inet1, m_port, us(windowTitle())) ==
-            update::UpdateOutcome::Started)
+    runCommand(this, [&] {
+        if (command(Inet1, m_port, us(windowTitle())) == update::UpdateOutcome::Started)
             closeForUpdate();
     });
 }
 
+void F_opt::C_auto_up_Click() {
+    runUpdateCommand(update::runProgramUpdate);
+}
+
 void F_opt::Command1_Click() {
-    if (m_port.busy())
-        return;
-    runCommand(this, [this] {
-        if (update::runDatabaseRefetch(Inet1, m_port, us(windowTitle())) ==
-            update::UpdateOutcome::Started)
-            closeForUpdate();
-    });
+    runUpdateCommand(update::runDatabaseRefetch);
 }
 
 void F_opt::Command1_OLEDragDrop(const QStringList &paths) {

@@ -1,8 +1,8 @@
 #include "shell/form1.h"
 
-#include "build_config.h"
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
+#include "build_config.h"
 #include "common/paths.h"
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
@@ -125,8 +125,10 @@ void Form1::buildControls() {
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click_sub(); });
     connect(C_test, &QPushButton::clicked, this, [this] { C_test_Click(); });
     connect(C_tasktray, &QPushButton::clicked, this, [this] { goToTray(); });
-    connect(Command5, &QPushButton::clicked, this, [this] { runCommand(this, [this] { openHomePage(); }); });
-    connect(Command6, &QPushButton::clicked, this, [this] { runCommand(this, [this] { openHelp(); }); });
+    connect(Command5, &QPushButton::clicked, this,
+            [this] { runCommand(this, [this] { openHomePage(); }); });
+    connect(Command6, &QPushButton::clicked, this,
+            [this] { runCommand(this, [this] { openHelp(); }); });
 }
 
 // Buttons of windows that this build does not have yet stay disabled rather than do nothing.

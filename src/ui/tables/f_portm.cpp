@@ -34,11 +34,7 @@ F_portM::F_portM(QWidget *parent)
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
 
     if (openDatabase()) {
-        try {
-            m_list = tables::PortList(tables::portfolioView(m_data.database(), "M_PORT"));
-        } catch (const std::exception &e) {
-            showError(this, e);
-        }
+        m_list = tables::PortList(portfolioView("M_PORT"));
         busyCommand([this] {
             m_list.open();
             runSource(m_list.fill());

@@ -45,11 +45,7 @@ F_porttb::F_porttb(QWidget *parent)
     m_gridTop = 760;
 
     if (openDatabase()) {
-        try {
-            m_table = tables::PortTable(tables::portfolioView(m_data.database(), "V_PORT"));
-        } catch (const std::exception &e) {
-            showError(this, e);
-        }
+        m_table = tables::PortTable(portfolioView("V_PORT"));
         busyCommand([this] {
             const int g = m_table.open();
             Option1[static_cast<size_t>(g)]->setChecked(true);

@@ -4,6 +4,7 @@
 #include "storage/connection.h"
 #include "tables/clip_tbl.h"
 #include "tables/result_set_model.h"
+#include "tables/table_sources.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -176,6 +177,15 @@ bool GridWindow::openDatabase() {
     } catch (const std::exception &e) {
         showError(this, e);
         return false;
+    }
+}
+
+std::string GridWindow::portfolioView(const char *base) {
+    try {
+        return tables::portfolioView(m_data.database(), base);
+    } catch (const std::exception &e) {
+        showError(this, e);
+        return base;
     }
 }
 

@@ -71,6 +71,9 @@ protected:
     // Opens the window's connection; false (and the error shown) when the database file is
     // missing or not a database, so that the window opens empty with one message.
     bool openDatabase();
+    // The portfolio view `base` (V_PORT or M_PORT) for the portfolio in use; when the external
+    // portfolio's view cannot be made, `base` itself, with the error shown.
+    std::string portfolioView(const char *base);
     // Runs `source` as the new record source and shows its rows and the column captions.
     // Errors of the engine are shown in a message box; the grid is then empty and the result
     // is false.

@@ -11,7 +11,9 @@ namespace tesmo::ui {
 
 // The end of the session stops the update like the time limit does: quietly, at its next
 // pause, without starting the main program.
-bool SplashPort::aborted() const { return m_aborted || stopRequested(); }
+bool SplashPort::aborted() const {
+    return m_aborted || stopRequested();
+}
 
 void SplashPort::throwIfAborted() const {
     if (aborted())

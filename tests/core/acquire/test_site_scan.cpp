@@ -287,7 +287,8 @@ TEST_F(SiteScan, ADownloadThatBreaksOffSpeaksOfTheNetwork) {
 // fetched.
 TEST_F(SiteScan, AStopRequestEndsTheScanBeforeTheNextDay) {
     publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd", day(20240104)}});
-    const std::string r = ScanDataSite(*db, port, client, [this] { port.stop = true; }, state);
+    const std::string r = ScanDataSite(
+        *db, port, client, [this] { port.stop = true; }, state);
     EXPECT_NE(r.find(StopRequested().what()), std::string::npos) << r;
     EXPECT_EQ(state.importedCount, 1);
     EXPECT_EQ(rowsOf(20240105), 6);

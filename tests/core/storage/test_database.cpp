@@ -115,7 +115,8 @@ TEST(Database, NoticesWhenItsFileIsDeletedEmptiedOrReplaced) {
         const char *expect;
     } cases[] = {
         {[&] { fs::remove(path); }, "データベースファイルが見つかりません"},
-        {[&] { std::ofstream(path, std::ios::trunc).close(); }, "データベースファイルではありません"},
+        {[&] { std::ofstream(path, std::ios::trunc).close(); },
+         "データベースファイルではありません"},
         {[&] { fs::rename(spare, path); }, "置き換えられています"},
     };
     for (const auto &c : cases) {
