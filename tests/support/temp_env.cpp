@@ -21,21 +21,27 @@ TempEnv::TempEnv() {
     if (!::mkdtemp(tmpl.data()))
         std::abort();
     m_dir = tmpl;
-    const char *old = std::getenv("XDG_CONFIG_HOME");
-    m_hadConfig = old != nullptr;
-    if (old)
-        m_oldConfig = old;
-    ::setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
+    // The settings, and the temporary folder where a running instance keeps its activation
+    // socket: tests running at the same time must not reach each other's windows.
+    fs::create_directories(path("tmp"));
+    for (const auto &[name, value] : {std::pair{"XDG_CONFIG_HOME", path("config")},
+                                      std::pair{"TMPDIR", path("tmp")}}) {
+        const char *old = std::getenv(name);
+        m_savedEnv.push_back({name, old ? old : "", old != nullptr});
+        ::setenv(name, value.c_str(), 1);
+    }
     fs::create_directories(path("install"));
     setInstallDirOverride(path("install"));
 }
 
 TempEnv::~TempEnv() {
     setInstallDirOverride("");
-    if (m_hadConfig)
-        ::setenv("XDG_CONFIG_HOME", m_oldConfig.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+    for (auto it = m_savedEnv.rbegin(); it != m_savedEnv.rend(); ++it) {
+        if (it->had)
+            ::setenv(it->name.c_str(), it->value.c_str(), 1);
+        else
+            ::unsetenv(it->name.c_str());
+    }
     std::error_code ec;
     fs::remove_all(m_dir, ec);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME) and the install
-// folder pointed into it, so that tests never touch the user's own files.
+// A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME), the temporary
+// folder ($TMPDIR) and the install folder pointed into it, so that tests never touch the
+// user's own files nor each other's.
 #include <string>
+#include <vector>
 
 namespace tesmo::test {
 
@@ -18,9 +20,12 @@ public:
     std::string newDatabase(const std::string &name = "tesmo.mdb") const;
 
 private:
+    struct SavedVariable {
+        std::string name, value;
+        bool had;
+    };
     std::string m_dir;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    std::vector<SavedVariable> m_savedEnv;
 };
 
 // The whole content of a file (empty when it cannot be read).
