@@ -49,6 +49,7 @@ public:
     }
     bool busy() const override { return m_busy; }
     void setBusy(bool b) override { m_busy = b; }
+    bool stopRequested() const override { return stop; }
 
     std::vector<std::string> captions;
     std::vector<int> waits;
@@ -60,6 +61,7 @@ public:
     int repaints = 0;
     int eventPumps = 0;
     int beeps = 0;
+    bool stop = false; // the program is asked to end; this port never raises by itself
 
 private:
     std::string m_caption;

@@ -6,7 +6,11 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -135,14 +139,40 @@ std::map<std::string, std::string> parseConnectString(const std::string &connect
 }
 
 // ---------------------------------------------------------------------------------------------
-std::unique_ptr<Database> Database::open(const std::string &path, const std::string &connect) {
+void checkDatabaseFile(const std::string &path) {
     std::error_code ec;
     if (path.empty() || !fs::exists(path, ec))
         throw DbError("データベースファイルが見つかりません: " + path);
     if (fs::is_directory(path, ec))
         throw DbError("データベースファイルではなくフォルダです: " + path);
+    // Every SQLite file begins with these 16 bytes; an empty file does not, and SQLite would
+    // take it for a new database and write one into it.
+    static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    char head[sizeof kMagic] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw DbError("データベースファイルを開けません: " + path);
+    in.read(head, sizeof head);
+    if (in.gcount() != sizeof head || std::memcmp(head, kMagic, sizeof head) != 0)
+        throw DbError("データベースファイルではありません: " + path);
+}
+
+namespace {
+std::pair<unsigned long long, unsigned long long> fileIdentity(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {0, 0};
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
+} // namespace
+
+std::unique_ptr<Database> Database::open(const std::string &path, const std::string &connect) {
+    std::error_code ec;
+    checkDatabaseFile(path);
 
     std::unique_ptr<Database> db(new Database());
+    db->m_fileId = fileIdentity(path);
     db->m_path = path;
     const int rc = sqlite3_open_v2(path.c_str(), &db->m_db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
@@ -156,12 +186,14 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
 
     const std::string wanted = parseConnectString(connect)["pwd"];
     try {
+        // Only a file that carries our catalog is ours; nothing is written to any other
+        // (the journal mode below would already change a foreign file).
+        if (!db->hasTable(kMetaTable))
+            throw DbError("データベースファイルではありません: " + path);
         std::string stored;
-        if (db->hasTable(kMetaTable)) {
-            const Value v = db->scalar("SELECT value FROM tesmo_sys_meta WHERE key='password'");
-            if (!v.isNull())
-                stored = v.toText();
-        }
+        const Value v = db->scalar("SELECT value FROM tesmo_sys_meta WHERE key='password'");
+        if (!v.isNull())
+            stored = v.toText();
         if (stored.empty() != wanted.empty())
             throw DbError(wanted.empty() ? "パスワードが必要なデータベースです。"
                                          : "パスワードが正しくありません。");
@@ -198,6 +230,12 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
 }
 
 Database::~Database() { close(); }
+
+void Database::verifyFile() const {
+    checkDatabaseFile(m_path);
+    if (fileIdentity(m_path) != m_fileId)
+        throw DbError("データベースファイルが別のファイルに置き換えられています: " + m_path);
+}
 
 void Database::close() noexcept {
     if (!m_db)

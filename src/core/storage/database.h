@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -68,6 +69,10 @@ public:
     void close() noexcept;
     bool isOpen() const { return m_db != nullptr; }
     const std::string &path() const { return m_path; }
+    // Raises DbError when the file at path() is no longer the one this connection opened: an
+    // open connection goes on reading and writing a file that was deleted, emptied or
+    // replaced, and whatever it wrote would be lost. Commands that write call it first.
+    void verifyFile() const;
 
     // A statement that returns no rows. INSERTs drop rows that violate a unique key.
     void execute(const std::string &sql);
@@ -127,9 +132,15 @@ private:
 
     sqlite3 *m_db = nullptr;
     std::string m_path;
+    std::pair<unsigned long long, unsigned long long> m_fileId; // device and inode at open
     LinkMap m_links;
     std::map<std::string, sqlite3_stmt *> m_cache;
 };
+
+// Raises DbError unless `path` names an existing SQLite file:
+// "データベースファイルが見つかりません" for a missing one, "データベースファイルではありません"
+// for an empty file or any other content. Reads only the first bytes of the file.
+void checkDatabaseFile(const std::string &path);
 
 // A new, empty database file that carries `password` (empty: no password). Refuses an
 // existing file.

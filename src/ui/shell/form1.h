@@ -9,7 +9,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class QLocalServer;
+class QLockFile;
 
 namespace tesmo::ui {
 
@@ -61,15 +64,18 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
+    bool startUpSteps();
     void buildControls();
     void updateLauncherButtons();
     void listenForActivation();
+    void onActivationRequest();
     bool activateRunningInstance();
     void openHelp();
     void openHomePage();
 
     QLabel *Label1;
     QLabel *Text_date;
+    QLabel *L_status; // the note of a refused close request
     QPushButton *C_rank1;
     QPushButton *Command2;
     QPushButton *Command3;
@@ -85,6 +91,7 @@ private:
     QtUiPort m_port;
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
+    std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket
     TrayResidence *m_trayResidence = nullptr;
     bool m_startupFailed = false;
 };

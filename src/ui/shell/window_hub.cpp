@@ -1,5 +1,6 @@
 #include "shell/window_hub.h"
 
+#include "common/routine_scope.h"
 #include "shell/app_state.h"
 
 namespace tesmo::ui {
@@ -24,7 +25,8 @@ QWidget *WindowHub::show(WindowKind kind) {
         auto it = m_factories.find(kind);
         if (it == m_factories.end())
             return nullptr;
-        w = it->second();
+        // A window that cannot be made says why; the window that asked for it goes on.
+        runCommand(m_main, [&] { w = it->second(); });
         if (!w)
             return nullptr;
         w->setAttribute(Qt::WA_DeleteOnClose);
@@ -32,6 +34,11 @@ QWidget *WindowHub::show(WindowKind kind) {
     }
     showNormal(w);
     return w;
+}
+
+void WindowHub::openChart(const QString &code, std::optional<double> price) {
+    if (m_chartOpener)
+        runCommand(m_main, [&] { m_chartOpener(code, price); });
 }
 
 void showNormal(QWidget *w) {

@@ -12,7 +12,9 @@
 #include <fstream>
 
 using namespace tesmo::storage;
+using tesmo::test::fileBytes;
 using tesmo::test::TempEnv;
+using tesmo::test::writeForeignSqliteFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,6 +67,9 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
         std::ofstream(env.path("cut.mdb"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
     }
     createPortfolioDatabase(env.path("nopwd.gbf"));
+    std::ofstream(env.path("zero.mdb")).close();
+    writeForeignSqliteFile(env.path("foreign.db"));
+    const std::string foreignBytes = fileBytes(env.path("foreign.db"));
     const auto before = filesIn(env.dir());
 
     struct Bad {
@@ -72,7 +77,13 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
     };
     const Bad cases[] = {
         {env.path("missing.mdb"), kConnectString, "見つかりません"},
-        {env.path("text.mdb"), kConnectString, "file is not a database"},
+        {env.path("text.mdb"), kConnectString, "データベースファイルではありません"},
+        // Neither an empty file nor another program's SQLite file is taken for a database
+        // without a password (a portfolio file): opening would write into them.
+        {env.path("zero.mdb"), kConnectString, "データベースファイルではありません"},
+        {env.path("zero.mdb"), "", "データベースファイルではありません"},
+        {env.path("foreign.db"), kConnectString, "データベースファイルではありません"},
+        {env.path("foreign.db"), "", "データベースファイルではありません"},
         {env.path("cut.mdb"), kConnectString, "壊れています"},
         {good, ";pwd=wrong", "パスワードが正しくありません"},
         {good, "", "パスワードが必要"},
@@ -85,7 +96,40 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
     }
     EXPECT_EQ(filesIn(env.dir()), before);
     EXPECT_EQ(fs::file_size(good), goodSize);
+    EXPECT_EQ(fs::file_size(env.path("zero.mdb")), 0u);
+    EXPECT_EQ(fileBytes(env.path("foreign.db")), foreignBytes);
     EXPECT_NO_THROW(Database::open(env.path("nopwd.gbf"), ""));
+}
+
+// An open connection keeps working on a file that was deleted or emptied under it; what it
+// wrote would be lost, so the commands that write ask first.
+TEST(Database, NoticesWhenItsFileIsDeletedEmptiedOrReplaced) {
+    TempEnv env;
+    const std::string path = env.newDatabase();
+    const std::string spare = env.newDatabase("spare.mdb");
+    auto db = Database::open(path, kConnectString);
+    EXPECT_NO_THROW(db->verifyFile());
+    const std::string original = fileBytes(path);
+    const struct {
+        std::function<void()> change;
+        const char *expect;
+    } cases[] = {
+        {[&] { fs::remove(path); }, "データベースファイルが見つかりません"},
+        {[&] { std::ofstream(path, std::ios::trunc).close(); },
+         "データベースファイルではありません"},
+        {[&] { fs::rename(spare, path); }, "置き換えられています"},
+    };
+    for (const auto &c : cases) {
+        db.reset();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(path + suffix);
+        std::ofstream(path, std::ios::binary) << original;
+        db = Database::open(path, kConnectString);
+        c.change();
+        const std::string msg = messageOf([&] { db->verifyFile(); });
+        EXPECT_NE(msg.find(c.expect), std::string::npos) << msg;
+        EXPECT_NE(msg.find(path), std::string::npos) << msg;
+    }
 }
 
 // Statements as the import, the indicators, the tables and the chart send them.
@@ -402,7 +446,7 @@ TEST(Connection, OpensTheConfiguredFileAndClosesHarmlessly) {
     writeSetting(keys::mdbpath, env.path("elsewhere.mdb"));
     EXPECT_THROW(ConnectDatabase(), DbError);
     EXPECT_FALSE(fs::exists(env.path("elsewhere.mdb")));
-    fs::current_path(fs::temp_directory_path());
+    fs::current_path("/"); // ConnectDatabase moved into the install folder, which goes
 }
 
 } // namespace
