@@ -36,28 +36,19 @@ void checkDayFileName(const std::string &path) {
                                     "' が日付の数字ではありません。");
 }
 
-// The months of a grouped, newest-first select: at most `limit` of them.
-std::vector<std::string> newestFirst(Database &db, const std::string &sql, size_t limit) {
-    ResultSet rs = db.openRecordset(sql);
+// The distinct values of `column` in `table` (dates of T_NEARLY, months of T_MONTHLY), newest
+// first, at most `limit` of them: what "Select IDATE from T_NEARLY group by IDATE order by IDATE
+// desc" lists, found by one index seek per value. The grouped select walks every row's index
+// entry, about a million with a year of dates.
+std::vector<std::string> newestFirst(Database &db, const std::string &table,
+                                     const std::string &column,
+                                     size_t limit = std::numeric_limits<size_t>::max()) {
+    const std::string max = "Select Max(" + column + ") from " + table;
+    const std::string before = max + " where " + column + " < ? ;";
     std::vector<std::string> out;
-    for (; !rs.eof() && out.size() < limit; rs.moveNext())
-        out.push_back(rs.field(0).toText());
-    return out;
-}
-
-// The distinct dates of T_NEARLY, newest first, at most `limit` of them: what "Select IDATE from
-// T_NEARLY group by IDATE order by IDATE desc" lists, found by one index seek per date. The
-// grouped select walks every row's index entry, about a million with a year of dates, and the
-// import reads this list twice.
-std::vector<std::string> datesNewestFirst(Database &db,
-                                          size_t limit = std::numeric_limits<size_t>::max()) {
-    std::vector<std::string> out;
-    Value date = db.scalar("Select Max(IDATE) from T_NEARLY ;");
-    while (!date.isNull() && out.size() < limit) {
-        out.push_back(date.toText());
-        date =
-            db.openRecordset("Select Max(IDATE) from T_NEARLY where IDATE < ? ;", {date}).field(0);
-    }
+    for (Value v = db.scalar(max + " ;"); !v.isNull() && out.size() < limit;
+         v = db.openRecordset(before, {v}).field(0))
+        out.push_back(v.toText());
     return out;
 }
 
@@ -79,10 +70,8 @@ bool lessThan(const Value &a, const Value &b) {
 // Max and Min keep the first of equal values, null when a code has no value. A text in the
 // window, which the engine orders after every number, leaves the work to the statement itself.
 // The rows go in under one savepoint, so that a failure leaves none of them, as a failing
-// statement does. `mostDates` tells that the window holds most of the table's dates: reading the
-// whole table in its order is then cheaper than an index lookup for each row of the window.
-void insertMonthRows(Database &db, long long newest, long long month, long long start,
-                     bool mostDates) {
+// statement does.
+void insertMonthRows(Database &db, long long newest, long long month, long long start) {
     struct Stat {
         long long count = 0;
         double sum = 0;
@@ -96,8 +85,7 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
     std::unordered_map<std::string, size_t> byCode;
     bool numbersOnly = true;
     db.forEachRow(
-        std::string("select CODE,PRC,DVAL,TALK from T_NEARLY") + (mostDates ? " NOT INDEXED" : "") +
-            " where IDATE < ? and IDATE >= ? ;",
+        "select CODE,PRC,DVAL,TALK from T_NEARLY where IDATE < ? and IDATE >= ? ;",
         {Value(static_cast<std::int64_t>(newest)), Value(static_cast<std::int64_t>(start))},
         [&](const std::vector<Value> &fields) {
             if (!numbersOnly)
@@ -266,7 +254,8 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         // are prepared once per import; the code came from the file and is never pasted. The
         // insert itself is the existence test: the engine drops a row whose date and code are
         // already there (the unique key of T_NEARLY), which is what the Part's count(*) before it
-        // finds out, and the update then runs instead. The step labels show what the Part's do.
+        // finds out, and the update then runs instead. The step label, which shows the Part's
+        // statement with the row's values, is only written out when the row fails.
         ResultSet staging = db.openRecordset("select DATE,CODE,PRC,DVAL,TALK from wonton_dat01  ;");
         for (; !staging.eof(); staging.moveNext()) {
             const Value &date = staging.field(0);
@@ -275,16 +264,23 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
             const Value &dval = staging.field(3);
             const Value &talk = staging.field(4);
             const std::string dateText = date.toText(); // a null date fails, as pasted it would
-            step = "基本ﾃﾞｰﾀ更新(7)AddInsert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" +
-                   dateText + "," + quoteDoubled(code.textOr(""), '\'') + "," + prc.textOr("NULL") +
-                   "," + dval.textOr("NULL") + "," + talk.textOr("NULL") + ") ;";
-            db.execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,?,?,?,?) ;",
-                       {date, code, prc, dval, talk});
-            if (db.changes() == 0) {
-                step = "基本ﾃﾞｰﾀ更新(7)Mod";
-                db.execute("Update T_NEARLY SET PRC  = ?    ,DVAL = ?    ,TALK = ? "
-                           "Where  IDATE =?   and  CODE  = ? ;",
-                           {prc, dval, talk, date, code});
+            bool modify = false;
+            try {
+                db.execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,?,?,?,?) ;",
+                           {date, code, prc, dval, talk});
+                modify = db.changes() == 0;
+                if (modify)
+                    db.execute("Update T_NEARLY SET PRC  = ?    ,DVAL = ?    ,TALK = ? "
+                               "Where  IDATE =?   and  CODE  = ? ;",
+                               {prc, dval, talk, date, code});
+            } catch (const std::exception &) {
+                step = modify ? std::string("基本ﾃﾞｰﾀ更新(7)Mod")
+                              : "基本ﾃﾞｰﾀ更新(7)AddInsert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) "
+                                "Values(" +
+                                    dateText + "," + quoteDoubled(code.textOr(""), '\'') + "," +
+                                    prc.textOr("NULL") + "," + dval.textOr("NULL") + "," +
+                                    talk.textOr("NULL") + ") ;";
+                throw;
             }
         }
 
@@ -296,7 +292,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         // Every date, not the first 100 as the Part reads: with maxdtc 99 or more nothing was
         // ever deleted and T_NEARLY grew without bound.
         step = "基本ﾃﾞｰﾀ更新(8)旧日付削除";
-        const std::vector<std::string> dates = datesNewestFirst(db);
+        const std::vector<std::string> dates = newestFirst(db, "T_NEARLY", "IDATE");
 
         step = "基本ﾃﾞｰﾀ更新(9)";
         const long long keep = storage::readSettingInt(storage::keys::maxdtc) + 1;
@@ -309,17 +305,15 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         db.execute("Delete * from T_MONTHLY where YYYYMM = " + m + " ;");
 
         step = "30前営業日取得";
-        const std::vector<std::string> window = datesNewestFirst(db, 30);
+        const std::vector<std::string> window = newestFirst(db, "T_NEARLY", "IDATE", 30);
         const long long start = window.empty() ? 0 : std::stoll(window.back());
 
         // The month row sums up the trading dates before the newest one, not the newest.
         step = "基本ﾃﾞｰﾀ更新(11)";
-        const size_t remaining = std::min(dates.size(), static_cast<size_t>(keep));
-        insertMonthRows(db, newest, month, start, 2 * window.size() >= remaining);
+        insertMonthRows(db, newest, month, start);
 
         step = "基本ﾃﾞｰﾀ更新(12)";
-        const std::vector<std::string> months = newestFirst(
-            db, "Select YYYYMM from T_MONTHLY group by YYYYMM order by YYYYMM desc ; ", 150);
+        const std::vector<std::string> months = newestFirst(db, "T_MONTHLY", "YYYYMM", 150);
 
         step = "基本ﾃﾞｰﾀ更新(13)";
         for (size_t i = 120; i < months.size(); ++i)

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -88,6 +89,12 @@ public:
     // First field of the first row; null when there is no row.
     Value scalar(const std::string &sql);
 
+    // A scalar SQL function `name` of `arity` arguments on this connection, for a value that
+    // the program computes itself inside a statement. Defined once: a second call with the same
+    // name keeps the first. An exception from `fn` fails the statement with its description.
+    using ScalarFunction = std::function<Value(const std::vector<Value> &)>;
+    void defineFunction(const std::string &name, int arity, ScalarFunction fn);
+
     // Table definitions: the file's own tables and the linked tables.
     std::vector<std::string> tableDefNames();
     void deleteTableDef(const std::string &name);
@@ -113,6 +120,8 @@ public:
 private:
     Database() = default;
     sqlite3_stmt *prepare(const std::string &sql);
+    sqlite3_stmt *prepare(const std::string &sql, const std::vector<Value> &params);
+    void applyPragmas();
     void release(const std::string &sql, sqlite3_stmt *stmt);
     void clearCache();
     void bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params);
@@ -128,7 +137,12 @@ private:
     sqlite3 *m_db = nullptr;
     std::string m_path;
     LinkMap m_links;
-    std::map<std::string, sqlite3_stmt *> m_cache;
+    struct CachedStatement {
+        sqlite3_stmt *stmt;
+        bool inUse;
+    };
+    std::unordered_map<std::string, CachedStatement> m_cache;
+    std::map<std::string, std::unique_ptr<ScalarFunction>> m_functions;
 };
 
 // A new, empty database file that carries `password` (empty: no password). Refuses an
