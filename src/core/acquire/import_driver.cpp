@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace tesmo::acquire {
 namespace {
@@ -52,63 +52,81 @@ std::vector<std::string> newestFirst(Database &db, const std::string &table,
     return out;
 }
 
-// The order of two numbers as the engine compares them: whole numbers exactly, else as doubles.
-bool lessThan(const Value &a, const Value &b) {
-    if (a.type() == Value::Type::Integer && b.type() == Value::Type::Integer)
-        return a.toInt() < b.toInt();
-    return a.toDouble() < b.toDouble();
-}
+// A number of the window as the engine orders it: whole numbers exactly, else as doubles.
+struct Number {
+    bool isWhole;
+    std::int64_t i;
+    double d; // also for a whole number
+
+    static Number whole(std::int64_t i) { return {true, i, static_cast<double>(i)}; }
+    bool operator<(const Number &o) const { return isWhole && o.isWhole ? i < o.i : d < o.d; }
+    Value value() const { return isWhole ? Value(i) : Value(d); }
+};
 
 // Step 15: the month row of `month`, one per code, over the dates from `start` up to `newest`
 // (excluded). It stands for
 //   Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,..,MITALK) SELECT month, CODE, Avg(PRC), Avg(DVAL),
 //   Avg(TALK), Max(..), Min(..) from T_NEARLY where IDATE < newest and IDATE >= start
 //   GROUP BY CODE
-// which the engine ran by sorting and aggregating some 29 times as many rows as there are
-// stocks: half of the whole import's work. Here the window is read once and summed up per code
-// as the engine sums up: Avg is the double sum of the non-null values divided by their count,
-// Max and Min keep the first of equal values, null when a code has no value. A text in the
-// window, which the engine orders after every number, leaves the work to the statement itself.
-// The rows go in under one savepoint, so that a failure leaves none of them, as a failing
+// which the engine runs by sorting and aggregating some 29 times as many rows as there are
+// stocks: more than the whole rest of the import. Here the window is read once in the order of
+// date and code and summed up per code as the engine sums up: Avg is the double sum of the
+// non-null values in date order divided by their count, Max and Min keep the first of equal
+// values, null when a code has no value. Each date lists the codes in order, so a cursor
+// through the codes met so far finds a row's code without a lookup. A text in the window,
+// which the engine orders after every number, leaves the work to the statement itself. The
+// rows go in under one savepoint, so that a failure leaves none of them, as a failing
 // statement does.
 void insertMonthRows(Database &db, long long newest, long long month, long long start) {
     struct Stat {
         long long count = 0;
         double sum = 0;
-        Value max, min;
+        std::optional<Number> max, min;
     };
     struct MonthRow {
         std::string code;
         std::array<Stat, 3> stats; // PRC, DVAL, TALK
     };
-    std::vector<MonthRow> rows;
-    std::unordered_map<std::string, size_t> byCode;
+    std::vector<MonthRow> rows; // by code
+    size_t cursor = 0;
+    std::int64_t date = 0;
     bool numbersOnly = true;
     db.forEachRow(
-        "select CODE,PRC,DVAL,TALK from T_NEARLY where IDATE < ? and IDATE >= ? ;",
+        "select IDATE,CODE,PRC,DVAL,TALK from T_NEARLY where IDATE < ? and IDATE >= ? "
+        "order by IDATE,CODE ;",
         {Value(static_cast<std::int64_t>(newest)), Value(static_cast<std::int64_t>(start))},
-        [&](const std::vector<Value> &fields) {
+        [&](const storage::RowView &fields) {
             if (!numbersOnly)
                 return;
-            auto [it, added] = byCode.try_emplace(fields[0].toText(), rows.size());
-            if (added)
-                rows.push_back({it->first, {}});
-            MonthRow &row = rows[it->second];
-            for (size_t c = 0; c < 3; ++c) {
-                const Value &v = fields[c + 1];
-                if (v.isNull())
+            if (fields.integer(0) != date) {
+                date = fields.integer(0);
+                cursor = 0;
+            }
+            const std::string_view code = fields.text(1);
+            while (cursor < rows.size() && rows[cursor].code < code)
+                ++cursor;
+            if (cursor == rows.size() || rows[cursor].code != code)
+                rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(cursor),
+                            MonthRow{std::string(code), {}});
+            MonthRow &row = rows[cursor++];
+            for (int c = 0; c < 3; ++c) {
+                const Value::Type type = fields.type(c + 2);
+                if (type == Value::Type::Null)
                     continue;
-                if (v.type() == Value::Type::Text) {
+                if (type == Value::Type::Text) {
                     numbersOnly = false;
                     return;
                 }
-                Stat &s = row.stats[c];
+                const Number n = type == Value::Type::Integer
+                                     ? Number::whole(fields.integer(c + 2))
+                                     : Number{false, 0, fields.real(c + 2)};
+                Stat &s = row.stats[static_cast<size_t>(c)];
                 ++s.count;
-                s.sum += v.toDouble();
-                if (s.max.isNull() || lessThan(s.max, v))
-                    s.max = v;
-                if (s.min.isNull() || lessThan(v, s.min))
-                    s.min = v;
+                s.sum += n.d;
+                if (!s.max || *s.max < n)
+                    s.max = n;
+                if (!s.min || n < *s.min)
+                    s.min = n;
             }
         });
     const std::string m = std::to_string(month);
@@ -124,8 +142,6 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
                    " GROUP BY T_NEARLY.CODE;");
         return;
     }
-    std::sort(rows.begin(), rows.end(),
-              [](const MonthRow &a, const MonthRow &b) { return a.code < b.code; });
     db.execute("SAVEPOINT month_row");
     try {
         std::vector<Value> values(11);
@@ -135,8 +151,8 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
             for (size_t c = 0; c < 3; ++c) {
                 const Stat &s = row.stats[c];
                 values[2 + c] = s.count ? Value(s.sum / static_cast<double>(s.count)) : Value();
-                values[5 + c] = s.max;
-                values[8 + c] = s.min;
+                values[5 + c] = s.max ? s.max->value() : Value();
+                values[8 + c] = s.min ? s.min->value() : Value();
             }
             db.execute("Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,"
                        "MIPRC,MIDVAL,MITALK) Values(?,?,?,?,?,?,?,?,?,?,?) ;",

@@ -320,28 +320,52 @@ void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
     release(sql, stmt);
 }
 
+int RowView::size() const { return sqlite3_column_count(m_stmt); }
+
+Value::Type RowView::type(int col) const {
+    switch (sqlite3_column_type(m_stmt, col)) {
+    case SQLITE_INTEGER:
+        return Value::Type::Integer;
+    case SQLITE_FLOAT:
+        return Value::Type::Real;
+    case SQLITE_NULL:
+        return Value::Type::Null;
+    default:
+        return Value::Type::Text;
+    }
+}
+
+std::int64_t RowView::integer(int col) const { return sqlite3_column_int64(m_stmt, col); }
+
+double RowView::real(int col) const { return sqlite3_column_double(m_stmt, col); }
+
+std::string_view RowView::text(int col) const {
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, col));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, col)))
+             : std::string_view();
+}
+
+Value RowView::value(int col) const {
+    switch (type(col)) {
+    case Value::Type::Integer:
+        return Value(integer(col));
+    case Value::Type::Real:
+        return Value(real(col));
+    case Value::Type::Null:
+        return {};
+    case Value::Type::Text:
+        break;
+    }
+    return Value(std::string(text(col)));
+}
+
 namespace {
 // The fields of the row a statement stands on.
 void readRow(sqlite3_stmt *stmt, int cols, std::vector<Value> &row) {
+    const RowView view(stmt);
     row.clear();
-    for (int c = 0; c < cols; ++c) {
-        switch (sqlite3_column_type(stmt, c)) {
-        case SQLITE_INTEGER:
-            row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
-            break;
-        case SQLITE_FLOAT:
-            row.emplace_back(sqlite3_column_double(stmt, c));
-            break;
-        case SQLITE_NULL:
-            row.emplace_back();
-            break;
-        default: {
-            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-            row.emplace_back(
-                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c))));
-        }
-        }
-    }
+    for (int c = 0; c < cols; ++c)
+        row.push_back(view.value(c));
 }
 } // namespace
 
@@ -385,17 +409,13 @@ ResultSet Database::openRecordset(const std::string &sql, const std::vector<Valu
 }
 
 void Database::forEachRow(const std::string &sql, const std::vector<Value> &params,
-                          const std::function<void(const std::vector<Value> &)> &row) {
+                          const std::function<void(const RowView &)> &row) {
     sqlite3_stmt *stmt = prepare(sql, params);
-    const int cols = sqlite3_column_count(stmt);
-    std::vector<Value> fields;
-    fields.reserve(static_cast<size_t>(cols));
+    const RowView view(stmt);
     int rc;
     try {
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            readRow(stmt, cols, fields);
-            row(fields);
-        }
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            row(view);
     } catch (...) {
         release(sql, stmt);
         throw;

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +54,22 @@ private:
     size_t m_pos = 0;
 };
 
+// The row on which a statement stands while forEachRow walks it: its fields read where the
+// engine keeps them, without a copy. Valid during the call only.
+class RowView {
+public:
+    explicit RowView(sqlite3_stmt *stmt) : m_stmt(stmt) {}
+    int size() const;
+    Value::Type type(int col) const;
+    std::int64_t integer(int col) const; // the engine's conversions for other types
+    double real(int col) const;
+    std::string_view text(int col) const;
+    Value value(int col) const; // the field as a ResultSet holds it
+
+private:
+    sqlite3_stmt *m_stmt;
+};
+
 // ";pwd=x;DATABASE=y" -> {"pwd": "x", "database": "y"} (keys in lower case).
 std::map<std::string, std::string> parseConnectString(const std::string &connect);
 
@@ -82,10 +99,10 @@ public:
 
     ResultSet openRecordset(const std::string &sql);
     ResultSet openRecordset(const std::string &sql, const std::vector<Value> &params);
-    // Walks the rows of a SELECT without keeping them: `row` gets each row's fields, valid
-    // during the call only. For reads of many rows, where a ResultSet would allocate each one.
+    // Walks the rows of a SELECT without keeping them: `row` sees each row in turn. For reads
+    // of many rows, where a ResultSet would copy each field.
     void forEachRow(const std::string &sql, const std::vector<Value> &params,
-                    const std::function<void(const std::vector<Value> &)> &row);
+                    const std::function<void(const RowView &)> &row);
     // First field of the first row; null when there is no row.
     Value scalar(const std::string &sql);
 

@@ -320,18 +320,18 @@ TEST(Database, ForEachRowWalksTheRowsWithoutKeepingThem) {
     db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(3,'c',7)");
     std::vector<std::string> seen;
     db->forEachRow("select IDATE, CODE, PRC from T_NEARLY where IDATE >= ? order by IDATE", {2},
-                   [&](const std::vector<Value> &row) {
-                       ASSERT_EQ(row.size(), 3u);
-                       seen.push_back(row[1].toText() + "=" + row[2].textOr("NULL"));
+                   [&](const RowView &row) {
+                       ASSERT_EQ(row.size(), 3);
+                       seen.push_back(std::string(row.text(1)) + "=" + row.value(2).textOr("NULL"));
                    });
     EXPECT_EQ(seen, (std::vector<std::string>{"b=NULL", "c=7"}));
     // An error in the walk leaves the statement ready for its next use.
-    auto stop = [](const std::vector<Value> &) { throw std::runtime_error("stop"); };
+    auto stop = [](const RowView &) { throw std::runtime_error("stop"); };
     EXPECT_THROW(db->forEachRow("select IDATE from T_NEARLY where IDATE >= ?", {1}, stop),
                  std::runtime_error);
     int rows = 0;
     db->forEachRow("select IDATE from T_NEARLY where IDATE >= ?", {1},
-                   [&](const std::vector<Value> &) { ++rows; });
+                   [&](const RowView &) { ++rows; });
     EXPECT_EQ(rows, 3);
     EXPECT_THROW(db->forEachRow("select * from nosuchtable", {}, stop), DbError);
 }
