@@ -17,49 +17,23 @@ namespace {
 using storage::DbError;
 using storage::Value;
 
-Value valueOf(sqlite3_value *v) {
-    switch (sqlite3_value_type(v)) {
-    case SQLITE_INTEGER:
-        return Value(static_cast<std::int64_t>(sqlite3_value_int64(v)));
-    case SQLITE_FLOAT:
-        return Value(sqlite3_value_double(v));
-    case SQLITE_NULL:
-        return {};
-    default:
-        return Value(std::string(reinterpret_cast<const char *>(sqlite3_value_text(v)),
-                                 static_cast<size_t>(sqlite3_value_bytes(v))));
-    }
-}
-
-void resultRatio(sqlite3_context *ctx, std::optional<double> ratio) {
-    if (!ratio) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    try {
-        const std::string text = acquire::formatRatio(*ratio);
-        sqlite3_result_text(ctx, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    } catch (const std::exception &e) {
-        sqlite3_result_error(ctx, e.what(), -1);
-    }
+// The "0.0000" text of a ratio, null when there is none.
+Value ratioText(std::optional<double> ratio) {
+    return ratio ? Value(acquire::formatRatio(*ratio)) : Value();
 }
 
 // ratio(X1, X2): the "0.0000" text of (X1 - X2) / X2, null when it is not computable.
-void ratioFunction(sqlite3_context *ctx, int, sqlite3_value **argv) {
-    resultRatio(ctx, acquire::ratioOf(valueOf(argv[0]), valueOf(argv[1])));
+Value ratio(const std::vector<Value> &args) {
+    return ratioText(acquire::ratioOf(args[0], args[1]));
 }
 
 // score(TALK, MXTALK, ANPRC, A1PRC): VAL2 from the unrounded talk ratio and the two price
 // ratios as they are stored; null when one of them is missing.
-void scoreFunction(sqlite3_context *ctx, int, sqlite3_value **argv) {
-    const auto talk = acquire::ratioOf(valueOf(argv[0]), valueOf(argv[1]));
-    const Value anprc = valueOf(argv[2]);
-    const Value a1prc = valueOf(argv[3]);
-    if (!talk || anprc.isNull() || a1prc.isNull()) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    resultRatio(ctx, (*talk * 1.4 / 2 * 10) + (anprc.toDouble() * 5) + (a1prc.toDouble() * 5));
+Value score(const std::vector<Value> &args) {
+    const auto talk = acquire::ratioOf(args[0], args[1]);
+    if (!talk || args[2].isNull() || args[3].isNull())
+        return {};
+    return ratioText((*talk * 1.4 / 2 * 10) + (args[2].toDouble() * 5) + (args[3].toDouble() * 5));
 }
 
 class Statement {
@@ -73,24 +47,7 @@ public:
     Statement &operator=(const Statement &) = delete;
 
     Statement &bind(int index, const Value &v) {
-        int rc = SQLITE_OK;
-        switch (v.type()) {
-        case Value::Type::Null:
-            rc = sqlite3_bind_null(m_stmt, index);
-            break;
-        case Value::Type::Integer:
-            rc = sqlite3_bind_int64(m_stmt, index, v.toInt());
-            break;
-        case Value::Type::Real:
-            rc = sqlite3_bind_double(m_stmt, index, v.toDouble());
-            break;
-        case Value::Type::Text: {
-            const std::string s = v.toText();
-            rc = sqlite3_bind_text(m_stmt, index, s.data(), static_cast<int>(s.size()),
-                                   SQLITE_TRANSIENT);
-        }
-        }
-        if (rc != SQLITE_OK)
+        if (storage::bindValue(m_stmt, index, v) != SQLITE_OK)
             throw DbError(sqlite3_errmsg(m_db));
         return *this;
     }
@@ -98,10 +55,11 @@ public:
     std::vector<Value> run() {
         std::vector<Value> first;
         int rc;
+        const storage::RowView row(m_stmt);
         while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW)
             if (first.empty())
-                for (int c = 0; c < sqlite3_column_count(m_stmt); ++c)
-                    first.push_back(valueOf(sqlite3_column_value(m_stmt, c)));
+                for (int c = 0; c < row.size(); ++c)
+                    first.push_back(row.value(c));
         sqlite3_reset(m_stmt);
         if (rc != SQLITE_DONE)
             throw DbError(sqlite3_errmsg(m_db));
@@ -225,10 +183,8 @@ void importRows(sqlite3 *db, const std::vector<std::vector<Value>> &rows, long l
 
 std::string referenceImport(storage::Database &db, const std::string &dayFile) {
     sqlite3 *h = db.handle();
-    sqlite3_create_function(h, "ratio", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                            ratioFunction, nullptr, nullptr);
-    sqlite3_create_function(h, "score", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                            scoreFunction, nullptr, nullptr);
+    db.defineFunction("ratio", 2, ratio);
+    db.defineFunction("score", 4, score);
     const long long keep = storage::readSettingInt(storage::keys::maxdtc) + 1;
 
     RecordingPort port;
@@ -274,13 +230,7 @@ std::string firstDifference(storage::Database &a, storage::Database &b) {
 }
 
 void fixClock(storage::Database &db, const std::string *clock) {
-    sqlite3_create_function(
-        db.handle(), "now", 0, SQLITE_UTF8, const_cast<std::string *>(clock),
-        [](sqlite3_context *ctx, int, sqlite3_value **) {
-            const auto *text = static_cast<const std::string *>(sqlite3_user_data(ctx));
-            sqlite3_result_text(ctx, text->c_str(), -1, SQLITE_TRANSIENT);
-        },
-        nullptr, nullptr);
+    db.defineFunction("now", 0, [clock](const std::vector<Value> &) { return Value(*clock); });
 }
 
 } // namespace tesmo::test

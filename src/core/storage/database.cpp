@@ -279,33 +279,27 @@ void Database::release(const std::string &sql, sqlite3_stmt *stmt) {
     cached->second.inUse = false;
 }
 
+int bindValue(sqlite3_stmt *stmt, int index, const Value &v) {
+    switch (v.type()) {
+    case Value::Type::Null:
+        return sqlite3_bind_null(stmt, index);
+    case Value::Type::Integer:
+        return sqlite3_bind_int64(stmt, index, v.toInt());
+    case Value::Type::Real:
+        return sqlite3_bind_double(stmt, index, v.toDouble());
+    case Value::Type::Text:
+        break;
+    }
+    const std::string s = v.toText();
+    return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
 void Database::bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params) {
     if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt))
         throw DbError("パラメータの数が一致しません。");
-    for (size_t i = 0; i < params.size(); ++i) {
-        const int idx = static_cast<int>(i) + 1;
-        const Value &v = params[i];
-        int rc = SQLITE_OK;
-        switch (v.type()) {
-        case Value::Type::Null:
-            rc = sqlite3_bind_null(stmt, idx);
-            break;
-        case Value::Type::Integer:
-            rc = sqlite3_bind_int64(stmt, idx, v.toInt());
-            break;
-        case Value::Type::Real:
-            rc = sqlite3_bind_double(stmt, idx, v.toDouble());
-            break;
-        case Value::Type::Text: {
-            const std::string s = v.toText();
-            rc = sqlite3_bind_text(stmt, idx, s.data(), static_cast<int>(s.size()),
-                                   SQLITE_TRANSIENT);
-            break;
-        }
-        }
-        if (rc != SQLITE_OK)
+    for (size_t i = 0; i < params.size(); ++i)
+        if (bindValue(stmt, static_cast<int>(i) + 1, params[i]) != SQLITE_OK)
             fail();
-    }
 }
 
 void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {

@@ -70,6 +70,9 @@ private:
     sqlite3_stmt *m_stmt;
 };
 
+// Binds `v` to parameter `index` of `stmt`; SQLite's result code.
+int bindValue(sqlite3_stmt *stmt, int index, const Value &v);
+
 // ";pwd=x;DATABASE=y" -> {"pwd": "x", "database": "y"} (keys in lower case).
 std::map<std::string, std::string> parseConnectString(const std::string &connect);
 

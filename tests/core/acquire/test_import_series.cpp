@@ -57,43 +57,76 @@ protected:
         AcquireTest::TearDown();
     }
 
+    // Imports `days` trading days from 2024-01-04 on (months pass, old dates go) with both
+    // imports and compares the databases after each. An older day comes again 15 days before
+    // the end, a day twice 10 days before it, and the retention is cut to 20 dates 5 days
+    // before it.
+    void importSeries(size_t days) {
+        const std::vector<long long> dates = tradingDays(20240104, days);
+        std::vector<std::string> files;
+        for (size_t i = 0; i < dates.size(); ++i)
+            files.push_back(dayFile(seriesDay(dates[i], static_cast<int>(i))));
+        std::vector<size_t> order;
+        for (size_t i = 0; i < days; ++i) {
+            order.push_back(i);
+            if (i == days - 15)
+                order.push_back(i - 2);
+            if (i == days - 10)
+                order.push_back(i);
+        }
+        acquire::ImportRunState state;
+        for (size_t step = 0; step < order.size(); ++step) {
+            if (order[step] == days - 5)
+                setting(storage::keys::maxdtc, "20");
+            clock = "import " + std::to_string(step);
+            const std::string &file = files[order[step]];
+            ASSERT_EQ(acquire::ImportDayFile(*db, file, port, dates[order[step]], state), "")
+                << file;
+            ASSERT_EQ(referenceImport(*reference, file), "") << file;
+            ASSERT_EQ(firstDifference(*db, *reference), "") << "after " << file;
+        }
+        // The series reached what it is meant to exercise.
+        const std::string newest = std::to_string(dates.back());
+        EXPECT_EQ(
+            count("T_NEARLY", "IDATE=" + newest),
+            static_cast<long long>(seriesDay(dates.back(), static_cast<int>(days) - 1).size()));
+        EXPECT_EQ(
+            db->scalar("select count(*) from (select IDATE from T_NEARLY group by IDATE)").toInt(),
+            21);
+        EXPECT_GT(count("T_NEARLY", "VAL2 is not null and IDATE=" + newest), 150);
+        EXPECT_GT(count("master", "instr(NAME, '改称') = 1"), 0);
+    }
+
     std::unique_ptr<Database> reference;
     std::string clock;
 };
 
 TEST_F(ImportSeries, SixtyDaysLeaveTheDatabaseOfTheReferenceImport) {
-    // Weekdays from 2024-01-04 on: three months, so that month rows pass and old dates go.
-    const std::vector<long long> dates = tradingDays(20240104, 60);
-    std::vector<std::string> files;
-    for (size_t i = 0; i < dates.size(); ++i)
-        files.push_back(dayFile(seriesDay(dates[i], static_cast<int>(i))));
-    // The series in order, with an older day imported again, a day imported twice and the
-    // retention shortened near the end.
-    std::vector<size_t> order;
-    for (size_t i = 0; i < files.size(); ++i) {
-        order.push_back(i);
-        if (i == 45)
-            order.push_back(43);
-        if (i == 50)
-            order.push_back(50);
-    }
-    acquire::ImportRunState state;
-    for (size_t step = 0; step < order.size(); ++step) {
-        if (dates[order[step]] == dates[55])
-            setting(storage::keys::maxdtc, "20");
-        clock = "import " + std::to_string(step);
-        const std::string &file = files[order[step]];
-        ASSERT_EQ(acquire::ImportDayFile(*db, file, port, dates[order[step]], state), "") << file;
-        ASSERT_EQ(referenceImport(*reference, file), "") << file;
-        ASSERT_EQ(firstDifference(*db, *reference), "") << "after " << file;
-    }
-    // The series reached what it is meant to exercise.
-    EXPECT_EQ(count("T_NEARLY", "IDATE=" + std::to_string(dates.back())),
-              static_cast<long long>(seriesDay(dates.back(), 59).size()));
-    EXPECT_EQ(
-        db->scalar("select count(*) from (select IDATE from T_NEARLY group by IDATE)").toInt(), 21);
-    EXPECT_GT(count("T_NEARLY", "VAL2 is not null and IDATE=" + std::to_string(dates.back())), 150);
-    EXPECT_GT(count("master", "instr(NAME, '改称') = 1"), 0);
+    importSeries(60);
+}
+
+// A file made by an earlier build keeps its layout: T_NEARLY with a rowid, its date-first and
+// code-first indexes, a code-first index on T_MONTHLY and no statistics. It opens, imports and
+// ends as the reference does; only the speed differs.
+TEST_F(ImportSeries, AFileOfTheEarlierLayoutImportsTheSame) {
+    db->executeNative(
+        "DROP TABLE T_NEARLY; DROP TABLE sqlite_stat1;"
+        "CREATE TABLE T_NEARLY (IDATE INTEGER NOT NULL, CODE TEXT NOT NULL, PRC NUMERIC,"
+        " DVAL NUMERIC, TALK NUMERIC, ANPRC REAL, ANDVAL REAL, ANTALK REAL, A1PRC REAL,"
+        " A1DVAL REAL, A1TALK REAL, AXPRC REAL, AXDVAL REAL, AXTALK REAL, VAL2 REAL);"
+        "CREATE UNIQUE INDEX t_nearly_date_code ON T_NEARLY (IDATE, CODE);"
+        "CREATE INDEX t_nearly_code_date ON T_NEARLY (CODE, IDATE);"
+        "CREATE INDEX t_monthly_code_month ON T_MONTHLY (CODE, YYYYMM);");
+    const std::string path = db->path();
+    db = Database::open(path, storage::kConnectString);
+    fixClock(*db, &clock);
+    importSeries(45);
+    EXPECT_EQ(db->scalar("select count(*) from sqlite_master where name in "
+                         "('t_nearly_code_date', 't_monthly_code_month')")
+                  .toInt(),
+              2);
+    EXPECT_EQ(db->scalar("select count(*) from V_RANK").toInt(),
+              count("T_NEARLY", "IDATE=" + std::to_string(tradingDays(20240104, 45).back())));
 }
 
 } // namespace
