@@ -11,9 +11,9 @@
 // import of tests/support (the counter floor_ms), which does the same work with the fewest
 // statements SQLite needs; which of the two runs first alternates. Before the first
 // repetition both run once and their tables are compared. The run ends with a summary: the
-// medians, the ratio of import to floor per retention and of the import at 250 days to the
-// import at 40. Building the databases runs the import itself for every day and takes a
-// minute or two for the 251 days.
+// medians of wall and CPU time, the ratio of import to floor per retention and of the import at
+// 250 days to the import at 40. The repetitions of /40 and /250 are shuffled together. Building the
+// databases runs the import itself for every day and takes a minute or two for the 251 days.
 #include "acquire/day_file_decoder.h"
 #include "acquire/day_file_writer.h"
 #include "acquire/import_driver.h"
@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -113,11 +114,23 @@ const History &history(int maxdtc) {
     return *h;
 }
 
-// Milliseconds of wall time of one run of `work`.
-template <class F> double millisecondsOf(F &&work) {
+// Milliseconds of wall time and of CPU time of one run of `work`.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+template <class F> Timing timingOf(F &&work) {
+    auto cpuNow = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+    };
     const auto t0 = std::chrono::steady_clock::now();
+    const double c0 = cpuNow();
     work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    return {
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
+        cpuNow() - c0};
 }
 
 // The import and the floor on two copies of the history, their tables compared; the empty
@@ -138,13 +151,13 @@ std::string checkFloor(const History &h) {
     return result.empty() ? result : "import and floor differ: " + result;
 }
 
-// Wall times in milliseconds of every repetition, for the summary.
-std::map<int, std::vector<double>> &importTimes() {
-    static std::map<int, std::vector<double>> t;
+// The timings of every repetition by maxdtc, for the summary.
+std::map<int, std::vector<Timing>> &importTimes() {
+    static std::map<int, std::vector<Timing>> t;
     return t;
 }
-std::map<int, std::vector<double>> &floorTimes() {
-    static std::map<int, std::vector<double>> t;
+std::map<int, std::vector<Timing>> &floorTimes() {
+    static std::map<int, std::vector<Timing>> t;
     return t;
 }
 
@@ -167,32 +180,31 @@ void BM_ImportDay(benchmark::State &state) {
         auto importDb = storage::Database::open(h.copy("import.mdb"), storage::kConnectString);
         auto floorDb = storage::Database::open(h.copy("floor.mdb"), storage::kConnectString);
         std::string result;
-        double importMs = 0, floorMs = 0;
+        Timing import, floor;
         auto runImport = [&] {
-            importMs = millisecondsOf(
+            import = timingOf(
                 [&] { result += acquire::ImportDayFile(*importDb, h.nextFile, port, h.next); });
-        };
-        auto runFloor = [&] {
-            floorMs =
-                millisecondsOf([&] { result += test::referenceImport(*floorDb, h.nextFile); });
-        };
-        const bool floorFirst = importTimes()[maxdtc].size() % 2 == 1;
-        if (floorFirst)
-            runFloor();
-        runImport();
-        if (!floorFirst)
-            runFloor();
-        if (!result.empty()) {
-            state.SkipWithError(result.c_str());
-            break;
-        }
-        state.SetIterationTime(importMs / 1000);
-        state.counters["floor_ms"] = floorMs;
-        state.counters["ratio"] = importMs / floorMs;
-        importTimes()[maxdtc].push_back(importMs);
-        floorTimes()[maxdtc].push_back(floorMs);
+    };
+    auto runFloor = [&] {
+        floor = timingOf([&] { result += test::referenceImport(*floorDb, h.nextFile); });
+    };
+    const bool floorFirst = importTimes()[maxdtc].size() % 2 == 1;
+    if (floorFirst)
+        runFloor();
+    runImport();
+    if (!floorFirst)
+        runFloor();
+    if (!result.empty()) {
+        state.SkipWithError(result.c_str());
+        break;
     }
-    state.SetItemsProcessed(state.iterations() * kStocks);
+    state.SetIterationTime(import.wall / 1000);
+    state.counters["floor_ms"] = floor.wall;
+    state.counters["ratio"] = import.wall / floor.wall;
+    importTimes()[maxdtc].push_back(import);
+    floorTimes()[maxdtc].push_back(floor);
+}
+state.SetItemsProcessed(state.iterations() * kStocks);
 }
 // One import per repetition; the medians are the figures, the minimum the one least disturbed
 // by other work on the machine.
@@ -253,28 +265,44 @@ void BM_FormatRatio(benchmark::State &state) {
 }
 BENCHMARK(BM_FormatRatio);
 
-double median(std::vector<double> v) {
+double median(const std::vector<Timing> &timings, double Timing::*part) {
+    std::vector<double> v;
+    for (const Timing &t : timings)
+        v.push_back(t.*part);
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Medians of wall time (what the user waits for) and of CPU time (the work, less disturbed by
+// other programs on the machine).
 void printSummary() {
     const auto &imports = importTimes();
-    for (const auto &[maxdtc, times] : imports) {
-        const double import = median(times);
-        const double floor = median(floorTimes().at(maxdtc));
-        std::printf("maxdtc %3d: import %6.1f ms, floor %6.1f ms, import/floor %.2f (%zu runs)\n",
-                    maxdtc, import, floor, import / floor, times.size());
+    for (const char *what : {"wall", "cpu"}) {
+        const auto part = std::string(what) == "wall" ? &Timing::wall : &Timing::cpu;
+        for (const auto &[maxdtc, times] : imports) {
+            const double import = median(times, part);
+            const double floor = median(floorTimes().at(maxdtc), part);
+            std::printf("%-4s maxdtc %3d: import %6.1f ms, floor %6.1f ms, import/floor %.2f "
+                        "(%zu runs)\n",
+                        what, maxdtc, import, floor, import / floor, times.size());
+        }
+        if (imports.count(40) && imports.count(250))
+            std::printf("%-4s import at 250 days / import at 40 days: %.2f\n", what,
+                        median(imports.at(250), part) / median(imports.at(40), part));
     }
-    if (imports.count(40) && imports.count(250))
-        std::printf("import at 250 days / import at 40 days: %.2f\n",
-                    median(imports.at(250)) / median(imports.at(40)));
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
+    // The repetitions of the two retentions run in a shuffled order, so that a change in the
+    // machine's load falls on both alike (the flag given on the command line still wins).
+    std::vector<char *> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
