@@ -180,31 +180,31 @@ void BM_ImportDay(benchmark::State &state) {
         auto importDb = storage::Database::open(h.copy("import.mdb"), storage::kConnectString);
         auto floorDb = storage::Database::open(h.copy("floor.mdb"), storage::kConnectString);
         std::string result;
-        Timing import, floor;
+        Timing importTime, floorTime;
         auto runImport = [&] {
-            import = timingOf(
+            importTime = timingOf(
                 [&] { result += acquire::ImportDayFile(*importDb, h.nextFile, port, h.next); });
-    };
-    auto runFloor = [&] {
-        floor = timingOf([&] { result += test::referenceImport(*floorDb, h.nextFile); });
-    };
-    const bool floorFirst = importTimes()[maxdtc].size() % 2 == 1;
-    if (floorFirst)
-        runFloor();
-    runImport();
-    if (!floorFirst)
-        runFloor();
-    if (!result.empty()) {
-        state.SkipWithError(result.c_str());
-        break;
+        };
+        auto runFloor = [&] {
+            floorTime = timingOf([&] { result += test::referenceImport(*floorDb, h.nextFile); });
+        };
+        const bool floorFirst = importTimes()[maxdtc].size() % 2 == 1;
+        if (floorFirst)
+            runFloor();
+        runImport();
+        if (!floorFirst)
+            runFloor();
+        if (!result.empty()) {
+            state.SkipWithError(result.c_str());
+            break;
+        }
+        state.SetIterationTime(importTime.wall / 1000);
+        state.counters["floor_ms"] = floorTime.wall;
+        state.counters["ratio"] = importTime.wall / floorTime.wall;
+        importTimes()[maxdtc].push_back(importTime);
+        floorTimes()[maxdtc].push_back(floorTime);
     }
-    state.SetIterationTime(import.wall / 1000);
-    state.counters["floor_ms"] = floor.wall;
-    state.counters["ratio"] = import.wall / floor.wall;
-    importTimes()[maxdtc].push_back(import);
-    floorTimes()[maxdtc].push_back(floor);
-}
-state.SetItemsProcessed(state.iterations() * kStocks);
+    state.SetItemsProcessed(state.iterations() * kStocks);
 }
 // One import per repetition; the medians are the figures, the minimum the one least disturbed
 // by other work on the machine.
@@ -281,11 +281,11 @@ void printSummary() {
     for (const char *what : {"wall", "cpu"}) {
         const auto part = std::string(what) == "wall" ? &Timing::wall : &Timing::cpu;
         for (const auto &[maxdtc, times] : imports) {
-            const double import = median(times, part);
-            const double floor = median(floorTimes().at(maxdtc), part);
+            const double importMs = median(times, part);
+            const double floorMs = median(floorTimes().at(maxdtc), part);
             std::printf("%-4s maxdtc %3d: import %6.1f ms, floor %6.1f ms, import/floor %.2f "
                         "(%zu runs)\n",
-                        what, maxdtc, import, floor, import / floor, times.size());
+                        what, maxdtc, importMs, floorMs, importMs / floorMs, times.size());
         }
         if (imports.count(40) && imports.count(250))
             std::printf("%-4s import at 250 days / import at 40 days: %.2f\n", what,
