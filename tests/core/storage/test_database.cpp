@@ -89,6 +89,24 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
 }
 
 // Statements as the import, the indicators, the tables and the chart send them.
+// One stock's rows (the chart, the portfolio's newest price) are found by a seek per date or
+// month, never by reading the whole table: the shipped file has no code-first index, and its
+// statistics tell the planner that a date has thousands of rows.
+TEST(Database, OneStocksRowsAreFoundDateByDate) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    for (const char *sql : {"SELECT IDATE,PRC,DVAL from T_NEARLY  where CODE=?  order by IDATE ;",
+                            "SELECT min(PRC),max(PRC) from T_NEARLY where CODE=? ;",
+                            "SELECT Max(IDATE) FROM T_NEARLY WHERE CODE=? AND PRC Is Not Null",
+                            "SELECT YYYYMM,AVPRC from T_MONTHLY where CODE=? order by YYYYMM ;"}) {
+        const ResultSet plan =
+            db->openRecordset(std::string("EXPLAIN QUERY PLAN ") + sql, {Value("1301")});
+        ASSERT_EQ(plan.rowCount(), 1u) << sql;
+        const std::string detail = plan.at(0, 3).toText();
+        EXPECT_NE(detail.find("(ANY("), std::string::npos) << sql << ": " << detail;
+    }
+}
+
 TEST(Database, AcceptsTheProgramsStatementsAsWritten) {
     TempEnv env;
     auto db = Database::open(env.newDatabase(), kConnectString);
