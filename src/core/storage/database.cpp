@@ -314,7 +314,9 @@ void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
     release(sql, stmt);
 }
 
-int RowView::size() const { return sqlite3_column_count(m_stmt); }
+int RowView::size() const {
+    return sqlite3_column_count(m_stmt);
+}
 
 Value::Type RowView::type(int col) const {
     switch (sqlite3_column_type(m_stmt, col)) {
@@ -329,9 +331,13 @@ Value::Type RowView::type(int col) const {
     }
 }
 
-std::int64_t RowView::integer(int col) const { return sqlite3_column_int64(m_stmt, col); }
+std::int64_t RowView::integer(int col) const {
+    return sqlite3_column_int64(m_stmt, col);
+}
 
-double RowView::real(int col) const { return sqlite3_column_double(m_stmt, col); }
+double RowView::real(int col) const {
+    return sqlite3_column_double(m_stmt, col);
+}
 
 std::string_view RowView::text(int col) const {
     const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, col));
