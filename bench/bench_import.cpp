@@ -24,14 +24,13 @@
 #include "support/recording_port.h"
 #include "support/reference_import.h"
 #include "support/temp_env.h"
+#include "support/timing.h"
 #include "support/trading_days.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -114,24 +113,8 @@ const History &history(int maxdtc) {
     return *h;
 }
 
-// Milliseconds of wall time and of CPU time of one run of `work`.
-struct Timing {
-    double wall = 0;
-    double cpu = 0;
-};
-template <class F> Timing timingOf(F &&work) {
-    auto cpuNow = [] {
-        timespec t{};
-        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-    };
-    const auto t0 = std::chrono::steady_clock::now();
-    const double c0 = cpuNow();
-    work();
-    return {
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(),
-        cpuNow() - c0};
-}
+using test::Timing;
+using test::timingOf;
 
 // The import and the floor on two copies of the history, their tables compared; the empty
 // text when they agree. The clock of both connections stands still, so that the stamps of

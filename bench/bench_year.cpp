@@ -12,11 +12,11 @@
 #include "storage/settings_keys.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
+#include "support/timing.h"
 #include "support/trading_days.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 
@@ -45,12 +45,11 @@ void BM_ImportYear(benchmark::State &state) {
         test::RecordingPort port;
         state.ResumeTiming();
 
-        std::vector<double> seconds;
+        std::vector<test::Timing> perDay;
         for (size_t i = 0; i < files.size(); ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
-            const std::string result = acquire::ImportDayFile(*db, files[i], port, dates[i]);
-            seconds.push_back(
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+            std::string result;
+            perDay.push_back(test::timingOf(
+                [&] { result = acquire::ImportDayFile(*db, files[i], port, dates[i]); }));
             if (!result.empty()) {
                 state.SkipWithError(("import of " + files[i] + ": " + result).c_str());
                 return;
@@ -58,23 +57,27 @@ void BM_ImportYear(benchmark::State &state) {
         }
 
         state.PauseTiming();
-        auto mean = [&](size_t from, size_t to) {
+        // Mean milliseconds per day of days [from, to), wall or CPU time.
+        auto mean = [&](size_t from, size_t to, double test::Timing::*part) {
             double sum = 0;
             for (size_t i = from; i < to; ++i)
-                sum += seconds[i];
+                sum += perDay[i].*part;
             return to > from ? sum / static_cast<double>(to - from) : 0.0;
         };
-        const size_t n = seconds.size();
+        const size_t n = perDay.size();
         const size_t edge = std::min<size_t>(kEdgeDays, n);
+        const auto wall = &test::Timing::wall;
+        const auto cpu = &test::Timing::cpu;
         state.counters["days"] = static_cast<double>(n);
-        state.counters["ms_per_day"] = 1000 * mean(0, n);
-        state.counters["ms_first20"] = 1000 * mean(0, edge);
-        state.counters["ms_last20"] = 1000 * mean(n - edge, n);
+        state.counters["ms_per_day"] = mean(0, n, wall);
+        state.counters["ms_first20"] = mean(0, edge, wall);
+        state.counters["ms_last20"] = mean(n - edge, n, wall);
         // Days 21 to 40 against the last 20: the first 20 fill a young database, whose
         // month rows and indicators have less to do.
-        state.counters["ms_days21_40"] = 1000 * mean(std::min(edge, n), std::min(2 * edge, n));
-        state.counters["last20_vs_21_40"] =
-            state.counters["ms_last20"] / state.counters["ms_days21_40"];
+        const size_t from = std::min(edge, n), to = std::min(2 * edge, n);
+        state.counters["ms_days21_40"] = mean(from, to, wall);
+        state.counters["last20_vs_21_40"] = mean(n - edge, n, wall) / mean(from, to, wall);
+        state.counters["cpu_last20_vs_21_40"] = mean(n - edge, n, cpu) / mean(from, to, cpu);
         state.counters["dates_kept"] =
             static_cast<double>(db->scalar("select count(*) from (select IDATE from T_NEARLY "
                                            "group by IDATE)")
