@@ -62,29 +62,6 @@ void pumpEvents(unsigned int, unsigned int, void *port) {
     static_cast<UiPort *>(port)->processEvents();
 }
 
-// A folder of our own for one extraction, inside the destination so that the unpacked member
-// is renamed into place on the same file system. Nobody else can plant a file or a link in it.
-class PrivateFolder {
-public:
-    explicit PrivateFolder(const std::string &parent) {
-        std::string pattern = joinPath(parent, ".unlha-XXXXXX");
-        if (!::mkdtemp(pattern.data()))
-            throw RefusedMember("一時フォルダを作成できません: " + pattern + " (" +
-                                std::strerror(errno) + ")");
-        m_path = pattern;
-    }
-    ~PrivateFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    PrivateFolder(const PrivateFolder &) = delete;
-    PrivateFolder &operator=(const PrivateFolder &) = delete;
-    const std::string &path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 enum class Extracted { Damaged, NoSuchMember, Done };
 
 // Unpacks the first member named `member` into `destDir`. Raises RefusedMember for a member that
@@ -119,7 +96,15 @@ Extracted extractMember(const std::string &archive, UiPort &port, const std::str
             throw RefusedMember("展開後のサイズが上限(" +
                                 std::to_string(kMaxMemberBytes / 1000000) +
                                 "MB)を超えるため展開しません: " + member);
-        const PrivateFolder folder(destDir);
+        // A folder of our own inside the destination, so that the unpacked member is renamed
+        // into place on the same file system.
+        const PrivateFolder folder = [&] {
+            try {
+                return PrivateFolder(joinPath(destDir, ".unlha-XXXXXX"));
+            } catch (const std::runtime_error &e) {
+                throw RefusedMember(e.what());
+            }
+        }();
         const std::string unpacked = joinPath(folder.path(), member);
         // Given an explicit name, liblhasa writes just that file and checks the CRC.
         if (!lha_reader_extract(reader.get(), const_cast<char *>(unpacked.c_str()), pumpEvents,

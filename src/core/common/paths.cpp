@@ -11,6 +11,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -181,6 +182,18 @@ std::string readFileCapped(const std::string &path, long long maxBytes) {
             throw std::runtime_error(tooLong);
         bytes.append(buf, static_cast<size_t>(n));
     }
+}
+
+PrivateFolder::PrivateFolder(std::string pattern) {
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("一時フォルダを作成できません: " + pattern + " (" +
+                                 std::strerror(errno) + ")");
+    m_path = std::move(pattern);
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
 }
 
 } // namespace tesmo

@@ -54,4 +54,19 @@ std::string readFileBytes(const std::string &path);
 // longer: a file handed in from outside must not fill the memory or block for ever.
 std::string readFileCapped(const std::string &path, long long maxBytes);
 
+// A folder of our own, made from `pattern` (a path ending in XXXXXX) and removed with everything
+// in it: nobody else can plant a file or a link in it. Raises std::runtime_error when it cannot
+// be made.
+class PrivateFolder {
+public:
+    explicit PrivateFolder(std::string pattern);
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder &) = delete;
+    PrivateFolder &operator=(const PrivateFolder &) = delete;
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
 } // namespace tesmo

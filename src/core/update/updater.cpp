@@ -151,27 +151,6 @@ bool processRuns(pid_t pid) {
     return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// A folder of our own under the system's temporary folder, removed with everything in it.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tesmo-release-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throwErrno("フォルダを作成できません", pattern);
-        m_path = pattern;
-    }
-    ~PrivateFolder() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    PrivateFolder(const PrivateFolder &) = delete;
-    PrivateFolder &operator=(const PrivateFolder &) = delete;
-    const std::string &path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // Texts of a release that is refused (case B).
 constexpr const char *kSignatureMismatch = "署名が一致しません";
 constexpr const char *kNotListed = "署名されたファイル一覧にないファイルです: ";
@@ -181,7 +160,7 @@ constexpr const char *kDiffers = "署名されたファイル一覧と内容が�
 // so that no module of the same name in the download folder can stand in for them, and they
 // may not be larger than a list can be.
 std::string fetchReleaseFile(const std::string &name, UiPort &port, acquire::HttpClient &client) {
-    PrivateFolder folder;
+    const PrivateFolder folder((fs::temp_directory_path() / "tesmo-release-XXXXXX").string());
     const std::string path = joinPath(folder.path(), name);
     const long long limit = client.maxBytes;
     client.maxBytes = kMaxManifestBytes;
