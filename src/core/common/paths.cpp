@@ -82,7 +82,8 @@ std::string installPath(const std::string &name) {
 bool programFolderWritable() {
     if (writableOverride())
         return *writableOverride();
-    return ::access(installDir().c_str(), W_OK) == 0;
+    return ::access(installDir().c_str(), W_OK) == 0 &&
+           !fileExists(installPath(kSystemInstallMarker));
 }
 
 void setProgramFolderWritableOverride(std::optional<bool> writable) {

@@ -23,7 +23,10 @@ enum class FileKind {
     UpdateDownload, // the updater's download folder "downtemp"
 };
 // Whether this user can write the install folder. A system-wide install cannot be written:
-// its program files belong to the package manager.
+// its program files belong to the package manager. A folder that holds kSystemInstallMarker (put
+// there by an install into /usr or /usr/local) counts as read-only for root too, so that root's
+// files never land among the package's.
+inline constexpr const char *kSystemInstallMarker = "system-install";
 bool programFolderWritable();
 // Tests may decide the answer of programFolderWritable(); nullopt asks the file system again.
 void setProgramFolderWritableOverride(std::optional<bool> writable);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace tesmo;
 using tesmo::test::TempEnv;
@@ -69,6 +70,12 @@ TEST(ProgramFolder, WritableIsWhatThisUserMayWrite) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1) << "1: only the own folder is writable";
+
+    // The marker of a system-wide install makes the folder read-only for whoever runs it.
+    setInstallDirOverride(shared + "/mine");
+    EXPECT_TRUE(programFolderWritable());
+    std::ofstream(shared + "/mine/" + kSystemInstallMarker) << "";
+    EXPECT_FALSE(programFolderWritable());
 }
 
 TEST(ProgramFolder, FirstStartCopiesTheShippedDatabaseIntoTheUserDataFolder) {
