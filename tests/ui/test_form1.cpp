@@ -1,5 +1,5 @@
+#include "common/app_state.h"
 #include "message_box_answerer.h"
-#include "shell/app_state.h"
 #include "shell/form1.h"
 #include "shell/startup.h"
 #include "storage/connection.h"
@@ -24,7 +24,8 @@ std::string databaseWithTwoDates(const TempEnv &env) {
     auto conn = storage::Database::open(db, storage::kConnectString);
     conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',1,2,3) ;");
     conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240104,'1301',1,2,3) ;");
-    conn->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
+    conn->execute(
+        "Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
     storage::writeSetting(storage::keys::mdbpath, db);
     return db;
 }
@@ -42,16 +43,17 @@ TEST(Form1, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
         EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
         EXPECT_EQ(form.windowTitle(), form.titleText());
         EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Tesmo ")));
-        EXPECT_TRUE(shell::appState().startup_done);
+        EXPECT_TRUE(appState().startup_done);
         ASSERT_EQ(boxes.texts.size(), 1);
-        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("現在はポートフォリオが個別になっていません。")));
+        EXPECT_TRUE(boxes.texts[0].startsWith(
+            QStringLiteral("現在はポートフォリオが個別になっていません。")));
         EXPECT_EQ(storage::readSetting(storage::keys::usermdbconfirm), "1"); // answered No
         EXPECT_EQ(storage::readSetting(storage::keys::cnt_Form2), "0");
         form.heartbeat();
         EXPECT_NE(storage::readSetting(storage::keys::becon), "0");
         form.close();
         EXPECT_FALSE(storage::isDatabaseConnected());
-        EXPECT_FALSE(shell::appState().startup_done);
+        EXPECT_FALSE(appState().startup_done);
     }
     ui::Form1 again;
     ASSERT_TRUE(again.startUp());
@@ -66,7 +68,7 @@ TEST(Form1, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(form.dateText(), QStringLiteral("ﾃﾞｰﾀなし"));
-    EXPECT_TRUE(shell::appState().startup_done);
+    EXPECT_TRUE(appState().startup_done);
     form.close();
 }
 
@@ -84,12 +86,13 @@ TEST(Form1, ConnectionFailureShowsCaseAAndKeepsTheCaption) {
         if (debug)
             EXPECT_TRUE(boxes.texts.back().startsWith(QStringLiteral("DB接続ｴﾗｰ 詳細:")));
         else
-            EXPECT_EQ(boxes.texts.back(),
-                      QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
+            EXPECT_EQ(
+                boxes.texts.back(),
+                QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
         EXPECT_EQ(boxes.titles.back(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
-        EXPECT_FALSE(shell::appState().startup_done);
+        EXPECT_FALSE(appState().startup_done);
     }
 }
 
@@ -153,11 +156,12 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
         ui::Form1 form;
         ASSERT_TRUE(form.startUp());
         ASSERT_EQ(boxes.texts.size(), 1);
-        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("個別ポートフォリオの作成が完了しました。")));
-        const std::string link = shell::appState().port_link_table;
+        EXPECT_TRUE(
+            boxes.texts[0].startsWith(QStringLiteral("個別ポートフォリオの作成が完了しました。")));
+        const std::string link = appState().port_link_table;
         EXPECT_EQ(link.rfind("userportf", 0), 0u);
         EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from " + link).toInt(), 1);
-        EXPECT_EQ(shell::portfolioTable(), link);
+        EXPECT_EQ(portfolioTable(), link);
         form.close();
     }
     {
@@ -170,9 +174,11 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     ASSERT_EQ(boxes.texts.size(), 2);
-    EXPECT_EQ(boxes.texts[1], QStringLiteral("[ﾕｰｻﾞﾎﾟｰﾄﾌｫﾘｵ]の処理ができません。ｵﾌﾟｼｮﾝの[ﾎﾟｰﾄﾌｫﾘｵ]を確認してください"));
+    EXPECT_EQ(
+        boxes.texts[1],
+        QStringLiteral("[ﾕｰｻﾞﾎﾟｰﾄﾌｫﾘｵ]の処理ができません。ｵﾌﾟｼｮﾝの[ﾎﾟｰﾄﾌｫﾘｵ]を確認してください"));
     EXPECT_EQ(form.dateText(), QStringLiteral("20240105")); // shown before the link failed
-    EXPECT_FALSE(shell::appState().startup_done);
+    EXPECT_FALSE(appState().startup_done);
     form.close();
 }
 

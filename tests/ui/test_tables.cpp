@@ -1,5 +1,5 @@
 // The table windows under the offscreen platform: open, sort, group, search, edit, copy, close.
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"

@@ -3,7 +3,7 @@
 #include "acquire/import_driver.h"
 #include "acquire/lha_extract.h"
 #include "common/paths.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "storage/settings_keys.h"
 #include "update/update_start.h"
 
@@ -133,7 +133,8 @@ std::string manualImport(storage::Database &db, UiPort &port, const std::string 
         fs::remove(tmp, ec);
         fs::copy_file(file, tmp, ec);
         if (ec)
-            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() + ")");
+            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() +
+                                     ")");
         deleteAfter = true;
         if (fs::exists(data, ec)) {
             fs::remove(data, ec);
@@ -155,7 +156,8 @@ std::string manualImport(storage::Database &db, UiPort &port, const std::string 
     } else if (fs::absolute(file, ec) != fs::absolute(data, ec)) {
         fs::copy_file(file, data, fs::copy_options::overwrite_existing, ec);
         if (ec)
-            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() + ")");
+            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() +
+                                     ")");
     }
     const std::string result = acquire::ImportDayFile(db, data, port, 0);
     if (deleteAfter)

@@ -2,8 +2,8 @@
 
 #include "acquire/import_driver.h"
 #include "acquire/lha_extract.h"
+#include "common/app_state.h"
 #include "common/paths.h"
-#include "shell/app_state.h"
 #include "storage/settings_keys.h"
 
 #include <filesystem>

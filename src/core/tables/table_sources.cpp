@@ -1,6 +1,6 @@
 #include "tables/table_sources.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 #include "storage/settings_keys.h"
@@ -131,7 +131,7 @@ std::string RankTable::sortButton(int c) {
 }
 
 std::string portfolioView(storage::Database &db, const std::string &base) {
-    const shell::AppState &st = shell::appState();
+    const AppState &st = appState();
     if (st.portfile_path.empty())
         return base;
     return storage::ensureDerivedQuery(db, base, st.port_link_table);

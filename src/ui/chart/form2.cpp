@@ -4,8 +4,8 @@
 #include "chart/chart_painter.h"
 #include "chart/chart_view.h"
 #include "chart/make_unit.h"
-#include "shell/app_state.h"
-#include "shell/shell_routines.h"
+#include "common/app_state.h"
+#include "common/shell_open.h"
 #include "shell/window_hub.h"
 #include "storage/settings_keys.h"
 
@@ -226,7 +226,7 @@ void Form2::onAddPort() {
         return;
     m_port.setBusy(true);
     const chart::AddPortResult r =
-        chart::addToPortfolio(m_model.link(), shell::portfolioTable(), code(), chart::todayYmd());
+        chart::addToPortfolio(m_model.link(), portfolioTable(), code(), chart::todayYmd());
     m_port.setBusy(false);
     if (r.outcome == chart::AddPortOutcome::Failed)
         showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
@@ -236,7 +236,7 @@ void Form2::onAddPort() {
 }
 
 bool Form2::openPage(const std::string &command) {
-    if (shell::shell_open(command, "") != -99)
+    if (shell_open(command, "") != -99)
         return true;
     showMessage(this, "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command, us(windowTitle()),
                 MsgIcon::Critical, MsgButtons::Ok);

@@ -4,10 +4,10 @@
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
 #include "common/paths.h"
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "shell/startup.h"
 #include "shell/window_hub.h"
 #include "storage/compaction.h"
@@ -126,7 +126,7 @@ void Form1::updateLauncherButtons() {
 }
 
 Form1::~Form1() {
-    shell::appState().startup_done = false;
+    appState().startup_done = false;
     CloseDatabase();
 }
 
@@ -144,7 +144,7 @@ QString Form1::instanceSocketName(const QString &title) {
 
 bool Form1::startUp() {
     updateLauncherButtons();
-    shell::AppState &app = shell::appState();
+    AppState &app = appState();
     // 1. The database; case A ends start-up with the window open.
     try {
         ConnectDatabase();
@@ -380,19 +380,19 @@ bool Form1::activateRunningInstance() {
 
 void Form1::openHelp() {
     const std::string help = installPath("Tesmo.html");
-    if (!shell::file_exists(help).empty())
-        shell::shell_open(help, "");
+    if (!file_exists(help).empty())
+        shell_open(help, "");
 }
 
 void Form1::openHomePage() {
     std::string base = readSetting(keys::updatesite);
     while (!base.empty() && base.back() == '/')
         base.pop_back();
-    shell::shell_open(base + "/tesmo/", "");
+    shell_open(base + "/tesmo/", "");
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    if (Close_all_form(shell::appState().update_exit)) {
+    if (Close_all_form(appState().update_exit)) {
         event->ignore();
         return;
     }
@@ -401,7 +401,7 @@ void Form1::closeEvent(QCloseEvent *event) {
         writeSetting(keys::mainf_top, std::to_string(y()));
         writeSetting(keys::mainf_left, std::to_string(x()));
     }
-    shell::appState().startup_done = false;
+    appState().startup_done = false;
     Timer1.stop();
     if (m_trayResidence)
         m_trayResidence->remove();

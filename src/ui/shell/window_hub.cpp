@@ -1,6 +1,6 @@
 #include "shell/window_hub.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 
 namespace tesmo::ui {
 
@@ -53,7 +53,7 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
     WindowHub &hub = WindowHub::instance();
     switch (key) {
     case Qt::Key_B:
-        if (shell::appState().startup_done)
+        if (appState().startup_done)
             showNormal(hub.mainWindow());
         return true;
     case Qt::Key_M:

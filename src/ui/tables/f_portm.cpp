@@ -1,6 +1,6 @@
 #include "tables/f_portm.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "shell/window_hub.h"
 #include "tables/f_porttb.h"
 #include "tables/result_set_model.h"
@@ -70,7 +70,7 @@ QString F_portM::editCell(int row, int column, const QString &text) {
     const tables::GridColumn &col = m_columns.at(static_cast<size_t>(column));
     tables::GridColumn plain = col;
     tables::removeSortMark(plain);
-    const std::string table = shell::portfolioTable();
+    const std::string table = portfolioTable();
     try {
         const storage::Value value = tables::portValue(col.field, plain.caption, us(text));
         storage::Database &db = m_data.database();
@@ -116,7 +116,7 @@ void F_portM::deleteSelectedRows() {
                                  m_model->value(i.row(), "CODE").textOr(""));
     try {
         for (const auto &[pdate, code] : entries)
-            tables::deletePortEntry(m_data.database(), shell::portfolioTable(), pdate, code);
+            tables::deletePortEntry(m_data.database(), portfolioTable(), pdate, code);
     } catch (const std::exception &e) {
         showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
     }

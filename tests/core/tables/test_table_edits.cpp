@@ -1,7 +1,7 @@
 // Values typed into the maintenance grids: checked first, then written by the row's key.
 #include "tables/table_edits.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "storage/shipped_database.h"
 #include "tables_test_env.h"
 

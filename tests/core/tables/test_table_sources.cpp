@@ -1,7 +1,7 @@
 // Sort state, record sources and totals of the grid windows, run against a real database.
 #include "tables/table_sources.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "storage/shipped_database.h"
 #include "tables_test_env.h"
 
@@ -200,7 +200,7 @@ TEST_F(PortfolioTest, DerivedQueryForExternalPortfolioIsCreatedOnce) {
                     "(20240101, '1332', 3, 500, 10)");
     }
     storage::attachPortfolioLink(*t.db, "userportf7", file);
-    shell::AppState &st = shell::appState();
+    AppState &st = appState();
     st.portfile_path = file;
     st.port_link_table = "userportf7";
     EXPECT_EQ(portfolioView(*t.db, "V_PORT"), "V_PORTuserportf7");

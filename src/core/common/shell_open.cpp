@@ -1,4 +1,4 @@
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 
 #include "common/process.h"
 
@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tesmo::shell {
+namespace tesmo {
 namespace {
 
 std::vector<std::string> splitArguments(const std::string &text) {
@@ -94,4 +94,4 @@ long shell_open(const std::string &command, const std::string &workDir) {
     }
 }
 
-} // namespace tesmo::shell
+} // namespace tesmo

@@ -2,7 +2,7 @@
 // Routines every window shares: opening files and URLs, and looking files up.
 #include <string>
 
-namespace tesmo::shell {
+namespace tesmo {
 
 // Opens a file or URL like the desktop shell's "open": `command` is a path or URL, optionally
 // followed by a blank and arguments (the longest leading part that names an existing file is
@@ -14,4 +14,4 @@ long shell_open(const std::string &command, const std::string &workDir);
 // empty text when none matches or the lookup fails.
 std::string file_exists(const std::string &pattern);
 
-} // namespace tesmo::shell
+} // namespace tesmo
