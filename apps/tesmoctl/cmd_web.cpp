@@ -1,11 +1,11 @@
 // fetch, update, version-check and install-update: the web side of the programs from the
 // command line.
 #include "commands.h"
+#include "console_port.h"
 
 #include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
-#include "common/ui_port.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -15,49 +15,6 @@
 #include <cstdio>
 
 namespace tesmoctl {
-namespace {
-
-// The UI port of a terminal: captions and message boxes become lines of text, questions are
-// answered with OK (or Yes), and waits really wait.
-class ConsolePort : public tesmo::UiPort {
-public:
-    explicit ConsolePort(std::FILE *captionsTo, std::string caption = {}, bool waits = true)
-        : m_captionsTo(captionsTo), m_caption(std::move(caption)), m_waits(waits) {}
-
-    std::string caption() const override { return m_caption; }
-    void setCaption(const std::string &text) override {
-        if (text != m_caption && m_captionsTo)
-            std::fprintf(m_captionsTo, "%s\n", text.c_str());
-        m_caption = text;
-    }
-    void wait(int seconds) override {
-        if (m_waits)
-            tesmo::waitSeconds(*this, seconds);
-    }
-    tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
-                             tesmo::MsgButtons buttons) override {
-        std::printf("[%s]\n%s\n", title.c_str(), withNewlines(text).c_str());
-        std::fflush(stdout);
-        return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
-    }
-
-    void beep() override { std::fputc('\a', stderr); }
-
-    // CR LF -> LF: the texts are made for message boxes.
-    static std::string withNewlines(std::string text) {
-        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-            text.replace(at, 2, "\n");
-        return text;
-    }
-
-private:
-    std::FILE *m_captionsTo;
-    std::string m_caption;
-    bool m_waits;
-};
-
-} // namespace
-
 int cmdFetch(const Args &args) {
     if (args.empty() || args.size() > 2)
         return usageError(commandNamed("fetch"));
@@ -89,7 +46,7 @@ int cmdUpdate(const Args &args) {
         return usageError(commandNamed("update"));
     auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
     // Captions go to stdout as they change, like the title bar of the main window.
-    ConsolePort port(stdout, "Tesmo", waits);
+    ConsolePort port(stdout, stdout, "Tesmo", waits);
     tesmo::acquire::HttpClient client;
     tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
     const auto showNewestDate = [&] {
@@ -101,12 +58,11 @@ int cmdUpdate(const Args &args) {
         tesmo::acquire::ScanDataSite(*db, port, client, showNewestDate, state);
     db->close();
     if (!failure.empty()) {
-        std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
+        std::printf("%s\n", withNewlines(failure).c_str());
         return 1;
     }
     if (state.importedCount != 0)
-        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s",
-                    ConsolePort::withNewlines(state.importedList).c_str());
+        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s", withNewlines(state.importedList).c_str());
     else
         std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
     return 0;
@@ -145,7 +101,7 @@ int cmdInstallUpdate(const Args &args) {
             return usageError(commandNamed("install-update"));
     }
     // Download progress goes to stderr; the updater's messages to stdout.
-    ConsolePort port(stderr, tesmo::update::kSplashDownloading);
+    ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
     tesmo::acquire::HttpClient client;
     const tesmo::update::UpdaterResult result =
         tesmo::update::runUpdate(client, port, {}, startMainProgram);

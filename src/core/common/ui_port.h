@@ -18,6 +18,10 @@ struct FileDialogRequest {
     std::string filter; // e.g. "CSV (*.csv)"
 };
 
+// `path` with the extension of the filter entry `filter` ("ﾃｷｽﾄﾌｧｲﾙ(*.txt)" gives ".txt")
+// when its file name has none: a name typed into a save dialog gets the chosen type's.
+std::string withFilterExtension(const std::string &path, const std::string &filter);
+
 class UiPort {
 public:
     virtual ~UiPort() = default;

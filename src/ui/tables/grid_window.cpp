@@ -167,7 +167,7 @@ void GridWindow::applyColumns() {
     m_model->captionsChanged();
 }
 
-void GridWindow::runSource(const std::string &source) {
+void GridWindow::runSource(const storage::Query &source) {
     const int keepRow = DBGrid1->currentIndex().row();
     const int keepCol = std::max(0, DBGrid1->currentIndex().column());
     m_data.setRecordSource(source);
@@ -199,7 +199,7 @@ void GridWindow::updateNavigator() {
 void GridWindow::refresh() {
     if (!beginBusy())
         return;
-    runSource(m_data.recordSource());
+    runSource(storage::Query{m_data.recordSource(), m_data.recordParams()});
     endBusy();
 }
 
@@ -213,7 +213,7 @@ void GridWindow::openChartOfRow(int row) {
 void GridWindow::Image1_Click() {
     try {
         tables::copyTableCommand(
-            m_port, tables::TableExport{m_data.database(), m_data.recordSource(), m_columns,
+            m_port, tables::TableExport{m_data.database(), currentSource(), m_columns,
                                         us(windowTitle()), m_prefix, longCopyNote()});
     } catch (const std::exception &e) {
         endBusy();
@@ -224,7 +224,7 @@ void GridWindow::Image1_Click() {
 void GridWindow::Image2_Click() {
     try {
         tables::fileTableCommand(m_port,
-                                 tables::TableExport{m_data.database(), m_data.recordSource(),
+                                 tables::TableExport{m_data.database(), currentSource(),
                                                      m_columns, us(windowTitle()), m_prefix,
                                                      longCopyNote()},
                                  us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));

@@ -69,7 +69,11 @@ protected:
     void bindGrid();
     // Runs `source` as the new record source and shows its rows and the column captions.
     // Errors of the engine are shown in a message box; the grid is then empty.
-    void runSource(const std::string &source);
+    void runSource(const storage::Query &source);
+    void runSource(const std::string &sql) { runSource(storage::Query{sql, {}}); }
+    storage::Query currentSource() const {
+        return {m_data.recordSource(), m_data.recordParams()};
+    }
     // Shows the columns' captions, widths and visibility.
     void applyColumns();
     // Busy guard: false when the window is already busy, else shows the hourglass.
