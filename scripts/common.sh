@@ -6,7 +6,7 @@ TESMO_BUILD="${TESMO_BUILD:-$TESMO_ROOT/build}"
 
 TESMO_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-translations-l10n
     libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     jlha-utils

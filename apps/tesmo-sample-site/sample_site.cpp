@@ -96,7 +96,11 @@ const char *const kMarkets[] = {"東証プライム", "東証スタンダード"
 DayRecord stockOn(int i, long long date) {
     DayRecord r;
     r.date = date;
+    // Every fiftieth stock has a code of the exchange's newer form, a letter in the last
+    // place (130A, 140A, ...), as the codes given out since 2024 have.
     r.code = std::to_string(1301 + 2 * i);
+    if (i % 50 == 2)
+        r.code = r.code.substr(0, 3) + "A";
     // Walk the name table with a step that is prime to its size, so neighbours differ.
     const int k =
         static_cast<int>((static_cast<long long>(i) * 2137) % (kPrefixCount * kSuffixCount));
@@ -140,6 +144,20 @@ const unsigned char kGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x
                               0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
 
 } // namespace
+
+int daysIntoPreviousMonth(long long endDate, int previousMonthDays) {
+    int days = 0;
+    int before = 0;
+    const long long month = endDate / 100;
+    for (long long d = ordinalOf(endDate); before < previousMonthDays; --d) {
+        if (!weekday(d))
+            continue;
+        ++days;
+        if (dateOf(d) / 100 != month)
+            ++before;
+    }
+    return days;
+}
 
 long long lastTradingDayBefore(long long today) {
     long long d = ordinalOf(today) - 1;

@@ -65,6 +65,12 @@ private:
     std::string m_signature;
 };
 
+// The number of trading days up to `endDate` that takes in all of its month and the last
+// `previousMonthDays` of the month before: after the first data update the database then
+// holds two months, so every ranking column (the previous month's average volume too) has
+// values.
+int daysIntoPreviousMonth(long long endDate, int previousMonthDays = 5);
+
 // The last weekday before `today` (yyyymmdd), so that the demo's data look current.
 long long lastTradingDayBefore(long long today);
 

@@ -1,5 +1,6 @@
 #include "common/qt_ui_port.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -73,6 +74,18 @@ MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::strin
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         break;
     }
+    // The program's texts name the buttons [はい], [いいえ] and [ｷｬﾝｾﾙ]; they read so whether
+    // or not Qt's Japanese translation is installed.
+    const struct {
+        QMessageBox::StandardButton button;
+        const char *text;
+    } names[] = {{QMessageBox::Yes, "はい"},
+                 {QMessageBox::No, "いいえ"},
+                 {QMessageBox::Ok, "OK"},
+                 {QMessageBox::Cancel, "キャンセル"}};
+    for (const auto &n : names)
+        if (QAbstractButton *b = box.button(n.button))
+            b->setText(QString::fromUtf8(n.text));
     switch (box.exec()) {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;
@@ -105,9 +118,14 @@ std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
 }
 
 std::string QtUiPort::saveFileDialog(const FileDialogRequest &r) {
-    return us(QFileDialog::getSaveFileName(m_window, qs(r.title),
-                                           qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)),
-                                           qs(r.filter)));
+    QString chosenFilter;
+    // The dialog asks nothing about an existing file: the program asks once it knows the
+    // final name, which gets the chosen filter's extension when the user typed none.
+    const QString name = QFileDialog::getSaveFileName(
+        m_window, qs(r.title),
+        qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter),
+        &chosenFilter, QFileDialog::DontConfirmOverwrite);
+    return name.isEmpty() ? std::string() : withFilterExtension(us(name), us(chosenFilter));
 }
 
 bool QtUiPort::busy() const {
