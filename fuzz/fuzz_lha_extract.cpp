@@ -1,5 +1,5 @@
-// ExtractArchive on arbitrary bytes: it reports a damaged archive and never writes outside
-// the destination folder.
+// ExtractArchive on arbitrary bytes: it reports a damaged archive, never writes outside the
+// destination folder and never writes anything there but the day file it was asked for.
 #include "acquire/lha_extract.h"
 #include "fuzz_support.h"
 
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fs::create_directories(dest);
     fuzz::writeBytes(archive, data, size);
     fuzz::QuietPort port;
-    (void)acquire::ExtractArchive(archive, port, dest);
+    (void)acquire::ExtractArchive(archive, port, dest, "20240105.bnd");
     // Only the archive, the settings, the install folder and the destination may be there.
     for (const auto &entry : fs::directory_iterator(root)) {
         const std::string name = entry.path().filename().string();
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             std::abort();
     }
     for (const auto &entry : fs::directory_iterator(dest))
-        if (!entry.is_regular_file())
+        if (!entry.is_regular_file() || entry.path().filename() != "20240105.bnd")
             std::abort();
     return 0;
 }

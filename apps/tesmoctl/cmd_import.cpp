@@ -4,6 +4,8 @@
 
 #include "acquire/day_file_writer.h"
 #include "acquire/import_driver.h"
+#include "common/text.h"
+#include "shell/day_file_import.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 
@@ -11,6 +13,25 @@
 #include <cstdlib>
 
 namespace tesmoctl {
+namespace {
+
+// A day file, or an archive that gives up its day file as the manual import takes it out:
+// into the install folder, and nothing else the archive holds.
+std::string importFile(tesmo::storage::Database &db, const std::string &file, tesmo::UiPort &port,
+                       long long day, tesmo::acquire::ImportRunState &state) {
+    if (!tesmo::lowerAscii(file).ends_with(".lzh"))
+        return tesmo::acquire::ImportDayFile(db, file, port, day, state);
+    const tesmo::shell::PlacedDayFile placed = tesmo::shell::placeDayFile(port, file);
+    if (!placed.failure.empty())
+        return placed.failure;
+    const std::string result = tesmo::acquire::ImportDayFile(db, placed.path, port, day, state);
+    if (placed.deleteAfter)
+        std::remove(placed.path.c_str());
+    return result;
+}
+
+} // namespace
+
 int cmdImport(const Args &args) {
     const Command *self = &commandNamed("import");
     bool verbose = false;
@@ -39,8 +60,7 @@ int cmdImport(const Args &args) {
     bool failed = false;
     for (size_t i = 1; i < positional.size(); ++i) {
         port.setCaption("tesmoctl import");
-        const std::string result =
-            tesmo::acquire::ImportDayFile(*db, positional[i], port, day, state);
+        const std::string result = importFile(*db, positional[i], port, day, state);
         failed = failed || !result.empty();
         std::printf("%s: %s\n", positional[i].c_str(),
                     result.empty() ? "正常終了" : withNewlines(result).c_str());

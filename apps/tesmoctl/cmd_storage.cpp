@@ -1,6 +1,9 @@
-// new-db, new-portfolio, sql and setting: the storage layer from the command line.
+// new-db, new-portfolio, sql, setting and compact: the storage layer from the command line.
 #include "commands.h"
+#include "console_port.h"
 
+#include "common/paths.h"
+#include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 #include "storage/db_error.h"
@@ -9,6 +12,7 @@
 #include "storage/shipped_database.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace tesmoctl {
 using namespace tesmo::storage;
@@ -108,6 +112,33 @@ int cmdSetting(const Args &argsIn) {
             fallback = kTrgSzDefault;
     }
     std::printf("%s\n", getSetting(app, args[0], args[1], fallback).c_str());
+    return 0;
+}
+
+int cmdCompact(const Args &args) {
+    bool ifGrown = false;
+    Args positional;
+    for (const std::string &a : args) {
+        if (a == "--if-grown")
+            ifGrown = true;
+        else
+            positional.push_back(a);
+    }
+    if (positional.size() != 1)
+        return usageError(commandNamed("compact"));
+    // The main program's routine on DB instead of mdbpath; the connection changes the working
+    // folder, so the path is made absolute first.
+    setDatabasePathOverride(std::filesystem::absolute(positional[0]).string());
+    ConnectDatabase();
+    // The one-second pause only lets a window show its caption.
+    ConsolePort port(stderr, stdout, "tesmoctl compact", false);
+    const long long before = tesmo::fileLength(databasePath());
+    const bool compacted = ifGrown ? CompactIfGrown(port) : (CompactDatabaseFile(port), true);
+    CloseDatabase();
+    if (!compacted)
+        std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n", before,
+                     readSetting(keys::DB_SIZE).c_str());
+    std::printf("%lld\n", tesmo::fileLength(databasePath()));
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
 #include "acquire/site_scan.h"
+#include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 
 namespace tesmoctl {
+
 int cmdFetch(const Args &args) {
     if (args.empty() || args.size() > 2)
         return usageError(commandNamed("fetch"));
@@ -61,11 +63,12 @@ int cmdUpdate(const Args &args) {
         std::printf("%s\n", withNewlines(failure).c_str());
         return 1;
     }
-    if (state.importedCount != 0)
-        std::printf("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n%s", withNewlines(state.importedList).c_str());
-    else
-        std::printf("ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n");
-    return 0;
+    const std::string report =
+        tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
+    std::printf("%s%s", withNewlines(report).c_str(),
+                report.ends_with("\r\n") ? "" : "\n");
+    // A day that did not come in fails the run, so that a script notices it.
+    return state.skippedDays.empty() ? 0 : 1;
 }
 
 int cmdVersionCheck(const Args &args) {

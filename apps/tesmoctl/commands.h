@@ -21,6 +21,7 @@ int cmdNewDb(const Args &args);
 int cmdNewPortfolio(const Args &args);
 int cmdSql(const Args &args);
 int cmdSetting(const Args &args);
+int cmdCompact(const Args &args);
 #ifdef TESMOCTL_WITH_CHART
 int cmdChart(const Args &args);
 #endif

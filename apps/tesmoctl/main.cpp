@@ -17,9 +17,14 @@ const std::vector<Command> &commands() {
          "print a setting (its default when unset) or save VALUE; NAME is an application name "
          "or main, updater, updater-http",
          cmdSetting},
+        {"compact", "compact DB [--if-grown]",
+         "compact DB as the data update does, keeping tesmo.mbk and saving DB_SIZE; --if-grown "
+         "only when it is longer than 1.8 × DB_SIZE; prints the size in bytes afterwards",
+         cmdCompact},
         {"import", "import [--verbose] [--day N] DB FILE...",
-         "import day files (<yyyymmdd>.bnd) into DB; prints each file's result; --day N as the "
-         "data-site scan passes it (a file that does not decode is then skipped)",
+         "import day files (<yyyymmdd>.bnd, or an archive <yyyymmdd>.bnd.lzh, of which only that "
+         "day file is taken) into DB; prints each file's result; --day N as the data-site scan "
+         "passes it (a file that does not decode is then skipped)",
          cmdImport},
         {"gen-day", "gen-day DATE FILE [--stocks N] [--seed S]",
          "write a made-up day file for DATE (yyyymmdd) as the data site publishes it; N stocks "

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -66,19 +67,28 @@ HttpTestServer::HttpTestServer() : m(std::make_unique<Impl>()) {
         if (reply.delayMs > 0)
             sleepUnlessStopping(reply.delayMs, m->stopping);
         res.status = reply.status;
-        if (reply.stallAfterBody) {
-            const std::string body = reply.body;
+        if (reply.stallAfterBody || reply.dripMs > 0) {
             std::atomic<bool> *stopping = &m->stopping;
             res.set_chunked_content_provider(
                 reply.contentType,
-                [body, stopping, sent = false](size_t, httplib::DataSink &sink) mutable {
-                    if (!sent) {
-                        sink.write(body.data(), body.size());
-                        sent = true;
+                [reply, stopping, sent = size_t(0)](size_t, httplib::DataSink &sink) mutable {
+                    if (sent < reply.body.size()) {
+                        size_t n = reply.body.size() - sent;
+                        if (reply.dripMs > 0) {
+                            sleepUnlessStopping(reply.dripMs, *stopping);
+                            n = std::min(n, std::max<size_t>(reply.dripBytes, 1));
+                        }
+                        if (*stopping || !sink.write(reply.body.data() + sent, n))
+                            return false;
+                        sent += n;
                         return true;
                     }
-                    sleepUnlessStopping(60000, *stopping);
-                    return false;
+                    if (reply.stallAfterBody) {
+                        sleepUnlessStopping(60000, *stopping);
+                        return false;
+                    }
+                    sink.done();
+                    return true;
                 });
         } else {
             res.set_content(reply.body, reply.contentType);

@@ -16,6 +16,9 @@ struct HttpReply {
     int delayMs = 0;
     // Sends the body, then neither more data nor the end of the answer until the server stops.
     bool stallAfterBody = false;
+    // Sends the body `dripBytes` at a time, waiting `dripMs` before each piece.
+    int dripMs = 0;
+    size_t dripBytes = 1;
 };
 
 class HttpTestServer {

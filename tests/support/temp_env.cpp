@@ -42,6 +42,13 @@ std::string TempEnv::newDatabase(const std::string &name) const {
     return p;
 }
 
+std::string TempEnv::tesmoctl(const std::string &args, int *status) const {
+    const std::string copy = installPath("tesmoctl");
+    if (!fs::exists(copy))
+        fs::copy_file(std::string(TESMO_BIN_DIR) + "/tesmoctl", copy);
+    return runCommand(copy + " " + args, status);
+}
+
 std::string runCommand(const std::string &command, int *status) {
     std::string out;
     FILE *pipe = ::popen(command.c_str(), "r");

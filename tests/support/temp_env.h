@@ -16,6 +16,9 @@ public:
     std::string path(const std::string &name) const { return m_dir + "/" + name; }
     // A fresh copy of the shipped database in the temporary folder.
     std::string newDatabase(const std::string &name = "tesmo.mdb") const;
+    // Runs tesmoctl with `args` (shell words) from a copy in the temporary install folder, so
+    // that the files it keeps beside itself land there; standard output is returned.
+    std::string tesmoctl(const std::string &args, int *status = nullptr) const;
 
 private:
     std::string m_dir;

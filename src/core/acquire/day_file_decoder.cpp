@@ -2,14 +2,11 @@
 
 #include "acquire/day_cipher.h"
 #include "acquire/day_record.h"
+#include "acquire/http_fetch.h"
 #include "acquire/step_label.h"
 #include "common/cp932.h"
+#include "common/paths.h"
 #include "storage/settings_keys.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace tesmo::acquire {
 namespace {
@@ -34,16 +31,8 @@ std::string DecodeDailyFile(storage::Database &db, const std::string &path, cons
         DayCipher cipher(key);
 
         step = "ｾﾊﾟﾚｰﾀ読込";
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            throw std::runtime_error("ファイルを開けません: " + path + " (" + std::strerror(errno) +
-                                     ")");
-        std::ostringstream whole;
-        whole << in.rdbuf();
-        if (in.bad())
-            throw std::runtime_error("ファイルを読めません: " + path);
-        const std::string content = std::move(whole).str();
-        in.close();
+        // The same cap as a download: a local file may be anything the user picked.
+        const std::string content = readFileCapped(path, kMaxTransferBytes);
 
         int linesInSection = 0;
         bool dataSection = false;

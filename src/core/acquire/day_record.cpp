@@ -76,6 +76,17 @@ Value numberValue(int index, std::string_view field) {
     return Value(std::strtod(text.c_str(), nullptr));
 }
 
+// A day that the calendar has: 00000000, month 13 or 30 February would become a trading date
+// that every later step (months, markers, charts) stumbles over.
+bool isCalendarDate(long long yyyymmdd) {
+    const long long y = yyyymmdd / 10000, m = yyyymmdd / 100 % 100, d = yyyymmdd % 100;
+    if (y < 1 || m < 1 || m > 12 || d < 1)
+        return false;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
 std::string numberText(const std::optional<double> &v) {
     return v ? storage::formatDouble(*v) : std::string();
 }
@@ -113,7 +124,7 @@ std::vector<Value> stagingValues(const std::vector<std::string_view> &fieldsIn) 
 
     std::vector<Value> values;
     values.reserve(7);
-    if (f[0].size() != 8 || !allDigits(f[0]))
+    if (f[0].size() != 8 || !allDigits(f[0]) || !isCalendarDate(std::stoll(std::string(f[0]))))
         badField(0, f[0], "8 桁の日付");
     values.emplace_back(static_cast<std::int64_t>(std::stoll(std::string(f[0]))));
     values.emplace_back(allDigits(f[1]) ? std::string(f[1]) : quotedText(1, f[1]));

@@ -37,7 +37,7 @@ public:
 // staging row. The file writes each field as an SQL literal; this reads the few literal forms
 // a field may take instead of pasting the text into a statement, so a crafted file can never
 // run SQL of its own:
-//   DATE               eight digits
+//   DATE               eight digits yyyymmdd, a day of the calendar
 //   CODE               digits, or text in double quotes; kept as text either way
 //   NAME               text in double quotes ("" inside stands for one quote)
 //   PRC, DVAL, TALK    an integer or a decimal with an optional leading minus; empty: null

@@ -195,10 +195,11 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     transfer.sink = &sink;
     transfer.limit = maxBytes;
     char errbuf[CURL_ERROR_SIZE] = {0};
-    // A stalled transfer must end: connecting and every quiet stretch of the transfer are
-    // both bounded by the time-out. A time-out of 0 would mean "wait for ever", so it falls
-    // back to the default.
+    // A stalled or trickling transfer must end: connecting and every slow stretch of the
+    // transfer are bounded by the time-out, the whole of it by the total time-out. A time-out
+    // of 0 would mean "wait for ever", so it falls back to the default.
     const long timeout = requestTimeout > 0 ? requestTimeout : 60;
+    const long total = totalTimeout > 0 ? totalTimeout : timeout * kDeadlineTimeouts;
 
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
@@ -210,8 +211,9 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Tesmo");
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kMinBytesPerSecond);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, total);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
 

@@ -26,6 +26,12 @@ enum class AccessType {
 // No single download or page may bring more than this: a broken or hostile server must not
 // be able to fill the disk or the memory.
 inline constexpr long long kMaxTransferBytes = 200LL * 1000 * 1000;
+// A server that trickles its answer must not hold the window for ever: a transfer that brings
+// less than kMinBytesPerSecond over a whole time-out (the setting tosec), or that is still
+// running after kDeadlineTimeouts time-outs, ends as a time-out. 1 KB/s over 60 s still lets
+// the slowest modem through; 20 × 60 s is the updater's own patience.
+inline constexpr long kMinBytesPerSecond = 1024;
+inline constexpr int kDeadlineTimeouts = 20;
 
 // The HTTP client: properties that each fetch sets before it asks for a URL, and one GET.
 // Any HTTP status counts as an answer (an error page's body arrives like any other body);
@@ -36,14 +42,17 @@ public:
     std::string proxy;
     std::string userName;
     std::string password;
-    int requestTimeout = 60; // seconds; also how long a transfer may stall
+    int requestTimeout = 60; // seconds; also the window of the rate check
+    // Seconds the whole transfer may take; 0: kDeadlineTimeouts × requestTimeout.
+    int totalTimeout = 0;
     long long maxBytes = kMaxTransferBytes;
 
     using Sink = std::function<void(const char *data, size_t size)>;
 
     // GET `url` and hand the body to `sink` piece by piece. An exception thrown by the sink
     // ends the transfer and reaches the caller unchanged. Raises HttpError when the request
-    // fails, stalls for `requestTimeout` seconds, or the body passes `maxBytes`.
+    // fails, brings less than kMinBytesPerSecond for `requestTimeout` seconds, runs past its
+    // total time-out, or the body passes `maxBytes`.
     void openUrl(const std::string &url, UiPort &port, const Sink &sink);
 
     // GET `url` and return the body as UTF-8, converted from the charset that the server

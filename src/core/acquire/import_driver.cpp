@@ -213,6 +213,13 @@ private:
 
 } // namespace
 
+void ImportRunState::skip(long long day, std::string reason) {
+    // One line per day: the reasons are made for a message box of their own.
+    for (size_t at; (at = reason.find("\r\n")) != std::string::npos;)
+        reason.replace(at, 2, " ");
+    skippedDays.push_back({day, std::move(reason)});
+}
+
 ImportRunState &importRunState() {
     static ImportRunState state;
     return state;
@@ -238,8 +245,12 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
         step = "Encode処理";
         port.setCaption(caption + " ﾃﾞｰﾀ更新1処理中");
         const std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
-        if (!decoded.empty())
-            return dayNumber > 0 ? std::string() : decoded;
+        if (!decoded.empty()) {
+            if (dayNumber <= 0)
+                return decoded;
+            state.skip(dayNumber, decoded);
+            return {};
+        }
 
         step = "基本ﾃﾞｰﾀ更新(3)";
         port.setCaption(caption + " ﾃﾞｰﾀ更新2処理中");

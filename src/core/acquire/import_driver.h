@@ -6,19 +6,29 @@
 #include "storage/database.h"
 
 #include <string>
+#include <vector>
 
 namespace tesmo::acquire {
 
+// A listed day that a scan could not bring in, and why (one line).
+struct SkippedDay {
+    long long day = 0;
+    std::string reason;
+};
+
 // What one data update has imported so far. The data-site scan resets it when it starts; the
-// data update command reads it to tell the user which days came in.
+// data update command reads it to tell the user which days came in and which did not.
 struct ImportRunState {
     int importedCount = 0;
     std::string importedList; // each imported day number followed by CR LF
+    std::vector<SkippedDay> skippedDays;
 
     void reset() {
         importedCount = 0;
         importedList.clear();
+        skippedDays.clear();
     }
+    void skip(long long day, std::string reason);
 };
 
 // The program's run state, shared by the scan, the import and the data update command.
@@ -27,7 +37,8 @@ ImportRunState &importRunState();
 // `path` names a file "<yyyymmdd>.bnd"; `dayNumber` is the trading date when the data-site scan
 // calls and 0 for a manual import. The caption of `port` shows the progress. Returns the
 // empty text on success, and also when a scanned day's file does not decode (the day is
-// skipped and offered again by the next scan); otherwise a message for the user: the
+// skipped, recorded in the run state with the decoder's reason, and offered again by the next
+// scan); otherwise a message for the user: the
 // decoder's reason (manual import only), "daily3:" or "other1:" and the message of the
 // indicators or the markers, or a step's failure text. The import runs as one transaction
 // (unless the caller has one open), committed on every way out: whatever ran before a failure

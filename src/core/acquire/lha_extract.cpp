@@ -2,9 +2,12 @@
 
 #include "common/cp932.h"
 #include "common/paths.h"
+#include "common/text.h"
 
 #include <lhasa.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -25,7 +28,7 @@ struct ReaderDeleter {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
 
-// A member that must not be unpacked; its text goes to the user.
+// A member that must not be unpacked, or cannot be put in place; its text goes to the user.
 class RefusedMember : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -59,54 +62,83 @@ void pumpEvents(unsigned int, unsigned int, void *port) {
     static_cast<UiPort *>(port)->processEvents();
 }
 
-// Unpacks the members; false when the archive is damaged or is no archive at all. Raises
-// RefusedMember for a member that must not be unpacked.
-bool extractMembers(const std::string &archive, UiPort &port, const std::string &destDir) {
+// A folder of our own for one extraction, inside the destination so that the unpacked member
+// is renamed into place on the same file system. Nobody else can plant a file or a link in it.
+class PrivateFolder {
+public:
+    explicit PrivateFolder(const std::string &parent) {
+        std::string pattern = joinPath(parent, ".unlha-XXXXXX");
+        if (!::mkdtemp(pattern.data()))
+            throw RefusedMember("一時フォルダを作成できません: " + pattern + " (" +
+                                std::strerror(errno) + ")");
+        m_path = pattern;
+    }
+    ~PrivateFolder() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    PrivateFolder(const PrivateFolder &) = delete;
+    PrivateFolder &operator=(const PrivateFolder &) = delete;
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+enum class Extracted { Damaged, NoSuchMember, Done };
+
+// Unpacks the first member named `member` into `destDir`. Raises RefusedMember for a member that
+// must not be unpacked or cannot be put in place.
+Extracted extractMember(const std::string &archive, UiPort &port, const std::string &destDir,
+                        const std::string &member) {
+    // A pipe or a device would be read for ever.
+    std::error_code ec;
+    if (!fs::is_regular_file(archive, ec))
+        return Extracted::Damaged;
     std::unique_ptr<LHAInputStream, StreamDeleter> stream(
         lha_input_stream_from(const_cast<char *>(archive.c_str())));
     if (!stream)
-        return false;
+        return Extracted::Damaged;
     std::unique_ptr<LHAReader, ReaderDeleter> reader(lha_reader_new(stream.get()));
     if (!reader)
-        return false;
+        return Extracted::Damaged;
     // Folders are never made, so nothing has to wait for the end of a folder.
     lha_reader_set_dir_policy(reader.get(), LHA_READER_DIR_PLAIN);
 
-    int members = 0;
+    const std::string wanted = lowerAscii(member);
+    bool anyMember = false;
     while (LHAFileHeader *header = lha_reader_next_file(reader.get())) {
-        ++members;
+        anyMember = true;
         // Folders and symbolic links: the "e" command keeps only files.
         if (std::strcmp(header->compress_method, LHA_COMPRESS_TYPE_DIR) == 0)
             continue;
-        const std::string name = memberFileName(header->path, header->filename);
-        if (name.empty()) {
-            const std::string shown = cp932ToUtf8(std::string(header->path ? header->path : "") +
-                                                  (header->filename ? header->filename : ""));
-            throw RefusedMember("展開先のフォルダの外を指すファイル名のため展開しません: \"" +
-                                shown + "\"");
-        }
+        // A name that leads elsewhere is never the one asked for, so it is passed over too.
+        if (lowerAscii(memberFileName(header->path, header->filename)) != wanted)
+            continue;
         if (static_cast<long long>(header->length) > kMaxMemberBytes)
             throw RefusedMember("展開後のサイズが上限(" +
                                 std::to_string(kMaxMemberBytes / 1000000) +
-                                "MB)を超えるため展開しません: " + name);
-        const std::string target = joinPath(destDir, name);
-        // Replace whatever is there, and never write through a symbolic link.
-        std::error_code ec;
-        if (fs::is_symlink(target, ec) || fs::exists(target, ec))
-            fs::remove(target);
+                                "MB)を超えるため展開しません: " + member);
+        const PrivateFolder folder(destDir);
+        const std::string unpacked = joinPath(folder.path(), member);
         // Given an explicit name, liblhasa writes just that file and checks the CRC.
-        if (!lha_reader_extract(reader.get(), const_cast<char *>(target.c_str()), pumpEvents,
-                                &port)) {
-            fs::remove(target, ec);
-            return false;
-        }
+        if (!lha_reader_extract(reader.get(), const_cast<char *>(unpacked.c_str()), pumpEvents,
+                                &port))
+            return Extracted::Damaged;
         // The permissions stored in the archive mean nothing here.
-        fs::permissions(target,
+        fs::permissions(unpacked,
                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                             fs::perms::others_read,
                         ec);
+        // rename() replaces a file or a symbolic link in the way, never writing through it.
+        const std::string target = joinPath(destDir, member);
+        fs::rename(unpacked, target, ec);
+        if (ec)
+            throw RefusedMember("展開したファイルを置けません: " + target + " (" + ec.message() +
+                                ")");
+        return Extracted::Done;
     }
-    return members > 0;
+    return anyMember ? Extracted::NoSuchMember : Extracted::Damaged;
 }
 
 } // namespace
@@ -128,12 +160,13 @@ std::string memberFileName(const char *path, const char *filename) {
     return cp932ToUtf8(base);
 }
 
-std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir) {
+std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
+                           const std::string &member) {
     std::string step;
     try {
         step = "[unLHA] step1";
         step = "UNLHA32.DLL(ERROR)";
-        if (!extractMembers(archive, port, destDir))
+        if (extractMember(archive, port, destDir, member) == Extracted::Damaged)
             return kExtractFailed;
         step = "[unLHA] step2";
         return {};

@@ -182,21 +182,27 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             const std::string archive = installPath(kArchiveFile);
             removeIfExists(archive);
             const std::string url = dataUrl + name;
-            std::string dayFile;
-            if (endsWithNoCase(url, ".lzh")) {
-                FetchToFile(url, port, client, archive);
-                dayFile = name.substr(0, name.size() - 4);
+            const bool packed = endsWithNoCase(url, ".lzh");
+            const std::string dayFile = packed ? name.substr(0, name.size() - 4) : name;
+            // A day that cannot be fetched is passed over and named in the final message; the
+            // next scan offers it again.
+            std::string missing =
+                FetchToFile(url, port, client, packed ? archive : installPath(name));
+            if (missing.empty() && client.lastStatus() >= 400)
+                missing = "HTTP " + std::to_string(client.lastStatus());
+            if (missing.empty() && packed) {
                 step = "Tesmo_html[" + dayFile + "]lha解凍 ";
                 removeIfExists(installPath(dayFile));
-                const std::string unpacked = ExtractArchive(archive, port, installDir());
-                if (!unpacked.empty())
-                    return step.text() + unpacked;
-            } else {
-                FetchToFile(url, port, client, installPath(name));
-                dayFile = name;
+                // Only the day file comes out of the archive; nothing else it holds is written.
+                missing = ExtractArchive(archive, port, installDir(), dayFile);
+                if (missing.empty() && !fileExists(installPath(dayFile)))
+                    missing = "圧縮ﾌｧｲﾙの中に " + dayFile + " がありません";
             }
-            // A failed download is not looked at here: it shows up as a missing or broken day
-            // file, which the import skips, and the next scan offers the day again.
+            if (!missing.empty()) {
+                removeIfExists(installPath(dayFile));
+                state.skip(day, missing);
+                continue;
+            }
 
             step = "[" + dayFile + "]";
             port.setCaption(caption + " [" + std::to_string(day) + "]");

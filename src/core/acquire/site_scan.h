@@ -43,8 +43,9 @@ std::string siteOrigin(const std::string &url);
 
 // Runs one scan. `db` is the main database, `port` the main window (its caption shows the
 // progress), `setLaterDate` refreshes the newest date the window shows and runs after each
-// imported day. `state` is reset and then counts the imported days. Returns the empty text
-// on success, else a message for the user; days imported before a failure stay.
+// imported day. `state` is reset and then counts the imported days; a day that cannot be
+// downloaded, unpacked or decoded is passed over and listed in it with the reason. Returns the
+// empty text on success, else a message for the user; days imported before a failure stay.
 std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client,
                          const std::function<void()> &setLaterDate,
                          ImportRunState &state = importRunState());

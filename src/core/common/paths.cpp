@@ -1,6 +1,12 @@
 #include "common/paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -49,7 +55,9 @@ std::string joinPath(const std::string &dir, const std::string &name) {
     return dir + "/" + name;
 }
 
-void setInstallDirOverride(const std::string &dir) { installOverride() = dir; }
+void setInstallDirOverride(const std::string &dir) {
+    installOverride() = dir;
+}
 
 std::string installDir() {
     if (!installOverride().empty())
@@ -61,9 +69,13 @@ std::string installDir() {
     return exe.parent_path().string();
 }
 
-std::string installPath(const std::string &name) { return joinPath(installDir(), name); }
+std::string installPath(const std::string &name) {
+    return joinPath(installDir(), name);
+}
 
-std::string profileDir() { return envOr("HOME", "/"); }
+std::string profileDir() {
+    return envOr("HOME", "/");
+}
 
 std::string desktopDir() {
     const std::string home = profileDir();
@@ -100,6 +112,42 @@ std::string readFileBytes(const std::string &path) {
     if (in.bad())
         throw std::runtime_error("ファイルを読めません: " + path);
     return bytes;
+}
+
+std::string readFileCapped(const std::string &path, long long maxBytes) {
+    // O_NONBLOCK: opening a pipe must not wait for a writer; regular files ignore it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error("ファイルを開けません: " + path + " (" + std::strerror(errno) +
+                                 ")");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    const std::string tooLong = "ファイルが上限(" + std::to_string(maxBytes / 1000000) +
+                                "MB)を超えているため読み込みません: " + path;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        throw std::runtime_error("通常のファイルではないため読み込みません: " + path);
+    if (st.st_size > maxBytes)
+        throw std::runtime_error(tooLong);
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw std::runtime_error("ファイルを読めません: " + path + " (" + std::strerror(errno) +
+                                     ")");
+        if (n == 0)
+            return bytes;
+        // The file may grow while it is read.
+        if (static_cast<long long>(bytes.size()) + n > maxBytes)
+            throw std::runtime_error(tooLong);
+        bytes.append(buf, static_cast<size_t>(n));
+    }
 }
 
 } // namespace tesmo

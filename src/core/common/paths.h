@@ -25,5 +25,9 @@ bool fileExists(const std::string &path);
 long long fileLength(const std::string &path);
 // The bytes of a file. Raises std::runtime_error when it cannot be read.
 std::string readFileBytes(const std::string &path);
+// The whole of a regular file of at most `maxBytes` bytes. Raises std::runtime_error when the
+// file cannot be read, is no regular file (a device, a pipe, a folder, or a link to one) or is
+// longer: a file handed in from outside must not fill the memory or block for ever.
+std::string readFileCapped(const std::string &path, long long maxBytes);
 
 } // namespace tesmo

@@ -1,15 +1,9 @@
 #include "shell/data_update.h"
 
-#include "acquire/import_driver.h"
-#include "acquire/lha_extract.h"
-#include "common/paths.h"
+#include "shell/day_file_import.h"
 #include "common/shell_open.h"
 #include "storage/settings_keys.h"
 #include "update/update_start.h"
-
-#include <filesystem>
-
-namespace fs = std::filesystem;
 
 namespace tesmo::shell {
 namespace {
@@ -46,10 +40,17 @@ bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
     return today - civilDays(d / 10000, (d / 100) % 100, d % 100) > 30;
 }
 
-std::string importedReport(int importedCount, const std::string &importedList) {
-    if (importedCount == 0)
-        return "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。";
-    return "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList;
+std::string importedReport(int importedCount, const std::string &importedList,
+                           const std::vector<acquire::SkippedDay> &skipped) {
+    if (skipped.empty())
+        return importedCount == 0 ? "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。"
+                                  : "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList;
+    std::string text;
+    if (importedCount != 0)
+        text = "[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList + "\r\n";
+    for (const acquire::SkippedDay &s : skipped)
+        text += "取得できなかった日: " + std::to_string(s.day) + " (" + s.reason + ")\r\n";
+    return text;
 }
 
 DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
@@ -87,10 +88,16 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         const std::string versions = a.versionCheck(false);
         port.setBusy(false);
         // 8. The scan's result.
+        const std::vector<acquire::SkippedDay> skipped =
+            a.skippedDays ? a.skippedDays() : std::vector<acquire::SkippedDay>();
         if (!scan.empty()) {
             if (a.isMinimized && a.isMinimized() && a.restoreWindow)
                 a.restoreWindow();
             port.message(scan, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
+        } else if (!skipped.empty()) {
+            // Days that did not come in are no success: told whatever nomoremsg says.
+            port.message(importedReport(a.importedCount(), a.importedList(), skipped), "Tesmo",
+                         MsgIcon::Exclamation, MsgButtons::Ok);
         } else if (!quiet) {
             port.message(importedReport(a.importedCount(), a.importedList()), "Tesmo",
                          MsgIcon::Information, MsgButtons::Ok);
@@ -118,60 +125,19 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
 
 std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,
                          const std::function<void()> &refreshDate) {
-    const std::string install = installDir();
-    std::string name = fs::path(file).filename().string();
-    for (size_t p; (p = name.find(".lzh")) != std::string::npos;)
-        name.erase(p, 4);
-    const std::string data = joinPath(install, name);
-    bool deleteAfter = false;
-    std::string lowerTail = file.size() >= 4 ? file.substr(file.size() - 4) : file;
-    for (char &c : lowerTail)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::error_code ec;
-    if (lowerTail == ".lzh") {
-        const std::string tmp = joinPath(install, "tmp_data.lzh");
-        fs::remove(tmp, ec);
-        fs::copy_file(file, tmp, ec);
-        if (ec)
-            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() +
-                                     ")");
-        deleteAfter = true;
-        if (fs::exists(data, ec)) {
-            fs::remove(data, ec);
-            deleteAfter = false;
-        }
-        const std::string error = acquire::ExtractArchive(tmp, port, install);
-        if (!error.empty()) {
-            port.setBusy(false);
-            port.message("Lhaの解凍に失敗しました\r\n詳細:" + error, "Tesmo", MsgIcon::Critical,
-                         MsgButtons::Ok);
-            return "Lhaの解凍に失敗しました";
-        }
-        if (!fs::exists(data, ec)) {
-            port.setBusy(false);
-            port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", "Tesmo", MsgIcon::Critical,
-                         MsgButtons::Ok);
-            return "Lhaの解凍後のﾌｧｲﾙが見つかりません";
-        }
-    } else if (fs::absolute(file, ec) != fs::absolute(data, ec)) {
-        fs::copy_file(file, data, fs::copy_options::overwrite_existing, ec);
-        if (ec)
-            throw std::runtime_error("ファイルをコピーできません: " + file + " (" + ec.message() +
-                                     ")");
-    }
-    const std::string result = acquire::ImportDayFile(db, data, port, 0);
-    if (deleteAfter)
-        fs::remove(data, ec);
-    if (refreshDate)
-        refreshDate();
+    const LocalImport done = importLocalDayFile(db, port, file, refreshDate);
     port.setBusy(false);
+    if (!done.unpackFailure.empty()) {
+        port.message(done.unpackFailure, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
+        return done.unpackFailure;
+    }
     if (messagesOff())
         port.beep();
-    else if (!result.empty())
-        port.message(result, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
+    else if (!done.result.empty())
+        port.message(done.result, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
     else
         port.message("正常終了", "Tesmo", MsgIcon::Information, MsgButtons::Ok);
-    return result;
+    return done.result;
 }
 
 } // namespace tesmo::shell

@@ -2,6 +2,7 @@
 // The data update command ("データ更新") and the manual import of one day file ("test"):
 // what runs when the user presses them, with the parts that other subsystems provide passed
 // in, so that the command can be driven headless.
+#include "acquire/import_driver.h"
 #include "common/ui_port.h"
 #include "storage/database.h"
 
@@ -9,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tesmo::shell {
 
@@ -26,6 +28,8 @@ struct DataUpdateActions {
     // Imported-count and imported-list of the scan's run.
     std::function<int()> importedCount;
     std::function<std::string()> importedList;
+    // The days the scan passed over (none when not set).
+    std::function<std::vector<acquire::SkippedDay>()> skippedDays;
     std::function<bool()> isMinimized;
     std::function<void()> restoreWindow;
     // Starts the updater and ends the program (update_exit).
@@ -47,13 +51,15 @@ bool dataIsStale(std::optional<long long> newestDate, std::time_t now);
 DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actions,
                                     const std::string &title, std::time_t now);
 
-// The text of step 8 for a successful scan.
-std::string importedReport(int importedCount, const std::string &importedList);
+// The text of step 8 for a successful scan. Days that were passed over are listed, one line
+// each ("取得できなかった日: 20240110 (HTTP 500)"), instead of the success lines.
+std::string importedReport(int importedCount, const std::string &importedList,
+                           const std::vector<acquire::SkippedDay> &skipped = {});
 
 // The manual import of one data file (".bnd", or ".lzh" holding it) chosen by the user: the
-// file is copied or extracted into the install folder, imported as day 0 and the result is
-// shown after `refreshDate` ran. Returns the import's result text (empty on success). Copy
-// failures raise.
+// file is copied or extracted into the install folder (placeDayFile), imported as day 0 and the
+// result is shown after `refreshDate` ran. Returns the import's result text (empty on success)
+// or the extraction's failure text. Copy failures raise.
 std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,
                          const std::function<void()> &refreshDate);
 

@@ -1,9 +1,8 @@
 #include "shell/options.h"
 
-#include "acquire/import_driver.h"
-#include "acquire/lha_extract.h"
-#include "common/app_state.h"
 #include "common/paths.h"
+#include "common/app_state.h"
+#include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
 
 #include <filesystem>
@@ -48,20 +47,6 @@ bool messagesOff() {
 bool isFile(const std::string &path) {
     std::error_code ec;
     return !path.empty() && fs::is_regular_file(path, ec);
-}
-
-std::string lowerAscii(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-void copyInto(const std::string &from, const std::string &to) {
-    std::error_code ec;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec)
-        throw std::runtime_error("ファイルをコピーできません: " + from + " (" + ec.message() + ")");
 }
 
 } // namespace
@@ -189,41 +174,12 @@ std::string importDroppedFile(storage::Database &db, UiPort &port, const std::st
     try {
         if (!isFile(file))
             return {};
-        std::string name = fs::path(file).filename().string();
-        for (size_t at; (at = name.find(".lzh")) != std::string::npos;)
-            name.erase(at, 4);
-        const std::string data = installPath(name);
-        bool deleteAfter = false;
-        std::error_code ec;
-        if (lowerAscii(file.size() >= 4 ? file.substr(file.size() - 4) : file) == ".lzh") {
-            const std::string archive = installPath("tmp_data.lzh");
-            fs::remove(archive, ec);
-            copyInto(file, archive);
-            deleteAfter = true;
-            if (fs::exists(data, ec)) {
-                fs::remove(data, ec);
-                deleteAfter = false;
-            }
-            const std::string error = acquire::ExtractArchive(archive, port, installDir());
-            if (!error.empty()) {
-                port.message("Lhaの解凍に失敗しました\r\n詳細:" + error, kDefaultTitle,
-                             MsgIcon::Critical, MsgButtons::Ok);
-                return kDropFailurePhrase;
-            }
-            if (!fs::exists(data, ec)) {
-                port.message("Lhaの解凍後のﾌｧｲﾙが見つかりません", kDefaultTitle, MsgIcon::Critical,
-                             MsgButtons::Ok);
-                return kDropFailurePhrase;
-            }
-        } else if (!fs::exists(data, ec) || !fs::equivalent(file, data, ec)) {
-            copyInto(file, data);
+        const LocalImport done = importLocalDayFile(db, port, file, refreshDate);
+        if (!done.unpackFailure.empty()) {
+            port.message(done.unpackFailure, kDefaultTitle, MsgIcon::Critical, MsgButtons::Ok);
+            return kDropFailurePhrase;
         }
-        const std::string result = acquire::ImportDayFile(db, data, port, 0);
-        if (deleteAfter)
-            fs::remove(data, ec);
-        if (refreshDate)
-            refreshDate();
-        return result;
+        return done.result;
     } catch (const std::exception &e) {
         return std::string(kDropFailurePhrase) + e.what();
     }

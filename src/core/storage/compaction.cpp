@@ -12,7 +12,12 @@ namespace fs = std::filesystem;
 namespace tesmo::storage {
 namespace {
 constexpr const char *kBackupName = "tesmo.mbk";
-constexpr const char *kCompactName = "tmptesmo.mdb";
+
+// "tmp" + the database's own name in its folder: "tmptesmo.mdb" beside "tesmo.mdb".
+std::string compactCopyPath(const std::string &database) {
+    const fs::path p(database);
+    return (p.parent_path() / ("tmp" + p.filename().string())).string();
+}
 
 void removeWithSidecars(const std::string &path) {
     std::error_code ec;
@@ -35,7 +40,8 @@ void requireNoJournal(const std::string &path) {
 bool databaseHasGrown() {
     const long long length = fileLength(databasePath());
     // length > DB_SIZE × 1.8, in whole numbers so that the boundary is exact.
-    return static_cast<long double>(length) * 5 > static_cast<long double>(readSettingInt(keys::DB_SIZE)) * 9;
+    return static_cast<long double>(length) * 5 >
+           static_cast<long double>(readSettingInt(keys::DB_SIZE)) * 9;
 }
 
 bool CompactIfGrown(UiPort &port) {
@@ -54,7 +60,9 @@ void CompactDatabaseFile(UiPort &port) {
     CloseDatabase();
 
     const std::string backup = installPath(kBackupName);
-    const std::string compact = installPath(kCompactName);
+    // Built beside the database, so that the rename below never crosses a file system: the
+    // database may live on another disk than the program.
+    const std::string compact = compactCopyPath(path);
     try {
         {
             // The backup is the file as it was: copied after its journal was written back.
@@ -68,7 +76,11 @@ void CompactDatabaseFile(UiPort &port) {
             db->close();
         }
         removeWithSidecars(compact);
-        compactDatabase(path, compact, kCompactLocale, kConnectString);
+        try {
+            compactDatabase(path, compact, kCompactLocale, kConnectString);
+        } catch (const std::exception &e) {
+            throw DbError("最適化したコピー " + compact + " を作成できません: " + e.what());
+        }
         requireNoJournal(path);
         std::error_code ec;
         fs::rename(compact, path, ec); // atomic: the old file or the new one, never half of one

@@ -9,11 +9,13 @@ bool databaseHasGrown();
 // Compacts when databaseHasGrown(); returns whether it did.
 bool CompactIfGrown(UiPort &port);
 
-// Keeps a backup "tesmo.mbk" of the file as it was, writes a compacted copy "tmptesmo.mdb" in
-// the install folder and puts it in place by renaming it over the database file, then saves
-// the new length as DB_SIZE. The main connection is closed meanwhile and reopened at the end;
-// when a step fails the old file stays in place, the connection is reopened on it and the
-// error is raised (DbError) for the caller to show.
+// Keeps a backup "tesmo.mbk" of the file as it was in the install folder, writes a compacted
+// copy beside the database file ("tmp" + its name, "tmptesmo.mdb" for "tesmo.mdb") and puts it
+// in place by renaming it over the database file, then saves the new length as DB_SIZE. The
+// main connection is closed meanwhile and reopened at the end; when a step fails the old file
+// stays in place, DB_SIZE is left as it was (so the next data update tries again), the
+// connection is reopened on it and the error, saying which step failed, is raised (DbError)
+// for the caller to show.
 void CompactDatabaseFile(UiPort &port);
 
 } // namespace tesmo::storage

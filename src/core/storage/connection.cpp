@@ -21,9 +21,20 @@ std::unique_ptr<Database> openConfigured() {
     }
     return Database::open(databasePath(), kConnectString);
 }
+
+std::string &databasePathOverride() {
+    static std::string path;
+    return path;
+}
 } // namespace
 
-std::string databasePath() { return readSetting(keys::mdbpath); }
+std::string databasePath() {
+    return databasePathOverride().empty() ? readSetting(keys::mdbpath) : databasePathOverride();
+}
+
+void setDatabasePathOverride(const std::string &path) {
+    databasePathOverride() = path;
+}
 
 void ConnectDatabase() {
     CloseDatabase();

@@ -14,6 +14,9 @@ inline constexpr const char *kCompactLocale = ";LANGID=0x0411;CP=932;COUNTRY=0";
 
 // The setting mdbpath, by default tesmo.mdb in the install folder.
 std::string databasePath();
+// tesmoctl works on the database its command line names: from now on databasePath() is `path`
+// in this process (an empty text goes back to mdbpath). Nothing is saved.
+void setDatabasePathOverride(const std::string &path);
 
 // Opens the main connection (closing an earlier one first). Raises DbError when the file is
 // missing, unreadable or carries another password.

@@ -1,6 +1,7 @@
 #include "storage/settings_store.h"
 
 #include "common/paths.h"
+#include "common/text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -18,9 +21,15 @@ namespace tesmo::storage {
 
 const char *const kSettingsId = "ts1";
 
-std::string mainAppName() { return std::string("Tesmo_") + kSettingsId; }
-std::string updaterStateAppName() { return std::string("tesmo_auto") + kSettingsId; }
-std::string updaterHttpAppName() { return std::string("tesmo_auto_") + kSettingsId; }
+std::string mainAppName() {
+    return std::string("Tesmo_") + kSettingsId;
+}
+std::string updaterStateAppName() {
+    return std::string("tesmo_auto") + kSettingsId;
+}
+std::string updaterHttpAppName() {
+    return std::string("tesmo_auto_") + kSettingsId;
+}
 
 namespace {
 
@@ -40,19 +49,20 @@ bool sameName(const std::string &a, const std::string &b) {
     return true;
 }
 
-// Names escape the characters that the line format gives a meaning to; values only the
-// line breaks and the escape character itself.
+// Names escape the characters that the line format gives a meaning to (a ';' or '#' that
+// begins a line makes it a comment); values only the line breaks and the escape character.
 std::string escape(const std::string &s, bool name) {
     static const char *hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
+        const bool startsComment = out.empty() && (c == ';' || c == '#');
         if (c == '\\')
             out += "\\\\";
         else if (c == '\n')
             out += "\\n";
         else if (c == '\r')
             out += "\\r";
-        else if (name && (c == '=' || c == '[' || c == ']' || c < 0x20)) {
+        else if (name && (c == '=' || c == '[' || c == ']' || c < 0x20 || startsComment)) {
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
@@ -62,7 +72,7 @@ std::string escape(const std::string &s, bool name) {
     return out;
 }
 
-std::string unescape(const std::string &s) {
+std::string unescape(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] != '\\' || i + 1 >= s.size()) {
@@ -74,9 +84,10 @@ std::string unescape(const std::string &s) {
             out += '\n';
         else if (n == 'r')
             out += '\r';
-        else if (n == 'x' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        else if (n == 'x' && i + 2 < s.size() &&
+                 std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
                  std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            out += static_cast<char>(std::stoi(std::string(s.substr(i + 1, 2)), nullptr, 16));
             i += 2;
         } else
             out += n;
@@ -84,42 +95,48 @@ std::string unescape(const std::string &s) {
     return out;
 }
 
-// Lines that cannot be read (a hand-edited file) are skipped; the rest is kept.
+// Lines that cannot be read (a hand-edited file) are skipped; the rest is kept. Names are
+// found through an index by their lower-case form, so that reading is linear in the file's
+// size: a long updater section took seconds when every key was compared with all before it.
 Store parse(const std::string &text) {
     Store store;
-    std::istringstream in(text);
-    std::string line;
-    Section *current = nullptr;
-    while (std::getline(in, line)) {
+    std::unordered_map<std::string, size_t> sectionIndex;
+    std::vector<std::unordered_map<std::string, size_t>> keyIndex;
+    size_t current = 0;
+    bool inSection = false;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+            line.remove_suffix(1);
         if (line.empty() || line[0] == ';' || line[0] == '#')
             continue;
         if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
             const std::string name = unescape(line.substr(1, line.size() - 2));
-            current = nullptr;
-            for (Section &s : store)
-                if (sameName(s.name, name))
-                    current = &s;
-            if (!current) {
+            const auto [it, added] = sectionIndex.try_emplace(lowerAscii(name), store.size());
+            if (added) {
                 store.push_back({name, {}});
-                current = &store.back();
+                keyIndex.emplace_back();
             }
+            current = it->second;
+            inSection = true;
             continue;
         }
         const size_t eq = line.find('=');
-        if (!current || eq == std::string::npos || eq == 0)
+        if (!inSection || eq == std::string_view::npos || eq == 0)
             continue;
-        const std::string key = unescape(line.substr(0, eq));
-        const std::string value = unescape(line.substr(eq + 1));
-        bool replaced = false;
-        for (auto &[k, v] : current->pairs)
-            if (sameName(k, key)) {
-                v = value;
-                replaced = true;
-            }
-        if (!replaced)
-            current->pairs.emplace_back(key, value);
+        std::string key = unescape(line.substr(0, eq));
+        std::string value = unescape(line.substr(eq + 1));
+        SettingPairs &pairs = store[current].pairs;
+        const auto [it, added] = keyIndex[current].try_emplace(lowerAscii(key), pairs.size());
+        if (added)
+            pairs.emplace_back(std::move(key), std::move(value));
+        else
+            pairs[it->second].second = std::move(value);
     }
     return store;
 }
@@ -142,7 +159,9 @@ std::string readFile(const std::string &path) {
     return ss.str();
 }
 
-Store load(const std::string &app) { return parse(readFile(settingsFilePath(app))); }
+Store load(const std::string &app) {
+    return parse(readFile(settingsFilePath(app)));
+}
 
 std::string fileNameFor(const std::string &app) {
     std::string name;

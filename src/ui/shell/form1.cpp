@@ -274,6 +274,7 @@ void Form1::Command1_Click_sub() {
     a.versionCheck = [this](bool complete) { return update::version_check(Inet1, m_port, complete); };
     a.importedCount = [] { return acquire::importRunState().importedCount; };
     a.importedList = [] { return acquire::importRunState().importedList; };
+    a.skippedDays = [] { return acquire::importRunState().skippedDays; };
     a.isMinimized = [this] { return isMinimized(); };
     a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
     a.startUpdaterAndExit = [this] {

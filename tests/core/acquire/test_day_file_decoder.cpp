@@ -1,7 +1,13 @@
 #include "acquire/day_file_decoder.h"
 #include "acquire/day_record.h"
 
+#include "acquire/http_fetch.h"
 #include "acquire_test_env.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <sys/stat.h>
 
 namespace tesmo::test {
 namespace {
@@ -197,6 +203,10 @@ TEST_F(Decoder, MalformedFieldsFailTheRecordInsteadOfReachingTheEngine) {
         {"20240105,1301,\"n\",0;Delete from master,1,1,\"m\"",
          "PRC が数値ではありません: 0;Delete from master"},
         {"2024015,1301,\"n\",1,1,1,\"m\"", "DATE が8 桁の日付ではありません: 2024015"},
+        {"00000000,1301,\"n\",1,1,1,\"m\"", "DATE が8 桁の日付ではありません: 00000000"},
+        {"20241399,1301,\"n\",1,1,1,\"m\"", "DATE が8 桁の日付ではありません: 20241399"},
+        {"20240230,1301,\"n\",1,1,1,\"m\"", "DATE が8 桁の日付ではありません: 20240230"},
+        {"19000229,1301,\"n\",1,1,1,\"m\"", "DATE が8 桁の日付ではありません: 19000229"},
         {"20240105,13-01,\"n\",1,1,1,\"m\"",
          "CODE がダブルクォートで囲んだ文字列ではありません: 13-01"},
         {"20240105,1301,\"n\",1,1,1e5,\"m\"", "TALK が数値ではありません: 1e5"},
@@ -213,6 +223,26 @@ TEST_F(Decoder, MalformedFieldsFailTheRecordInsteadOfReachingTheEngine) {
         EXPECT_EQ(count("wonton_dat01"), 1) << c.line;
     }
     EXPECT_EQ(count("master"), 0);
+}
+
+TEST_F(Decoder, LocalFilesAreReadWithTheDownloadCap) {
+    const std::string big = env.path("20240106.bnd");
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, acquire::kMaxTransferBytes + 1); // sparse: nothing written
+    std::filesystem::create_symlink("/dev/zero", env.path("20240107.bnd"));
+    ASSERT_EQ(::mkfifo(env.path("20240108.bnd").c_str(), 0600), 0);
+    std::filesystem::create_directory(env.path("20240109.bnd"));
+    const std::pair<const char *, const char *> cases[] = {
+        {"20240106.bnd", "ファイルが上限(200MB)を超えているため読み込みません"},
+        {"20240107.bnd", "通常のファイルではないため読み込みません"},
+        {"20240108.bnd", "通常のファイルではないため読み込みません"},
+        {"20240109.bnd", "通常のファイルではないため読み込みません"},
+    };
+    for (const auto &[name, why] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(decode(env.path(name)),
+                  std::string("ｾﾊﾟﾚｰﾀ読込時にｴﾗｰ\r\n詳細：") + why + ": " + env.path(name));
+    }
 }
 
 TEST_F(Decoder, TextFromTheFileIsStoredAsTextNeverRunAsSql) {
@@ -238,6 +268,9 @@ TEST(StagingValues, ReadsEachLiteralForm) {
         (std::vector<Value>{Value(std::int64_t{20240105}), Value("1301"), Value(""), Value(0.5),
                             Value(7.0), Value(1e20), Value()}));
     EXPECT_EQ(values({"20240105", "1301", "\"a\"\"b\"", "", "", "", ""})[2], Value("a\"b"));
+    for (const char *leapDay : {"20240229", "20000229"})
+        EXPECT_EQ(values({leapDay, "1", "\"n\"", "", "", "", ""})[0],
+                  Value(std::int64_t{std::stoll(leapDay)}));
     EXPECT_THROW(values({"20240105", "1301", "\"n\"", "-", "", "", ""}), acquire::DayRecordError);
     EXPECT_THROW(values({"20240105", "1301", "\"n\"", ".", "", "", ""}), acquire::DayRecordError);
     EXPECT_THROW(values({"20240105", "1301", "\"n\"", "1.2.3", "", "", ""}),

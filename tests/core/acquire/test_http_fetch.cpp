@@ -175,6 +175,42 @@ TEST_F(HttpFetch, FailedTransfersEndAtOnceWithoutRetry) {
     EXPECT_EQ(reset.connections(), 2);
 }
 
+TEST_F(HttpFetch, ATricklingServerEndsAsATimeOut) {
+    writeSetting(keys::tosec, "2");
+    client.totalTimeout = 3;
+    const auto drip = [](size_t size, int ms, size_t bytes) {
+        HttpReply r;
+        r.body = std::string(size, 'x');
+        r.dripMs = ms;
+        r.dripBytes = bytes;
+        return r;
+    };
+    const struct {
+        const char *what;
+        HttpReply reply;
+        bool arrives;
+    } cases[] = {
+        {"one byte every 0.3 s", drip(1000, 300, 1), false},
+        {"fast enough, but past the total time-out", drip(4000000, 100, 4096), false},
+        {"slow but steady", drip(10240, 200, 2048), true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        server.on("/drip", [&](const std::string &) { return c.reply; });
+        const std::string out = env.path("drip.bnd");
+        const std::string r = FetchToFile(server.url("/drip"), port, client, out);
+        if (c.arrives) {
+            EXPECT_EQ(r, "");
+            EXPECT_EQ(readFile(out), c.reply.body);
+            continue;
+        }
+        EXPECT_TRUE(startsWith(r, kDownloadStep + kFail + "Timeout")) << r;
+        EXPECT_TRUE(port.waits.empty()); // a time-out is not retried
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_TRUE(installFiles().empty());
+    }
+}
+
 TEST_F(HttpFetch, TheWindowIsKeptAliveDuringATransfer) {
     HttpReply r;
     r.body = "late but there";

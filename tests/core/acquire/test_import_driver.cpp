@@ -422,10 +422,11 @@ TEST_F(Import, KeepsTheCallersTransaction) {
 }
 
 TEST_F(Import, RunStateResets) {
-    ImportRunState s{2, "20240104\r\n20240105\r\n"};
+    ImportRunState s{2, "20240104\r\n20240105\r\n", {{20240106, "HTTP 500"}}};
     s.reset();
     EXPECT_EQ(s.importedCount, 0);
     EXPECT_EQ(s.importedList, "");
+    EXPECT_TRUE(s.skippedDays.empty());
     EXPECT_EQ(&acquire::importRunState(), &acquire::importRunState());
 }
 

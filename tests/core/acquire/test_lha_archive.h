@@ -53,4 +53,13 @@ inline std::string level0Archive(const std::vector<LhaMember> &members) {
     return out;
 }
 
+// What a hostile data site might pack around a day file: members named after the database and
+// each program, and another day's file.
+inline std::vector<LhaMember> hostileMembers() {
+    std::vector<LhaMember> members;
+    for (const char *name : {"tesmo.mdb", "Tesmo", "tesmo_auto", "tesmoctl", "19990101.bnd"})
+        members.push_back({name, std::string("planted ") + name, {}});
+    return members;
+}
+
 } // namespace tesmo::test

@@ -12,6 +12,8 @@
 #include <optional>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using namespace tesmo;
 using namespace tesmo::acquire;
@@ -24,6 +26,7 @@ namespace {
 
 const std::string kFixtures = std::string(TEST_DATA_DIR) + "/acquire/lha/";
 const std::string kFailed = "[unLHA] un compress error";
+const std::string kDay = "20240105.bnd";
 
 std::string readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -58,28 +61,32 @@ protected:
     std::string day = readFile(kFixtures + "20240105.bnd");
 };
 
-TEST_F(LhaExtract, EveryHeaderLevelAndMethodUnpacksTheDayFile) {
-    const struct {
-        const char *archive;
-        std::vector<std::string> files;
-    } cases[] = {
-        {"l0_lh5.lzh", {"20240105.bnd"}},
-        {"l1_lh5.lzh", {"20240105.bnd"}},
-        {"l2_lh5.lzh", {"20240105.bnd"}},
-        {"l2_lh0.lzh", {"20240105.bnd"}},
-        // The stored folder is dropped: the member lands in the destination itself.
-        {"folder_l2.lzh", {"20240105.bnd"}},
-        {"two_members.lzh", {"20240105.bnd", "note.txt"}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.archive);
+TEST_F(LhaExtract, EveryHeaderLevelAndMethodUnpacksTheDayFileAndNothingElse) {
+    // The stored folder is dropped; the other member of two_members.lzh stays in the archive.
+    for (const char *archive : {"l0_lh5.lzh", "l1_lh5.lzh", "l2_lh5.lzh", "l2_lh0.lzh",
+                                "folder_l2.lzh", "two_members.lzh"}) {
+        SCOPED_TRACE(archive);
         fs::remove_all(dest);
         fs::create_directories(dest);
-        EXPECT_EQ(ExtractArchive(kFixtures + c.archive, port, dest), "");
-        EXPECT_EQ(destFiles(), c.files);
-        EXPECT_EQ(readFile(dest + "/20240105.bnd"), day);
+        EXPECT_EQ(ExtractArchive(kFixtures + archive, port, dest, kDay), "");
+        EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
+        EXPECT_EQ(readFile(dest + "/" + kDay), day);
     }
-    EXPECT_EQ(readFile(dest + "/note.txt"), readFile(kFixtures + "note.txt"));
+}
+
+TEST_F(LhaExtract, OnlyTheNamedMemberIsEverWritten) {
+    std::vector<LhaMember> members = tesmo::test::hostileMembers();
+    members.insert(members.begin() + 2, {"data\\20240105.BND", "the day", {}});
+    members.push_back({kDay, "a second copy", {}});
+    EXPECT_EQ(ExtractArchive(archiveOf(members), port, dest, kDay), "");
+    EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
+    EXPECT_EQ(readFile(dest + "/" + kDay), "the day");
+
+    // Without the member nothing is written, and a file of that name is left as it was.
+    writeFile(dest + "/20240106.bnd", "kept");
+    EXPECT_EQ(ExtractArchive(archiveOf(members), port, dest, "20240106.bnd"), "");
+    EXPECT_EQ(readFile(dest + "/20240106.bnd"), "kept");
+    EXPECT_EQ(destFiles(), (std::vector<std::string>{kDay, "20240106.bnd"}));
 }
 
 TEST_F(LhaExtract, PathsWithBlanksAndAnOlderFileOfTheSameName) {
@@ -89,7 +96,7 @@ TEST_F(LhaExtract, PathsWithBlanksAndAnOlderFileOfTheSameName) {
     fs::create_directories(target);
     fs::copy_file(kFixtures + "l1_lh5.lzh", dir + "/tmp data.lzh");
     writeFile(target + "/20240105.bnd", "an older, shorter file");
-    EXPECT_EQ(ExtractArchive(dir + "/tmp data.lzh", port, target + "/"), "");
+    EXPECT_EQ(ExtractArchive(dir + "/tmp data.lzh", port, target + "/", kDay), "");
     EXPECT_EQ(readFile(target + "/20240105.bnd"), day);
 }
 
@@ -97,7 +104,7 @@ TEST_F(LhaExtract, ASymbolicLinkInTheWayIsReplacedNotFollowed) {
     const std::string outside = env.path("outside.txt");
     writeFile(outside, "keep me");
     fs::create_symlink(outside, dest + "/20240105.bnd");
-    EXPECT_EQ(ExtractArchive(kFixtures + "l0_lh5.lzh", port, dest), "");
+    EXPECT_EQ(ExtractArchive(kFixtures + "l0_lh5.lzh", port, dest, kDay), "");
     EXPECT_FALSE(fs::is_symlink(dest + "/20240105.bnd"));
     EXPECT_EQ(readFile(dest + "/20240105.bnd"), day);
     EXPECT_EQ(readFile(outside), "keep me");
@@ -116,6 +123,7 @@ TEST_F(LhaExtract, DamagedArchivesFailAndLeaveNoHalfFile) {
         {"not an archive", std::string("20240105,1301,\"x\"\r\n")},
         {"empty file", std::string()},
         {"no such file", std::nullopt},
+        {"a pipe, which would never end", std::nullopt},
     };
     for (const auto &[what, bytes] : cases) {
         SCOPED_TRACE(what);
@@ -123,45 +131,42 @@ TEST_F(LhaExtract, DamagedArchivesFailAndLeaveNoHalfFile) {
         fs::remove(archive);
         if (bytes)
             writeFile(archive, *bytes);
-        EXPECT_EQ(ExtractArchive(archive, port, dest), kFailed);
+        if (std::string(what).starts_with("a pipe")) {
+            ASSERT_EQ(::mkfifo(archive.c_str(), 0600), 0);
+        }
+        EXPECT_EQ(ExtractArchive(archive, port, dest, kDay), kFailed);
         EXPECT_TRUE(destFiles().empty());
     }
 }
 
-TEST_F(LhaExtract, MemberNamesAreDecodedAndHostileOnesRefused) {
+TEST_F(LhaExtract, StoredNamesAreDecodedAndHostileOnesNeverMatch) {
     const struct {
         const char *what;
         std::string stored;
-        std::string unpackedAs; // empty: refused
+        std::string wanted;
+        bool taken;
     } cases[] = {
-        {"plain", "20240105.bnd", "20240105.bnd"},
-        {"folder dropped", "data\\20240105.bnd", "20240105.bnd"},
-        {"code page 932 with 0x5C as second byte", "\x95\x5C\x8E\xA6.bnd", "表示.bnd"},
-        {"katakana in a folder", "\x83\x66\x81\x5B\x83\x5E\\\x93\xFA.bnd", "日.bnd"},
-        {"blank inside", "day 1.bnd", "day 1.bnd"},
-        // liblhasa drops ".." parts itself; what counts is that nothing lands outside.
-        {"parent folder", "..\\evil.bnd", "evil.bnd"},
-        {"parent folder after a folder", "sub\\..\\..\\evil.bnd", "evil.bnd"},
-        {"absolute", "\\etc\\evil.bnd", ""},
-        {"only dots", "..", ""},
-        {"control character", "a\x01.bnd", ""},
+        {"plain", kDay, kDay, true},
+        {"other case", "20240105.BND", kDay, true},
+        {"folder dropped", "data\\20240105.bnd", kDay, true},
+        {"code page 932 with 0x5C as second byte", "\x95\x5C\x8E\xA6.bnd", "表示.bnd", true},
+        {"katakana in a folder", "\x83\x66\x81\x5B\x83\x5E\\\x93\xFA.bnd", "日.bnd", true},
+        {"blank inside", "day 1.bnd", "day 1.bnd", true},
+        // liblhasa drops ".." parts itself; the member still lands only in the folder.
+        {"parent folder", "..\\20240105.bnd", kDay, true},
+        {"absolute", "\\etc\\20240105.bnd", kDay, false},
+        {"control character", "a\x01.bnd", "a\x01.bnd", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(dest);
         fs::create_directories(dest);
-        const std::string r = ExtractArchive(archiveOf({{c.stored, "payload", {}}}), port, dest);
-        if (c.unpackedAs.empty()) {
-            EXPECT_EQ(r.rfind(kFailed + "\r\nDetail:", 0), 0u) << r;
-            EXPECT_TRUE(destFiles().empty());
-        } else {
-            EXPECT_EQ(r, "");
-            EXPECT_EQ(destFiles(), std::vector<std::string>{c.unpackedAs});
-            EXPECT_EQ(readFile(dest + "/" + c.unpackedAs), "payload");
-        }
+        EXPECT_EQ(ExtractArchive(archiveOf({{c.stored, "payload", {}}}), port, dest, c.wanted), "");
+        EXPECT_EQ(destFiles(),
+                  c.taken ? std::vector<std::string>{c.wanted} : std::vector<std::string>{});
     }
-    EXPECT_FALSE(fs::exists(env.path("evil.bnd")));
-    EXPECT_FALSE(fs::exists("/etc/evil.bnd"));
+    EXPECT_FALSE(fs::exists(env.path(kDay)));
+    EXPECT_FALSE(fs::exists("/etc/20240105.bnd"));
 }
 
 TEST(LhaMemberName, NamesThatLeaveTheFolderAreRefusedWhateverTheLibraryPassesOn) {
@@ -178,8 +183,8 @@ TEST(LhaMemberName, NamesThatLeaveTheFolderAreRefusedWhateverTheLibraryPassesOn)
 
 TEST_F(LhaExtract, AMemberPastTheSizeLimitIsRefused) {
     const std::string archive =
-        archiveOf({{"20240105.bnd", "small", static_cast<uint32_t>(kMaxMemberBytes + 1)}});
-    const std::string r = ExtractArchive(archive, port, dest);
+        archiveOf({{kDay, "small", static_cast<uint32_t>(kMaxMemberBytes + 1)}});
+    const std::string r = ExtractArchive(archive, port, dest, kDay);
     EXPECT_EQ(r.rfind(kFailed + "\r\nDetail:", 0), 0u) << r;
     EXPECT_NE(r.find("上限"), std::string::npos) << r;
     EXPECT_TRUE(destFiles().empty());
@@ -190,7 +195,7 @@ TEST_F(LhaExtract, AStoredMemberWithAWrongCrcFails) {
     bytes[bytes.size() - 3] = 'X'; // inside the data, after the header's own checksum
     const std::string archive = env.path("crc.lzh");
     writeFile(archive, bytes);
-    EXPECT_EQ(ExtractArchive(archive, port, dest), kFailed);
+    EXPECT_EQ(ExtractArchive(archive, port, dest, kDay), kFailed);
     EXPECT_TRUE(destFiles().empty());
 }
 

@@ -231,17 +231,11 @@ TEST_F(SiteScan, FailuresEndWithTheirMessageAndKeepTheDaysBefore) {
          "",
          "Tesmo_html[20240104/../../evil.bnd]更新非更新ﾁｪｯｸ" + kFailPhrase,
          1},
-        {"damaged archive",
-         {good, {"20240104.bnd.lzh", "not an archive at all"}},
-         "",
-         "Tesmo_html[20240104.bnd]lha解凍 [unLHA] un compress error",
-         1},
         {"announcement without markers",
          {good},
          "<html>maintenance</html>",
          "Tesmo_html ｱﾅｳﾝｽ解析" + kFailPhrase,
          1},
-        {"a body that is no day file", {good, {"20240104.bnd", "<h1>500</h1>"}}, "", "", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -260,6 +254,61 @@ TEST_F(SiteScan, FailuresEndWithTheirMessageAndKeepTheDaysBefore) {
         EXPECT_EQ(port.caption(), "Tesmo");
     }
     EXPECT_FALSE(fs::exists(env.path("evil.bnd")));
+}
+
+TEST_F(SiteScan, OnlyTheDayFileLeavesAnArchiveAndFailedDaysAreListed) {
+    std::vector<test::LhaMember> members = test::hostileMembers();
+    members.push_back({"20240105.bnd", day(20240105), {}});
+    const std::string database = installPath("tesmo.mdb");
+    rawFile("install/tesmo.mdb", "the user's database");
+    publish({{"20240105.bnd.lzh", test::level0Archive(members)},
+             {"20240104.bnd", "<h1>Internal Server Error</h1>"},
+             {"20240103.bnd.lzh", test::level0Archive(test::hostileMembers())},
+             {"20240102.bnd.lzh", "not an archive at all"},
+             {"20240101.bnd", "<html>no day file</html>"},
+             {"20231229.bnd", ""}});
+    server.serve("/freedata/20240104.bnd", "<h1>Internal Server Error</h1>", 500);
+
+    EXPECT_EQ(scan(), "");
+    EXPECT_EQ(state.importedList, "20240105\r\n");
+    EXPECT_EQ(rowsOf(20240105), 6);
+    const std::pair<long long, std::string> expected[] = {
+        {20240104, "HTTP 500"},
+        {20240103, "圧縮ﾌｧｲﾙの中に 20240103.bnd がありません"},
+        {20240102, "[unLHA] un compress error"},
+        {20240101, "Encode確認時にｴﾗｰ 詳細："},
+        {20231229, "ﾌｧｲﾙが取得出来ませんでした(2)"},
+    };
+    ASSERT_EQ(state.skippedDays.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(state.skippedDays[i].day, expected[i].first);
+        EXPECT_TRUE(state.skippedDays[i].reason.starts_with(expected[i].second))
+            << state.skippedDays[i].reason;
+    }
+    // Nothing that the archives held besides the day file reached the install folder.
+    std::vector<std::string> installed;
+    for (const auto &e : fs::directory_iterator(installDir()))
+        installed.push_back(e.path().filename().string());
+    std::sort(installed.begin(), installed.end());
+    EXPECT_EQ(installed, (std::vector<std::string>{"tesmo.mdb", kCounterFile, kIndexPageFile}));
+    std::ifstream in(database);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's database");
+}
+
+TEST_F(SiteScan, TesmoctlImportTakesOnlyTheDayFileOutOfAnArchive) {
+    std::vector<test::LhaMember> members = test::hostileMembers();
+    members.push_back({"20240105.bnd", day(20240105), {}});
+    const std::string archive = rawFile("20240105.bnd.lzh", test::level0Archive(members));
+    int status = -1;
+    const std::string out =
+        env.tesmoctl("import " + env.path("tesmo.mdb") + " " + archive + " 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, archive + ": 正常終了\n");
+    EXPECT_EQ(rowsOf(20240105), 6);
+    std::vector<std::string> installed;
+    for (const auto &e : fs::directory_iterator(installDir()))
+        installed.push_back(e.path().filename().string());
+    EXPECT_EQ(installed, std::vector<std::string>{"tesmoctl"});
 }
 
 // The sample data site as the demo runs it: a separate program on a free loopback port.
@@ -331,6 +380,15 @@ TEST_F(SampleSite, TesmoctlUpdateReportsLikeTheDataUpdateCommand) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(second.ends_with("\nホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。\n"))
         << second;
+
+    // Days that the site lists but does not deliver fail the run and are named.
+    setting(compyc, "41");
+    setting(storage::keys::myhpad_data4,
+            storage::readSetting(storage::keys::myhpad_data4) + "gone/");
+    const std::string skipped = test::runCommand(ctl, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(skipped.find("\n取得できなかった日: 20240105 ("), std::string::npos) << skipped;
+    EXPECT_NE(skipped.find("\n取得できなかった日: 20240104 ("), std::string::npos) << skipped;
 
     setting(storage::keys::myhpadd4, "http://127.0.0.1:9/cgi-bin/freedata/index.cgi");
     const std::string failed = test::runCommand(ctl, &status);

@@ -32,6 +32,7 @@ struct Fake {
     std::string scan;
     std::string versions;
     int imported = 2;
+    std::vector<acquire::SkippedDay> skipped;
     bool throwInCompact = false;
 
     DataUpdateActions actions() {
@@ -59,6 +60,7 @@ struct Fake {
         };
         a.importedCount = [this] { return imported; };
         a.importedList = [] { return std::string("20241202\r\n20241203\r\n"); };
+        a.skippedDays = [this] { return skipped; };
         a.isMinimized = [] { return false; };
         a.startUpdaterAndExit = [this] { calls.push_back("updater"); };
         return a;
@@ -105,6 +107,29 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].icon, MsgIcon::Critical);
     EXPECT_EQ(port.messages[0].title, "Tesmo");
+}
+
+TEST(DataUpdate, DaysThatDidNotComeInAreListedEvenWithNomoremsg) {
+    TempEnv env;
+    storage::writeSetting(storage::keys::nomoremsg, "1");
+    Fake fake;
+    fake.skipped = {{20241204, "HTTP 500"}, {20241205, "ﾌｧｲﾙが取得出来ませんでした(2)"}};
+    RecordingPort port;
+    const std::pair<int, std::string> cases[] = {
+        {2, "[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20241202\r\n20241203\r\n\r\n"},
+        {0, ""},
+    };
+    for (const auto &[imported, head] : cases) {
+        fake.imported = imported;
+        port.messages.clear();
+        Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+        ASSERT_EQ(port.messages.size(), 1u);
+        EXPECT_EQ(port.messages[0].text,
+                  head + "取得できなかった日: 20241204 (HTTP 500)\r\n"
+                         "取得できなかった日: 20241205 (ﾌｧｲﾙが取得出来ませんでした(2))\r\n");
+        EXPECT_EQ(port.messages[0].icon, MsgIcon::Exclamation);
+    }
+    EXPECT_EQ(port.beeps, 0);
 }
 
 TEST(DataUpdate, CancelAndBusyDoNothing) {

@@ -122,7 +122,7 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     Command1_Click_sub(port, actions(), "Tesmo 1.0", now);
     EXPECT_EQ(port.messages.size(), shown) << port.messages.back().text;
     EXPECT_EQ(port.beeps, beeps + 2); // the scan's own beep, then the command's instead of a box
-    EXPECT_EQ(updaterStarts, 0); // the sample site offers no program files
+    EXPECT_EQ(updaterStarts, 0);      // the sample site offers no program files
 }
 
 TEST_F(DataUpdateE2E, StaleDataGoesToTheUpdaterWithoutScanning) {
@@ -148,38 +148,57 @@ TEST_F(DataUpdateE2E, CompactsFirstWhenTheFileHasGrown) {
     EXPECT_EQ(newestDate(storage::mainDatabase()), 20240105);
 }
 
-TEST_F(DataUpdateE2E, ManualImportOfAnArchiveAndOfAPlainFile) {
-    const auto records = acquire::sampleDayRecords(20240110, 40);
-    const std::string bytes = acquire::dayFileBytes(records);
-    const std::string archive = env.path("20240110.bnd.lzh");
-    {
-        std::ofstream out(archive, std::ios::binary);
-        out << test::level0Archive({{"20240110.bnd", bytes, std::nullopt}});
+TEST_F(DataUpdateE2E, ManualImportTakesOnlyDayFilesIntoTheInstallFolder) {
+    const std::string day10 = acquire::dayFileBytes(acquire::sampleDayRecords(20240110, 40));
+    std::vector<test::LhaMember> hostile = test::hostileMembers();
+    hostile.push_back({"20240110.bnd", day10, std::nullopt});
+    std::vector<test::LhaMember> planted = test::hostileMembers();
+    planted.push_back({"tesmo.mdb.bnd", day10, std::nullopt});
+    const auto write = [&](const std::string &name, const std::string &bytes) {
+        std::ofstream(env.path(name), std::ios::binary) << bytes;
+        return env.path(name);
+    };
+    fs::create_symlink("/dev/zero", env.path("20240113.bnd"));
+    const struct {
+        const char *what;
+        std::string file;
+        std::string result;      // its start
+        std::string keptInstall; // the day file that stays in the install folder
+    } cases[] = {
+        {"an archive gives up its day file only",
+         write("20240110.bnd.lzh", test::level0Archive(hostile)), "", ""},
+        {"a plain day file is copied and stays",
+         write("20240111.bnd", acquire::dayFileBytes(acquire::sampleDayRecords(20240111, 40))), "",
+         "20240111.bnd"},
+        {"an archive named after the database gives up nothing",
+         write("tesmo.mdb.lzh", test::level0Archive(planted)), "Lhaの解凍後のﾌｧｲﾙが見つかりません",
+         ""},
+        {"a damaged archive", write("20240112.bnd.lzh", "not an archive"),
+         "Lhaの解凍に失敗しました\r\n詳細:[unLHA] un compress error", ""},
+        {"a file named like a program is read where it lies", write("tesmo_auto", "#!/bin/sh\n"),
+         "初期処理中にｴﾗｰが発生しました", ""},
+        {"a link to /dev/zero", env.path("20240113.bnd"), "ｾﾊﾟﾚｰﾀ読込時にｴﾗｰ", ""},
+    };
+    std::vector<std::string> kept;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        int refreshed = 0;
+        const std::string r =
+            manualImport(storage::mainDatabase(), port, c.file, [&] { ++refreshed; });
+        EXPECT_TRUE(r.starts_with(c.result)) << r;
+        EXPECT_EQ(port.messages.back().text, r.empty() ? "正常終了" : r);
+        EXPECT_EQ(refreshed, c.result.starts_with("Lha") ? 0 : 1);
+        if (!c.keptInstall.empty())
+            kept.push_back(c.keptInstall);
+        std::vector<std::string> installed;
+        for (const auto &e : fs::directory_iterator(installDir()))
+            installed.push_back(e.path().filename().string());
+        EXPECT_EQ(installed, kept);
     }
-    int refreshed = 0;
-    EXPECT_EQ(manualImport(storage::mainDatabase(), port, archive, [&] { ++refreshed; }), "");
-    EXPECT_EQ(refreshed, 1);
-    EXPECT_EQ(port.messages.back().text, "正常終了");
-    EXPECT_FALSE(fs::exists(installPath("20240110.bnd"))); // the extracted file is removed
     EXPECT_EQ(storage::mainDatabase()
-                  .scalar("select count(*) from T_NEARLY where IDATE=20240110")
+                  .scalar("select count(*) from T_NEARLY where IDATE in (20240110, 20240111)")
                   .toInt(),
-              40);
-
-    // A plain day file is copied into the install folder and stays there.
-    const std::string plain = env.path("20240111.bnd");
-    acquire::writeDayFile(plain, acquire::sampleDayRecords(20240111, 40));
-    EXPECT_EQ(manualImport(storage::mainDatabase(), port, plain, {}), "");
-    EXPECT_TRUE(fs::exists(installPath("20240111.bnd")));
-
-    // An archive that is not one.
-    {
-        std::ofstream out(env.path("bad.lzh"), std::ios::binary);
-        out << "not an archive";
-    }
-    EXPECT_EQ(manualImport(storage::mainDatabase(), port, env.path("bad.lzh"), {}),
-              "Lhaの解凍に失敗しました");
-    EXPECT_EQ(port.messages.back().text.rfind("Lhaの解凍に失敗しました\r\n詳細:", 0), 0u);
+              80);
 }
 
 } // namespace

@@ -3,8 +3,9 @@
 #include "shell/options.h"
 
 #include "acquire/day_file_writer.h"
-#include "common/app_state.h"
 #include "common/paths.h"
+#include "core/acquire/test_lha_archive.h"
+#include "common/app_state.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
@@ -250,6 +251,16 @@ TEST_F(DroppedFiles, BrokenArchiveIsReportedTwice) {
     EXPECT_EQ(port.messages[0].text.rfind("Lhaの解凍に失敗しました\r\n詳細:", 0), 0u);
     EXPECT_EQ(port.messages[0].icon, MsgIcon::Critical);
     EXPECT_EQ(port.messages[1].text, "エラー\r\n何らかのｴﾗｰが発生しました。詳細:");
+}
+
+TEST_F(DroppedFiles, AnArchiveGivesUpItsDayFileAndNothingElse) {
+    std::vector<test::LhaMember> members = test::hostileMembers();
+    members.push_back(
+        {"20240105.bnd", acquire::dayFileBytes(acquire::sampleDayRecords(20240105, 3)), {}});
+    std::ofstream(env.path("20240105.bnd.lzh"), std::ios::binary) << test::level0Archive(members);
+    EXPECT_EQ(importDroppedFiles(*db, port, {env.path("20240105.bnd.lzh")}, refresh), "");
+    EXPECT_EQ(rowsOf(20240105), 3);
+    EXPECT_TRUE(fs::is_empty(installDir()));
 }
 
 TEST(OptionsWindowCount, CountsUpAndDown) {

@@ -4,6 +4,7 @@
 #include "storage/db_error.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
+#include "storage/shipped_database.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 
@@ -11,6 +12,8 @@
 
 #include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 using namespace tesmo::storage;
 using tesmo::test::RecordingPort;
@@ -74,7 +77,7 @@ TEST(Compaction, CompactsKeepsBackupAndReopens) {
     EXPECT_LT(after, before / 4);
     EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(after));
     EXPECT_EQ(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), before);
-    EXPECT_FALSE(fs::exists(tesmo::installPath("tmptesmo.mdb")));
+    EXPECT_FALSE(fs::exists(env.path("tmptesmo.mdb")));
     auto backup = Database::open(tesmo::installPath("tesmo.mbk"), kConnectString);
     EXPECT_EQ(backup->scalar("select count(*) from master").toInt(), 1);
     backup->close();
@@ -87,20 +90,92 @@ TEST(Compaction, CompactsKeepsBackupAndReopens) {
     CloseDatabase();
 }
 
-TEST(Compaction, FailureKeepsTheOldFileAndTheConnection) {
+TEST(Compaction, FailureKeepsTheOldFileSaysWhyAndTheNextRunTriesAgain) {
     TempEnv env;
     writeSetting(keys::mdbpath, env.newDatabase());
     ConnectDatabase();
     mainDatabase().execute("insert into master(CODE,NAME) values('1','kept')");
-    // A folder where the compacted copy should go makes the compaction fail.
-    fs::create_directories(tesmo::installPath("tmptesmo.mdb/blocker"));
+    // A folder where the compacted copy should go, beside the database, makes it fail.
+    fs::create_directories(env.path("tmptesmo.mdb/blocker"));
     RecordingPort port;
     port.setCaption("Tesmo");
-    EXPECT_THROW(CompactDatabaseFile(port), DbError);
+    try {
+        CompactDatabaseFile(port);
+        ADD_FAILURE() << "compacted through a folder";
+    } catch (const DbError &e) {
+        EXPECT_NE(std::string(e.what()).find("最適化したコピー"), std::string::npos) << e.what();
+    }
     ASSERT_TRUE(isDatabaseConnected());
     EXPECT_EQ(mainDatabase().scalar("select NAME from master").toText(), "kept");
     EXPECT_EQ(port.caption(), "Tesmo");
+    EXPECT_EQ(readSetting(keys::DB_SIZE), "25000000");
+
+    fs::remove_all(env.path("tmptesmo.mdb"));
+    CompactDatabaseFile(port);
+    EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(tesmo::fileLength(databasePath())));
+    EXPECT_EQ(mainDatabase().scalar("select NAME from master").toText(), "kept");
     CloseDatabase();
+}
+
+// The database on another file system than the program: the compacted copy cannot be renamed
+// across, so it has to be built beside the database.
+TEST(Compaction, ADatabaseOnAnotherFileSystem) {
+    TempEnv env;
+    struct stat shm {
+    }, tmp{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(env.dir().c_str(), &tmp) != 0 ||
+        shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system: /dev/shm is missing or on the device of "
+                     << env.dir();
+    std::string dir = "/dev/shm/tesmo-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { fs::remove_all(dir); }
+    } cleanup{dir};
+    const std::string path = dir + "/tesmo.mdb";
+    createShippedDatabase(path);
+    writeSetting(keys::mdbpath, path);
+    ConnectDatabase();
+    growTo(300000);
+    mainDatabase().execute("delete from master");
+    const long long before = tesmo::fileLength(path);
+    writeSetting(keys::DB_SIZE, "1000");
+
+    RecordingPort port;
+    EXPECT_TRUE(CompactIfGrown(port));
+    ASSERT_TRUE(isDatabaseConnected());
+    EXPECT_EQ(mainDatabase().scalar("select count(*) from master").toInt(), 0);
+    EXPECT_LT(tesmo::fileLength(path), before / 4);
+    EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(tesmo::fileLength(path)));
+    EXPECT_GE(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), before);
+    CloseDatabase();
+    std::vector<std::string> beside;
+    for (const auto &e : fs::directory_iterator(dir))
+        beside.push_back(e.path().filename().string());
+    EXPECT_EQ(beside, std::vector<std::string>{"tesmo.mdb"});
+}
+
+TEST(Compaction, TesmoctlCompactsTheNamedDatabase) {
+    TempEnv env;
+    const std::string db = env.newDatabase("other.mdb");
+    const std::string length = std::to_string(tesmo::fileLength(db));
+    int status = -1;
+    EXPECT_EQ(env.tesmoctl("compact " + db + " --if-grown 2>/dev/null", &status), length + "\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(fs::exists(tesmo::installPath("tesmo.mbk")));
+
+    const std::string out = env.tesmoctl("compact " + db + " 2>/dev/null", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, std::to_string(tesmo::fileLength(db)) + "\n");
+    EXPECT_EQ(readSetting(keys::DB_SIZE) + "\n", out);
+    EXPECT_EQ(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), std::stoll(length));
+
+    std::ofstream(env.path("foreign.mdb")) << "not a database";
+    const std::string refused =
+        env.tesmoctl("compact " + env.path("foreign.mdb") + " 2>&1", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(refused.rfind("tesmoctl: ", 0), 0u) << refused;
 }
 
 } // namespace

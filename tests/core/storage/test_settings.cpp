@@ -42,9 +42,8 @@ TEST(Settings, SavesReplacesAndKeepsStoredOrder) {
     saveSetting(app, kTrgDtSection, "tesmo.mdb", "126010200");
     const auto all = getAllSettings(app, kTrgDtSection);
     ASSERT_TRUE(all.has_value());
-    const SettingPairs expected = {{"tesmo.mdb", "126010200"},
-                                   {"Tesmo", "125123123"},
-                                   {"a=b [c]\\x", "multi\r\nline"}};
+    const SettingPairs expected = {
+        {"tesmo.mdb", "126010200"}, {"Tesmo", "125123123"}, {"a=b [c]\\x", "multi\r\nline"}};
     EXPECT_EQ(*all, expected);
     // Sections of other applications are separate.
     EXPECT_FALSE(getAllSettings(mainAppName(), kTrgDtSection).has_value());
@@ -58,6 +57,23 @@ TEST(Settings, SavesReplacesAndKeepsStoredOrder) {
     saveSetting(app, "empty", "k", "v");
     EXPECT_EQ(getSetting(app, kTrgSzSection, "x", "999"), "1");
     EXPECT_EQ(getSetting(app, kTrgSzSection, "y", kTrgSzDefault), "999");
+}
+
+TEST(Settings, KeysThatLookLikeCommentsAreSavedAndReadBack) {
+    TempEnv env;
+    const std::string app = updaterStateAppName();
+    for (const char *key : {";tesmo.mdb", "#Tesmo", ";", "#", "a;b#c", ";K"})
+        saveSetting(app, kTrgDtSection, key, std::string("v") + key);
+    saveSetting(app, kTrgDtSection, ";k", "replaced"); // names ignore case, as always
+    const SettingPairs expected = {
+        {";tesmo.mdb", "v;tesmo.mdb"}, {"#Tesmo", "v#Tesmo"}, {";", "v;"}, {"#", "v#"},
+        {"a;b#c", "va;b#c"},           {";K", "replaced"}};
+    EXPECT_EQ(getAllSettings(app, kTrgDtSection), expected);
+    EXPECT_EQ(getSetting(app, kTrgDtSection, "#tesmo", ""), "v#Tesmo");
+    // Comment lines written by hand are still no keys.
+    std::ofstream(settingsFilePath(app), std::ios::app)
+        << "[" << kTrgDtSection << "]\n;x=1\n#y=2\n";
+    EXPECT_EQ(getAllSettings(app, kTrgDtSection), expected);
 }
 
 TEST(Settings, NonNumericValueRaisesInTheReader) {

@@ -5,19 +5,14 @@
 
 namespace fs = std::filesystem;
 using tesmo::test::readFile;
-using tesmo::test::runCommand;
 
 namespace {
 
 class TesmoctlWeb : public tesmo::test::UpdateTest {
 protected:
-    // A copy of tesmoctl in the temporary install folder: the version check looks for the
-    // updater beside the running program.
+    // The version check looks for the updater beside the running program.
     std::string ctl(const std::string &args, int *status) {
-        const std::string copy = tesmo::installPath("tesmoctl");
-        if (!fs::exists(copy))
-            fs::copy_file(std::string(TESMO_BIN_DIR) + "/tesmoctl", copy);
-        return runCommand(copy + " " + args + " 2>/dev/null", status);
+        return env.tesmoctl(args + " 2>/dev/null", status);
     }
 };
 

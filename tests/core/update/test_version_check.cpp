@@ -168,6 +168,16 @@ TEST_F(VersionCheck, AnyFailureMeansNothingNew) {
     EXPECT_EQ(version_check(client, port, false), "");
 }
 
+TEST_F(VersionCheck, NamesThatLookLikeCommentsReachTheUpdater) {
+    installUpdater();
+    publish({{";readme.txt", "12", "124010100"}, {"#Tesmo.html", "34", "124010100"}});
+    EXPECT_EQ(version_check(client, port, false),
+              ";readme.txt 12 124010100\t#Tesmo.html 34 124010100\t");
+    EXPECT_EQ(section(kTrgDtSection),
+              (Pairs{{";readme.txt", "124010100"}, {"#Tesmo.html", "124010100"}}));
+    EXPECT_EQ(section(kTrgSzSection), (Pairs{{";readme.txt", "12"}, {"#Tesmo.html", "34"}}));
+}
+
 TEST_F(VersionCheck, FileNamesThatLeaveTheInstallFolderAreRefused) {
     installUpdater();
     publish({
