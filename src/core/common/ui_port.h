@@ -31,6 +31,12 @@ public:
     virtual void setCaption(const std::string &text) = 0;
     // Repaint the progress window at once (the caption must be visible while we are busy).
     virtual void repaint() {}
+    // How far the step in progress is, when it knows: `done` of `total` records, days or
+    // bytes. A total of 0 (or less) means the step ended or cannot tell.
+    virtual void progress(long long done, long long total) {
+        (void)done;
+        (void)total;
+    }
 
     virtual void processEvents() {}
     // Sleeps one second at a time until `seconds` have passed, processing events after each
@@ -50,6 +56,18 @@ public:
 
     virtual bool busy() const { return false; }
     virtual void setBusy(bool) {}
+};
+
+// Ends the progress of a step on every way out of it.
+class ProgressScope {
+public:
+    explicit ProgressScope(UiPort &port) : m_port(port) {}
+    ~ProgressScope() { m_port.progress(0, 0); }
+    ProgressScope(const ProgressScope &) = delete;
+    ProgressScope &operator=(const ProgressScope &) = delete;
+
+private:
+    UiPort &m_port;
 };
 
 // Shared wait routine: sleep 1000 ms at a time until the clock is `seconds` past the call,

@@ -112,6 +112,13 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(port.caption(), "Tesmo 1.0");
     EXPECT_FALSE(port.busy());
+    // Progress of the days and of the rows of the indicators; each step ends it.
+    const auto &p = port.progresses;
+    for (long long day : {1, 2, 3})
+        EXPECT_NE(std::find(p.begin(), p.end(), std::pair(day, 3LL)), p.end()) << day;
+    EXPECT_NE(std::find_if(p.begin(), p.end(), [](auto x) { return x.second == 40; }), p.end());
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.back(), std::pair(0LL, 0LL));
 
     EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
