@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -159,10 +160,18 @@ void GridWindow::endBusy() {
 
 void GridWindow::applyColumns() {
     QHeaderView *h = DBGrid1->horizontalHeader();
+    const QFontMetrics cells(DBGrid1->font());
+    const QFontMetrics headers(h->font());
+    // The design width, or what the caption and the usual contents need ("東証スタンダード" in
+    // 市場): the first rows stand for the rest, so a long table costs no more than a short one.
+    const int rows = std::min(m_model->dataRowCount(), 200);
     for (size_t i = 0; i < m_columns.size(); ++i) {
         const int c = static_cast<int>(i);
         DBGrid1->setColumnHidden(c, !m_columns[i].visible);
-        h->resizeSection(c, px(m_columns[i].width));
+        int width = headers.horizontalAdvance(qs(m_columns[i].caption)) + 16;
+        for (int r = 0; r < rows; ++r)
+            width = std::max(width, cells.horizontalAdvance(m_model->displayText(r, c)) + 12);
+        h->resizeSection(c, std::max(px(m_columns[i].width), std::min(width, px(6000))));
     }
     m_model->captionsChanged();
 }
