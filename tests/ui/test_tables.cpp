@@ -202,12 +202,26 @@ TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
     EXPECT_EQ(db->scalar("select PSW from T_PORT where CODE='7203'").toText(), "0");
     EXPECT_EQ(w.model()->dataRowCount(), 3);
 
-    // Delete removes the selected rows.
+    // A code typed in full width and lower case is stored as the code.
+    EXPECT_TRUE(m->setData(m->index(0, 1), QStringLiteral("１３３ｂ"), Qt::EditRole));
+    QApplication::processEvents();
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT where CODE='133B'").toInt(), 1);
+
+    // Delete asks first: No keeps the row, Yes removes it.
     w.DBGrid1->selectRow(0);
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    const int asked = static_cast<int>(answerer.texts.size());
+    answerer.answer(QMessageBox::No);
+    QApplication::sendEvent(w.DBGrid1, &del);
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 3);
+    answerer.answer(QMessageBox::Yes);
     QApplication::sendEvent(w.DBGrid1, &del);
     EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 2);
     EXPECT_EQ(w.model()->dataRowCount(), 2);
+    ASSERT_EQ(answerer.texts.size(), asked + 2);
+    EXPECT_EQ(answerer.texts[asked],
+              QStringLiteral("選択した1行をﾎﾟｰﾄﾌｫﾘｵから削除します。\nよろしいですか？"));
+    EXPECT_EQ(answerer.buttons[asked], QStringLiteral("はい/いいえ"));
     ASSERT_GE(answerer.texts.size(), 2);
     EXPECT_EQ(answerer.texts[0], QStringLiteral("「価格1」には数値を入力してください。"));
 }

@@ -114,6 +114,14 @@ void F_portM::deleteSelectedRows() {
         if (i.row() < m_model->dataRowCount())
             entries.emplace_back(m_model->value(i.row(), "PDATE"),
                                  m_model->value(i.row(), "CODE").textOr(""));
+    // A Delete on a row header is easily pressed by mistake: the rows go only on Yes.
+    if (entries.empty() ||
+        m_port.message("選択した" + std::to_string(entries.size()) +
+                           "行をﾎﾟｰﾄﾌｫﾘｵから削除します。\r\nよろしいですか？",
+                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes) {
+        endBusy();
+        return;
+    }
     try {
         for (const auto &[pdate, code] : entries)
             tables::deletePortEntry(m_data.database(), portfolioTable(), pdate, code);
