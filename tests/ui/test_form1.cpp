@@ -2,12 +2,15 @@
 #include "message_box_answerer.h"
 #include "shell/form1.h"
 #include "shell/startup.h"
+#include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/shipped_database.h"
 #include "support/temp_env.h"
 
 #include <QLocalServer>
+
+#include <QClipboard>
 
 #include <gtest/gtest.h>
 
@@ -227,10 +230,17 @@ TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     form.close();
 }
 
-TEST(Form1, ClipboardCodeIsTheFirstFourDigits) {
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("銘柄 7203 トヨタ")), "7203");
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("12-345678")), "1234");
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("no digits")), "");
+TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
+    QStringList opened;
+    ui::WindowHub::instance().setChartOpener(
+        [&](const QString &code, std::optional<double>) { opened << code; });
+    ui::Form1 form;
+    for (const char *text : {"130A 新興テック", "１３０ａ", "銘柄 7203 トヨタ", "no digits"}) {
+        QApplication::clipboard()->setText(QString::fromUtf8(text));
+        form.Clip_Chart();
+    }
+    EXPECT_EQ(opened, (QStringList{"130A", "130A", "7203", ""}));
+    ui::WindowHub::instance().setChartOpener({});
 }
 
 } // namespace

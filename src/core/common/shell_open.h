@@ -10,6 +10,10 @@ namespace tesmo {
 // application. Returns the process id, or -99 when anything failed.
 long shell_open(const std::string &command, const std::string &workDir);
 
+// What the user is told when shell_open could not open `command`: "ﾍﾟｰｼﾞを開けませんでした。",
+// the page, and why (a missing file, or no program that opens pages).
+std::string openFailureText(const std::string &command);
+
 // The first file name matching `pattern` (wildcards * and ? in the last component), or the
 // empty text when none matches or the lookup fails.
 std::string file_exists(const std::string &pattern);

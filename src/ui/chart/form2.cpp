@@ -236,11 +236,7 @@ void Form2::onAddPort() {
 }
 
 bool Form2::openPage(const std::string &command) {
-    if (shell_open(command, "") != -99)
-        return true;
-    showMessage(this, "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command, us(windowTitle()),
-                MsgIcon::Critical, MsgButtons::Ok);
-    return false;
+    return tesmo::ui::openPage(this, command, windowTitle());
 }
 
 void Form2::onWeb1() {

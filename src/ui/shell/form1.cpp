@@ -5,6 +5,7 @@
 #include "acquire/site_scan.h"
 #include "common/paths.h"
 #include "common/app_state.h"
+#include "shell/clip_chart.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "common/shell_open.h"
@@ -189,7 +190,8 @@ bool Form1::startUp() {
         move(static_cast<int>(left), static_cast<int>(top));
     // 8. First run: the help page.
     if (readSetting(keys::first) == "0") {
-        openHelp();
+        if (!file_exists(installPath("Tesmo.html")).empty())
+            openHelp();
         writeSetting(keys::first, "1");
     }
     // 9. Window counters.
@@ -314,19 +316,8 @@ void Form1::C_test_Click() {
     m_port.setBusy(false);
 }
 
-QString Form1::codeFromClipboardText(const QString &text) {
-    QString code;
-    for (QChar c : text) {
-        if (code.size() >= 4)
-            break;
-        if (c >= QChar('0') && c <= QChar('9'))
-            code += c;
-    }
-    return code;
-}
-
 void Form1::Clip_Chart() {
-    WindowHub::instance().openChart(codeFromClipboardText(qs(m_port.clipboardText())));
+    WindowHub::instance().openChart(qs(shell::codeFromClipboardText(m_port.clipboardText())));
 }
 
 void Form1::heartbeat() {
@@ -380,16 +371,14 @@ bool Form1::activateRunningInstance() {
 }
 
 void Form1::openHelp() {
-    const std::string help = installPath("Tesmo.html");
-    if (!file_exists(help).empty())
-        shell_open(help, "");
+    openPage(this, installPath("Tesmo.html"), windowTitle());
 }
 
 void Form1::openHomePage() {
     std::string base = readSetting(keys::updatesite);
     while (!base.empty() && base.back() == '/')
         base.pop_back();
-    shell_open(base + "/tesmo/", "");
+    openPage(this, base + "/tesmo/", windowTitle());
 }
 
 void Form1::closeEvent(QCloseEvent *event) {

@@ -37,8 +37,6 @@ public:
     void C_test_Click();
     // Clip_Chart: opens a chart for the stock code found on the clipboard.
     void Clip_Chart();
-    // The first four digits of a text, the way Clip_Chart reads the clipboard.
-    static QString codeFromClipboardText(const QString &text);
 
     // One heartbeat tick: saves becon, and taskttime while hidden in the tray.
     void heartbeat();

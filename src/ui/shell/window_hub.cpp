@@ -1,5 +1,9 @@
 #include "shell/window_hub.h"
 
+#include "common/process.h"
+#include "common/qt_ui_port.h"
+#include "common/shell_open.h"
+
 #include "common/app_state.h"
 
 namespace tesmo::ui {
@@ -74,6 +78,13 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
     default:
         return false;
     }
+}
+
+bool openPage(QWidget *parent, const std::string &command, const QString &title) {
+    if (shell_open(command, "") != kStartFailed)
+        return true;
+    showMessage(parent, openFailureText(command), us(title), MsgIcon::Critical, MsgButtons::Ok);
+    return false;
 }
 
 } // namespace tesmo::ui

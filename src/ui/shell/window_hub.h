@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace tesmo::ui {
 
@@ -45,6 +46,10 @@ private:
 
 // Shows a window modelessly and restores it when it is minimized.
 void showNormal(QWidget *w);
+
+// Opens a page or file with shell_open; when nothing could be started, tells the user which
+// page and why, in a critical message titled `title`. False then.
+bool openPage(QWidget *parent, const std::string &command, const QString &title);
 
 // The Ctrl shortcuts of every window: Ctrl+B main window (after start-up), Ctrl+M portfolio
 // maintenance, Ctrl+P portfolio table, Ctrl+R ranking, Ctrl+F stock search, Ctrl+O options.
