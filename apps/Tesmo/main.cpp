@@ -22,10 +22,13 @@ int main(int argc, char **argv) {
     auto *window = new tesmo::ui::Form1;
     window->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(window, &QObject::destroyed, &app, &QApplication::quit);
-    window->show();
+    // The window shows once start-up has decided to stay: a second instance that quits, or a
+    // start straight into the tray, never shows it.
     if (!window->startUp()) {
         delete window;
         return 0;
     }
+    if (!window->inTray())
+        window->show();
     return app.exec();
 }

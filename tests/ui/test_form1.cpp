@@ -1,5 +1,8 @@
+#include "acquire/day_file_writer.h"
 #include "common/app_state.h"
+#include "common/paths.h"
 #include "message_box_answerer.h"
+#include "shell/data_update.h"
 #include "shell/form1.h"
 #include "shell/startup.h"
 #include "shell/window_hub.h"
@@ -11,6 +14,7 @@
 #include <QLocalServer>
 
 #include <QClipboard>
+#include <QProgressBar>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +232,59 @@ TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     EXPECT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(visibleChildren(), 0);
     form.close();
+}
+
+TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    for (int run = 0; run < 3; ++run) {
+        ui::Form1 form;
+        ASSERT_TRUE(form.startUp());
+        form.show();
+        if (run == 0)
+            form.setGeometry(QRect(QPoint(123, 234), form.size()));
+        EXPECT_EQ(form.geometry().topLeft(), QPoint(123, 234)) << run;
+        form.close();
+        // Twips, as every window geometry of the program.
+        const double twips = 1440.0 / form.logicalDpiY();
+        EXPECT_EQ(storage::readSetting(storage::keys::mainf_left),
+                  std::to_string(std::lround(123 * twips)));
+        EXPECT_EQ(storage::readSetting(storage::keys::mainf_top),
+                  std::to_string(std::lround(234 * twips)));
+    }
+}
+
+// The status line mirrors the caption whole while an import reports in it; the bar shows
+// where a step knows how far it is.
+TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    storage::writeSetting(storage::keys::compyc, "40");
+    setInstallDirOverride(env.dir());
+    const std::string file = env.path("upload/20240108.bnd");
+    std::filesystem::create_directories(env.path("upload"));
+    acquire::writeDayFile(file, acquire::sampleDayRecords(20240108, 40, 1));
+    MessageBoxAnswerer boxes;
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.show();
+    QStringList seen;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&] { seen << form.statusText(); });
+    shell::manualImport(storage::mainDatabase(), form.port(), file, {});
+    EXPECT_TRUE(seen.contains(form.titleText() + QStringLiteral(" ﾃﾞｰﾀ更新1処理中")))
+        << seen.join('|').toStdString();
+    EXPECT_EQ(form.statusText(), form.titleText());
+    auto *bar = form.findChild<QProgressBar *>(QString::fromUtf8(ui::kProgressBarName));
+    ASSERT_NE(bar, nullptr);
+    form.port().progress(30, 40);
+    EXPECT_TRUE(bar->isVisibleTo(&form));
+    EXPECT_EQ(bar->value(), 750);
+    form.port().progress(0, 0);
+    EXPECT_FALSE(bar->isVisibleTo(&form));
+    form.close();
+    setInstallDirOverride("");
 }
 
 TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {

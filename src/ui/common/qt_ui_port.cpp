@@ -1,5 +1,7 @@
 #include "common/qt_ui_port.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -8,6 +10,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QThread>
 
 namespace tesmo::ui {
@@ -26,6 +29,21 @@ void QtUiPort::repaint() {
     if (m_window)
         m_window->repaint();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtUiPort::progress(long long done, long long total) {
+    auto *bar = m_window ? m_window->findChild<QProgressBar *>(kProgressBarName) : nullptr;
+    if (!bar)
+        return;
+    if (total <= 0) {
+        bar->setVisible(false);
+        return;
+    }
+    // The bar counts in permille, so that byte counts beyond int fit.
+    bar->setRange(0, 1000);
+    bar->setValue(static_cast<int>(std::clamp(done, 0LL, total) * 1000 / total));
+    bar->setFormat(QStringLiteral("%1 / %2").arg(done).arg(total));
+    bar->setVisible(true);
 }
 
 void QtUiPort::processEvents() { QApplication::processEvents(); }

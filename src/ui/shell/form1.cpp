@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QProgressBar>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -77,9 +78,12 @@ void Form1::buildControls() {
     Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
     C_test = makeButton(this, "C_test", QStringLiteral("test"));
 
+    // The date keeps its size when the window grows.
+    Text_date->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(Label1);
-    dateRow->addWidget(Text_date, 1);
+    dateRow->addWidget(Text_date);
+    dateRow->addStretch(1);
     auto *grid = new QGridLayout;
     QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
                             Command_opt, C_tasktray, Command5, Command6};
@@ -92,6 +96,20 @@ void Form1::buildControls() {
     testRow->addStretch(1);
     testRow->addWidget(C_test);
     layout->addLayout(testRow);
+    layout->addStretch(1);
+    // The caption reports the progress of the long routines, but a title bar cuts it off:
+    // the status line shows it whole, with a bar where the step knows how far it is.
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName("StatusLine");
+    StatusLine->setWordWrap(true);
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    StatusLine->setFrameShape(QFrame::StyledPanel);
+    StatusProgress = new QProgressBar(this);
+    StatusProgress->setObjectName(kProgressBarName);
+    StatusProgress->setVisible(false);
+    layout->addWidget(StatusLine);
+    layout->addWidget(StatusProgress);
+    connect(this, &QWidget::windowTitleChanged, StatusLine, &QLabel::setText);
 
     auto launcher = [this](QPushButton *button, WindowKind kind) {
         connect(button, &QPushButton::clicked, this, [this, kind] {
@@ -180,14 +198,7 @@ bool Form1::startUp() {
     Timer1.start(400);
     setWindowTitle(title);
     listenForActivation();
-    bool okTop = false;
-    bool okLeft = false;
-    const double top = QString::fromStdString(readSetting(keys::mainf_top, std::to_string(y())))
-                           .toDouble(&okTop);
-    const double left = QString::fromStdString(readSetting(keys::mainf_left, std::to_string(x())))
-                            .toDouble(&okLeft);
-    if (okTop && okLeft)
-        move(static_cast<int>(left), static_cast<int>(top));
+    restorePosition();
     // 8. First run: the help page.
     if (readSetting(keys::first) == "0") {
         if (!file_exists(installPath("Tesmo.html")).empty())
@@ -387,15 +398,44 @@ void Form1::closeEvent(QCloseEvent *event) {
         return;
     }
     CloseDatabase();
-    if (!isMinimized() && !isMaximized() && isVisible()) {
-        writeSetting(keys::mainf_top, std::to_string(y()));
-        writeSetting(keys::mainf_left, std::to_string(x()));
-    }
+    if (!isMinimized() && !isMaximized() && isVisible())
+        savePosition();
     appState().startup_done = false;
     Timer1.stop();
     if (m_trayResidence)
         m_trayResidence->remove();
     event->accept();
+}
+
+// The position is that of the client area, saved and restored alike, in twips: the frame's
+// position saved and the client's restored would move the window by the title bar's height on
+// every start.
+double Form1::twipsPerPixel() const {
+    return 1440.0 / std::max(1, logicalDpiY());
+}
+
+void Form1::savePosition() {
+    const QPoint p = geometry().topLeft();
+    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel())));
+    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel())));
+}
+
+void Form1::restorePosition() {
+    bool okTop = false;
+    bool okLeft = false;
+    const double top = QString::fromStdString(readSetting(keys::mainf_top, "")).toDouble(&okTop);
+    const double left =
+        QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
+    if (!okTop || !okLeft)
+        return;
+    QRect g = geometry();
+    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
+                         static_cast<int>(std::lround(top / twipsPerPixel()))));
+    setGeometry(g);
+}
+
+bool Form1::inTray() const {
+    return m_trayResidence && m_trayResidence->isAdded();
 }
 
 void Form1::keyReleaseEvent(QKeyEvent *event) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QLocalServer;
+class QProgressBar;
 
 namespace tesmo::ui {
 
@@ -44,6 +45,9 @@ public:
     void goToTray();
 
     QString dateText() const { return Text_date->text(); }
+    QString statusText() const { return StatusLine->text(); }
+    // Whether start-up or the tray button put the program in the tray.
+    bool inTray() const;
     QString titleText() const;
     UiPort &port() { return m_port; }
     bool isBusy() const { return m_port.busy(); }
@@ -65,6 +69,9 @@ private:
     bool activateRunningInstance();
     void openHelp();
     void openHomePage();
+    double twipsPerPixel() const;
+    void savePosition();
+    void restorePosition();
 
     QLabel *Label1;
     QLabel *Text_date;
@@ -79,6 +86,8 @@ private:
     QPushButton *Command5;
     QPushButton *Command6;
     QPushButton *C_test;
+    QLabel *StatusLine;
+    QProgressBar *StatusProgress;
     QTimer Timer1;
     QtUiPort m_port;
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
