@@ -1,4 +1,5 @@
 // The table windows under the offscreen platform: open, sort, group, search, edit, copy, close.
+#include "chart/form2.h"
 #include "common/app_state.h"
 #include "shell/window_hub.h"
 #include "storage/connection.h"
@@ -253,6 +254,32 @@ TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
     QAbstractItemModel *m = debug.DBGrid1->model();
     EXPECT_TRUE(m->setData(m->index(0, 1), QStringLiteral("極洋'\""), Qt::EditRole));
     EXPECT_EQ(db->scalar("select NAME from master where CODE='1301'").toText(), "極洋'\"");
+}
+
+// An open portfolio window follows "ﾎﾟｰﾄﾌｫﾘｵに追加" in a chart: it re-reads its rows and keeps
+// its sort order and its selected stock.
+TEST_F(TablesWindowTest, PortfolioWindowRefreshesAfterAnAddInAChart) {
+    ui::registerTableWindows();
+    test::MessageBoxAnswerer answerer;
+    auto *maint = qobject_cast<ui::F_portM *>(ui::WindowHub::instance().show(ui::WindowKind::PortM));
+    ASSERT_NE(maint, nullptr);
+    const std::string source = maint->dataSource().recordSource();
+    ASSERT_EQ(maint->model()->dataRowCount(), 2);
+    maint->DBGrid1->selectRow(1);
+    const QString selected = cell(maint->DBGrid1, 1, 1);
+
+    ui::Form2 chart;
+    chart.show();
+    chart.T_code->setText(QStringLiteral("7203"));
+    chart.findChild<QPushButton *>(QStringLiteral("C_addPort"))->click();
+    ASSERT_EQ(answerer.texts.size(), 1);
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("追加しました(新規)"));
+    EXPECT_EQ(maint->model()->dataRowCount(), 3);
+    EXPECT_EQ(maint->dataSource().recordSource(), source);
+    EXPECT_EQ(cell(maint->DBGrid1, 0, 1), QStringLiteral("7203")); // CODE DESC
+    EXPECT_EQ(cell(maint->DBGrid1, maint->DBGrid1->currentIndex().row(), 1), selected);
+    maint->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(TablesWindowTest, LaunchersAndShortcutsShowEachWindowOnce) {

@@ -233,6 +233,8 @@ void Form2::onAddPort() {
     else
         showMessage(this, chart::addPortMessage(r), us(QApplication::applicationDisplayName()),
                     MsgIcon::None, MsgButtons::Ok);
+    if (r.outcome == chart::AddPortOutcome::New || r.outcome == chart::AddPortOutcome::Added)
+        WindowHub::instance().refreshDataWindows();
 }
 
 bool Form2::openPage(const std::string &command) {

@@ -330,6 +330,7 @@ void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
         if (Form1 *main = mainForm())
             main->set_later_date();
     });
+    WindowHub::instance().refreshDataWindows();
 }
 
 void F_opt::keyReleaseEvent(QKeyEvent *event) {

@@ -300,6 +300,7 @@ void Form1::Command1_Click_sub() {
         close(); // update_exit is set: the child windows close without a question
     };
     shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr));
+    WindowHub::instance().refreshDataWindows();
 }
 
 void Form1::C_test_Click() {
@@ -325,6 +326,7 @@ void Form1::C_test_Click() {
         // a file that cannot be copied ends the import without a word, as a cancel does
     }
     m_port.setBusy(false);
+    WindowHub::instance().refreshDataWindows();
 }
 
 void Form1::Clip_Chart() {

@@ -80,6 +80,12 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
     }
 }
 
+void WindowHub::refreshDataWindows() {
+    for (WindowKind kind : {WindowKind::RankTb, WindowKind::PortTb, WindowKind::PortM})
+        if (QWidget *w = existing(kind); w && w->isVisible())
+            QMetaObject::invokeMethod(w, "refresh", Qt::DirectConnection);
+}
+
 bool openPage(QWidget *parent, const std::string &command, const QString &title) {
     if (shell_open(command, "") != kStartFailed)
         return true;

@@ -27,6 +27,9 @@ public:
     bool canShow(WindowKind kind) const { return m_factories.count(kind) != 0; }
     QWidget *show(WindowKind kind);
     QWidget *existing(WindowKind kind) const;
+    // The open ranking and portfolio windows re-read their data (as F5 does), after the data
+    // behind them changed elsewhere.
+    void refreshDataWindows();
 
     // Opens a new chart window for a stock code, with an optional purchase price.
     using ChartOpener = std::function<void(const QString &code, std::optional<double> price)>;

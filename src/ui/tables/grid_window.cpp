@@ -179,6 +179,8 @@ void GridWindow::applyColumns() {
 void GridWindow::runSource(const storage::Query &source) {
     const int keepRow = DBGrid1->currentIndex().row();
     const int keepCol = std::max(0, DBGrid1->currentIndex().column());
+    // The selected stock stays selected where the new rows still have it.
+    const QString keepCode = keepRow >= 0 ? m_model->text(keepRow, codeColumn()) : QString();
     m_data.setRecordSource(source);
     try {
         m_data.refresh();
@@ -193,7 +195,12 @@ void GridWindow::runSource(const storage::Query &source) {
     m_model->reload();
     applyColumns();
     if (m_model->dataRowCount() > 0) {
-        const int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
+        int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
+        for (int r = 0; !keepCode.isEmpty() && r < m_model->dataRowCount(); ++r)
+            if (m_model->text(r, codeColumn()) == keepCode) {
+                row = r;
+                break;
+            }
         DBGrid1->setCurrentIndex(m_model->index(row, keepCol));
     }
     updateNavigator();
