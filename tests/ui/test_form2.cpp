@@ -13,6 +13,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "message_box_answerer.h"
+
+#include <QKeyEvent>
+
 #include <gtest/gtest.h>
 
 using namespace tesmo;
@@ -194,6 +198,33 @@ TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
     answerNextBox(&shown);
     add->click();
     EXPECT_EQ(shown, QStringLiteral("追加しました(株数追加)"));
+}
+
+// A code typed in full width or lower case draws its stored code; Enter in the code box draws;
+// the toolbar stays while the box has the focus and while there is no chart.
+TEST_F(Form2Test, CodeBoxEnterAndToolbarThatStaysWhileNeeded) {
+    test::MessageBoxAnswerer answerer;
+    ui::Form2 form;
+    form.show();
+    QApplication::processEvents();
+    form.T_code->setFocus();
+    form.T_code->setText(QStringLiteral("１３０１"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(form.T_code, &enter);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
+    EXPECT_EQ(form.T_code->text(), QStringLiteral("1301"));
+    for (int i = 0; i < 3; ++i)
+        form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+
+    form.view()->setFocus();
+    form.T_code->setText(QStringLiteral("9999"));
+    form.Command1_Click();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9999)"));
+    for (int i = 0; i < 3; ++i)
+        form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+    form.close();
 }
 
 } // namespace
