@@ -6,12 +6,14 @@ TESMO_BUILD="${TESMO_BUILD:-$TESMO_ROOT/build}"
 
 TESMO_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev qt6-translations-l10n
-    libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev
+    qt6-base-dev libgl-dev
+    libsqlite3-dev libcurl4-openssl-dev liblhasa-dev libsodium-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
     jlha-utils
-    fonts-ipafont-gothic
+    fonts-ipafont-gothic qt6-translations-l10n
     xvfb xauth
+    # the icon's PNG renderings, the checks of the menu entry and metainfo, cpack -G DEB
+    librsvg2-bin desktop-file-utils appstream dpkg-dev
 )
 
 install_missing() {

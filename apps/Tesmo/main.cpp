@@ -1,5 +1,5 @@
 #include "chart/form2.h"
-#include "common/qt_japanese.h"
+#include "common/application.h"
 #include "shell/f_opt.h"
 #include "shell/form1.h"
 #include "shell/window_hub.h"
@@ -9,10 +9,9 @@
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Tesmo"));
+    tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
-    tesmo::ui::installQtJapanese(app);
     tesmo::ui::registerOptionsWindow();
     tesmo::ui::registerTableWindows();
     tesmo::ui::WindowHub::instance().setChartOpener(

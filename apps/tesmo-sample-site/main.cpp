@@ -1,5 +1,6 @@
 // tesmo-sample-site: a data site and update site on the loopback interface, for the demo and
 // the tests. It serves what sample_site.h computes; nothing leaves this machine.
+#include "jquants_site.h"
 #include "sample_site.h"
 
 #include "storage/settings_keys.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -20,6 +22,8 @@ const char *const kUsage =
     "usage: tesmo-sample-site [--port N] [--end YYYYMMDD] [--days N] [--stocks N]\n"
     "                         [--announce TEXT] [--release DIR [--serial N]]\n"
     "                         [--port-file FILE] [--configure] [--quiet]\n"
+    "                         [--jquants [--key KEY] [--rate N] [--page-size N]\n"
+    "                                    [--plan-end YYYYMMDD]]\n"
     "\n"
     "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
     "  --end        newest trading day (default: the last weekday before today)\n"
@@ -32,7 +36,14 @@ const char *const kUsage =
     "               DIR holds its own modules.sha256 (tesmoctl release-sign)\n"
     "  --port-file  write the port there once the site listens\n"
     "  --configure  point the current user's Tesmo settings (myhpadd4, myhpad_data4,\n"
-    "               updatesite) at this site\n"
+    "               updatesite; with --jquants also datasource, jquantsapi, jquantskey,\n"
+    "               jquantsrate) at this site\n"
+    "  --jquants    also serve the same series as a J-Quants API V2 stand-in under /v2:\n"
+    "               trading calendar, issue master and daily bars, business days up to --end\n"
+    "  --key        the API key it accepts (default tesmo-sample-key); others get 403\n"
+    "  --rate       requests per minute before it answers 429 (default 120, 0: no limit)\n"
+    "  --page-size  rows per page (default 1000)\n"
+    "  --plan-end   dates after this answer 400, as on a delayed plan (Free: 12 weeks)\n"
     "  --quiet      print neither the address nor the requests\n";
 
 long long today() {
@@ -56,7 +67,9 @@ int main(int argc, char **argv) {
     std::string portFile;
     bool configure = false;
     bool quiet = false;
+    bool jquants = false;
     bool daysGiven = false;
+    sample_site::JQuantsOptions api;
     options.endDate = sample_site::lastTradingDayBefore(today());
     // Files of the current hour are not offered yet; an hour ago they are.
     options.releaseStamp = std::to_string(tesmo::update::hourStamp(std::time(nullptr) - 3600));
@@ -85,6 +98,16 @@ int main(int argc, char **argv) {
             options.announcement = argv[++i];
         } else if (a == "--port-file" && hasValue) {
             portFile = argv[++i];
+        } else if (a == "--jquants") {
+            jquants = true;
+        } else if (a == "--key" && hasValue) {
+            api.key = argv[++i];
+        } else if (a == "--rate" && hasValue && number(argv[++i], v) && v >= 0) {
+            api.rate = static_cast<int>(v);
+        } else if (a == "--page-size" && hasValue && number(argv[++i], v) && v > 0) {
+            api.pageSize = static_cast<int>(v);
+        } else if (a == "--plan-end" && hasValue && number(argv[++i], v) && v > 19000101) {
+            api.planEnd = v;
         } else {
             std::fputs(kUsage, a == "--help" || a == "-h" ? stdout : stderr);
             return a == "--help" || a == "-h" ? 0 : 2;
@@ -95,9 +118,20 @@ int main(int argc, char **argv) {
         options.days = sample_site::daysIntoPreviousMonth(options.endDate);
     try {
         const sample_site::SampleSite site(options);
+        api.endDate = options.endDate;
+        api.stocks = options.stocks;
+        sample_site::JQuantsSite jquantsSite(api);
         httplib::Server server;
+        const std::string apiBase = sample_site::JQuantsSite::basePath();
         server.Get(".*", [&](const httplib::Request &req, httplib::Response &res) {
-            const sample_site::Reply reply = site.get(req.path);
+            sample_site::Reply reply;
+            if (jquants && req.path.rfind(apiBase + "/", 0) == 0) {
+                std::map<std::string, std::string> params(req.params.begin(), req.params.end());
+                reply = jquantsSite.get(req.path, params, req.get_header_value("x-api-key"),
+                                        req.get_header_value("Accept-Encoding"));
+            } else {
+                reply = site.get(req.path);
+            }
             res.status = reply.status;
             res.set_content(reply.body, reply.contentType);
         });
@@ -121,6 +155,12 @@ int main(int argc, char **argv) {
             writeSetting(keys::myhpadd4, base + sample_site::SampleSite::indexPath());
             writeSetting(keys::myhpad_data4, base + sample_site::SampleSite::dataPath());
             writeSetting(keys::updatesite, base);
+            if (jquants) {
+                writeSetting(keys::datasource, "jquants");
+                writeSetting(keys::jquantsapi, base + apiBase);
+                writeSetting(keys::jquantskey, api.key);
+                writeSetting(keys::jquantsrate, std::to_string(api.rate > 0 ? api.rate : 500));
+            }
         }
         if (!portFile.empty()) {
             const std::string temp = portFile + ".tmp";
@@ -131,6 +171,10 @@ int main(int argc, char **argv) {
             std::printf("tesmo-sample-site: %s%s (%d days to %lld, %d stocks)\n", base.c_str(),
                         sample_site::SampleSite::indexPath(), options.days, options.endDate,
                         options.stocks);
+            if (jquants)
+                std::printf("tesmo-sample-site: J-Quants API V2 stand-in %s%s (%d requests per "
+                            "minute, %d rows per page)\n",
+                            base.c_str(), apiBase.c_str(), api.rate, api.pageSize);
             std::fflush(stdout);
         }
         return server.listen_after_bind() ? 0 : 1;

@@ -5,6 +5,7 @@
 #include "acquire/day_file_writer.h"
 #include "common/cp932.h"
 #include "common/crypto.h"
+#include "common/dates.h"
 #include "common/paths.h"
 #include "update/release_publish.h"
 #include "update/version_check.h"
@@ -23,37 +24,11 @@ namespace {
 
 using tesmo::acquire::DayRecord;
 
-// Days since 1970-01-01 of a civil date, and back (Howard Hinnant's algorithms).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
+using tesmo::dateOfOrdinal;
+using tesmo::dayOrdinal;
 
-long long ordinalOf(long long yyyymmdd) {
-    return daysFromCivil(yyyymmdd / 10000, static_cast<unsigned>(yyyymmdd / 100 % 100),
-                         static_cast<unsigned>(yyyymmdd % 100));
-}
-
-long long dateOf(long long ordinal) {
-    const long long z = ordinal + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return (y + (m <= 2)) * 10000 + m * 100 + d;
-}
-
-// 1970-01-01 was a Thursday.
 bool weekday(long long ordinal) {
-    const long long dow = ((ordinal % 7) + 7 + 4) % 7; // 0 Sunday
+    const int dow = tesmo::weekdayOf(dateOfOrdinal(ordinal));
     return dow != 0 && dow != 6;
 }
 
@@ -92,37 +67,6 @@ constexpr int kSuffixCount = sizeof kSuffixes / sizeof *kSuffixes;
 
 const char *const kMarkets[] = {"東証プライム", "東証スタンダード", "東証グロース", "名証"};
 
-// Stock i: code, name and market stay the same from day to day.
-DayRecord stockOn(int i, long long date) {
-    DayRecord r;
-    r.date = date;
-    // Every fiftieth stock has a code of the exchange's newer form, a letter in the last
-    // place (130A, 140A, ...), as the codes given out since 2024 have.
-    r.code = std::to_string(1301 + 2 * i);
-    if (i % 50 == 2)
-        r.code = r.code.substr(0, 3) + "A";
-    // Walk the name table with a step that is prime to its size, so neighbours differ.
-    const int k =
-        static_cast<int>((static_cast<long long>(i) * 2137) % (kPrefixCount * kSuffixCount));
-    r.name = std::string(kPrefixes[k / kSuffixCount]) + kSuffixes[k % kSuffixCount];
-    r.market = kMarkets[mix(static_cast<uint64_t>(i)) % 4];
-
-    // Price: a slow wave around the stock's own level plus a little daily noise, so that a
-    // chart of the series looks like something. Volume and topic count jump now and then.
-    const long long day = ordinalOf(date);
-    const double base = 100.0 + std::floor(unit(i, 1) * 9900.0);
-    const double phase = unit(i, 2) * 6.283;
-    const double wave = 1.0 + 0.15 * std::sin(static_cast<double>(day) / 23.0 + phase);
-    const double noise = 1.0 + 0.04 * (unit(i, static_cast<uint64_t>(day) * 3 + 7) - 0.5);
-    r.prc = std::round(base * wave * noise);
-    const double busy = unit(i, static_cast<uint64_t>(day) * 5 + 11) < 0.05 ? 6.0 : 1.0;
-    r.dval = std::round((1.0 + unit(i, 3) * 49.0) * busy *
-                        (0.5 + unit(i, static_cast<uint64_t>(day) * 7 + 13))) *
-             100000.0;
-    r.talk = std::floor(unit(i, static_cast<uint64_t>(day) * 11 + 17) * 40.0 * busy);
-    return r;
-}
-
 std::string html(const std::string &title, const std::string &body) {
     return "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; "
            "charset=Shift_JIS\">\r\n<title>" +
@@ -145,25 +89,51 @@ const unsigned char kGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x
 
 } // namespace
 
+DayRecord sampleStock(int i, long long date) {
+    DayRecord r;
+    r.date = date;
+    r.code = std::to_string(1301 + 2 * i);
+    // Walk the name table with a step that is prime to its size, so neighbours differ.
+    const int k =
+        static_cast<int>((static_cast<long long>(i) * 2137) % (kPrefixCount * kSuffixCount));
+    r.name = std::string(kPrefixes[k / kSuffixCount]) + kSuffixes[k % kSuffixCount];
+    r.market = kMarkets[mix(static_cast<uint64_t>(i)) % 4];
+
+    // Price: a slow wave around the stock's own level plus a little daily noise, so that a
+    // chart of the series looks like something. Volume and topic count jump now and then.
+    const long long day = dayOrdinal(date);
+    const double base = 100.0 + std::floor(unit(i, 1) * 9900.0);
+    const double phase = unit(i, 2) * 6.283;
+    const double wave = 1.0 + 0.15 * std::sin(static_cast<double>(day) / 23.0 + phase);
+    const double noise = 1.0 + 0.04 * (unit(i, static_cast<uint64_t>(day) * 3 + 7) - 0.5);
+    r.prc = std::round(base * wave * noise);
+    const double busy = unit(i, static_cast<uint64_t>(day) * 5 + 11) < 0.05 ? 6.0 : 1.0;
+    r.dval = std::round((1.0 + unit(i, 3) * 49.0) * busy *
+                        (0.5 + unit(i, static_cast<uint64_t>(day) * 7 + 13))) *
+             100000.0;
+    r.talk = std::floor(unit(i, static_cast<uint64_t>(day) * 11 + 17) * 40.0 * busy);
+    return r;
+}
+
 int daysIntoPreviousMonth(long long endDate, int previousMonthDays) {
     int days = 0;
     int before = 0;
     const long long month = endDate / 100;
-    for (long long d = ordinalOf(endDate); before < previousMonthDays; --d) {
+    for (long long d = dayOrdinal(endDate); before < previousMonthDays; --d) {
         if (!weekday(d))
             continue;
         ++days;
-        if (dateOf(d) / 100 != month)
+        if (dateOfOrdinal(d) / 100 != month)
             ++before;
     }
     return days;
 }
 
 long long lastTradingDayBefore(long long today) {
-    long long d = ordinalOf(today) - 1;
+    long long d = dayOrdinal(today) - 1;
     while (!weekday(d))
         --d;
-    return dateOf(d);
+    return dateOfOrdinal(d);
 }
 
 SampleSite::SampleSite(SiteOptions options) : m_options(std::move(options)) {
@@ -171,10 +141,10 @@ SampleSite::SampleSite(SiteOptions options) : m_options(std::move(options)) {
         m_options.stocks > kPrefixCount * kSuffixCount)
         throw std::invalid_argument("days must be 1 or more, stocks from 1 to " +
                                     std::to_string(kPrefixCount * kSuffixCount));
-    long long d = ordinalOf(m_options.endDate);
+    long long d = dayOrdinal(m_options.endDate);
     while (static_cast<int>(m_days.size()) < m_options.days) {
         if (weekday(d))
-            m_days.push_back(dateOf(d));
+            m_days.push_back(dateOfOrdinal(d));
         --d;
     }
     tesmo::update::ReleaseManifest release;
@@ -189,7 +159,7 @@ SampleSite::SampleSite(SiteOptions options) : m_options(std::move(options)) {
 }
 
 bool SampleSite::packed(long long date) const {
-    return ordinalOf(date) % 2 == 0;
+    return dayOrdinal(date) % 2 == 0;
 }
 
 std::string SampleSite::dayFileName(long long date) const {
@@ -199,8 +169,13 @@ std::string SampleSite::dayFileName(long long date) const {
 std::string SampleSite::dayFile(long long date) const {
     std::vector<DayRecord> records;
     records.reserve(static_cast<size_t>(m_options.stocks));
-    for (int i = 0; i < m_options.stocks; ++i)
-        records.push_back(stockOn(i, date));
+    for (int i = 0; i < m_options.stocks; ++i) {
+        records.push_back(sampleStock(i, date));
+        // Every fiftieth stock of the day files has a code of the exchange's newer form, a
+        // letter in the last place (130A, 140A, ...), as the codes given out since 2024 have.
+        if (i % 50 == 2)
+            records.back().code = records.back().code.substr(0, 3) + "A";
+    }
     tesmo::acquire::DayFileOptions options;
     options.notice = {"Tesmo サンプルデータ " + std::to_string(date),
                       "このファイルの銘柄と数値はすべて架空のものです。"};
@@ -296,7 +271,8 @@ Reply SampleSite::get(const std::string &path) const {
             if (!packed(date))
                 return {200, "application/octet-stream", bytes};
             // Stamped at 18:00 UTC of the day, like a file made after the market closed.
-            const std::time_t stamp = static_cast<std::time_t>(ordinalOf(date) * 86400 + 18 * 3600);
+            const std::time_t stamp =
+                static_cast<std::time_t>(dayOrdinal(date) * 86400 + 18 * 3600);
             return {200, "application/octet-stream",
                     storedArchive(std::to_string(date) + ".bnd", bytes, stamp)};
         }

@@ -2,6 +2,8 @@
 // The content of the sample data site: a deterministic series of trading days of made-up
 // stocks, and the pages that Tesmo reads from a data site and an update site. Everything is
 // computed from the options, so two runs with the same options serve the same bytes.
+#include "acquire/day_record.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +66,10 @@ private:
     std::string m_manifest; // the list the site signed, and its signature
     std::string m_signature;
 };
+
+// Stock i of the series on `date`: code (1301 + 2i), name and market stay the same from day to
+// day; price, volume and topic count move.
+tesmo::acquire::DayRecord sampleStock(int i, long long date);
 
 // The number of trading days up to `endDate` that takes in all of its month and the last
 // `previousMonthDays` of the month before: after the first data update the database then

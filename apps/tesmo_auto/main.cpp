@@ -3,14 +3,14 @@
 #include "update/updater.h"
 
 #ifdef TESMO_AUTO_SPLASH
-#include "common/qt_japanese.h"
+#include "common/application.h"
 #include "update/update_splash.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    tesmo::ui::installQtJapanese(app);
+    tesmo::ui::setUpApplication(app, QStringLiteral("tesmo_auto"));
     tesmo::ui::UpdateSplash splash;
     splash.show();
     app.exec();

@@ -1,4 +1,5 @@
-// new-db, new-portfolio, sql, setting and compact: the storage layer from the command line.
+// new-db, new-portfolio, sql, setting, compact and paths: the storage layer from the command
+// line.
 #include "commands.h"
 #include "console_port.h"
 
@@ -111,7 +112,12 @@ int cmdSetting(const Args &argsIn) {
         else if (args[0] == kTrgSzSection)
             fallback = kTrgSzDefault;
     }
-    std::printf("%s\n", getSetting(app, args[0], args[1], fallback).c_str());
+    const std::string value = getSetting(app, args[0], args[1], fallback);
+    // The J-Quants key is never printed: only whether one is stored.
+    if (findSettingKey(appKind, args[0], args[1]) == &keys::jquantskey && app == mainAppName())
+        std::printf("%s\n", value.empty() ? "" : "********");
+    else
+        std::printf("%s\n", value.c_str());
     return 0;
 }
 
@@ -139,6 +145,23 @@ int cmdCompact(const Args &args) {
         std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n", before,
                      readSetting(keys::DB_SIZE).c_str());
     std::printf("%lld\n", tesmo::fileLength(databasePath()));
+    return 0;
+}
+
+int cmdPaths(const Args &args) {
+    if (!args.empty())
+        return usageError(commandNamed("paths"));
+    using tesmo::FileKind;
+    const std::pair<const char *, FileKind> kinds[] = {
+        {"program", FileKind::Program},
+        {"database", FileKind::Database},
+        {"download", FileKind::Download},
+        {"backup", FileKind::Backup},
+        {"update-download", FileKind::UpdateDownload},
+    };
+    for (const auto &[name, kind] : kinds)
+        std::printf("%s\t%s\n", name, tesmo::folderFor(kind).c_str());
+    std::printf("mdbpath\t%s\n", databasePath().c_str());
     return 0;
 }
 

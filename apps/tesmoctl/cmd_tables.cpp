@@ -5,6 +5,7 @@
 #include "storage/connection.h"
 #include "storage/database.h"
 #include "storage/db_error.h"
+#include "storage/settings_keys.h"
 #include "tables/clip_tbl.h"
 #include "tables/table_sources.h"
 
@@ -86,7 +87,9 @@ int cmdExport(const Args &args) {
     int defaultColumn = 1;
     if (window == "ranktb") {
         cols = tables::rankColumns();
-        defaultColumn = 7;
+        // The window's default: 前比終値 while J-Quants leaves the topic columns empty.
+        defaultColumn =
+            storage::jquantsSource() ? tables::kRankPriceChangeColumn : tables::kRankDefaultColumn;
     } else if (window == "porttb") {
         cols = tables::portTbColumns();
     } else if (window == "portm") {

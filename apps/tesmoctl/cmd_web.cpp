@@ -5,15 +5,23 @@
 
 #include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
+#include "acquire/jquants_client.h"
+#include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
+#include "common/dates.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "common/ui_port.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "update/update_start.h"
 #include "update/updater.h"
 #include "update/version_check.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace tesmoctl {
 
@@ -57,7 +65,7 @@ int cmdUpdate(const Args &args) {
         std::fflush(stdout);
     };
     const std::string failure =
-        tesmo::acquire::ScanDataSite(*db, port, client, showNewestDate, state);
+        tesmo::acquire::ScanSelectedSource(*db, port, client, showNewestDate, state);
     db->close();
     if (!failure.empty()) {
         std::printf("%s\n", withNewlines(failure).c_str());
@@ -67,8 +75,21 @@ int cmdUpdate(const Args &args) {
         tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
     std::printf("%s%s", withNewlines(report).c_str(),
                 report.ends_with("\r\n") ? "" : "\n");
+    if (!tesmo::acquire::sourceNote().empty())
+        std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
     // A day that did not come in fails the run, so that a script notices it.
     return state.skippedDays.empty() ? 0 : 1;
+}
+
+int cmdJQuantsCheck(const Args &args) {
+    if (!args.empty())
+        return usageError(commandNamed("jquants-check"));
+    ConsolePort port(nullptr);
+    const tesmo::acquire::jquants::ConnectionReport report =
+        tesmo::acquire::jquants::testConnection(tesmo::acquire::jquants::Settings::fromStore(),
+                                                port, tesmo::localDate(std::time(nullptr)));
+    std::printf("%s\n", withNewlines(report.text).c_str());
+    return report.ok ? 0 : 1;
 }
 
 int cmdVersionCheck(const Args &args) {
@@ -92,6 +113,11 @@ int cmdVersionCheck(const Args &args) {
     if (!selection.empty())
         std::fprintf(stderr, "update-size: %.0f\n",
                      static_cast<double>(tesmo::update::updateSize()));
+    if (!tesmo::programFolderWritable()) {
+        std::string note = tesmo::update::kPackageManagerNote;
+        tesmo::replaceAll(note, "\r\n", "\n");
+        std::fprintf(stderr, "%s\n", note.c_str());
+    }
     return 0;
 }
 

@@ -22,6 +22,7 @@ int cmdNewPortfolio(const Args &args);
 int cmdSql(const Args &args);
 int cmdSetting(const Args &args);
 int cmdCompact(const Args &args);
+int cmdPaths(const Args &args);
 #ifdef TESMOCTL_WITH_CHART
 int cmdChart(const Args &args);
 #endif
@@ -33,6 +34,7 @@ int cmdVersionCheck(const Args &args);
 int cmdInstallUpdate(const Args &args);
 int cmdReleaseKeygen(const Args &args);
 int cmdReleaseSign(const Args &args);
+int cmdJQuantsCheck(const Args &args);
 int cmdExport(const Args &args);
 
 // The entry of the command table with this name.

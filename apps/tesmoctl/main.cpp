@@ -21,6 +21,11 @@ const std::vector<Command> &commands() {
          "compact DB as the data update does, keeping tesmo.mbk and saving DB_SIZE; --if-grown "
          "only when it is longer than 1.8 × DB_SIZE; prints the size in bytes afterwards",
          cmdCompact},
+        {"paths", "paths",
+         "print the folder of each kind of file (program, database, download, backup, "
+         "update-download) and the database in use; the files the programs write leave the "
+         "program folder for $XDG_DATA_HOME/tesmo when that cannot be written",
+         cmdPaths},
         {"import", "import [--verbose] [--day N] DB FILE...",
          "import day files (<yyyymmdd>.bnd, or an archive <yyyymmdd>.bnd.lzh, of which only that "
          "day file is taken) into DB; prints each file's result; --day N as the data-site scan "
@@ -34,9 +39,14 @@ const std::vector<Command> &commands() {
          "download URL into FILE with the retries of the main program, or print it as text",
          cmdFetch},
         {"update", "update [--no-wait] DB",
-         "run the data-site scan of a data update into DB with the current settings; "
-         "--no-wait skips the pauses that only keep a window alive",
+         "run the fetch and import of a data update into DB with the current settings, from "
+         "the source that datasource names (site or jquants); --no-wait skips the pauses that "
+         "only keep a window alive",
          cmdUpdate},
+        {"jquants-check", "jquants-check",
+         "the connection test of the options window: one request to J-Quants API V2 with "
+         "jquantsapi and jquantskey; says whether the key works and which dates the plan covers",
+         cmdJQuantsCheck},
         {"version-check", "version-check [--complete]",
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",

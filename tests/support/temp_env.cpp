@@ -17,21 +17,25 @@ TempEnv::TempEnv() {
     if (!::mkdtemp(tmpl.data()))
         std::abort();
     m_dir = tmpl;
-    const char *old = std::getenv("XDG_CONFIG_HOME");
-    m_hadConfig = old != nullptr;
-    if (old)
-        m_oldConfig = old;
-    ::setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
+    for (const auto &[name, folder] :
+         {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data-home"}}) {
+        const char *old = std::getenv(name);
+        m_oldVariables.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name, path(folder).c_str(), 1);
+    }
     fs::create_directories(path("install"));
     setInstallDirOverride(path("install"));
 }
 
 TempEnv::~TempEnv() {
     setInstallDirOverride("");
-    if (m_hadConfig)
-        ::setenv("XDG_CONFIG_HOME", m_oldConfig.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+    setProgramFolderWritableOverride(std::nullopt);
+    for (const auto &[name, old] : m_oldVariables) {
+        if (old)
+            ::setenv(name.c_str(), old->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
     std::error_code ec;
     fs::remove_all(m_dir, ec);
 }

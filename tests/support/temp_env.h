@@ -1,7 +1,11 @@
 #pragma once
-// A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME) and the install
-// folder pointed into it, so that tests never touch the user's own files.
+// A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME), the user's data
+// folder ($XDG_DATA_HOME) and the install folder pointed into it, so that tests never touch the
+// user's own files.
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tesmo::test {
 
@@ -22,8 +26,7 @@ public:
 
 private:
     std::string m_dir;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_oldVariables;
 };
 
 // Runs a shell command and returns its standard output; the exit status goes to *status.

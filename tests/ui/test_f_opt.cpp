@@ -5,6 +5,7 @@
 #include "shell/f_opt.h"
 #include "shell/window_hub.h"
 #include "storage/settings_keys.h"
+#include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
 
 #include <QApplication>
@@ -65,6 +66,15 @@ TEST(F_opt, SwitchesEnableWhatTheyGovern) {
     EXPECT_TRUE(child<QLineEdit>(form, "T_poxypd")->isEnabled());
     EXPECT_NE(serverLabel->palette().color(QPalette::WindowText), QColor(128, 128, 128));
 
+    auto *jquants = child<QRadioButton>(form, "Op_source_1");
+    auto *key = child<QLineEdit>(form, "T_jqkey");
+    EXPECT_TRUE(child<QRadioButton>(form, "Op_source_0")->isChecked());
+    EXPECT_FALSE(key->isEnabled());
+    EXPECT_EQ(key->echoMode(), QLineEdit::Password);
+    jquants->click();
+    EXPECT_TRUE(key->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(form, "C_jqtest")->isEnabled());
+
     auto *portfolio = child<QCheckBox>(form, "Ch_portOPT");
     portfolio->click();
     EXPECT_TRUE(child<QPushButton>(form, "C_port_new")->isEnabled());
@@ -105,6 +115,31 @@ TEST(F_opt, OkSavesAndClosesButNotWithAMissingPortfolio) {
     child<QLineEdit>(again, "T_maxDTc")->setText(QStringLiteral("99"));
     child<QPushButton>(again, "C_cancel")->click();
     EXPECT_EQ(storage::readSetting(keys::maxdtc), "55");
+}
+
+// "接続テスト" asks the stand-in with the key as typed, before anything is saved.
+TEST(F_opt, ConnectionTestUsesTheTypedKey) {
+    TempEnv env;
+    test::FakeClock clock;
+    sample_site::JQuantsOptions o;
+    o.endDate = 20240105;
+    o.stocks = 5;
+    test::JQuantsStandIn stand(o, clock);
+    storage::writeSetting(keys::jquantsapi, stand.base());
+    MessageBoxAnswerer boxes;
+    ui::F_opt form;
+    form.show();
+    child<QRadioButton>(form, "Op_source_1")->click();
+    for (const char *typed : {"wrong-key", "tesmo-sample-key"}) {
+        child<QLineEdit>(form, "T_jqkey")->setText(QString::fromLatin1(typed));
+        child<QPushButton>(form, "C_jqtest")->click();
+    }
+    ASSERT_EQ(boxes.texts.size(), 2);
+    EXPECT_TRUE(boxes.texts[0].contains(QStringLiteral("(HTTP 403)")));
+    EXPECT_TRUE(boxes.texts[1].contains(QStringLiteral("APIキーは有効です")));
+    EXPECT_EQ(boxes.titles[1], QStringLiteral("接続テスト"));
+    EXPECT_EQ(storage::readSetting(keys::jquantskey), "");
+    form.close();
 }
 
 TEST(F_opt, RegisteredWithTheWindowHub) {

@@ -33,6 +33,9 @@ void initCurlOnce() {
 struct EasyDeleter {
     void operator()(CURL *c) const { curl_easy_cleanup(c); }
 };
+struct SlistDeleter {
+    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+};
 struct MultiDeleter {
     void operator()(CURLM *m) const { curl_multi_cleanup(m); }
 };
@@ -174,6 +177,15 @@ void applyUpdaterProxy(HttpClient &client) {
     }
 }
 
+} // namespace
+
+void applyMainSettings(HttpClient &client) {
+    applyMainProxy(client);
+    client.requestTimeout = settingInt(storage::keys::tosec);
+}
+
+namespace {
+
 void removeQuietly(const std::string &path) {
     std::error_code ec;
     fs::remove(path, ec);
@@ -206,9 +218,9 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, acceptEncoding.c_str());
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Tesmo");
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kMinBytesPerSecond);
@@ -216,6 +228,16 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     curl_easy_setopt(c, CURLOPT_TIMEOUT, total);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+    std::unique_ptr<curl_slist, SlistDeleter> headerList;
+    for (const std::string &h : headers) {
+        curl_slist *grown = curl_slist_append(headerList.get(), h.c_str());
+        if (!grown)
+            throw HttpError("HTTP クライアントを初期化できません");
+        headerList.release();
+        headerList.reset(grown);
+    }
+    if (headerList)
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
 
     const bool viaProxy = accessType == AccessType::Preconfig ||
                           (accessType == AccessType::NamedProxy && !proxy.empty());
@@ -315,7 +337,7 @@ std::string FetchToFile(const std::string &url, UiPort &port, HttpClient &client
             std::chrono::high_resolution_clock::now().time_since_epoch().count()));
         const int number = std::uniform_int_distribution<int>(1, 512)(random);
         step = "tmpﾌｧｲﾙID作成(日時)";
-        temp = installPath(tempDownloadName(std::time(nullptr), number));
+        temp = pathFor(FileKind::Download, tempDownloadName(std::time(nullptr), number));
 
         step = "ReTry情報取得";
         const int retimes = settingInt(updater ? keys::auto_retimes : keys::retimes);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tesmo::acquire {
 
@@ -46,6 +47,13 @@ public:
     // Seconds the whole transfer may take; 0: kDeadlineTimeouts × requestTimeout.
     int totalTimeout = 0;
     long long maxBytes = kMaxTransferBytes;
+    // Extra request headers ("Name: value"), sent with every request of this client.
+    std::vector<std::string> headers;
+    // Off: a redirect is an answer of its own. A client that sends a key in its headers must
+    // not hand it on to whatever host a redirect names.
+    bool followRedirects = true;
+    // The encodings offered in Accept-Encoding; empty: every one the library can decode.
+    std::string acceptEncoding;
 
     using Sink = std::function<void(const char *data, size_t size)>;
 
@@ -67,6 +75,10 @@ private:
     long m_lastStatus = 0;
     std::string m_lastContentType;
 };
+
+// The main program's proxy, credentials and time-out (proxychk, proxysv, proxyid, proxypd,
+// tosec), as the fetches below set them. Raises when a number setting is not a number.
+void applyMainSettings(HttpClient &client);
 
 // Which program's settings a fetch reads: the main program's (proxychk/proxysv/proxyid/
 // proxypd) or the updater's own (proxy/setproxy/userid/userps, under its own application).

@@ -252,6 +252,21 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
             return {};
         }
 
+        std::string result = ImportStagedDay(db, port, caption, dayNumber, state);
+        if (result.empty())
+            transaction.commit();
+        return result;
+    } catch (const std::exception &e) {
+        return step.failure(kStepFailedPhrase, e.what());
+    }
+}
+
+std::string ImportStagedDay(Database &db, UiPort &port, const std::string &caption,
+                            long long dayNumber, ImportRunState &state) {
+    StepLabel step;
+    try {
+        ImportTransaction transaction(db);
+
         step = "基本ﾃﾞｰﾀ更新(3)";
         port.setCaption(caption + " ﾃﾞｰﾀ更新2処理中");
         db.execute("UPDATE master INNER JOIN wonton_dat01 ON master.CODE = wonton_dat01.CODE "

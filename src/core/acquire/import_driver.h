@@ -49,4 +49,13 @@ std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort
 std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
                           long long dayNumber);
 
+// The steps of an import from the staging table on, shared by both data sources: wonton_dat01
+// holds the day's rows, and they go into master and T_NEARLY, then the retention windows, the
+// month row, the indicators, the date markers and the run state follow. `caption` is the
+// progress caption before the import, restored on success. Runs in the caller's transaction when
+// one is open (the caller commits), else in its own. Returns what ImportDayFile returns after
+// decoding.
+std::string ImportStagedDay(storage::Database &db, UiPort &port, const std::string &caption,
+                            long long dayNumber, ImportRunState &state);
+
 } // namespace tesmo::acquire

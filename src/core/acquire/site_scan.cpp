@@ -147,7 +147,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
 
         step = "Tesmo_html取得";
         const std::string indexUrl = readSetting(keys::myhpadd4);
-        const std::string indexFile = installPath(kIndexPageFile);
+        const std::string indexFile = pathFor(FileKind::Download, kIndexPageFile);
         removeIfExists(indexFile);
         const std::string fetched = FetchToFile(indexUrl, port, client, indexFile);
         if (!fetched.empty())
@@ -157,7 +157,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
         // pointing the index page elsewhere (a test site, a mirror) takes them along.
         const std::string origin = siteOrigin(indexUrl);
         step = "Tesmo_html取得(2)";
-        FetchToFile(origin + kCounterPath, port, client, installPath(kCounterFile));
+        FetchToFile(origin + kCounterPath, port, client, pathFor(FileKind::Download, kCounterFile));
 
         step = "Tesmo_html解析";
         const std::string page = readIndexPage(indexFile);
@@ -182,27 +182,27 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
                 continue;
 
             step = "Tesmo_html[" + std::to_string(day) + "]取得";
-            const std::string archive = installPath(kArchiveFile);
+            const std::string archive = pathFor(FileKind::Download, kArchiveFile);
             removeIfExists(archive);
             const std::string url = dataUrl + name;
             const bool packed = endsWithNoCase(url, ".lzh");
             const std::string dayFile = packed ? name.substr(0, name.size() - 4) : name;
+            const std::string dayPath = pathFor(FileKind::Download, dayFile);
             // A day that cannot be fetched is passed over and named in the final message; the
             // next scan offers it again.
-            std::string missing =
-                FetchToFile(url, port, client, packed ? archive : installPath(name));
+            std::string missing = FetchToFile(url, port, client, packed ? archive : dayPath);
             if (missing.empty() && client.lastStatus() >= 400)
                 missing = "HTTP " + std::to_string(client.lastStatus());
             if (missing.empty() && packed) {
                 step = "Tesmo_html[" + dayFile + "]lha解凍 ";
-                removeIfExists(installPath(dayFile));
+                removeIfExists(dayPath);
                 // Only the day file comes out of the archive; nothing else it holds is written.
-                missing = ExtractArchive(archive, port, installDir(), dayFile);
-                if (missing.empty() && !fileExists(installPath(dayFile)))
+                missing = ExtractArchive(archive, port, folderFor(FileKind::Download), dayFile);
+                if (missing.empty() && !fileExists(dayPath))
                     missing = "圧縮ﾌｧｲﾙの中に " + dayFile + " がありません";
             }
             if (!missing.empty()) {
-                removeIfExists(installPath(dayFile));
+                removeIfExists(dayPath);
                 state.skip(day, missing);
                 continue;
             }
@@ -211,7 +211,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             port.setCaption(caption + " [" + std::to_string(day) + "]");
             port.progress(listed, static_cast<long long>(links.size()));
             port.repaint();
-            const std::string imported = ImportDayFile(db, installPath(dayFile), port, day, state);
+            const std::string imported = ImportDayFile(db, dayPath, port, day, state);
             if (!imported.empty()) {
                 port.setCaption(caption);
                 return step.text() + imported;
@@ -220,7 +220,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
                 setLaterDate();
 
             step = "Tesmo_html[" + dayFile + "]後処理";
-            removeIfExists(installPath(dayFile));
+            removeIfExists(dayPath);
             port.setCaption(caption);
         }
 

@@ -21,6 +21,11 @@ std::string &installOverride() {
     return dir;
 }
 
+std::optional<bool> &writableOverride() {
+    static std::optional<bool> writable;
+    return writable;
+}
+
 std::string envOr(const char *name, const std::string &fallback) {
     const char *v = std::getenv(name);
     return (v && *v) ? std::string(v) : fallback;
@@ -71,6 +76,34 @@ std::string installDir() {
 
 std::string installPath(const std::string &name) {
     return joinPath(installDir(), name);
+}
+
+bool programFolderWritable() {
+    if (writableOverride())
+        return *writableOverride();
+    return ::access(installDir().c_str(), W_OK) == 0;
+}
+
+void setProgramFolderWritableOverride(std::optional<bool> writable) {
+    writableOverride() = writable;
+}
+
+std::string userDataDir() {
+    return joinPath(envOr("XDG_DATA_HOME", joinPath(profileDir(), ".local/share")), "tesmo");
+}
+
+std::string folderFor(FileKind kind) {
+    if (kind == FileKind::Program || programFolderWritable())
+        return installDir();
+    const std::string dir = userDataDir();
+    std::error_code ec;
+    // A folder that cannot be made is reported by the first file that is written there.
+    fs::create_directories(dir, ec);
+    return dir;
+}
+
+std::string pathFor(FileKind kind, const std::string &name) {
+    return joinPath(folderFor(kind), name);
 }
 
 std::string profileDir() {

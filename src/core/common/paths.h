@@ -1,6 +1,8 @@
 #pragma once
 // Where things live on this platform: the install folder (the running program's folder),
-// the user's profile and desktop folders and the settings folder.
+// the folders of the files the program writes, the user's profile and desktop folders and the
+// settings folder.
+#include <optional>
 #include <string>
 
 namespace tesmo {
@@ -11,6 +13,28 @@ std::string installDir();
 std::string installPath(const std::string &name);
 // Tests and tools may point the install folder elsewhere; an empty text restores the default.
 void setInstallDirOverride(const std::string &dir);
+
+// What a file is to the program; folderFor() decides where each kind lives.
+enum class FileKind {
+    Program,        // the programs, the help page, the shipped tesmo.mdb and tempportfolio.gbf
+    Database,       // the default database (mdbpath unset), made from the shipped one
+    Download,       // downloads and temporary files of the data update and the manual import
+    Backup,         // tesmo.mbk, the database as it was before its last compaction
+    UpdateDownload, // the updater's download folder "downtemp"
+};
+// Whether this user can write the install folder. A system-wide install cannot be written:
+// its program files belong to the package manager.
+bool programFolderWritable();
+// Tests may decide the answer of programFolderWritable(); nullopt asks the file system again.
+void setProgramFolderWritableOverride(std::optional<bool> writable);
+// $XDG_DATA_HOME/tesmo, default ~/.local/share/tesmo.
+std::string userDataDir();
+// The folder of files of `kind`: the install folder, except that everything the program writes
+// goes to userDataDir() (made when missing) while the install folder cannot be written. The
+// compacted copy "tmptesmo.mdb" is no kind of its own: it is built beside the database.
+std::string folderFor(FileKind kind);
+// folderFor(kind) joined with `name`.
+std::string pathFor(FileKind kind, const std::string &name);
 
 // $HOME (USERPROFILE on the original platform).
 std::string profileDir();

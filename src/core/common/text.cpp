@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <cctype>
+
 namespace tesmo {
 
 void replaceAll(std::string &s, const std::string &from, const std::string &to) {
@@ -65,6 +67,21 @@ std::string normalizeStockCode(const std::string &utf8) {
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     return s;
+}
+
+std::string percentEncoded(const std::string &text) {
+    static const char *const hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
 }
 
 } // namespace tesmo

@@ -12,6 +12,8 @@ void replaceAll(std::string &s, const std::string &from, const std::string &to);
 std::vector<std::string> splitText(const std::string &s, const std::string &sep);
 // ASCII letters in lower case; other bytes as they are.
 std::string lowerAscii(std::string s);
+// Every byte beyond the unreserved characters of a URL (letters, digits, "-._~") as %XX.
+std::string percentEncoded(const std::string &text);
 
 // What an input method types in full width made half width: the full-width forms of the
 // ASCII digits, letters and signs (U+FF01 to U+FF5E) become ASCII, the ideographic space a

@@ -1,5 +1,7 @@
 #include "shell/data_update.h"
 
+#include "acquire/import_driver.h"
+#include "common/dates.h"
 #include "shell/day_file_import.h"
 #include "common/shell_open.h"
 #include "storage/settings_keys.h"
@@ -16,16 +18,6 @@ bool messagesOff() {
     }
 }
 
-// Days since 1970-01-01 of a yyyymmdd date (proleptic Gregorian calendar).
-long long civilDays(long long y, long long m, long long d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 const char *const kUpdateCaption = "データ更新";
 
 } // namespace
@@ -33,11 +25,7 @@ const char *const kUpdateCaption = "データ更新";
 bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
     if (!newestDate)
         return false; // no data yet: the normal update fills the database
-    const long long d = *newestDate;
-    std::tm t{};
-    localtime_r(&now, &t);
-    const long long today = civilDays(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-    return today - civilDays(d / 10000, (d / 100) % 100, d % 100) > 30;
+    return dayOrdinal(localDate(now)) - dayOrdinal(*newestDate) > 30;
 }
 
 std::string importedReport(int importedCount, const std::string &importedList,
@@ -58,8 +46,11 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
     if (port.busy())
         return DataUpdateResult::Busy;
     try {
-        // 1. Stale data: offer a complete database instead.
-        if (dataIsStale(a.refreshNewestDate(), now)) {
+        // 1. Stale data: offer a complete database instead. Not with J-Quants: the catch-up
+        // fills any gap itself, and a plan twelve weeks behind is always "stale".
+        const bool jquants = storage::jquantsSource();
+        const std::optional<long long> newest = a.refreshNewestDate();
+        if (!jquants && dataIsStale(newest, now)) {
             if (port.message("30日間以上データが更新されていません\r\n\r\nTesmoのﾎｰﾑﾍﾟｰｼﾞから、デー"
                              "タベースをダウンロードする事を\r\nをお勧めいたします。\r\n今すぐ、"
                              "ダウンロードを実行しますか？\r\n【ご注意】この処理は約20MBのデータを"
@@ -75,8 +66,9 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         // 2. Confirmation.
         const bool quiet = messagesOff();
         if (!quiet &&
-            port.message("この処理はTesmoのﾎｰﾑﾍﾟｰｼﾞにアクセスして\r\n未更新のデータをすべて取込み"
-                         "ます。\r\n実行してよろしいですか？",
+            port.message(std::string(jquants ? "この処理はJ-Quants APIにアクセスして"
+                                             : "この処理はTesmoのﾎｰﾑﾍﾟｰｼﾞにアクセスして") +
+                             "\r\n未更新のデータをすべて取込みます。\r\n実行してよろしいですか？",
                          kUpdateCaption, MsgIcon::Information,
                          MsgButtons::OkCancel) != MsgAnswer::Ok)
             return DataUpdateResult::Cancelled;
@@ -99,8 +91,10 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
             port.message(importedReport(a.importedCount(), a.importedList(), skipped), "Tesmo",
                          MsgIcon::Exclamation, MsgButtons::Ok);
         } else if (!quiet) {
-            port.message(importedReport(a.importedCount(), a.importedList()), "Tesmo",
-                         MsgIcon::Information, MsgButtons::Ok);
+            std::string report = importedReport(a.importedCount(), a.importedList());
+            if (const std::string note = a.runNote ? a.runNote() : std::string(); !note.empty())
+                report += (a.importedCount() ? "\r\n" : "\r\n\r\n") + note;
+            port.message(report, "Tesmo", MsgIcon::Information, MsgButtons::Ok);
         } else {
             port.beep();
         }

@@ -21,7 +21,8 @@ struct DataUpdateActions {
     std::function<bool(bool force)> closeAllForms;
     // CompactIfGrown; raises on failure.
     std::function<void()> compactIfGrown;
-    // ScanDataSite: empty on success, else the message for the user.
+    // ScanDataSite, or the J-Quants catch-up when datasource names it: empty on success, else
+    // the message for the user.
     std::function<std::string()> scanDataSite;
     // version_check(completeDatabase): the selected program files, empty when none.
     std::function<std::string(bool completeDatabase)> versionCheck;
@@ -30,6 +31,8 @@ struct DataUpdateActions {
     std::function<std::string()> importedList;
     // The days the scan passed over (none when not set).
     std::function<std::vector<acquire::SkippedDay>()> skippedDays;
+    // A line the source adds to the report (the last day a J-Quants plan covers); optional.
+    std::function<std::string()> runNote;
     std::function<bool()> isMinimized;
     std::function<void()> restoreWindow;
     // Starts the updater and ends the program (update_exit).

@@ -37,7 +37,7 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file) {
     std::string name = fs::path(file).filename().string();
     for (size_t at; (at = name.find(".lzh")) != std::string::npos;)
         name.erase(at, 4);
-    const std::string data = installPath(name);
+    const std::string data = pathFor(FileKind::Download, name);
     PlacedDayFile placed;
     std::error_code ec;
     if (lowerAscii(file.size() >= 4 ? file.substr(file.size() - 4) : file) == ".lzh") {
@@ -51,7 +51,8 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file) {
             fs::remove(data, ec);
             placed.deleteAfter = false;
         }
-        const std::string error = acquire::ExtractArchive(file, port, installDir(), name);
+        const std::string error =
+            acquire::ExtractArchive(file, port, folderFor(FileKind::Download), name);
         if (!error.empty())
             placed.failure = std::string(kUnpackFailed) + "\r\n詳細:" + error;
         else if (!fs::exists(data, ec))

@@ -1,11 +1,15 @@
 #include "shell/options.h"
 
+#include "acquire/jquants_client.h"
+#include "common/dates.h"
 #include "common/paths.h"
 #include "common/app_state.h"
 #include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
 
+#include <ctime>
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -49,6 +53,15 @@ bool isFile(const std::string &path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
+// The rate as typed: a whole number from 1 on, else nothing.
+std::optional<long long> rateNumber(const std::string &text) {
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long long v = std::stoll(text);
+    return v >= 1 ? std::optional<long long>(v) : std::nullopt;
+}
+
 } // namespace
 
 OptionValues loadOptions() {
@@ -72,6 +85,9 @@ OptionValues loadOptions() {
     v.proxysv = readSetting(keys::proxysv);
     v.proxyid = readSetting(keys::proxyid);
     v.proxypd = readSetting(keys::proxypd);
+    v.jquants = storage::jquantsSource();
+    v.jquantskey = readSetting(keys::jquantskey);
+    v.jquantsrate = readSetting(keys::jquantsrate);
     return v;
 }
 
@@ -80,6 +96,13 @@ OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
         port.message("ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + v.portfile + " が見つかりません。", kDefaultTitle,
                      MsgIcon::Information, MsgButtons::Ok);
         return OptionsSaveResult::PortfolioMissing;
+    }
+    // The rate paces every request of the data update; a text that is no number would only
+    // fail there, after the user has left this window.
+    if (v.jquants && !rateNumber(v.jquantsrate)) {
+        port.message("[ﾘｸｴｽﾄ数/分]には1以上の数値を入力してください。", kOptionsCaption,
+                     MsgIcon::Information, MsgButtons::Ok);
+        return OptionsSaveResult::RateInvalid;
     }
     writeSetting(keys::compyc, v.compyc);
     writeSetting(keys::debugcode, v.debugcode);
@@ -112,6 +135,9 @@ OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
     writeSetting(keys::proxysv, v.proxysv);
     writeSetting(keys::nomoremsg, tickText(v.nomoremsg));
     writeSetting(keys::realcspd, tickText(v.realcspd));
+    writeSetting(keys::datasource, v.jquants ? "jquants" : "site");
+    writeSetting(keys::jquantskey, v.jquantskey);
+    writeSetting(keys::jquantsrate, v.jquantsrate);
 
     if (!changed)
         return OptionsSaveResult::Saved;
@@ -121,6 +147,22 @@ OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
                      "Tesmoを一度終了してから再度起動してください",
                      kOptionsCaption, MsgIcon::Information, MsgButtons::Ok);
     return OptionsSaveResult::SavedRestartNeeded;
+}
+
+bool testJQuantsConnection(const OptionValues &values, UiPort &port) {
+    if (port.busy())
+        return false;
+    acquire::jquants::Settings settings;
+    settings.base = readSetting(keys::jquantsapi);
+    settings.key = values.jquantskey;
+    settings.rate = static_cast<int>(rateNumber(values.jquantsrate).value_or(1));
+    port.setBusy(true);
+    const acquire::jquants::ConnectionReport report =
+        acquire::jquants::testConnection(settings, port, localDate(std::time(nullptr)));
+    port.setBusy(false);
+    port.message(report.text, "接続テスト", report.ok ? MsgIcon::Information : MsgIcon::Critical,
+                 MsgButtons::Ok);
+    return report.ok;
 }
 
 bool createPortfolioFile(const std::string &path, UiPort &port) {

@@ -37,6 +37,9 @@ struct OptionValues {
     std::string proxysv;      // T_poxysv
     std::string proxyid;      // T_poxyid
     std::string proxypd;      // T_poxypd
+    bool jquants = false;     // Op_source: false データサイト, true J-Quants
+    std::string jquantskey;   // T_jqkey (masked)
+    std::string jquantsrate;  // T_jqrate
 };
 
 // The stored settings with the window's defaults (portfile: the profile folder's
@@ -45,6 +48,7 @@ OptionValues loadOptions();
 
 enum class OptionsSaveResult {
     PortfolioMissing, // nothing saved; the window stays open
+    RateInvalid,      // J-Quants chosen with a rate that is no whole number from 1 on: the same
     Saved,
     SavedRestartNeeded, // the database or the portfolio changed (told unless nomoremsg)
 };
@@ -52,6 +56,11 @@ enum class OptionsSaveResult {
 // OK: refuses while the portfolio is switched on with a missing file, then saves every value
 // in the window's order and tells the user to restart when mdbpath or the portfolio changed.
 OptionsSaveResult saveOptions(const OptionValues &values, UiPort &port);
+
+// "接続テスト": one request to J-Quants with the key and rate the window holds (and the stored
+// jquantsapi), under the busy pointer; the answer is shown, titled "接続テスト". Returns
+// whether the key works.
+bool testJQuantsConnection(const OptionValues &values, UiPort &port);
 
 // "新規作成": copies the template to `path`; never overwrites an existing file. True when the
 // file was made.

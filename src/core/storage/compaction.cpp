@@ -59,7 +59,7 @@ void CompactDatabaseFile(UiPort &port) {
     port.wait(1);
     CloseDatabase();
 
-    const std::string backup = installPath(kBackupName);
+    const std::string backup = pathFor(FileKind::Backup, kBackupName);
     // Built beside the database, so that the rename below never crosses a file system: the
     // database may live on another disk than the program.
     const std::string compact = compactCopyPath(path);

@@ -6,6 +6,10 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 namespace tesmo::storage {
 namespace {
 std::unique_ptr<Database> &mainSlot() {
@@ -13,13 +17,37 @@ std::unique_ptr<Database> &mainSlot() {
     return db;
 }
 
+// Without mdbpath the database is the default one. Where the install folder cannot be written,
+// that is a copy of the shipped database in the user's data folder, made on the first start;
+// it appears whole (copy, then rename), so a second program starting at the same moment never
+// opens half a file.
+void provideDefaultDatabase(const std::string &path) {
+    const std::string shipped = installPath(keys::mdbpath.text);
+    if (path != defaultOf(keys::mdbpath) || fileExists(path) || !fileExists(shipped))
+        return;
+    const std::string part = path + ".new-" + std::to_string(::getpid());
+    std::error_code ec;
+    fs::copy_file(shipped, part, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        fs::rename(part, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        throw DbError("データベース " + shipped + " を " + path +
+                      " にコピーできません: " + ec.message());
+    }
+}
+
 std::unique_ptr<Database> openConfigured() {
-    // Relative paths in the settings are taken from the install folder.
-    const std::string dir = installDir();
+    // Relative paths in the settings are taken from the folder of the default database, which
+    // is the install folder unless that cannot be written.
+    const std::string dir = folderFor(FileKind::Database);
     if (::chdir(dir.c_str()) != 0) {
         // ignored, as every error of this step
     }
-    return Database::open(databasePath(), kConnectString);
+    const std::string path = databasePath();
+    provideDefaultDatabase(path);
+    return Database::open(path, kConnectString);
 }
 
 std::string &databasePathOverride() {

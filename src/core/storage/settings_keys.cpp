@@ -34,8 +34,8 @@ std::string defaultOf(const SettingKey &key) {
     switch (key.kind) {
     case DefaultKind::Text:
         return key.text;
-    case DefaultKind::InstallFile:
-        return installPath(key.text);
+    case DefaultKind::DatabaseFile:
+        return pathFor(FileKind::Database, key.text);
     case DefaultKind::InstallDir:
         return installDir();
     case DefaultKind::ProfileDir:
@@ -83,6 +83,8 @@ void writeSetting(const SettingKey &key, const std::string &value) {
 
 bool debugMode() { return readSetting(keys::debugcode) == kDebugCode; }
 
+bool jquantsSource() { return asciiLower(readSetting(keys::datasource)) == "jquants"; }
+
 const std::vector<const SettingKey *> &allSettingKeys() {
     using namespace keys;
     static const std::vector<const SettingKey *> all = {
@@ -110,6 +112,10 @@ const std::vector<const SettingKey *> &allSettingKeys() {
         &proxysv,
         &proxyid,
         &proxypd,
+        &datasource,
+        &jquantsapi,
+        &jquantskey,
+        &jquantsrate,
         &updatesite,
         &realtmsite,
         &infosite,

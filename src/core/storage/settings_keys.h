@@ -10,7 +10,7 @@ enum class SettingsApp { Main, UpdaterState, UpdaterHttp };
 
 enum class DefaultKind {
     Text,          // `text` as it stands
-    InstallFile,   // the install folder joined with `text`
+    DatabaseFile,  // the folder of the default database (FileKind::Database) joined with `text`
     InstallDir,    // the install folder
     ProfileDir,    // the user's profile folder
     DesktopDir,    // the user's desktop folder
@@ -60,13 +60,19 @@ inline constexpr K proxychk{M, "option", "proxychk", D::Text, "0"};
 inline constexpr K proxysv{M, "option", "proxysv", D::Text, ""};
 inline constexpr K proxyid{M, "option", "proxyid", D::Text, ""};
 inline constexpr K proxypd{M, "option", "proxypd", D::Text, ""};
+// The source of the data update: "site" (the data site) or "jquants" (J-Quants API V2), the
+// API's base URL, its key and the requests per minute the client allows itself.
+inline constexpr K datasource{M, "option", "datasource", D::Text, "site"};
+inline constexpr K jquantsapi{M, "option", "jquantsapi", D::Text, "https://api.jquants.com/v2"};
+inline constexpr K jquantskey{M, "option", "jquantskey", D::Text, ""};
+inline constexpr K jquantsrate{M, "option", "jquantsrate", D::Text, "5"};
 // Deployment overrides of this platform: where the update site and the outside pages are.
 inline constexpr K updatesite{M, "option", "updatesite", D::UpdateSite, ""};
 inline constexpr K realtmsite{M, "option", "realtmsite", D::RealtimeSite, ""};
 inline constexpr K infosite{M, "option", "infosite", D::InfoSite, ""};
 inline constexpr K quotesite{M, "option", "quotesite", D::QuoteSite, ""};
 // section tesmo
-inline constexpr K mdbpath{M, "tesmo", "mdbpath", D::InstallFile, "tesmo.mdb"};
+inline constexpr K mdbpath{M, "tesmo", "mdbpath", D::DatabaseFile, "tesmo.mdb"};
 inline constexpr K DB_SIZE{M, "tesmo", "DB_SIZE", D::Text, "25000000"};
 inline constexpr K debugcode{M, "tesmo", "debugcode", D::Text, ""};
 inline constexpr K web1wait{M, "tesmo", "web1wait", D::Text, "6"};
@@ -140,6 +146,8 @@ std::string readSetting(const SettingKey &key, const std::string &callerDefault)
 long long readSettingInt(const SettingKey &key);
 void writeSetting(const SettingKey &key, const std::string &value);
 bool debugMode();
+// The data update reads J-Quants API V2 instead of the data site (datasource "jquants").
+bool jquantsSource();
 
 // Every key above, for lookups by name (tesmoctl setting).
 const std::vector<const SettingKey *> &allSettingKeys();

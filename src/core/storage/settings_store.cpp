@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -194,6 +195,13 @@ template <typename Change> void modify(const std::string &app, Change change) {
     Store store = parse(readFile(path));
     change(store);
     const std::string tmp = path + ".tmp." + std::to_string(::getpid());
+    // The file holds the proxy password and the J-Quants key: only its owner may read it. The
+    // new file replaces the old one, so it is made with that mode before anything is written.
+    if (const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         out << serialise(store);

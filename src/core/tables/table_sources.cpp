@@ -85,7 +85,13 @@ storage::Query searchSource(const std::string &text, bool maintenance) {
 }
 
 std::string RankTable::open() {
-    const int c = storedColumn(keys::F_ranktbsorta, columns, 7);
+    int c = storedColumn(keys::F_ranktbsorta, columns, kRankDefaultColumn);
+    // J-Quants counts no web topics, so 最大Web話 stays empty: the window's default sort
+    // becomes 前比終値 descending. The default cannot be told from the same sort chosen by a
+    // click, which sorts on the empty column only until the next open; any other stays.
+    if (storage::jquantsSource() && c == kRankDefaultColumn &&
+        storedDescending(keys::F_ranktbsortb))
+        c = kRankPriceChangeColumn;
     if (!storedDescending(keys::F_ranktbsortb))
         addSortMark(columns.at(static_cast<size_t>(c)), kMarkDescending);
     return sortByColumn(c);

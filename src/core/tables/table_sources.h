@@ -26,7 +26,12 @@ std::string portMSource(const std::string &view, const GridColumns &cols, int c,
 // in it stay plain characters.
 storage::Query searchSource(const std::string &text, bool maintenance);
 
-// The ranking window (sort column 7, descending, by default).
+// The ranking window's default sort column (最大Web話), and the one that stands in for it
+// while the data come from J-Quants (前比終値).
+inline constexpr int kRankDefaultColumn = 7;
+inline constexpr int kRankPriceChangeColumn = 9;
+
+// The ranking window (sort column 7, descending, by default; 9 with J-Quants).
 class RankTable {
 public:
     GridColumns columns = rankColumns();

@@ -90,7 +90,7 @@ std::string startUpdater(UiPort &port) {
     port.setBusy(true);
     try {
         step = "ダウンロードフォルダの準備";
-        const std::string folder = installPath(kDownloadFolder);
+        const std::string folder = pathFor(FileKind::UpdateDownload, kDownloadFolder);
         fs::create_directories(folder);
         // Only the files go: the updater fetches into the folder itself.
         for (const auto &entry : fs::directory_iterator(folder))
@@ -111,6 +111,10 @@ std::string startUpdater(UiPort &port) {
 
 UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port,
                                const std::string &title) {
+    if (!programFolderWritable()) {
+        port.message(kPackageManagerNote, title, MsgIcon::Information, MsgButtons::Ok);
+        return UpdateOutcome::SystemManaged;
+    }
     const std::string selection = checkBusy(client, port, false);
     if (selection.empty()) {
         port.message(lines({"自動更新できる新しいバージョンアップは", "ありませんでした。"}), title,

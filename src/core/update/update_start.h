@@ -8,8 +8,15 @@
 
 namespace tesmo::update {
 
-// The download folder in the install folder, where the updater puts what it fetches.
+// The download folder, where the updater puts what it fetches: in the install folder, or in the
+// user data folder when that cannot be written (FileKind::UpdateDownload).
 inline constexpr const char *kDownloadFolder = "downtemp";
+
+// What the program update says instead of starting the updater when the install folder cannot
+// be written: a system-wide install is updated by the system's package manager.
+inline constexpr const char *kPackageManagerNote =
+    "Tesmoはシステムにインストールされているため、プログラムの自動更新はできません。\r\n"
+    "新しいバージョンへの更新は、システムのパッケージ管理(apt など)から行ってください。";
 
 // First lines of the update question: program files only, or with the complete database.
 inline constexpr const char *kProgramUpdateLine =
@@ -37,13 +44,15 @@ std::string startUpdater(UiPort &port);
 
 // What an update command of the options window ended with.
 enum class UpdateOutcome {
-    NothingNew, // told the user there is nothing to fetch
-    Declined,   // the user said Cancel
-    Failed,     // the updater could not be started; the user was told why
-    Started,    // the updater runs: close the windows
+    NothingNew,    // told the user there is nothing to fetch
+    SystemManaged, // told the user that the package manager updates the programs
+    Declined,      // the user said Cancel
+    Failed,        // the updater could not be started; the user was told why
+    Started,       // the updater runs: close the windows
 };
 
-// "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ": offers the program files that are newer than the installed ones.
+// "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ": offers the program files that are newer than the installed ones, or says
+// that the package manager updates them (kPackageManagerNote).
 UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port, const std::string &title);
 
 // "DB再取得": fetches the complete database package (with newer program files).

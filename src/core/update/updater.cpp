@@ -2,6 +2,7 @@
 
 #include "common/crypto.h"
 #include "common/paths.h"
+#include "common/text.h"
 #include "common/shell_open.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
@@ -51,23 +52,6 @@ long long wholeNumber(const std::string &text, const std::string &what) {
     if (text.empty() || errno != 0 || !end || *end != '\0')
         throw std::runtime_error(what + "が数値ではありません: \"" + text + "\"");
     return v;
-}
-
-// File names travel in the URL's path: everything beyond the unreserved characters is
-// percent-encoded so that a blank or a "#" cannot change which file is asked for.
-std::string urlEncodeName(const std::string &name) {
-    static const char *hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 void removeFile(const std::string &path) {
@@ -354,7 +338,7 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
         // An install killed midway leaves its temporary copies beside the files it replaced.
         removeInstallLeftovers(installDir());
         removeInstallLeftovers(fs::path(database).parent_path().string());
-        const std::string download = installPath(kDownloadFolder);
+        const std::string download = pathFor(FileKind::UpdateDownload, kDownloadFolder);
         std::error_code ec;
         fs::create_directories(download, ec);
         if (ec)
@@ -377,8 +361,10 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 if (fileExists(local) && fileLength(local) != size)
                     removeFile(local);
                 if (!fileExists(local)) {
+                    // The name travels in the URL's path, percent-encoded: a blank or a "#"
+                    // cannot change which file is asked for.
                     const std::string failure =
-                        acquire::FetchToFile(moduleTableUrl() + urlEncodeName(name), port, client,
+                        acquire::FetchToFile(moduleTableUrl() + percentEncoded(name), port, client,
                                              local, acquire::FetchSettings::Updater);
                     stopIfAborted();
                     if (!failure.empty())
@@ -398,16 +384,17 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
             downloads.empty() ? 0 : checkRelease(downloads, port, client, stopIfAborted);
         for (const Download &d : downloads) {
             const std::string lower = lowerAscii(d.name);
-            const std::string target =
-                installPath(lower == kCompleteDatabaseFile ? kDatabaseFile : d.name);
-            if (lower.find(kDatabaseFile) != std::string::npos) {
-                // A database copy in the install folder that is not the one in use goes;
+            const std::string name = lower == kCompleteDatabaseFile ? kDatabaseFile : d.name;
+            if (isDatabaseModule(d.name)) {
+                // A database copy in the database folder that is not the one in use goes;
                 // the one in use is replaced below, after its backup.
-                if (fileExists(target) && !fs::equivalent(target, database, ec))
-                    removeWithJournals(target);
-                replaceDatabase(d.local, database, installPath(kDatabaseBackup), d.sha256);
+                const std::string copy = pathFor(FileKind::Database, name);
+                if (fileExists(copy) && !fs::equivalent(copy, database, ec))
+                    removeWithJournals(copy);
+                replaceDatabase(d.local, database, pathFor(FileKind::Backup, kDatabaseBackup),
+                                d.sha256);
             } else {
-                installFileAtomically(d.local, target, d.sha256);
+                installFileAtomically(d.local, installPath(name), d.sha256);
             }
             saveSetting(state, kWebcheckSection, lower, d.stamp);
             ++outcome.installed;

@@ -108,6 +108,10 @@ bool safeModuleName(const std::string &name) {
     return true;
 }
 
+bool isDatabaseModule(const std::string &name) {
+    return lowerAscii(name).find(kDatabaseFile) != std::string::npos;
+}
+
 std::string version_check(acquire::HttpClient &client, UiPort &port, bool completeDb) {
     using namespace storage;
     g_updateSize = 0;
@@ -137,7 +141,8 @@ std::string version_check(acquire::HttpClient &client, UiPort &port, bool comple
             }
             const std::string installed =
                 getSetting(app, kWebcheckSection, lowerAscii(row.name), kWebcheckDefault);
-            if (!moduleOffered(row, now, completeDb, installed))
+            if (!moduleOffered(row, now, completeDb, installed) ||
+                (!isDatabaseModule(row.name) && !programFolderWritable()))
                 continue;
             const double size = number(row.size, "ファイルサイズ");
             result += row.name + " " + row.size + " " + row.stamp + "\t";

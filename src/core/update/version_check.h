@@ -45,10 +45,16 @@ bool moduleOffered(const ModuleRow &row, long long now, bool completeDb,
 // not empty, no folder separators, not "." or "..", no control characters.
 bool safeModuleName(const std::string &name);
 
+// Whether a module-table file is a database ("tesmo.mdb" in its lower-case name), installed at
+// the user's database rather than among the program files.
+bool isDatabaseModule(const std::string &name);
+
 // Reads the module table and returns every file to fetch as name, blank, size, blank, stamp
 // and TAB, in table order; empty when there is nothing newer or anything failed. The files are
 // recorded in the updater's sections trg_dt and trg_sz, which are replaced, and updateSize()
-// becomes their total size. Without the updater program beside us nothing is offered.
+// becomes their total size. Without the updater program beside us nothing is offered; while
+// the install folder cannot be written only databases are (program files come from the
+// system's package manager).
 // `completeDb` asks for the complete database package instead of the database file. A row
 // whose file name would point outside the install folder is refused, and `port` says so.
 std::string version_check(acquire::HttpClient &client, UiPort &port, bool completeDb);

@@ -133,7 +133,9 @@ void Form2::buildControls() {
     Ch_dval1_1 = new QRadioButton(QStringLiteral("出来高"), Frame1);
     place(Ch_dval1_1, "Ch_dval1_1", 1830, 480, 990, 270);
     setTextColor(Ch_dval1_1, QColor(0, 128, 0));
-    Ch_dval1_0->setChecked(true);
+    // The web topic counts come from the data site only; with J-Quants the chart opens on the
+    // volumes instead of an empty lower pane.
+    (storage::jquantsSource() ? Ch_dval1_1 : Ch_dval1_0)->setChecked(true);
     Ch_marker = new QCheckBox(QStringLiteral("ﾏｰｶｰを表示"), Frame1);
     place(Ch_marker, "Ch_marker", 2985, 210, 1530, 270);
     setTextColor(Ch_marker, QColor(128, 0, 0));

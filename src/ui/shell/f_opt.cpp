@@ -37,6 +37,13 @@ QCheckBox *checkBox(QWidget *parent, const char *name, const char *caption) {
     return c;
 }
 
+// Option button `index` of a control array: named like "Op_sep_0".
+QRadioButton *optionButton(QWidget *parent, const char *name, int index, const char *caption) {
+    auto *b = new QRadioButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index));
+    return b;
+}
+
 QPushButton *button(QWidget *parent, const char *name, const char *caption) {
     auto *b = new QPushButton(QString::fromUtf8(caption), parent);
     b->setObjectName(name);
@@ -122,11 +129,8 @@ void F_opt::buildControls() {
     Frame1->setObjectName("Frame1");
     auto *sep = new QHBoxLayout(Frame1);
     const char *sepCaptions[2] = {"ﾀﾌﾞ", "ｶﾝﾏ"};
-    for (int i = 0; i < 2; ++i) {
-        Op_sep[i] = new QRadioButton(QString::fromUtf8(sepCaptions[i]), Frame1);
-        Op_sep[i]->setObjectName(QStringLiteral("Op_sep_%1").arg(i));
-        sep->addWidget(Op_sep[i]);
-    }
+    for (int i = 0; i < 2; ++i)
+        sep->addWidget(Op_sep[i] = optionButton(Frame1, "Op_sep", i, sepCaptions[i]));
 
     Frame2 = new QGroupBox(QString::fromUtf8(" ﾎﾟｰﾄﾌｫﾘｵ "), this);
     Frame2->setObjectName("Frame2");
@@ -161,6 +165,29 @@ void F_opt::buildControls() {
     proxy->addWidget(L_porxy2, 3, 0);
     proxy->addWidget(T_poxypd, 3, 1);
 
+    // Where the data update gets its data: the data site, or J-Quants API V2 with a key.
+    Frame4 = new QGroupBox(QString::fromUtf8("データ取得元"), this);
+    Frame4->setObjectName("Frame4");
+    auto *source = new QGridLayout(Frame4);
+    const char *sourceCaptions[2] = {"データサイト", "J-Quants"};
+    for (int i = 0; i < 2; ++i) {
+        Op_source[i] = optionButton(Frame4, "Op_source", i, sourceCaptions[i]);
+        source->addWidget(Op_source[i], 0, i);
+    }
+    T_jqkey = textBox(Frame4, "T_jqkey", "J-Quantsのダッシュボードで発行したAPIキー");
+    T_jqkey->setEchoMode(QLineEdit::Password);
+    T_jqrate =
+        textBox(Frame4, "T_jqrate",
+                "1分あたりのリクエスト数の上限: Free 5, Light 60, Standard 120, Premium 500");
+    L_jqkey = label(Frame4, "L_jqkey", "APIキー");
+    L_jqrate = label(Frame4, "L_jqrate", "ﾘｸｴｽﾄ数/分");
+    C_jqtest = button(Frame4, "C_jqtest", "接続テスト");
+    source->addWidget(L_jqkey, 1, 0);
+    source->addWidget(T_jqkey, 1, 1, 1, 2);
+    source->addWidget(L_jqrate, 2, 0);
+    source->addWidget(T_jqrate, 2, 1);
+    source->addWidget(C_jqtest, 2, 2);
+
     C_auto_up = button(this, "C_auto_up", "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
     Command1 = new DropButton(QString::fromUtf8("DB再取得"), this);
     Command1->setObjectName("Command1");
@@ -173,6 +200,7 @@ void F_opt::buildControls() {
     right->addWidget(Frame1);
     right->addWidget(Frame2);
     right->addWidget(Frame3);
+    right->addWidget(Frame4);
     right->addStretch();
     auto *top = new QHBoxLayout;
     top->addLayout(grid, 3);
@@ -186,12 +214,15 @@ void F_opt::buildControls() {
     auto *all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addLayout(buttons);
-    resize(820, 480);
+    resize(820, 600);
 
     connect(C_OK, &QPushButton::clicked, this, [this] { C_OK_Click(); });
     connect(C_cancel, &QPushButton::clicked, this, [this] { C_cancel_Click(); });
     connect(Ch_portOPT, &QCheckBox::clicked, this, [this] { Ch_portOPT_Click(); });
     connect(Ch_proxy, &QCheckBox::clicked, this, [this] { Ch_proxy_Click(); });
+    for (QRadioButton *r : Op_source)
+        connect(r, &QRadioButton::clicked, this, [this] { Op_source_Click(); });
+    connect(C_jqtest, &QPushButton::clicked, this, [this] { C_jqtest_Click(); });
     connect(C_port_new, &QPushButton::clicked, this, [this] { C_port_new_Click(); });
     connect(C_portfileselect, &QPushButton::clicked, this, [this] { C_portfileselect_Click(); });
     connect(C_auto_up, &QPushButton::clicked, this, [this] { C_auto_up_Click(); });
@@ -221,7 +252,11 @@ void F_opt::Form_Load() {
     T_poxysv->setText(qs(v.proxysv));
     T_poxyid->setText(qs(v.proxyid));
     T_poxypd->setText(qs(v.proxypd));
+    Op_source[v.jquants ? 1 : 0]->setChecked(true);
+    T_jqkey->setText(qs(v.jquantskey));
+    T_jqrate->setText(qs(v.jquantsrate));
     Ch_proxy_Click();
+    Op_source_Click();
     shell::countOptionsWindow(+1);
 }
 
@@ -246,12 +281,17 @@ shell::OptionValues F_opt::values() const {
     v.proxysv = us(T_poxysv->text());
     v.proxyid = us(T_poxyid->text());
     v.proxypd = us(T_poxypd->text());
+    v.jquants = Op_source[1]->isChecked();
+    v.jquantskey = us(T_jqkey->text());
+    v.jquantsrate = us(T_jqrate->text());
     return v;
 }
 
 void F_opt::C_OK_Click() {
     try {
-        if (shell::saveOptions(values(), m_port) == shell::OptionsSaveResult::PortfolioMissing)
+        const shell::OptionsSaveResult saved = shell::saveOptions(values(), m_port);
+        if (saved == shell::OptionsSaveResult::PortfolioMissing ||
+            saved == shell::OptionsSaveResult::RateInvalid)
             return;
     } catch (const std::exception &e) {
         // The settings could not be written: say so and keep the edits.
@@ -282,6 +322,18 @@ void F_opt::Ch_proxy_Click() {
         p.setColor(QPalette::WindowText, colour);
         l->setPalette(p);
     }
+}
+
+void F_opt::Op_source_Click() {
+    const bool on = Op_source[1]->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(T_jqkey), static_cast<QWidget *>(T_jqrate),
+                       static_cast<QWidget *>(L_jqkey), static_cast<QWidget *>(L_jqrate),
+                       static_cast<QWidget *>(C_jqtest)})
+        w->setEnabled(on);
+}
+
+void F_opt::C_jqtest_Click() {
+    shell::testJQuantsConnection(values(), m_port);
 }
 
 void F_opt::C_port_new_Click() {

@@ -52,6 +52,8 @@ public:
     void C_cancel_Click();
     void Ch_portOPT_Click();
     void Ch_proxy_Click();
+    void Op_source_Click();
+    void C_jqtest_Click();
     void C_port_new_Click();
     void C_portfileselect_Click();
     void C_auto_up_Click();
@@ -70,12 +72,12 @@ private:
     void closeForUpdate();
 
     QLineEdit *T_wontonton, *T_compyC, *T_debugcode, *T_web1sleep, *T_myhpadd, *T_myhpad_data,
-        *T_maxDTc, *T_browser, *T_portfile, *T_poxysv, *T_poxyid, *T_poxypd;
-    QLabel *L_porxy1, *L_porxy2, *L_porxy3;
+        *T_maxDTc, *T_browser, *T_portfile, *T_poxysv, *T_poxyid, *T_poxypd, *T_jqkey, *T_jqrate;
+    QLabel *L_porxy1, *L_porxy2, *L_porxy3, *L_jqkey, *L_jqrate;
     QCheckBox *C_autoTaskT, *C_noAnnounce, *C_nomoremsg, *Chk_realc_spd, *Ch_portOPT, *Ch_proxy;
-    QRadioButton *Op_sep[2];
-    QGroupBox *Frame1, *Frame2, *Frame3;
-    QPushButton *C_portfileselect, *C_port_new, *C_auto_up, *C_OK, *C_cancel;
+    QRadioButton *Op_sep[2], *Op_source[2];
+    QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
+    QPushButton *C_portfileselect, *C_port_new, *C_auto_up, *C_OK, *C_cancel, *C_jqtest;
     DropButton *Command1;
     OptionsPort m_port;
     acquire::HttpClient Inet1;

@@ -2,7 +2,7 @@
 
 #include "build_config.h"
 #include "acquire/import_driver.h"
-#include "acquire/site_scan.h"
+#include "acquire/jquants_update.h"
 #include "common/paths.h"
 #include "common/app_state.h"
 #include "shell/clip_chart.h"
@@ -282,12 +282,14 @@ void Form1::Command1_Click_sub() {
     a.closeAllForms = [this](bool force) { return Close_all_form(force); };
     a.compactIfGrown = [this] { CompactIfGrown(m_port); };
     a.scanDataSite = [this] {
-        return acquire::ScanDataSite(mainDatabase(), m_port, Inet1, [this] { set_later_date(); });
+        return acquire::ScanSelectedSource(mainDatabase(), m_port, Inet1,
+                                           [this] { set_later_date(); });
     };
     a.versionCheck = [this](bool complete) { return update::version_check(Inet1, m_port, complete); };
     a.importedCount = [] { return acquire::importRunState().importedCount; };
     a.importedList = [] { return acquire::importRunState().importedList; };
     a.skippedDays = [] { return acquire::importRunState().skippedDays; };
+    a.runNote = [] { return acquire::sourceNote(); };
     a.isMinimized = [this] { return isMinimized(); };
     a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
     a.startUpdaterAndExit = [this] {

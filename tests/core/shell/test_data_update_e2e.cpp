@@ -2,7 +2,9 @@
 // the real scan, version check, compaction and import, a fresh database.
 #include "acquire/day_file_writer.h"
 #include "acquire/import_driver.h"
+#include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
+#include "common/dates.h"
 #include "common/paths.h"
 #include "common/process.h"
 #include "core/acquire/test_lha_archive.h"
@@ -22,6 +24,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 
 using namespace tesmo;
@@ -49,21 +53,25 @@ protected:
         storage::writeSetting(keys::mdbpath, env.newDatabase());
         storage::writeSetting(keys::compyc, "40");
         const std::string portFile = env.path("site.port");
-        m_site = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site",
-                              {"--port", "0", "--port-file", portFile, "--end", "20240105",
-                               "--days", "3", "--stocks", "40", "--quiet"});
+        std::vector<std::string> args = {"--port", "0", "--port-file", portFile, "--quiet"};
+        for (const std::string &a : siteArgs())
+            args.push_back(a);
+        m_site = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site", args);
         ASSERT_GT(m_site, 0);
         for (int i = 0; i < 500 && fileLength(portFile) <= 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::ifstream in(portFile);
         int port = 0;
         ASSERT_TRUE(in >> port);
-        const std::string base = "http://127.0.0.1:" + std::to_string(port);
+        base = "http://127.0.0.1:" + std::to_string(port);
         storage::writeSetting(keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
         storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
         storage::writeSetting(keys::updatesite, base);
         storage::writeSetting(keys::noannounce, "1");
         storage::ConnectDatabase();
+    }
+    virtual std::vector<std::string> siteArgs() const {
+        return {"--end", "20240105", "--days", "3", "--stocks", "40"};
     }
     void TearDown() override {
         storage::CloseDatabase();
@@ -81,13 +89,14 @@ protected:
         };
         a.compactIfGrown = [this] { storage::CompactIfGrown(port); };
         a.scanDataSite = [this] {
-            return acquire::ScanDataSite(storage::mainDatabase(), port, client, {});
+            return acquire::ScanSelectedSource(storage::mainDatabase(), port, client, {});
         };
         a.versionCheck = [this](bool complete) {
             return update::version_check(client, port, complete);
         };
         a.importedCount = [] { return acquire::importRunState().importedCount; };
         a.importedList = [] { return acquire::importRunState().importedList; };
+        a.runNote = [] { return acquire::sourceNote(); };
         a.startUpdaterAndExit = [this] { ++updaterStarts; };
         return a;
     }
@@ -95,6 +104,7 @@ protected:
     TempEnv env;
     RecordingPort port;
     acquire::HttpClient client;
+    std::string base;
     long m_site = 0;
     int closed = 0;
     int updaterStarts = 0;
@@ -206,6 +216,79 @@ TEST_F(DataUpdateE2E, ManualImportTakesOnlyDayFilesIntoTheInstallFolder) {
                   .scalar("select count(*) from T_NEARLY where IDATE in (20240110, 20240111)")
                   .toInt(),
               80);
+}
+
+// The same command with the J-Quants source: the sample site's stand-in ends on the last weekday
+// before today, and the command catches up the newest maxdtc + 1 business days from it.
+class JQuantsDataUpdateE2E : public DataUpdateE2E {
+protected:
+    std::vector<std::string> siteArgs() const override {
+        return {"--jquants", "--stocks", "40", "--page-size", "15", "--rate", "0"};
+    }
+};
+
+TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
+    storage::writeSetting(keys::datasource, "jquants");
+    storage::writeSetting(keys::jquantsapi, base + "/v2");
+    storage::writeSetting(keys::jquantskey, "tesmo-sample-key");
+    storage::writeSetting(keys::jquantsrate, "500");
+    storage::writeSetting(keys::maxdtc, "5");
+    port.setCaption("Tesmo 1.0");
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", std::time(nullptr)),
+              DataUpdateResult::Done);
+    ASSERT_GE(port.messages.size(), 2u);
+    EXPECT_EQ(port.messages.front().text.rfind("この処理はJ-Quants APIにアクセスして", 0), 0u);
+    const std::string report = port.messages.back().text;
+    EXPECT_EQ(report.rfind("正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n", 0), 0u) << report;
+    const int days = acquire::importRunState().importedCount;
+    EXPECT_GE(days, 4); // six business days up to today, of which today may not be out yet
+    storage::Database &db = storage::mainDatabase();
+    EXPECT_EQ(db.scalar("select count(*) from T_NEARLY").toInt(), 45 * days);
+    EXPECT_EQ(db.scalar("select count(*) from T_NEARLY where TALK is not null").toInt(), 0);
+    EXPECT_LE(*newestDate(db), localDate(std::time(nullptr)));
+    EXPECT_EQ(port.caption(), "Tesmo 1.0");
+
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", std::time(nullptr)),
+              DataUpdateResult::Done);
+    EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
+    EXPECT_EQ(updaterStarts, 0);
+}
+
+// A system-wide install: the database, the compaction's backup, the downloads and the unpacked
+// archives all live in the user's data folder, and the program folder stays as it was.
+TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
+    storage::CloseDatabase();
+    setProgramFolderWritableOverride(false);
+    fs::copy_file(env.newDatabase("shipped.mdb"), installPath("tesmo.mdb"));
+    storage::writeSetting(keys::mdbpath, storage::defaultOf(keys::mdbpath));
+    storage::writeSetting(keys::DB_SIZE, "1");
+    const auto listing = [](const std::string &dir) {
+        std::map<std::string, fs::file_time_type> files;
+        for (const auto &e : fs::directory_iterator(dir))
+            files[e.path().filename().string()] = e.last_write_time();
+        return files;
+    };
+    const auto programFiles = listing(installDir());
+    storage::ConnectDatabase();
+
+    EXPECT_EQ(Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6)),
+              DataUpdateResult::Done);
+    EXPECT_EQ(port.messages.back().text.rfind("正常終了", 0), 0u) << port.messages.back().text;
+    const std::string day10 = acquire::dayFileBytes(acquire::sampleDayRecords(20240110, 40));
+    std::ofstream(env.path("20240110.bnd.lzh"), std::ios::binary)
+        << test::level0Archive({{"20240110.bnd", day10, std::nullopt}});
+    EXPECT_EQ(manualImport(storage::mainDatabase(), port, env.path("20240110.bnd.lzh"), {}), "");
+
+    EXPECT_EQ(newestDate(storage::mainDatabase()), 20240110);
+    EXPECT_EQ(listing(installDir()), programFiles);
+    std::set<std::string> userFiles;
+    for (const auto &[name, time] : listing(userDataDir()))
+        userFiles.insert(name);
+    userFiles.erase("tesmo.mdb-wal");
+    userFiles.erase("tesmo.mdb-shm");
+    // The scan keeps its last index page and counter, as it does in a writable program folder.
+    EXPECT_EQ(userFiles, (std::set<std::string>{"tesmo.mbk", "tesmo.mdb", "tmp_tesmo_cnt.gbf",
+                                                "tmp_tesmo_html.tmp"}));
 }
 
 } // namespace

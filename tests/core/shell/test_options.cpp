@@ -99,6 +99,26 @@ TEST_F(Options, EverySettingSurvivesASaveAndALoad) {
     EXPECT_EQ(back.proxypd, "secret");
 }
 
+TEST_F(Options, DataSourceKeyAndRateAreSavedWhenTheRateIsANumber) {
+    OptionValues v = loadOptions();
+    EXPECT_FALSE(v.jquants);
+    EXPECT_EQ(v.jquantsrate, "5");
+    v.jquants = true;
+    v.jquantskey = "abc-key";
+    for (const char *bad : {"", "0", "fast", "-5"}) {
+        v.jquantsrate = bad;
+        EXPECT_EQ(saveOptions(v, port), OptionsSaveResult::RateInvalid) << bad;
+        EXPECT_EQ(readSetting(keys::datasource), "site");
+    }
+    v.jquantsrate = "60";
+    EXPECT_EQ(saveOptions(v, port), OptionsSaveResult::Saved);
+    const OptionValues back = loadOptions();
+    EXPECT_TRUE(back.jquants);
+    EXPECT_EQ(back.jquantskey, "abc-key");
+    EXPECT_EQ(back.jquantsrate, "60");
+    EXPECT_EQ(readSetting(keys::datasource), "jquants");
+}
+
 TEST_F(Options, RestartMessageOnlyForTheDatabaseOrThePortfolio) {
     std::ofstream(env.path("port.mdb")) << "x";
     struct Case {

@@ -106,6 +106,22 @@ TEST_F(RankingTest, StoredDirectionIsReappliedOnNextOpen) {
     EXPECT_EQ(odd.open(), "select * from V_RANK ORDER BY KEY2 DESC ;");
 }
 
+// J-Quants counts no web topics: the default sort moves to 前比終値, a chosen sort stays.
+TEST_F(RankingTest, JQuantsSourceOpensOnThePriceChangeUnlessChosen) {
+    storage::writeSetting(keys::datasource, "jquants");
+    RankTable fresh;
+    EXPECT_EQ(fresh.open(), "select * from V_RANK ORDER BY A1PRC DESC ;");
+    EXPECT_EQ(fresh.columns[9].caption, "▼前比終値");
+    storage::writeSetting(keys::F_ranktbsorta, "7"); // the data site's default left behind
+    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY A1PRC DESC ;");
+    storage::writeSetting(keys::F_ranktbsorta, "7"); // ascending: only a click gives that
+    storage::writeSetting(keys::F_ranktbsortb, "0");
+    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY KEY2 ;");
+    storage::writeSetting(keys::F_ranktbsorta, "3");
+    storage::writeSetting(keys::F_ranktbsortb, "-1");
+    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY PRC DESC ;");
+}
+
 class PortfolioTest : public ::testing::Test {
 protected:
     void SetUp() override {

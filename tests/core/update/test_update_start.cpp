@@ -170,6 +170,27 @@ TEST_F(UpdateCommands, DatabaseRefetchAsksFirstAndSkipsTheWarningForThePackage) 
     EXPECT_TRUE(appears(installPath("started")));
 }
 
+// A system-wide install: the package manager brings new programs, the updater still brings a
+// complete database, through a download folder in the user's data folder.
+TEST_F(UpdateCommands, SystemInstallLeavesProgramsToThePackageManager) {
+    installUpdater();
+    publish({{"Tesmo", "2345678", "124010100"}, {"tesmotesmo.mdb", "21000000", "124020200"}});
+    setProgramFolderWritableOverride(false);
+    EXPECT_EQ(runProgramUpdate(client, port, title), UpdateOutcome::SystemManaged);
+    EXPECT_EQ(texts(), std::vector<std::string>{kPackageManagerNote});
+    EXPECT_EQ(server.hits("/tesmo_auto/"), 0);
+    EXPECT_FALSE(appState().update_exit);
+
+    port.messages.clear();
+    port.answers = {MsgAnswer::Ok, MsgAnswer::Ok};
+    EXPECT_EQ(runDatabaseRefetch(client, port, title), UpdateOutcome::Started);
+    ASSERT_EQ(port.messages.size(), 2u);
+    EXPECT_NE(port.messages[1].text.find("約21.00MB"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(joinPath(userDataDir(), kDownloadFolder)));
+    EXPECT_FALSE(fs::exists(installPath(kDownloadFolder)));
+    EXPECT_TRUE(appears(installPath("started")));
+}
+
 TEST_F(UpdateCommands, DatabaseRefetchWithNothingOnTheSiteAsksToWait) {
     installUpdater();
     publish({{"tesmotesmo.mdb", "21000000", "199010100"}}); // not published yet

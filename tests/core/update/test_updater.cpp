@@ -155,6 +155,26 @@ TEST_F(Updater, DatabaseAtTheDefaultPlaceIsReplacedWithABackup) {
     EXPECT_TRUE(mainProgramStarted());
 }
 
+// A system-wide install: the database is the user's copy in the data folder, where the
+// backup and the downloads go too; the shipped database and the program folder stay as they are.
+TEST_F(Updater, ReadOnlyProgramFolderReplacesTheUsersDatabase) {
+    setProgramFolderWritableOverride(false);
+    writeFile(installPath("tesmo.mdb"), "shipped database");
+    const std::string mine = pathFor(FileKind::Database, "tesmo.mdb");
+    writeFile(mine, "old database");
+    const auto programFiles = filesBelow(installDir());
+    offer("TesmoTesmo.mdb", "complete database", "124020200");
+
+    const UpdaterResult r = runUpdate(client, port);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(readFile(mine), "complete database");
+    EXPECT_EQ(readFile(joinPath(userDataDir(), "tesmo.mbk")), "old database");
+    EXPECT_TRUE(fs::is_directory(joinPath(userDataDir(), kDownloadFolder)));
+    EXPECT_TRUE(mainProgramStarted());
+    fs::remove(installPath("tesmo_started"));
+    EXPECT_EQ(filesBelow(installDir()), programFiles);
+}
+
 TEST_F(Updater, SizeMismatchInstallsNothingAndDoesNotRestart) {
     offer("First.dat", "first", "124010100");
     offer("Second.dat", "second", "124010200", 999);

@@ -108,25 +108,42 @@ TEST_F(VersionCheck, SelectsNewerFilesAndRecordsThemForTheUpdater) {
     installed("tesmo_auto", "124010100");
     saveSetting(updaterStateAppName(), kTrgDtSection, "old.dll", "123010100");
 
+    // A system-wide install (program folder read-only) is offered the databases only.
     const struct {
         bool completeDb;
+        bool writable;
         std::string result;
         Pairs trgDt, trgSz;
         float size;
     } cases[] = {
         {false,
+         true,
          "Tesmo 2345678 124010100\ttesmo.mdb 20000000 124020100\t",
          {{"Tesmo", "124010100"}, {"tesmo.mdb", "124020100"}},
          {{"Tesmo", "2345678"}, {"tesmo.mdb", "20000000"}},
          22345678.0f},
         {true,
+         true,
          "Tesmo 2345678 124010100\ttesmotesmo.mdb 21000000 124020200\t",
          {{"Tesmo", "124010100"}, {"tesmotesmo.mdb", "124020200"}},
          {{"Tesmo", "2345678"}, {"tesmotesmo.mdb", "21000000"}},
          23345678.0f},
+        {false,
+         false,
+         "tesmo.mdb 20000000 124020100\t",
+         {{"tesmo.mdb", "124020100"}},
+         {{"tesmo.mdb", "20000000"}},
+         20000000.0f},
+        {true,
+         false,
+         "tesmotesmo.mdb 21000000 124020200\t",
+         {{"tesmotesmo.mdb", "124020200"}},
+         {{"tesmotesmo.mdb", "21000000"}},
+         21000000.0f},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.completeDb);
+        SCOPED_TRACE(std::to_string(c.completeDb) + (c.writable ? " writable" : " read-only"));
+        setProgramFolderWritableOverride(c.writable);
         // Nothing counts as installed until the updater has run, so a second check selects
         // the same files again.
         for (int round = 0; round < 2; ++round) {

@@ -1,0 +1,78 @@
+#pragma once
+// The sample site as a stand-in for J-Quants API V2: the same deterministic series as the data
+// site, served as the API serves it (trading calendar, issue master, daily bars, pages), with
+// the API's refusals: 403 for a wrong key, 429 past a rate, 400 for dates after the plan's end.
+// Tests serve it on their own loopback servers with a clock of their own.
+#include "sample_site.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace sample_site {
+
+struct JQuantsOptions {
+    long long endDate = 0; // newest business day with bars; later days are not published yet
+    int stocks = 3800;
+    int pageSize = 1000; // rows per page of bars, master and calendar
+    std::string key = "tesmo-sample-key";
+    int rate = 120;                 // requests per minute before 429 answers; 0: no limit
+    long long planEnd = 0;          // later dates answer 400, as on a delayed plan; 0: none
+    bool rangeInRefusal = true;     // that 400 names the dates the plan covers
+    bool planCoversCalendar = true; // the calendar is refused beyond the plan too (Free)
+    std::function<double()> clock;  // seconds; a steady clock when empty
+};
+
+struct JQuantsRequest {
+    double time = 0;
+    std::string target; // path and query
+    int status = 0;
+    std::string acceptEncoding;
+};
+
+class JQuantsSite {
+public:
+    explicit JQuantsSite(JQuantsOptions options);
+
+    // The answer to GET `path` (under basePath()) with its query and the x-api-key header.
+    Reply get(const std::string &path, const std::map<std::string, std::string> &params,
+              const std::string &apiKey, const std::string &acceptEncoding = {});
+
+    // Every request so far, in order.
+    std::vector<JQuantsRequest> requests() const;
+    const JQuantsOptions &options() const { return m_options; }
+
+    // Facts of the series, for the tests that check what arrived.
+    static bool businessDay(long long date);
+    // The issue without trades on a business day (null prices and volume).
+    std::string noTradeCode(long long date) const;
+    // The codes the bars list, and the issue that the master lacks.
+    std::vector<std::string> barCodes() const;
+    static const char *missingFromMaster() { return "77780"; }
+
+    static const char *basePath() { return "/v2"; }
+
+private:
+    Reply calendar(const std::map<std::string, std::string> &params) const;
+    Reply bars(const std::map<std::string, std::string> &params) const;
+    Reply master(const std::map<std::string, std::string> &params) const;
+    // The 400 for a date outside the plan, or nothing.
+    bool outsidePlan(long long date, Reply &refusal) const;
+    double now() const;
+
+    JQuantsOptions m_options;
+    mutable std::mutex m_mutex;
+    std::vector<JQuantsRequest> m_requests;
+};
+
+// Serves `site` on `server`: every GET under basePath() (the API answers unknown paths with
+// 403 too).
+void mountJQuants(httplib::Server &server, JQuantsSite &site);
+
+} // namespace sample_site

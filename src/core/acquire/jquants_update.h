@@ -1,0 +1,50 @@
+#pragma once
+// The data update from J-Quants API V2: the business days the database lacks, each day's bars
+// and issue master mapped into the staging table, and from there the import that both
+// sources share.
+#include "acquire/http_fetch.h"
+#include "acquire/import_driver.h"
+#include "acquire/jquants_client.h"
+#include "common/ui_port.h"
+#include "storage/database.h"
+
+#include <functional>
+#include <string>
+
+namespace tesmo::acquire {
+
+// What the last data update's source adds to its final message (the last day a J-Quants
+// plan covers), empty when nothing; each run sets it.
+std::string &sourceNote();
+
+struct JQuantsRunOptions {
+    long long today = 0;                    // yyyymmdd; 0: the local date
+    jquants::RequestPacer *pacer = nullptr; // nullptr: the program's pacer
+    std::string *note = nullptr;            // nullptr: sourceNote()
+};
+
+// One catch-up: the business days of the trading calendar after the newest date of T_NEARLY
+// up to today (only the newest maxdtc + 1 of them), oldest first; for each, every page of its
+// bars and, when needed, the issue master as of that day, then the import from the staging
+// table on. A plan that ends before today narrows the window to its last day, which the
+// note then names. A business day without bars is not published yet: the run ends there,
+// quietly. `state` is reset first and counts the imported days; `setLaterDate` runs after
+// each. Returns the empty text on success, else a message for the user; the days imported
+// before a failure stay.
+std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
+                              const std::function<void()> &setLaterDate,
+                              ImportRunState &state = importRunState(),
+                              const JQuantsRunOptions &options = {});
+
+// The fetch-and-import of a data update from the source that the setting datasource names:
+// the data-site scan, or J-Quants.
+std::string ScanSelectedSource(storage::Database &db, UiPort &port, HttpClient &client,
+                               const std::function<void()> &setLaterDate,
+                               ImportRunState &state = importRunState());
+
+// The product categories (ProdCat) whose issues are imported: stocks (domestic, preferred
+// equity, foreign and depositary receipts), REITs and ETFs, domestic and foreign; an issue
+// without a category too.
+bool keptCategory(const std::string &prodCat);
+
+} // namespace tesmo::acquire

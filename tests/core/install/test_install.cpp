@@ -1,0 +1,103 @@
+// cmake --install into a temporary prefix: the program folder, the launchers and the desktop's
+// files, checked with the desktop's own validators; the installed programs find their folder
+// through the launchers, and an ordinary user of a read-only install keeps their files in the
+// user data folder.
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+using tesmo::test::runCommand;
+using tesmo::test::TempEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Width and height from a PNG's header.
+std::pair<int, int> pngSize(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char h[24] = {};
+    in.read(reinterpret_cast<char *>(h), sizeof h);
+    const auto be32 = [&](int at) {
+        return h[at] << 24 | h[at + 1] << 16 | h[at + 2] << 8 | h[at + 3];
+    };
+    return {be32(16), be32(20)};
+}
+
+TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
+    TempEnv env;
+    const std::string prefix = env.path("prefix");
+    // The install lists its files in the build folder's manifest, with which a user removes
+    // their own install: that list is put back afterwards.
+    const std::string manifest = std::string(TESMO_BUILD_DIR) + "/install_manifest.txt";
+    const std::string usersManifest = env.path("install_manifest.txt");
+    if (fs::exists(manifest))
+        fs::copy_file(manifest, usersManifest);
+    int status = -1;
+    const std::string log = runCommand(std::string(TESMO_CMAKE_COMMAND) + " --install " +
+                                           TESMO_BUILD_DIR + " --prefix " + prefix + " 2>&1",
+                                       &status);
+    if (fs::exists(usersManifest))
+        fs::copy_file(usersManifest, manifest, fs::copy_options::overwrite_existing);
+    else
+        fs::remove(manifest);
+    ASSERT_EQ(status, 0) << log;
+
+    const std::string id = TESMO_APP_ID;
+    const std::string desktop = prefix + "/share/applications/" + id + ".desktop";
+    const std::string metainfo = prefix + "/share/metainfo/" + id + ".metainfo.xml";
+    for (const std::string name :
+         {"Tesmo", "tesmo_auto", "tesmoctl", "Tesmo.html", "tesmo.mdb", "tempportfolio.gbf"})
+        EXPECT_TRUE(fs::is_regular_file(prefix + "/lib/tesmo/" + name)) << name;
+    for (const std::string size : {"16", "22", "24", "32", "48", "64", "128", "256"}) {
+        const std::string png =
+            prefix + "/share/icons/hicolor/" + size + "x" + size + "/apps/" + id + ".png";
+        EXPECT_EQ(pngSize(png), std::pair(std::stoi(size), std::stoi(size))) << png;
+    }
+    EXPECT_TRUE(fs::is_regular_file(prefix + "/share/icons/hicolor/scalable/apps/" + id + ".svg"));
+    for (const auto &[launcher, program] : {std::pair{"tesmo", "Tesmo"}, {"tesmoctl", "tesmoctl"}})
+        EXPECT_EQ(fs::canonical(prefix + "/bin/" + launcher),
+                  fs::canonical(prefix + "/lib/tesmo/" + program));
+
+    const std::string help = runCommand(prefix + "/bin/tesmoctl --help", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(help.find("usage: tesmoctl"), std::string::npos) << help;
+
+    EXPECT_NE(runCommand("grep -x 'Exec=" + prefix + "/bin/tesmo' " + desktop, &status), "");
+    const std::string desktopCheck =
+        runCommand("desktop-file-validate " + desktop + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << desktopCheck;
+    EXPECT_EQ(desktopCheck, "");
+    const std::string metainfoCheck =
+        runCommand("appstreamcli validate --no-net " + metainfo + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << metainfoCheck;
+
+    // The launcher leads the program to its folder; writable there, the files stay beside it.
+    const std::string writable = runCommand(prefix + "/bin/tesmoctl paths", &status);
+    EXPECT_NE(writable.find("database\t" + prefix + "/lib/tesmo\n"), std::string::npos) << writable;
+
+    // A system-wide install as an ordinary user sees it: the program folder is not theirs.
+    ::chmod(env.dir().c_str(), 0755);
+    fs::permissions(prefix + "/lib/tesmo", fs::perms::owner_write, fs::perm_options::remove);
+    const std::string home = env.path("home");
+    fs::create_directories(home);
+    std::string asUser = "env HOME=" + home + " XDG_DATA_HOME= XDG_CONFIG_HOME= ";
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups " + asUser;
+    }
+    const std::string readOnly = runCommand(asUser + prefix + "/bin/tesmoctl paths", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(readOnly.find("program\t" + prefix + "/lib/tesmo\n"), std::string::npos);
+    EXPECT_NE(readOnly.find("mdbpath\t" + home + "/.local/share/tesmo/tesmo.mdb\n"),
+              std::string::npos)
+        << readOnly;
+    fs::permissions(prefix + "/lib/tesmo", fs::perms::owner_write, fs::perm_options::add);
+}
+
+} // namespace
