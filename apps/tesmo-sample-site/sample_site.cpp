@@ -184,9 +184,13 @@ std::string SampleSite::dayFile(long long date) const {
 
 std::string SampleSite::indexPage() const {
     std::string body = "<h1>Tesmo サンプルデータサイト</h1>\r\n"
-                       "毎日の更新データ(新しい順)<br>\r\n"
+                       "毎日の更新データ(古い順)<br>\r\n"
                        "<!- tesmo daily data start --><br>\r\n";
-    for (long long date : m_days) {
+    // Oldest first: the scan imports the days in the page's order, and a day imported while
+    // it is the newest leaves its month's summary row behind, so a first data update ends
+    // with the summaries of both months (the ranking's 平均出来高 reads the previous one).
+    for (auto it = m_days.rbegin(); it != m_days.rend(); ++it) {
+        const long long date = *it;
         const std::string name = dayFileName(date);
         body += "<a href=\"" + std::string(dataPath()) + name + "\">" + name + "</a><br>\r\n";
     }

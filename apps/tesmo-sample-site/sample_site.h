@@ -37,7 +37,7 @@ public:
     // Raises std::runtime_error when the release folder cannot be read or signed.
     explicit SampleSite(SiteOptions options);
 
-    // The trading days, newest first (the order of the index page).
+    // The trading days, newest first (the index page lists them oldest first).
     const std::vector<long long> &tradingDays() const { return m_days; }
     // Whether the site delivers the day packed (".bnd.lzh") or plain (".bnd").
     bool packed(long long date) const;

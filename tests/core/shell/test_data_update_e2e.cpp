@@ -116,7 +116,7 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     ASSERT_FALSE(port.messages.empty());
     EXPECT_EQ(port.messages.back().text,
-              "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240105\r\n20240104\r\n20240103\r\n");
+              "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240103\r\n20240104\r\n20240105\r\n");
     EXPECT_EQ(newestDate(storage::mainDatabase()), 20240105);
     EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from T_NEARLY").toInt(), 120);
     EXPECT_EQ(closed, 1);
