@@ -1,5 +1,6 @@
 #include "chart/form2.h"
 #include "common/application.h"
+#include "common/session_guard.h"
 #include "shell/f_opt.h"
 #include "shell/form1.h"
 #include "shell/window_hub.h"
@@ -8,7 +9,7 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
-    QApplication app(argc, argv);
+    tesmo::ui::GuardedApplication app(argc, argv);
     tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
@@ -20,7 +21,13 @@ int main(int argc, char **argv) {
         });
     auto *window = new tesmo::ui::Form1;
     window->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(window, &QObject::destroyed, &app, &QApplication::quit);
+    // The program ends with its main window, which closes the others and the database first.
+    QObject::connect(window, &QObject::destroyed, &app, [] { QCoreApplication::exit(0); });
+    tesmo::ui::SessionGuard::instance().install(app, [] {
+        QWidget *main = tesmo::ui::WindowHub::instance().mainWindow();
+        if (!main || !main->close())
+            QCoreApplication::exit(0);
+    });
     // The window shows once start-up has decided to stay: a second instance that quits, or a
     // start straight into the tray, never shows it.
     if (!window->startUp()) {

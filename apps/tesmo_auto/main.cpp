@@ -4,14 +4,21 @@
 
 #ifdef TESMO_AUTO_SPLASH
 #include "common/application.h"
+#include "common/session_guard.h"
 #include "update/update_splash.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
-    QApplication app(argc, argv);
+    tesmo::ui::GuardedApplication app(argc, argv);
     tesmo::ui::setUpApplication(app, QStringLiteral("tesmo_auto"));
     tesmo::ui::UpdateSplash splash;
+    // The end of the session stops a running update at its next pause; the splash then closes
+    // and the program ends.
+    tesmo::ui::SessionGuard::instance().install(app, [&splash] {
+        if (!splash.close() || !splash.isVisible())
+            QCoreApplication::exit(0);
+    });
     splash.show();
     app.exec();
     const auto end = splash.result().end;

@@ -54,6 +54,7 @@ public:
         if (progresses.empty() || progresses.back() != std::pair(done, total))
             progresses.emplace_back(done, total);
     }
+    bool stopRequested() const override { return stop; }
 
     std::vector<std::string> captions;
     std::vector<int> waits;
@@ -66,6 +67,7 @@ public:
     int repaints = 0;
     int eventPumps = 0;
     int beeps = 0;
+    bool stop = false; // the program is asked to end; this port never raises by itself
 
 private:
     std::string m_caption;

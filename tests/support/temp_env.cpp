@@ -3,10 +3,14 @@
 #include "common/paths.h"
 #include "storage/shipped_database.h"
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
+#include <fstream>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -17,8 +21,13 @@ TempEnv::TempEnv() {
     if (!::mkdtemp(tmpl.data()))
         std::abort();
     m_dir = tmpl;
+    // The settings, the user's data folder, and the temporary folder where a running instance
+    // keeps its activation socket: tests running at the same time must not reach each other's
+    // windows.
+    fs::create_directories(path("tmp"));
     for (const auto &[name, folder] :
-         {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data-home"}}) {
+         {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data-home"},
+          std::pair{"TMPDIR", "tmp"}}) {
         const char *old = std::getenv(name);
         m_oldVariables.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         ::setenv(name, path(folder).c_str(), 1);
@@ -51,6 +60,22 @@ std::string TempEnv::tesmoctl(const std::string &args, int *status) const {
     if (!fs::exists(copy))
         fs::copy_file(std::string(TESMO_BIN_DIR) + "/tesmoctl", copy);
     return runCommand(copy + " " + args, status);
+}
+
+std::string fileBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+void writeForeignSqliteFile(const std::string &path) {
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open(path.c_str(), &db);
+    const bool ok = rc == SQLITE_OK &&
+                    sqlite3_exec(db, "CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('x');",
+                                 nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    if (!ok)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::string runCommand(const std::string &command, int *status) {

@@ -1,7 +1,7 @@
 #pragma once
 // A temporary folder per test, with the settings folder ($XDG_CONFIG_HOME), the user's data
-// folder ($XDG_DATA_HOME) and the install folder pointed into it, so that tests never touch the
-// user's own files.
+// folder ($XDG_DATA_HOME), the temporary folder ($TMPDIR) and the install folder pointed into
+// it, so that tests never touch the user's own files nor each other's.
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +28,11 @@ private:
     std::string m_dir;
     std::vector<std::pair<std::string, std::optional<std::string>>> m_oldVariables;
 };
+
+// The whole content of a file (empty when it cannot be read).
+std::string fileBytes(const std::string &path);
+// An SQLite file of another program: a table of its own and none of Tesmo's catalog.
+void writeForeignSqliteFile(const std::string &path);
 
 // Runs a shell command and returns its standard output; the exit status goes to *status.
 std::string runCommand(const std::string &command, int *status = nullptr);

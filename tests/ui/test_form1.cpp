@@ -12,6 +12,7 @@
 #include "support/temp_env.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 
 #include <QClipboard>
 #include <QProgressBar>
@@ -124,7 +125,12 @@ TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
     }
     running.close();
 
-    // In the tray: Yes quits, No starts anyway.
+    // In the tray: Yes quits, No starts anyway. The first instance keeps its socket: once the
+    // forced one has ended, a later start still reaches the first.
+    storage::writeSetting(storage::keys::becon, "0");
+    ui::Form1 first;
+    ASSERT_TRUE(first.startUp());
+    storage::writeSetting(storage::keys::becon, fresh);
     storage::writeSetting(storage::keys::taskttime, fresh);
     boxes.answer(QMessageBox::Yes);
     {
@@ -138,6 +144,10 @@ TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
         EXPECT_EQ(fourth.dateText(), QStringLiteral("20240105"));
         fourth.close();
     }
+    QLocalSocket later;
+    later.connectToServer(ui::Form1::instanceSocketName(first.titleText()));
+    EXPECT_TRUE(later.waitForConnected(1000));
+    first.close();
     ASSERT_EQ(boxes.texts.size(), 2);
     EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("既にタスクトレイ上に起動しています。")));
 

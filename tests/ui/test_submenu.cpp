@@ -43,6 +43,10 @@ protected:
         hooks.dataUpdate = [this] {
             ++updates;
             visibleDuringUpdate = main.isVisible();
+            // A menu popped up from the tray meanwhile closes the old one: not under its work.
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *menu = qobject_cast<F_subMenu *>(w))
+                    menuClosedDuringUpdate = menuClosedDuringUpdate || menu->close();
         };
         hooks.clipChart = [this] { ++charts; };
         hooks.busy = [this] { return busy; };
@@ -54,6 +58,7 @@ protected:
     std::time_t now = localTime(2024, 1, 9, 22, 59);
     bool busy = false;
     bool visibleDuringUpdate = false;
+    bool menuClosedDuringUpdate = false;
     int updates = 0;
     int charts = 0;
 };
@@ -122,6 +127,7 @@ TEST_F(SubMenu, EntriesActOnTheMainWindowUnlessItIsBusy) {
     run(0); // data update: the main window shows meanwhile and hides again
     EXPECT_EQ(updates, 1);
     EXPECT_TRUE(visibleDuringUpdate);
+    EXPECT_FALSE(menuClosedDuringUpdate);
     EXPECT_FALSE(main.isVisible());
     run(5);
     EXPECT_EQ(charts, 1);
@@ -132,6 +138,20 @@ TEST_F(SubMenu, EntriesActOnTheMainWindowUnlessItIsBusy) {
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(removed, 0);
     EXPECT_FALSE(main.isVisible());
+    // Exit while busy is not dropped: the main window is asked to close (and refuses with its
+    // note while it works); the tray icon stays.
+    struct CloseRequests : QObject {
+        int count = 0;
+        bool eventFilter(QObject *, QEvent *e) override {
+            count += e->type() == QEvent::Close;
+            return false;
+        }
+    } closeRequests;
+    main.installEventFilter(&closeRequests);
+    run(7);
+    EXPECT_EQ(closeRequests.count, 1);
+    EXPECT_EQ(removed, 0);
+    main.removeEventFilter(&closeRequests);
 
     busy = false;
     run(6); // open the main window: the tray icon goes

@@ -25,6 +25,12 @@ std::string decipheredText(DayCipher &cipher, std::string_view line) {
 
 std::string DecodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
                             UiPort &port) {
+    return DecodeDailyRows(path, key, port,
+                           [&](const std::vector<Value> &row) { db.execute(kInsertStaging, row); });
+}
+
+std::string DecodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
+                            const std::function<void(const std::vector<storage::Value> &)> &row) {
     StepLabel step;
     try {
         step = "key分解";
@@ -71,7 +77,7 @@ std::string DecodeDailyFile(storage::Database &db, const std::string &path, cons
                 if (fields.size() != 7)
                     continue; // a name with a comma in it, say: skipped without a word
                 ++records;
-                db.execute(kInsertStaging, stagingValues(fields));
+                row(stagingValues(fields));
             }
         }
 

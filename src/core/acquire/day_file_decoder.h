@@ -4,8 +4,10 @@
 #include "common/ui_port.h"
 #include "storage/database.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tesmo::acquire {
 
@@ -19,5 +21,11 @@ inline constexpr const char *kDecoderPhrase = "時にｴﾗｰ\r\n詳細：";
 // at every separator line, so that the window stays alive.
 std::string DecodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
                             UiPort &port);
+
+// The same walk through the file, handing each record to `row` as the seven values of a
+// staging row (DATE, CODE, NAME, PRC, DVAL, TALK, MARKET) instead of inserting it. An
+// exception from `row` ends the walk with the step's failure text.
+std::string DecodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
+                            const std::function<void(const std::vector<storage::Value> &)> &row);
 
 } // namespace tesmo::acquire

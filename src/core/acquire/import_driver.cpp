@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <optional>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace tesmo::acquire {
 namespace {
@@ -36,91 +36,97 @@ void checkDayFileName(const std::string &path) {
                                     "' が日付の数字ではありません。");
 }
 
-// The months of a grouped, newest-first select: at most `limit` of them.
-std::vector<std::string> newestFirst(Database &db, const std::string &sql, size_t limit) {
-    ResultSet rs = db.openRecordset(sql);
+// The distinct values of `column` in `table` (dates of T_NEARLY, months of T_MONTHLY), newest
+// first, at most `limit` of them: what "Select IDATE from T_NEARLY group by IDATE order by IDATE
+// desc" lists, found by one index seek per value. The grouped select walks every row's index
+// entry, about a million with a year of dates.
+std::vector<std::string> newestFirst(Database &db, const std::string &table,
+                                     const std::string &column,
+                                     size_t limit = std::numeric_limits<size_t>::max()) {
+    const std::string max = "Select Max(" + column + ") from " + table;
+    const std::string before = max + " where " + column + " < ? ;";
     std::vector<std::string> out;
-    for (; !rs.eof() && out.size() < limit; rs.moveNext())
-        out.push_back(rs.field(0).toText());
+    for (Value v = db.scalar(max + " ;"); !v.isNull() && out.size() < limit;
+         v = db.openRecordset(before, {v}).field(0))
+        out.push_back(v.toText());
     return out;
 }
 
-// The distinct dates of T_NEARLY, newest first, at most `limit` of them: what "Select IDATE from
-// T_NEARLY group by IDATE order by IDATE desc" lists, found by one index seek per date. The
-// grouped select walks every row's index entry, about a million with a year of dates, and the
-// import reads this list twice.
-std::vector<std::string> datesNewestFirst(Database &db,
-                                          size_t limit = std::numeric_limits<size_t>::max()) {
-    std::vector<std::string> out;
-    Value date = db.scalar("Select Max(IDATE) from T_NEARLY ;");
-    while (!date.isNull() && out.size() < limit) {
-        out.push_back(date.toText());
-        date =
-            db.openRecordset("Select Max(IDATE) from T_NEARLY where IDATE < ? ;", {date}).field(0);
-    }
-    return out;
-}
+// A number of the window as the engine orders it: whole numbers exactly, else as doubles.
+struct Number {
+    bool isWhole;
+    std::int64_t i;
+    double d; // also for a whole number
 
-// The order of two numbers as the engine compares them: whole numbers exactly, else as doubles.
-bool lessThan(const Value &a, const Value &b) {
-    if (a.type() == Value::Type::Integer && b.type() == Value::Type::Integer)
-        return a.toInt() < b.toInt();
-    return a.toDouble() < b.toDouble();
-}
+    static Number whole(std::int64_t i) { return {true, i, static_cast<double>(i)}; }
+    bool operator<(const Number &o) const { return isWhole && o.isWhole ? i < o.i : d < o.d; }
+    Value value() const { return isWhole ? Value(i) : Value(d); }
+};
 
 // Step 15: the month row of `month`, one per code, over the dates from `start` up to `newest`
 // (excluded). It stands for
 //   Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,..,MITALK) SELECT month, CODE, Avg(PRC), Avg(DVAL),
 //   Avg(TALK), Max(..), Min(..) from T_NEARLY where IDATE < newest and IDATE >= start
 //   GROUP BY CODE
-// which the engine ran by sorting and aggregating some 29 times as many rows as there are
-// stocks: half of the whole import's work. Here the window is read once and summed up per code
-// as the engine sums up: Avg is the double sum of the non-null values divided by their count,
-// Max and Min keep the first of equal values, null when a code has no value. A text in the
-// window, which the engine orders after every number, leaves the work to the statement itself.
-// The rows go in under one savepoint, so that a failure leaves none of them, as a failing
-// statement does. `mostDates` tells that the window holds most of the table's dates: reading the
-// whole table in its order is then cheaper than an index lookup for each row of the window.
-void insertMonthRows(Database &db, long long newest, long long month, long long start,
-                     bool mostDates) {
+// which the engine runs by sorting and aggregating some 29 times as many rows as there are
+// stocks: more than the whole rest of the import. Here the window is read once in the order of
+// date and code and summed up per code as the engine sums up: Avg is the double sum of the
+// non-null values in date order divided by their count, Max and Min keep the first of equal
+// values, null when a code has no value. Each date lists the codes in order, so a cursor
+// through the codes met so far finds a row's code without a lookup. A text in the window,
+// which the engine orders after every number, leaves the work to the statement itself. The
+// rows go in under one savepoint, so that a failure leaves none of them, as a failing
+// statement does.
+void insertMonthRows(Database &db, long long newest, long long month, long long start) {
     struct Stat {
         long long count = 0;
         double sum = 0;
-        Value max, min;
+        std::optional<Number> max, min;
     };
     struct MonthRow {
         std::string code;
         std::array<Stat, 3> stats; // PRC, DVAL, TALK
     };
-    std::vector<MonthRow> rows;
-    std::unordered_map<std::string, size_t> byCode;
+    std::vector<MonthRow> rows; // by code
+    size_t cursor = 0;
+    std::int64_t date = 0;
     bool numbersOnly = true;
     db.forEachRow(
-        std::string("select CODE,PRC,DVAL,TALK from T_NEARLY") + (mostDates ? " NOT INDEXED" : "") +
-            " where IDATE < ? and IDATE >= ? ;",
+        "select IDATE,CODE,PRC,DVAL,TALK from T_NEARLY where IDATE < ? and IDATE >= ? "
+        "order by IDATE,CODE ;",
         {Value(static_cast<std::int64_t>(newest)), Value(static_cast<std::int64_t>(start))},
-        [&](const std::vector<Value> &fields) {
+        [&](const storage::RowView &fields) {
             if (!numbersOnly)
                 return;
-            auto [it, added] = byCode.try_emplace(fields[0].toText(), rows.size());
-            if (added)
-                rows.push_back({it->first, {}});
-            MonthRow &row = rows[it->second];
-            for (size_t c = 0; c < 3; ++c) {
-                const Value &v = fields[c + 1];
-                if (v.isNull())
+            if (fields.integer(0) != date) {
+                date = fields.integer(0);
+                cursor = 0;
+            }
+            const std::string_view code = fields.text(1);
+            while (cursor < rows.size() && rows[cursor].code < code)
+                ++cursor;
+            if (cursor == rows.size() || rows[cursor].code != code)
+                rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(cursor),
+                            MonthRow{std::string(code), {}});
+            MonthRow &row = rows[cursor++];
+            for (int c = 0; c < 3; ++c) {
+                const Value::Type type = fields.type(c + 2);
+                if (type == Value::Type::Null)
                     continue;
-                if (v.type() == Value::Type::Text) {
+                if (type == Value::Type::Text) {
                     numbersOnly = false;
                     return;
                 }
-                Stat &s = row.stats[c];
+                const Number n = type == Value::Type::Integer
+                                     ? Number::whole(fields.integer(c + 2))
+                                     : Number{false, 0, fields.real(c + 2)};
+                Stat &s = row.stats[static_cast<size_t>(c)];
                 ++s.count;
-                s.sum += v.toDouble();
-                if (s.max.isNull() || lessThan(s.max, v))
-                    s.max = v;
-                if (s.min.isNull() || lessThan(v, s.min))
-                    s.min = v;
+                s.sum += n.d;
+                if (!s.max || *s.max < n)
+                    s.max = n;
+                if (!s.min || n < *s.min)
+                    s.min = n;
             }
         });
     const std::string m = std::to_string(month);
@@ -136,8 +142,6 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
                    " GROUP BY T_NEARLY.CODE;");
         return;
     }
-    std::sort(rows.begin(), rows.end(),
-              [](const MonthRow &a, const MonthRow &b) { return a.code < b.code; });
     db.execute("SAVEPOINT month_row");
     try {
         std::vector<Value> values(11);
@@ -147,8 +151,8 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
             for (size_t c = 0; c < 3; ++c) {
                 const Stat &s = row.stats[c];
                 values[2 + c] = s.count ? Value(s.sum / static_cast<double>(s.count)) : Value();
-                values[5 + c] = s.max;
-                values[8 + c] = s.min;
+                values[5 + c] = s.max ? s.max->value() : Value();
+                values[8 + c] = s.min ? s.min->value() : Value();
             }
             db.execute("Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,"
                        "MIPRC,MIDVAL,MITALK) Values(?,?,?,?,?,?,?,?,?,?,?) ;",
@@ -292,7 +296,8 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         // are prepared once per import; the code came from the file and is never pasted. The
         // insert itself is the existence test: the engine drops a row whose date and code are
         // already there (the unique key of T_NEARLY), which is what the Part's count(*) before it
-        // finds out, and the update then runs instead. The step labels show what the Part's do.
+        // finds out, and the update then runs instead. The step label, which shows the Part's
+        // statement with the row's values, is only written out when the row fails.
         ResultSet staging = db.openRecordset("select DATE,CODE,PRC,DVAL,TALK from wonton_dat01  ;");
         for (; !staging.eof(); staging.moveNext()) {
             const Value &date = staging.field(0);
@@ -301,16 +306,23 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
             const Value &dval = staging.field(3);
             const Value &talk = staging.field(4);
             const std::string dateText = date.toText(); // a null date fails, as pasted it would
-            step = "基本ﾃﾞｰﾀ更新(7)AddInsert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" +
-                   dateText + "," + quoteDoubled(code.textOr(""), '\'') + "," + prc.textOr("NULL") +
-                   "," + dval.textOr("NULL") + "," + talk.textOr("NULL") + ") ;";
-            db.execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,?,?,?,?) ;",
-                       {date, code, prc, dval, talk});
-            if (db.changes() == 0) {
-                step = "基本ﾃﾞｰﾀ更新(7)Mod";
-                db.execute("Update T_NEARLY SET PRC  = ?    ,DVAL = ?    ,TALK = ? "
-                           "Where  IDATE =?   and  CODE  = ? ;",
-                           {prc, dval, talk, date, code});
+            bool modify = false;
+            try {
+                db.execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,?,?,?,?) ;",
+                           {date, code, prc, dval, talk});
+                modify = db.changes() == 0;
+                if (modify)
+                    db.execute("Update T_NEARLY SET PRC  = ?    ,DVAL = ?    ,TALK = ? "
+                               "Where  IDATE =?   and  CODE  = ? ;",
+                               {prc, dval, talk, date, code});
+            } catch (const std::exception &) {
+                step = modify ? std::string("基本ﾃﾞｰﾀ更新(7)Mod")
+                              : "基本ﾃﾞｰﾀ更新(7)AddInsert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) "
+                                "Values(" +
+                                    dateText + "," + quoteDoubled(code.textOr(""), '\'') + "," +
+                                    prc.textOr("NULL") + "," + dval.textOr("NULL") + "," +
+                                    talk.textOr("NULL") + ") ;";
+                throw;
             }
         }
 
@@ -322,7 +334,7 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         // Every date, not the first 100 as the Part reads: with maxdtc 99 or more nothing was
         // ever deleted and T_NEARLY grew without bound.
         step = "基本ﾃﾞｰﾀ更新(8)旧日付削除";
-        const std::vector<std::string> dates = datesNewestFirst(db);
+        const std::vector<std::string> dates = newestFirst(db, "T_NEARLY", "IDATE");
 
         step = "基本ﾃﾞｰﾀ更新(9)";
         const long long keep = storage::readSettingInt(storage::keys::maxdtc) + 1;
@@ -335,17 +347,15 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         db.execute("Delete * from T_MONTHLY where YYYYMM = " + m + " ;");
 
         step = "30前営業日取得";
-        const std::vector<std::string> window = datesNewestFirst(db, 30);
+        const std::vector<std::string> window = newestFirst(db, "T_NEARLY", "IDATE", 30);
         const long long start = window.empty() ? 0 : std::stoll(window.back());
 
         // The month row sums up the trading dates before the newest one, not the newest.
         step = "基本ﾃﾞｰﾀ更新(11)";
-        const size_t remaining = std::min(dates.size(), static_cast<size_t>(keep));
-        insertMonthRows(db, newest, month, start, 2 * window.size() >= remaining);
+        insertMonthRows(db, newest, month, start);
 
         step = "基本ﾃﾞｰﾀ更新(12)";
-        const std::vector<std::string> months = newestFirst(
-            db, "Select YYYYMM from T_MONTHLY group by YYYYMM order by YYYYMM desc ; ", 150);
+        const std::vector<std::string> months = newestFirst(db, "T_MONTHLY", "YYYYMM", 150);
 
         step = "基本ﾃﾞｰﾀ更新(13)";
         for (size_t i = 120; i < months.size(); ++i)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 namespace tesmo::acquire {
@@ -21,14 +22,36 @@ using storage::Value;
 // three columns it fills.
 struct Pass {
     std::string sql;
-    const char *progress;                // caption text before "(row/total)"
-    const char *readLabel;               // step label while a row is read
-    std::array<const char *, 3> columns; // " ANPRC=" and its sisters
-    bool withScore;                      // the pass that also writes VAL2
+    const char *progress;  // caption text before "(row/total)"
+    const char *readLabel; // step label while a row is read
+    size_t firstColumn;    // of the three it fills, in RowIndicators::ratios
+    bool withScore;        // the pass that also gives VAL2
+};
+
+// What the passes give one row of the date. The three passes only read; the row is written
+// once, after the last of them, instead of once per pass.
+struct RowIndicators {
+    Value code;
+    // ANPRC, ANDVAL, ANTALK, A1PRC, .., AXTALK as their "0.0000" texts; null: not written.
+    std::array<Value, 9> ratios;
+    Value talkRatio; // AXTALK unrounded, for VAL2; null when VAL2 is not computed
+};
+
+// The rows of the date by code, in the order the passes first meet them.
+struct DateRows {
+    std::vector<RowIndicators> rows;
+    std::unordered_map<std::string, size_t> byCode;
+
+    RowIndicators &of(const Value &code, const std::string &codeText) {
+        auto [it, added] = byCode.try_emplace(codeText, rows.size());
+        if (added)
+            rows.push_back({code, {}, {}});
+        return rows[it->second];
+    }
 };
 
 void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
-             const std::string &caption, const std::string &total, const Value &date) {
+             const std::string &caption, const std::string &total, DateRows &out) {
     ResultSet rs = db.openRecordset(pass.sql);
     // The columns by name once, not in every row.
     auto column = [&](const char *name) {
@@ -40,11 +63,7 @@ void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
     const int codeColumn = column("CODE1");
     const std::array<int, 3> x1 = {column("PRC1"), column("DVAL1"), column("TALK1")};
     const std::array<int, 3> x2 = {column("PRC2"), column("DVAL2"), column("TALK2")};
-    const int anprcColumn = pass.withScore ? column("ANPRC") : -1;
-    const int a1prcColumn = pass.withScore ? column("A1PRC") : -1;
     long long counter = 0;
-    std::string set;
-    std::vector<Value> values;
     for (; !rs.eof(); rs.moveNext()) {
         ++counter;
         if (counter % 30 == 0) {
@@ -56,42 +75,39 @@ void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
         const Value &code = rs.field(codeColumn);
         const std::string codeText = code.textOr("");
         step = "ﾃﾞｰﾀ算出" + codeText;
-        // The ratios go in as their "0.0000" texts, bound rather than pasted: the REAL column
-        // turns the text into the number that the same text as a literal gives, and the
-        // statement text stays one of a handful, prepared once per pass.
-        set.clear();
-        values.clear();
-        std::array<std::optional<double>, 3> ratios;
+        RowIndicators &row = out.of(code, codeText);
         for (size_t i = 0; i < 3; ++i) {
-            ratios[i] = ratioOf(rs.field(x1[i]), rs.field(x2[i]));
-            if (!ratios[i])
+            const std::optional<double> ratio = ratioOf(rs.field(x1[i]), rs.field(x2[i]));
+            if (!ratio)
                 continue;
-            if (!set.empty())
-                set += ",";
-            set += pass.columns[i];
-            set += '?';
-            values.emplace_back(formatRatio(*ratios[i]));
+            row.ratios[pass.firstColumn + i] = formatRatio(*ratio);
+            if (pass.withScore && i == 2)
+                row.talkRatio = *ratio;
         }
-        if (pass.withScore && ratios[2]) {
-            // The talk ratio unrounded, the two price ratios as the earlier passes stored them.
-            const Value &anprc = rs.field(anprcColumn);
-            const Value &a1prc = rs.field(a1prcColumn);
-            if (!anprc.isNull() && !a1prc.isNull()) {
-                const double val2 =
-                    (*ratios[2] * 1.4 / 2 * 10) + (anprc.toDouble() * 5) + (a1prc.toDouble() * 5);
-                if (!set.empty())
-                    set += ",";
-                set += " VAL2=?";
-                values.emplace_back(formatRatio(val2));
-            }
-        }
-        if (set.empty())
-            continue;
-        step = "ﾃﾞｰﾀUpdate" + codeText;
-        values.push_back(code);
-        values.push_back(date);
-        db.execute("Update T_NEARLY set " + set + " Where CODE=?   and IDATE=? ;", values);
     }
+}
+
+// Writes what the passes gave one row. The ratios go in as their "0.0000" texts, bound rather
+// than pasted: the REAL column turns the text into the number that the same text as a literal
+// gives. A ratio that was not computed leaves its column as it is (the three against the month
+// row were cleared before the passes). VAL2 reads ANPRC and A1PRC as the row holds them after
+// this update: the new text turned into a number the way the column turns it (CAST), or the
+// value the row keeps.
+constexpr const char *kWriteRow =
+    "Update T_NEARLY set ANPRC=?1, ANDVAL=?2, ANTALK=?3, A1PRC=coalesce(?4, A1PRC), "
+    "A1DVAL=coalesce(?5, A1DVAL), A1TALK=coalesce(?6, A1TALK), AXPRC=coalesce(?7, AXPRC), "
+    "AXDVAL=coalesce(?8, AXDVAL), AXTALK=coalesce(?9, AXTALK), "
+    "VAL2=coalesce(tesmo_score(?10, CAST(?1 AS REAL), CAST(coalesce(?4, A1PRC) AS REAL)), VAL2) "
+    "Where CODE=?11 and IDATE=?12 ;";
+
+// tesmo_score(AXTALK unrounded, ANPRC, A1PRC): the "0.0000" text of VAL2, null when one of
+// them is null.
+Value score(const std::vector<Value> &args) {
+    for (const Value &v : args)
+        if (v.isNull())
+            return {};
+    return Value(formatRatio((args[0].toDouble() * 1.4 / 2 * 10) + (args[1].toDouble() * 5) +
+                             (args[2].toDouble() * 5)));
 }
 
 } // namespace
@@ -179,17 +195,15 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
 
         step = "対象ﾃﾞｰﾀ読込(1)";
         const std::string m = std::to_string(monthOfDate(date));
+        DateRows rows;
         runPass(db, port, step,
                 {"Select T1.CODE AS CODE1,T1.PRC    AS PRC1 ,T2.AVPRC  AS PRC2 "
                  ",T1.DVAL   AS DVAL1 ,T2.AVDVAL AS DVAL2 ,T1.TALK   AS TALK1 "
                  ",T2.AVTALK AS TALK2 From  T_NEARLY as T1 INNER JOIN T_MONTHLY as T2 "
                  "   ON T1.CODE = T2.CODE Where T1.IDATE =" +
                      d + "  and T2.YYYYMM=" + m + " ;",
-                 " step1/3(",
-                 "対象ﾃﾞｰﾀ読込(2)",
-                 {" ANPRC=", " ANDVAL=", " ANTALK="},
-                 false},
-                caption, total, dateValue);
+                 " step1/3(", "対象ﾃﾞｰﾀ読込(2)", 0, false},
+                caption, total, rows);
 
         step = "前日比(1)";
         if (p)
@@ -199,25 +213,33 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
                      "From  T_NEARLY as T1 INNER JOIN T_NEARLY as T2    ON T1.CODE = T2.CODE "
                      "Where T1.IDATE=" +
                          d + "  and T2.IDATE=" + *p + " ;",
-                     " step2/3(",
-                     "前日比(2)",
-                     {" A1PRC=", " A1DVAL=", " A1TALK="},
-                     false},
-                    caption, total, dateValue);
+                     " step2/3(", "前日比(2)", 3, false},
+                    caption, total, rows);
 
         step = "最大比(1)";
         runPass(db, port, step,
                 {"Select T1.CODE AS CODE1,T1.PRC    AS PRC1 ,T2.MXPRC  AS PRC2 "
                  ",T1.DVAL   AS DVAL1 ,T2.MXDVAL AS DVAL2 ,T1.TALK   AS TALK1 "
-                 ",T2.MXTALK AS TALK2 ,T1.ANPRC   ,T1.A1PRC   "
+                 ",T2.MXTALK AS TALK2 "
                  "From  T_NEARLY as T1 INNER JOIN T_MONTHLY as T2    ON T1.CODE = T2.CODE "
                  "Where T1.IDATE =" +
                      d + "  and T2.YYYYMM=" + m + " ;",
-                 "  step3/3(",
-                 "最大比(2)",
-                 {" AXPRC=", " AXDVAL=", " AXTALK="},
-                 true},
-                caption, total, dateValue);
+                 "  step3/3(", "最大比(2)", 6, true},
+                caption, total, rows);
+
+        db.defineFunction("tesmo_score", 3, score);
+        std::vector<Value> values(12);
+        values[11] = dateValue;
+        for (const RowIndicators &row : rows.rows) {
+            if (std::all_of(row.ratios.begin(), row.ratios.end(),
+                            [](const Value &v) { return v.isNull(); }))
+                continue;
+            step = "ﾃﾞｰﾀUpdate" + row.code.textOr("");
+            std::copy(row.ratios.begin(), row.ratios.end(), values.begin());
+            values[9] = row.talkRatio;
+            values[10] = row.code;
+            db.execute(kWriteRow, values);
+        }
 
         port.setCaption(caption);
         return {};

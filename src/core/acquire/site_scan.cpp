@@ -171,6 +171,8 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             ++listed;
             if (name.empty())
                 continue;
+            // A failed day is skipped and the scan goes on; a stop request ends it here.
+            throwIfStopRequested(port);
             step = "Tesmo_html[" + name + "]更新非更新ﾁｪｯｸ";
             const long long day = linkDate(name);
             checkFileName(name);
@@ -191,6 +193,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             // A day that cannot be fetched is passed over and named in the final message; the
             // next scan offers it again.
             std::string missing = FetchToFile(url, port, client, packed ? archive : dayPath);
+            throwIfStopRequested(port);
             if (missing.empty() && client.lastStatus() >= 400)
                 missing = "HTTP " + std::to_string(client.lastStatus());
             if (missing.empty() && packed) {

@@ -2,6 +2,7 @@
 // The only way the core talks to the user. The windows implement it with Qt; tests and
 // tesmoctl implement it without a display. Long routines keep the interface alive by
 // calling processEvents() and wait() here rather than blocking.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ public:
 
     virtual bool busy() const { return false; }
     virtual void setBusy(bool) {}
+
+    // True once the program has been asked to end while a routine runs (the desktop session
+    // ends). A port that can be stopped then raises StopRequested from processEvents(),
+    // wait() and repaint() and from every question, so that the routine unwinds at its next
+    // pause through its ordinary failure path (an import commits what ran, as on any failure).
+    virtual bool stopRequested() const { return false; }
 };
 
 // Ends the progress of a step on every way out of it.
@@ -69,6 +76,19 @@ public:
 private:
     UiPort &m_port;
 };
+
+// Raised at a routine's pause once the program has been asked to end.
+class StopRequested : public std::runtime_error {
+public:
+    StopRequested() : std::runtime_error("終了の要求により処理を中断しました。") {}
+};
+
+// For the places where a routine would otherwise go on after a failure (the next day of a
+// scan): raises StopRequested once the port says so.
+inline void throwIfStopRequested(const UiPort &port) {
+    if (port.stopRequested())
+        throw StopRequested();
+}
 
 // Shared wait routine: sleep 1000 ms at a time until the clock is `seconds` past the call,
 // processing pending events after each sleep. Ports without a real clock override wait().

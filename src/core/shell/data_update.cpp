@@ -59,6 +59,7 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
                              MsgButtons::OkCancel) != MsgAnswer::Ok)
                 return DataUpdateResult::Cancelled;
             a.versionCheck(true);
+            throwIfStopRequested(port);
             port.setBusy(true);
             a.startUpdaterAndExit();
             return DataUpdateResult::UpdaterStarted;
@@ -77,6 +78,8 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         a.closeAllForms(true);
         a.compactIfGrown();
         const std::string scan = a.scanDataSite();
+        // The program is ending: what was imported stays, nothing more is fetched or shown.
+        throwIfStopRequested(port);
         const std::string versions = a.versionCheck(false);
         port.setBusy(false);
         // 8. The scan's result.
@@ -108,6 +111,9 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         port.setBusy(true);
         a.startUpdaterAndExit();
         return DataUpdateResult::UpdaterStarted;
+    } catch (const StopRequested &) {
+        port.setBusy(false);
+        return DataUpdateResult::Stopped;
     } catch (const std::exception &e) {
         // Whatever a part let through is shown, and the window is usable again.
         port.setBusy(false);

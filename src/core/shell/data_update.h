@@ -45,6 +45,7 @@ enum class DataUpdateResult {
     Done,           // the scan ran (its result was shown)
     UpdaterStarted, // the updater was started and the program is ending
     Failed,         // an unexpected error was shown
+    Stopped,        // the program is ending: the scan stopped at its next pause, nothing shown
 };
 
 // The data older than 30 days (calendar days from the newest date to `now`)?

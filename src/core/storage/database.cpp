@@ -6,7 +6,11 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -135,14 +139,40 @@ std::map<std::string, std::string> parseConnectString(const std::string &connect
 }
 
 // ---------------------------------------------------------------------------------------------
-std::unique_ptr<Database> Database::open(const std::string &path, const std::string &connect) {
+void checkDatabaseFile(const std::string &path) {
     std::error_code ec;
     if (path.empty() || !fs::exists(path, ec))
         throw DbError("データベースファイルが見つかりません: " + path);
     if (fs::is_directory(path, ec))
         throw DbError("データベースファイルではなくフォルダです: " + path);
+    // Every SQLite file begins with these 16 bytes; an empty file does not, and SQLite would
+    // take it for a new database and write one into it.
+    static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    char head[sizeof kMagic] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw DbError("データベースファイルを開けません: " + path);
+    in.read(head, sizeof head);
+    if (in.gcount() != sizeof head || std::memcmp(head, kMagic, sizeof head) != 0)
+        throw DbError("データベースファイルではありません: " + path);
+}
+
+namespace {
+std::pair<unsigned long long, unsigned long long> fileIdentity(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {0, 0};
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+}
+} // namespace
+
+std::unique_ptr<Database> Database::open(const std::string &path, const std::string &connect) {
+    std::error_code ec;
+    checkDatabaseFile(path);
 
     std::unique_ptr<Database> db(new Database());
+    db->m_fileId = fileIdentity(path);
     db->m_path = path;
     const int rc = sqlite3_open_v2(path.c_str(), &db->m_db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
@@ -156,12 +186,14 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
 
     const std::string wanted = parseConnectString(connect)["pwd"];
     try {
+        // Only a file that carries our catalog is ours; nothing is written to any other
+        // (the journal mode below would already change a foreign file).
+        if (!db->hasTable(kMetaTable))
+            throw DbError("データベースファイルではありません: " + path);
         std::string stored;
-        if (db->hasTable(kMetaTable)) {
-            const Value v = db->scalar("SELECT value FROM tesmo_sys_meta WHERE key='password'");
-            if (!v.isNull())
-                stored = v.toText();
-        }
+        const Value v = db->scalar("SELECT value FROM tesmo_sys_meta WHERE key='password'");
+        if (!v.isNull())
+            stored = v.toText();
         if (stored.empty() != wanted.empty())
             throw DbError(wanted.empty() ? "パスワードが必要なデータベースです。"
                                          : "パスワードが正しくありません。");
@@ -190,14 +222,19 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
     }
 
     registerJetFunctions(db->m_db);
-    db->raw("PRAGMA journal_mode=WAL");
-    db->raw("PRAGMA synchronous=NORMAL");
+    db->applyPragmas();
     db->loadLinks();
     db->materialiseQueries();
     return db;
 }
 
 Database::~Database() { close(); }
+
+void Database::verifyFile() const {
+    checkDatabaseFile(m_path);
+    if (fileIdentity(m_path) != m_fileId)
+        throw DbError("データベースファイルが別のファイルに置き換えられています: " + m_path);
+}
 
 void Database::close() noexcept {
     if (!m_db)
@@ -206,6 +243,7 @@ void Database::close() noexcept {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_links.clear();
+    m_functions.clear();
 }
 
 void Database::fail() const { throw DbError(m_db ? sqlite3_errmsg(m_db) : "データベースが閉じています。"); }
@@ -215,10 +253,10 @@ std::string Database::translate(const std::string &sql) const { return translate
 sqlite3_stmt *Database::prepare(const std::string &sql) {
     if (!m_db)
         throw DbError("データベースが閉じています。");
-    if (auto it = m_cache.find(sql); it != m_cache.end()) {
-        sqlite3_stmt *stmt = it->second;
-        m_cache.erase(it);
-        return stmt;
+    const auto cached = m_cache.find(sql);
+    if (cached != m_cache.end() && !cached->second.inUse) {
+        cached->second.inUse = true;
+        return cached->second.stmt;
     }
     const std::string translated = translate(sql);
     sqlite3_stmt *stmt = nullptr;
@@ -235,58 +273,71 @@ sqlite3_stmt *Database::prepare(const std::string &sql) {
             throw DbError("SQL ステートメントの後に文字があります。");
         }
     }
+    // A text in use already (a statement run while another walks its rows) gets a statement
+    // of its own, finalized when it is released.
+    if (cached == m_cache.end()) {
+        if (m_cache.size() >= kStatementCacheSize)
+            clearCache();
+        m_cache.emplace(sql, CachedStatement{stmt, true});
+    }
     return stmt;
 }
 
-void Database::clearCache() {
-    for (auto &[key, cached] : m_cache)
-        sqlite3_finalize(cached);
-    m_cache.clear();
+sqlite3_stmt *Database::prepare(const std::string &sql, const std::vector<Value> &params) {
+    sqlite3_stmt *stmt = prepare(sql);
+    try {
+        bindAll(stmt, params);
+    } catch (const DbError &) {
+        release(sql, stmt);
+        throw;
+    }
+    return stmt;
 }
 
-// Keeps a finished statement for its next use; the import repeats the same texts often.
+// Finalizes the statements that are not in use; one in use leaves the cache and is finalized
+// when it is released.
+void Database::clearCache() {
+    for (auto it = m_cache.begin(); it != m_cache.end(); it = m_cache.erase(it))
+        if (!it->second.inUse)
+            sqlite3_finalize(it->second.stmt);
+}
+
+// Keeps a finished statement for its next use; the import repeats the same texts thousands of
+// times, and each of them is prepared once and stays in its slot.
 void Database::release(const std::string &sql, sqlite3_stmt *stmt) {
     if (!stmt)
         return;
+    const auto cached = m_cache.find(sql);
+    if (cached == m_cache.end() || cached->second.stmt != stmt) {
+        sqlite3_finalize(stmt);
+        return;
+    }
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    if (m_cache.size() >= kStatementCacheSize)
-        clearCache();
-    if (!m_cache.emplace(sql, stmt).second)
-        sqlite3_finalize(stmt);
+    cached->second.inUse = false;
+}
+
+int bindValue(sqlite3_stmt *stmt, int index, const Value &v) {
+    switch (v.type()) {
+    case Value::Type::Null:
+        return sqlite3_bind_null(stmt, index);
+    case Value::Type::Integer:
+        return sqlite3_bind_int64(stmt, index, v.toInt());
+    case Value::Type::Real:
+        return sqlite3_bind_double(stmt, index, v.toDouble());
+    case Value::Type::Text:
+        break;
+    }
+    const std::string s = v.toText();
+    return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
 }
 
 void Database::bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params) {
-    if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt)) {
-        sqlite3_finalize(stmt);
+    if (static_cast<int>(params.size()) != sqlite3_bind_parameter_count(stmt))
         throw DbError("パラメータの数が一致しません。");
-    }
-    for (size_t i = 0; i < params.size(); ++i) {
-        const int idx = static_cast<int>(i) + 1;
-        const Value &v = params[i];
-        int rc = SQLITE_OK;
-        switch (v.type()) {
-        case Value::Type::Null:
-            rc = sqlite3_bind_null(stmt, idx);
-            break;
-        case Value::Type::Integer:
-            rc = sqlite3_bind_int64(stmt, idx, v.toInt());
-            break;
-        case Value::Type::Real:
-            rc = sqlite3_bind_double(stmt, idx, v.toDouble());
-            break;
-        case Value::Type::Text: {
-            const std::string s = v.toText();
-            rc = sqlite3_bind_text(stmt, idx, s.data(), static_cast<int>(s.size()),
-                                   SQLITE_TRANSIENT);
-            break;
-        }
-        }
-        if (rc != SQLITE_OK) {
-            sqlite3_finalize(stmt);
+    for (size_t i = 0; i < params.size(); ++i)
+        if (bindValue(stmt, static_cast<int>(i) + 1, params[i]) != SQLITE_OK)
             fail();
-        }
-    }
 }
 
 void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
@@ -301,28 +352,58 @@ void Database::runToEnd(const std::string &sql, sqlite3_stmt *stmt) {
     release(sql, stmt);
 }
 
+int RowView::size() const {
+    return sqlite3_column_count(m_stmt);
+}
+
+Value::Type RowView::type(int col) const {
+    switch (sqlite3_column_type(m_stmt, col)) {
+    case SQLITE_INTEGER:
+        return Value::Type::Integer;
+    case SQLITE_FLOAT:
+        return Value::Type::Real;
+    case SQLITE_NULL:
+        return Value::Type::Null;
+    default:
+        return Value::Type::Text;
+    }
+}
+
+std::int64_t RowView::integer(int col) const {
+    return sqlite3_column_int64(m_stmt, col);
+}
+
+double RowView::real(int col) const {
+    return sqlite3_column_double(m_stmt, col);
+}
+
+std::string_view RowView::text(int col) const {
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, col));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, col)))
+             : std::string_view();
+}
+
+Value RowView::value(int col) const {
+    switch (type(col)) {
+    case Value::Type::Integer:
+        return Value(integer(col));
+    case Value::Type::Real:
+        return Value(real(col));
+    case Value::Type::Null:
+        return {};
+    case Value::Type::Text:
+        break;
+    }
+    return Value(std::string(text(col)));
+}
+
 namespace {
 // The fields of the row a statement stands on.
 void readRow(sqlite3_stmt *stmt, int cols, std::vector<Value> &row) {
+    const RowView view(stmt);
     row.clear();
-    for (int c = 0; c < cols; ++c) {
-        switch (sqlite3_column_type(stmt, c)) {
-        case SQLITE_INTEGER:
-            row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, c)));
-            break;
-        case SQLITE_FLOAT:
-            row.emplace_back(sqlite3_column_double(stmt, c));
-            break;
-        case SQLITE_NULL:
-            row.emplace_back();
-            break;
-        default: {
-            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-            row.emplace_back(
-                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, c))));
-        }
-        }
-    }
+    for (int c = 0; c < cols; ++c)
+        row.push_back(view.value(c));
 }
 } // namespace
 
@@ -350,9 +431,7 @@ ResultSet Database::collect(const std::string &sql, sqlite3_stmt *stmt) {
 void Database::execute(const std::string &sql) { runToEnd(sql, prepare(sql)); }
 
 void Database::execute(const std::string &sql, const std::vector<Value> &params) {
-    sqlite3_stmt *stmt = prepare(sql);
-    bindAll(stmt, params);
-    runToEnd(sql, stmt);
+    runToEnd(sql, prepare(sql, params));
 }
 
 long long Database::changes() const { return m_db ? sqlite3_changes64(m_db) : 0; }
@@ -364,24 +443,17 @@ bool Database::inTransaction() const {
 ResultSet Database::openRecordset(const std::string &sql) { return collect(sql, prepare(sql)); }
 
 ResultSet Database::openRecordset(const std::string &sql, const std::vector<Value> &params) {
-    sqlite3_stmt *stmt = prepare(sql);
-    bindAll(stmt, params);
-    return collect(sql, stmt);
+    return collect(sql, prepare(sql, params));
 }
 
 void Database::forEachRow(const std::string &sql, const std::vector<Value> &params,
-                          const std::function<void(const std::vector<Value> &)> &row) {
-    sqlite3_stmt *stmt = prepare(sql);
-    bindAll(stmt, params);
-    const int cols = sqlite3_column_count(stmt);
-    std::vector<Value> fields;
-    fields.reserve(static_cast<size_t>(cols));
+                          const std::function<void(const RowView &)> &row) {
+    sqlite3_stmt *stmt = prepare(sql, params);
+    const RowView view(stmt);
     int rc;
     try {
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            readRow(stmt, cols, fields);
-            row(fields);
-        }
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            row(view);
     } catch (...) {
         release(sql, stmt);
         throw;
@@ -392,6 +464,64 @@ void Database::forEachRow(const std::string &sql, const std::vector<Value> &para
         throw DbError(msg);
     }
     release(sql, stmt);
+}
+
+namespace {
+Value valueOf(sqlite3_value *v) {
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+        return Value(static_cast<std::int64_t>(sqlite3_value_int64(v)));
+    case SQLITE_FLOAT:
+        return Value(sqlite3_value_double(v));
+    case SQLITE_NULL:
+        return {};
+    default: {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v));
+        return Value(std::string(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(v))));
+    }
+    }
+}
+
+void callScalarFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+    const auto &fn = *static_cast<const Database::ScalarFunction *>(sqlite3_user_data(ctx));
+    try {
+        std::vector<Value> args;
+        args.reserve(static_cast<size_t>(argc));
+        for (int i = 0; i < argc; ++i)
+            args.push_back(valueOf(argv[i]));
+        const Value result = fn(args);
+        switch (result.type()) {
+        case Value::Type::Null:
+            sqlite3_result_null(ctx);
+            break;
+        case Value::Type::Integer:
+            sqlite3_result_int64(ctx, result.toInt());
+            break;
+        case Value::Type::Real:
+            sqlite3_result_double(ctx, result.toDouble());
+            break;
+        case Value::Type::Text: {
+            const std::string text = result.toText();
+            sqlite3_result_text(ctx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        }
+        }
+    } catch (const std::exception &e) {
+        sqlite3_result_error(ctx, e.what(), -1);
+    }
+}
+} // namespace
+
+void Database::defineFunction(const std::string &name, int arity, ScalarFunction fn) {
+    if (!m_db)
+        throw DbError("データベースが閉じています。");
+    if (m_functions.count(name))
+        return;
+    auto stored = std::make_unique<ScalarFunction>(std::move(fn));
+    if (sqlite3_create_function_v2(m_db, name.c_str(), arity, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   stored.get(), callScalarFunction, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK)
+        fail();
+    m_functions.emplace(name, std::move(stored));
 }
 
 Value Database::scalar(const std::string &sql) {
@@ -428,6 +558,18 @@ bool Database::hasTable(const std::string &name) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         fail();
     return rc == SQLITE_ROW;
+}
+
+// The settings of every connection, in one place.
+//   journal_mode=WAL    readers (the grids, the chart's own connection) never wait for the import
+//   synchronous=NORMAL  a commit is not flushed to the disk; the log is, at each checkpoint
+//   cache_size          64 MB rather than 2 MB: an import reads some 30 dates of T_NEARLY for
+//                       the month row and changes a few thousand pages, which did not fit, so
+//                       pages were read again from the file and written out before the commit
+void Database::applyPragmas() {
+    raw("PRAGMA journal_mode=WAL");
+    raw("PRAGMA synchronous=NORMAL");
+    raw("PRAGMA cache_size=-65536");
 }
 
 void Database::checkpoint() { raw("PRAGMA wal_checkpoint(TRUNCATE)"); }

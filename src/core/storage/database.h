@@ -8,6 +8,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -52,6 +55,25 @@ private:
     size_t m_pos = 0;
 };
 
+// The row on which a statement stands while forEachRow walks it: its fields read where the
+// engine keeps them, without a copy. Valid during the call only.
+class RowView {
+public:
+    explicit RowView(sqlite3_stmt *stmt) : m_stmt(stmt) {}
+    int size() const;
+    Value::Type type(int col) const;
+    std::int64_t integer(int col) const; // the engine's conversions for other types
+    double real(int col) const;
+    std::string_view text(int col) const;
+    Value value(int col) const; // the field as a ResultSet holds it
+
+private:
+    sqlite3_stmt *m_stmt;
+};
+
+// Binds `v` to parameter `index` of `stmt`; SQLite's result code.
+int bindValue(sqlite3_stmt *stmt, int index, const Value &v);
+
 // ";pwd=x;DATABASE=y" -> {"pwd": "x", "database": "y"} (keys in lower case).
 std::map<std::string, std::string> parseConnectString(const std::string &connect);
 
@@ -68,6 +90,10 @@ public:
     void close() noexcept;
     bool isOpen() const { return m_db != nullptr; }
     const std::string &path() const { return m_path; }
+    // Raises DbError when the file at path() is no longer the one this connection opened: an
+    // open connection goes on reading and writing a file that was deleted, emptied or
+    // replaced, and whatever it wrote would be lost. Commands that write call it first.
+    void verifyFile() const;
 
     // A statement that returns no rows. INSERTs drop rows that violate a unique key.
     void execute(const std::string &sql);
@@ -81,12 +107,18 @@ public:
 
     ResultSet openRecordset(const std::string &sql);
     ResultSet openRecordset(const std::string &sql, const std::vector<Value> &params);
-    // Walks the rows of a SELECT without keeping them: `row` gets each row's fields, valid
-    // during the call only. For reads of many rows, where a ResultSet would allocate each one.
+    // Walks the rows of a SELECT without keeping them: `row` sees each row in turn. For reads
+    // of many rows, where a ResultSet would copy each field.
     void forEachRow(const std::string &sql, const std::vector<Value> &params,
-                    const std::function<void(const std::vector<Value> &)> &row);
+                    const std::function<void(const RowView &)> &row);
     // First field of the first row; null when there is no row.
     Value scalar(const std::string &sql);
+
+    // A scalar SQL function `name` of `arity` arguments on this connection, for a value that
+    // the program computes itself inside a statement. Defined once: a second call with the same
+    // name keeps the first. An exception from `fn` fails the statement with its description.
+    using ScalarFunction = std::function<Value(const std::vector<Value> &)>;
+    void defineFunction(const std::string &name, int arity, ScalarFunction fn);
 
     // Table definitions: the file's own tables and the linked tables.
     std::vector<std::string> tableDefNames();
@@ -113,6 +145,8 @@ public:
 private:
     Database() = default;
     sqlite3_stmt *prepare(const std::string &sql);
+    sqlite3_stmt *prepare(const std::string &sql, const std::vector<Value> &params);
+    void applyPragmas();
     void release(const std::string &sql, sqlite3_stmt *stmt);
     void clearCache();
     void bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params);
@@ -127,9 +161,20 @@ private:
 
     sqlite3 *m_db = nullptr;
     std::string m_path;
+    std::pair<unsigned long long, unsigned long long> m_fileId; // device and inode at open
     LinkMap m_links;
-    std::map<std::string, sqlite3_stmt *> m_cache;
+    struct CachedStatement {
+        sqlite3_stmt *stmt;
+        bool inUse;
+    };
+    std::unordered_map<std::string, CachedStatement> m_cache;
+    std::map<std::string, std::unique_ptr<ScalarFunction>> m_functions;
 };
+
+// Raises DbError unless `path` names an existing SQLite file:
+// "データベースファイルが見つかりません" for a missing one, "データベースファイルではありません"
+// for an empty file or any other content. Reads only the first bytes of the file.
+void checkDatabaseFile(const std::string &path);
 
 // A new, empty database file that carries `password` (empty: no password). Refuses an
 // existing file.

@@ -5,6 +5,7 @@
 #include "chart/chart_view.h"
 #include "chart/make_unit.h"
 #include "common/app_state.h"
+#include "common/routine_scope.h"
 #include "common/shell_open.h"
 #include "common/text.h"
 #include "shell/window_hub.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -77,7 +79,9 @@ Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
     // keeps the toolbar while the user types in it.
     m_view->setFocusPolicy(Qt::ClickFocus);
     connect(m_view, &ChartView::squareClicked, this, [this](const QString &hover) {
-        showMessage(this, us(hover), us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
+        runCommand(this, [&] {
+            showMessage(this, us(hover), us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
+        });
     });
     buildControls();
 
@@ -215,11 +219,19 @@ std::string Form2::make_graph() {
 void Form2::Command1_Click() {
     if (m_port.busy())
         return;
-    m_port.setBusy(true);
-    const std::string r = make_graph();
-    m_port.setBusy(false);
-    if (!r.empty())
-        showMessage(this, r, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    runCommand(this, [this] {
+        m_port.setBusy(true);
+        std::string r;
+        try {
+            r = make_graph();
+        } catch (...) {
+            m_port.setBusy(false);
+            throw;
+        }
+        m_port.setBusy(false);
+        if (!r.empty())
+            showMessage(this, r, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+    });
 }
 
 void Form2::onModeClicked() {
@@ -241,16 +253,23 @@ void Form2::onMarkerClicked() {
 void Form2::onAddPort() {
     if (m_port.busy())
         return;
-    m_port.setBusy(true);
-    const chart::AddPortResult r =
-        chart::addToPortfolio(m_model.link(), portfolioTable(), code(), chart::todayYmd());
+    bool added = false;
+    runCommand(this, [this, &added] {
+        m_port.setBusy(true);
+        const chart::AddPortResult r = chart::addToPortfolio(
+            m_model.link(), portfolioTable(), code(), chart::todayYmd());
+        m_port.setBusy(false);
+        added = r.outcome == chart::AddPortOutcome::New ||
+                r.outcome == chart::AddPortOutcome::Added;
+        if (r.outcome == chart::AddPortOutcome::Failed)
+            showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+        else
+            showMessage(this, chart::addPortMessage(r), us(QApplication::applicationDisplayName()),
+                        MsgIcon::None, MsgButtons::Ok);
+    });
     m_port.setBusy(false);
-    if (r.outcome == chart::AddPortOutcome::Failed)
-        showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    else
-        showMessage(this, chart::addPortMessage(r), us(QApplication::applicationDisplayName()),
-                    MsgIcon::None, MsgButtons::Ok);
-    if (r.outcome == chart::AddPortOutcome::New || r.outcome == chart::AddPortOutcome::Added)
+    // Open portfolio windows show the new entry.
+    if (added)
         WindowHub::instance().refreshDataWindows();
 }
 
@@ -261,26 +280,34 @@ bool Form2::openPage(const std::string &command) {
 void Form2::onWeb1() {
     if (m_port.busy())
         return;
-    const std::vector<std::string> pages = chart::web1Commands(code());
-    if (pages.empty() || !openPage(pages[0]))
-        return;
-    // The information site wants its top page first; the window stays usable meanwhile.
-    QPointer<Form2> self(this);
-    m_port.wait(chart::web1WaitSeconds());
-    if (self)
+    // The information site wants its top page first; the window stays usable meanwhile, but
+    // it stays open until the second page has been asked for.
+    runCommand(this, [this] {
+        const std::vector<std::string> pages = chart::web1Commands(code());
+        if (pages.empty() || !openPage(pages[0]))
+            return;
+        m_port.wait(chart::web1WaitSeconds());
         openPage(pages[1]);
+    });
 }
 
 void Form2::onWeb2() {
     if (m_port.busy())
         return;
-    const std::string page = chart::web2Command(code());
-    if (!page.empty())
-        openPage(page);
+    runCommand(this, [this] {
+        const std::string page = chart::web2Command(code());
+        if (!page.empty())
+            openPage(page);
+    });
 }
 
 void Form2::onRealtime() {
-    openPage(chart::realtimeUrl(code()));
+    runCommand(this, [this] { openPage(chart::realtimeUrl(code())); });
+}
+
+void Form2::closeEvent(QCloseEvent *e) {
+    if (!refuseCloseWhileBusy(this, e))
+        QWidget::closeEvent(e);
 }
 
 void Form2::Timer1_Timer() {

@@ -57,6 +57,8 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
     void showEvent(QShowEvent *e) override;
     void keyReleaseEvent(QKeyEvent *e) override;
+    // Refused while a drawing pass, a question or the Web1 wait runs.
+    void closeEvent(QCloseEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:

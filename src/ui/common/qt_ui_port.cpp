@@ -1,5 +1,8 @@
 #include "common/qt_ui_port.h"
 
+#include "common/routine_scope.h"
+#include "common/session_guard.h"
+
 #include <algorithm>
 
 #include <QAbstractButton>
@@ -9,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QThread>
@@ -18,17 +22,22 @@ namespace tesmo::ui {
 QString qs(const std::string &utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 std::string us(const QString &text) { return text.toUtf8().toStdString(); }
 
-std::string QtUiPort::caption() const { return m_window ? us(m_window->windowTitle()) : ""; }
+// The caption that a routine sees is the one it set: a refused close request's note is shown
+// behind it and never becomes part of it.
+std::string QtUiPort::caption() const {
+    return m_window ? us(withoutBusyNote(m_window, m_window->windowTitle())) : "";
+}
 
 void QtUiPort::setCaption(const std::string &text) {
     if (m_window)
-        m_window->setWindowTitle(qs(text));
+        m_window->setWindowTitle(withBusyNote(m_window, qs(text)));
 }
 
 void QtUiPort::repaint() {
     if (m_window)
         m_window->repaint();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    throwIfStopRequested(*this);
 }
 
 void QtUiPort::progress(long long done, long long total) {
@@ -46,7 +55,10 @@ void QtUiPort::progress(long long done, long long total) {
     bar->setVisible(true);
 }
 
-void QtUiPort::processEvents() { QApplication::processEvents(); }
+void QtUiPort::processEvents() {
+    QApplication::processEvents();
+    throwIfStopRequested(*this);
+}
 
 void QtUiPort::wait(int seconds) {
     QElapsedTimer timer;
@@ -54,12 +66,46 @@ void QtUiPort::wait(int seconds) {
     while (timer.elapsed() < seconds * 1000LL) {
         // Short slices keep the window responsive; the deadline is what matters.
         QApplication::processEvents(QEventLoop::AllEvents, 50);
+        throwIfStopRequested(*this);
         QThread::msleep(20);
     }
 }
 
+bool QtUiPort::stopRequested() const {
+    return SessionGuard::instance().stopRequested();
+}
+
+namespace {
+
+// A Yes/No question must be answered: Esc and the window's close button would otherwise pick
+// No, which is the forcing answer of every such question of the program.
+class NoEscape : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent *>(event)->matches(QKeySequence::Cancel))
+            return true;
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::string &title,
                       MsgIcon icon, MsgButtons buttons) {
+    // While the program ends nobody is there to answer; a question leaves its routine.
+    if (SessionGuard::instance().stopRequested()) {
+        if (buttons != MsgButtons::Ok)
+            throw StopRequested();
+        return MsgAnswer::Ok;
+    }
     QString body = qs(text);
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(parent);
@@ -90,6 +136,8 @@ MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::strin
         break;
     case MsgButtons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setWindowFlag(Qt::WindowCloseButtonHint, false);
+        box.installEventFilter(new NoEscape(&box));
         break;
     }
     // The program's texts name the buttons [はい], [いいえ] and [ｷｬﾝｾﾙ]; they read so whether
@@ -151,8 +199,11 @@ bool QtUiPort::busy() const {
 }
 
 void QtUiPort::setBusy(bool busy) {
-    if (m_window)
-        m_window->setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
+    if (!m_window)
+        return;
+    m_window->setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
+    if (!busy && !routineRunning(m_window))
+        clearBusyNote(m_window); // the note goes with the busy pointer
 }
 
 } // namespace tesmo::ui

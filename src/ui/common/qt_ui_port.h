@@ -33,12 +33,16 @@ public:
     std::string saveFileDialog(const FileDialogRequest &request) override;
     bool busy() const override;
     void setBusy(bool busy) override;
+    bool stopRequested() const override;
 
 private:
     QPointer<QWidget> m_window;
 };
 
-// A message box as the core's texts expect it: CR LF line breaks shown as line breaks.
+// A message box as the core's texts expect it: CR LF line breaks shown as line breaks. A
+// Yes/No question has no escape path (Esc and the close button do nothing); Esc cancels an
+// OK/Cancel question. Once the program is ending nothing is shown: a question raises
+// StopRequested, a message is dropped.
 MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::string &title,
                       MsgIcon icon, MsgButtons buttons);
 

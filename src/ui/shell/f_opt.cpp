@@ -1,16 +1,19 @@
 #include "shell/f_opt.h"
 
+#include "common/routine_scope.h"
 #include "shell/form1.h"
 #include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "update/update_start.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -288,17 +291,15 @@ shell::OptionValues F_opt::values() const {
 }
 
 void F_opt::C_OK_Click() {
-    try {
-        const shell::OptionsSaveResult saved = shell::saveOptions(values(), m_port);
-        if (saved == shell::OptionsSaveResult::PortfolioMissing ||
-            saved == shell::OptionsSaveResult::RateInvalid)
-            return;
-    } catch (const std::exception &e) {
-        // The settings could not be written: say so and keep the edits.
-        m_port.message(e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-        return;
-    }
-    close();
+    bool saved = false;
+    // The settings could not be written: say so and keep the edits.
+    runCommand(this, [this, &saved] {
+        const shell::OptionsSaveResult result = shell::saveOptions(values(), m_port);
+        saved = result != shell::OptionsSaveResult::PortfolioMissing &&
+                result != shell::OptionsSaveResult::RateInvalid;
+    });
+    if (saved)
+        close();
 }
 
 void F_opt::C_cancel_Click() {
@@ -337,31 +338,46 @@ void F_opt::C_jqtest_Click() {
 }
 
 void F_opt::C_port_new_Click() {
-    shell::createPortfolioFile(us(T_portfile->text()), m_port);
+    runCommand(this, [this] { shell::createPortfolioFile(us(T_portfile->text()), m_port); });
 }
 
 void F_opt::C_portfileselect_Click() {
-    const std::string chosen = shell::pickPortfolioFile(m_port);
-    if (!chosen.empty())
-        T_portfile->setText(qs(chosen));
+    runCommand(this, [this] {
+        const std::string chosen = shell::pickPortfolioFile(m_port);
+        if (!chosen.empty())
+            T_portfile->setText(qs(chosen));
+    });
 }
 
 void F_opt::closeForUpdate() {
-    close();
-    if (QWidget *main = WindowHub::instance().mainWindow())
-        main->close();
+    // The main window closes this window and the others (update_exit is set) once the command
+    // that started the updater has returned: nothing may close under it.
+    QPointer<QWidget> main = WindowHub::instance().mainWindow();
+    QTimer::singleShot(0, this, [this, main] {
+        if (main)
+            main->close();
+        else
+            close();
+    });
+}
+
+// Both ask the update site and may end the program: not while a data update or an import
+// runs (the main window's busy pointer counts here too).
+void F_opt::runUpdateCommand(UpdateCommand command) {
+    if (m_port.busy())
+        return;
+    runCommand(this, [&] {
+        if (command(Inet1, m_port, us(windowTitle())) == update::UpdateOutcome::Started)
+            closeForUpdate();
+    });
 }
 
 void F_opt::C_auto_up_Click() {
-    if (update::runProgramUpdate(Inet1, m_port, us(windowTitle())) ==
-        update::UpdateOutcome::Started)
-        closeForUpdate();
+    runUpdateCommand(update::runProgramUpdate);
 }
 
 void F_opt::Command1_Click() {
-    if (update::runDatabaseRefetch(Inet1, m_port, us(windowTitle())) ==
-        update::UpdateOutcome::Started)
-        closeForUpdate();
+    runUpdateCommand(update::runDatabaseRefetch);
 }
 
 void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
@@ -370,19 +386,30 @@ void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
     std::vector<std::string> files;
     for (const QString &p : paths)
         files.push_back(us(p));
+    RoutineScope scope(this);
     storage::Database *db = nullptr;
     try {
         db = &storage::mainDatabase();
+        // The connection would go on writing into a file that was deleted or emptied.
+        db->verifyFile();
     } catch (const std::exception &e) {
         m_port.message(std::string("エラー\r\n") + e.what(), "Tesmo", MsgIcon::None,
                        MsgButtons::Ok);
         return;
     }
-    shell::importDroppedFiles(*db, m_port, files, [] {
-        if (Form1 *main = mainForm())
-            main->set_later_date();
+    runCommand(this, [&] {
+        shell::importDroppedFiles(*db, m_port, files, [] {
+            if (Form1 *main = mainForm())
+                main->set_later_date();
+        });
     });
+    m_port.setBusy(false);
     WindowHub::instance().refreshDataWindows();
+}
+
+void F_opt::closeEvent(QCloseEvent *event) {
+    if (!refuseCloseWhileBusy(this, event))
+        QWidget::closeEvent(event);
 }
 
 void F_opt::keyReleaseEvent(QKeyEvent *event) {

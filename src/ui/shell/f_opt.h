@@ -4,6 +4,7 @@
 #include "acquire/http_fetch.h"
 #include "common/qt_ui_port.h"
 #include "shell/options.h"
+#include "update/update_start.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -64,12 +65,17 @@ public:
 
 protected:
     void keyReleaseEvent(QKeyEvent *event) override;
+    // Refused while one of its commands runs (a dropped-file import, an update check).
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
     void Form_Load();
     // After an accepted update: this window and the main window close, which ends the program.
     void closeForUpdate();
+    using UpdateCommand = update::UpdateOutcome (*)(acquire::HttpClient &, UiPort &,
+                                                    const std::string &);
+    void runUpdateCommand(UpdateCommand command);
 
     QLineEdit *T_wontonton, *T_compyC, *T_debugcode, *T_web1sleep, *T_myhpadd, *T_myhpad_data,
         *T_maxDTc, *T_browser, *T_portfile, *T_poxysv, *T_poxyid, *T_poxypd, *T_jqkey, *T_jqrate;

@@ -1,10 +1,13 @@
 #include "shell/form1.h"
 
-#include "build_config.h"
 #include "acquire/import_driver.h"
 #include "acquire/jquants_update.h"
+#include "acquire/site_scan.h"
+#include "build_config.h"
 #include "common/paths.h"
 #include "common/app_state.h"
+#include "common/routine_scope.h"
+#include "common/session_guard.h"
 #include "shell/clip_chart.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
@@ -20,11 +23,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QProgressBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <filesystem>
@@ -96,7 +102,6 @@ void Form1::buildControls() {
     testRow->addStretch(1);
     testRow->addWidget(C_test);
     layout->addLayout(testRow);
-    layout->addStretch(1);
     // The caption reports the progress of the long routines, but a title bar cuts it off:
     // the status line shows it whole, with a bar where the step knows how far it is.
     StatusLine = new QLabel(this);
@@ -110,6 +115,16 @@ void Form1::buildControls() {
     layout->addWidget(StatusLine);
     layout->addWidget(StatusProgress);
     connect(this, &QWidget::windowTitleChanged, StatusLine, &QLabel::setText);
+    // The caption is too narrow for the progress and a note both.
+    L_status = new QLabel(this);
+    L_status->setObjectName(QString::fromLatin1(kStatusLineName));
+    L_status->setStyleSheet(QStringLiteral("color: #c00000;"));
+    QFont small = L_status->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    L_status->setFont(small);
+    L_status->hide();
+    layout->addWidget(L_status);
+    layout->addStretch(1); // the room the note leaves stays below the controls
 
     auto launcher = [this](QPushButton *button, WindowKind kind) {
         connect(button, &QPushButton::clicked, this, [this, kind] {
@@ -124,13 +139,15 @@ void Form1::buildControls() {
     launcher(Command_opt, WindowKind::Options);
     connect(Command7, &QPushButton::clicked, this, [this] {
         if (!isBusy())
-            Clip_Chart();
+            runCommand(this, [this] { Clip_Chart(); });
     });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click_sub(); });
     connect(C_test, &QPushButton::clicked, this, [this] { C_test_Click(); });
     connect(C_tasktray, &QPushButton::clicked, this, [this] { goToTray(); });
-    connect(Command5, &QPushButton::clicked, this, [this] { openHomePage(); });
-    connect(Command6, &QPushButton::clicked, this, [this] { openHelp(); });
+    connect(Command5, &QPushButton::clicked, this,
+            [this] { runCommand(this, [this] { openHomePage(); }); });
+    connect(Command6, &QPushButton::clicked, this,
+            [this] { runCommand(this, [this] { openHelp(); }); });
 }
 
 // Buttons of windows that this build does not have yet stay disabled rather than do nothing.
@@ -162,6 +179,19 @@ QString Form1::instanceSocketName(const QString &title) {
 }
 
 bool Form1::startUp() {
+    RoutineScope scope(this);
+    try {
+        return startUpSteps();
+    } catch (const StopRequested &) {
+        return false;
+    } catch (const std::exception &e) {
+        // Like a failed portfolio attachment: the window stays usable, start-up ends here.
+        showError(this, e);
+        return true;
+    }
+}
+
+bool Form1::startUpSteps() {
     updateLauncherButtons();
     AppState &app = appState();
     // 1. The database; case A ends start-up with the window open.
@@ -241,7 +271,9 @@ void Form1::set_later_date() {
     Text_date->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
 }
 
-bool Form1::Close_all_form(bool force) {
+bool Form1::Close_all_form(bool forceIn) {
+    // At the end of the session nobody is there to answer.
+    const bool force = forceIn || SessionGuard::instance().sessionEnding();
     long long open = 0;
     for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
                                 &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3}) {
@@ -274,8 +306,11 @@ bool Form1::Close_all_form(bool force) {
 }
 
 void Form1::Command1_Click_sub() {
+    RoutineScope scope(this);
     shell::DataUpdateActions a;
     a.refreshNewestDate = [this] {
+        // The connection would go on writing into a file that was deleted or emptied.
+        mainDatabase().verifyFile();
         set_later_date();
         return shell::newestDate(mainDatabase());
     };
@@ -299,34 +334,45 @@ void Form1::Command1_Click_sub() {
             m_port.message(failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
             return;
         }
-        close(); // update_exit is set: the child windows close without a question
+        // update_exit is set: the child windows close without a question. Not from inside
+        // this command, which is still on the stack.
+        QTimer::singleShot(0, this, [this] { close(); });
     };
-    shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr));
-    WindowHub::instance().refreshDataWindows();
+    if (shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr)) ==
+        shell::DataUpdateResult::Done)
+        WindowHub::instance().refreshDataWindows();
 }
 
 void Form1::C_test_Click() {
     if (isBusy())
         return;
-    setWindowTitle(titleText());
-    FileDialogRequest request;
-    request.title = "Tesmo用の更新ﾃﾞｰﾀを指定してください";
-    // tesmodatadir holds the last chosen file's full path (or a folder).
-    const std::string last = readSetting(keys::tesmodatadir);
-    request.initialDir = std::filesystem::is_directory(last)
-                             ? last
-                             : std::filesystem::path(last).parent_path().string();
-    request.filter = "Tesmo更新ﾃﾞｰﾀ (*.bnd *.lzh);;Tesmo更新ﾃﾞｰﾀ(*.bnd);;Lha圧縮ﾌｧｲﾙ(*.lzh)";
-    const std::string file = m_port.openFileDialog(request);
-    if (file.empty() || !std::filesystem::exists(file))
-        return;
-    try {
-        writeSetting(keys::tesmodatadir, file);
-        m_port.setBusy(true);
-        shell::manualImport(mainDatabase(), m_port, file, [this] { set_later_date(); });
-    } catch (const std::exception &) {
-        // a file that cannot be copied ends the import without a word, as a cancel does
-    }
+    runCommand(this, [this] {
+        setWindowTitle(titleText());
+        FileDialogRequest request;
+        request.title = "Tesmo用の更新ﾃﾞｰﾀを指定してください";
+        // tesmodatadir holds the last chosen file's full path (or a folder).
+        const std::string last = readSetting(keys::tesmodatadir);
+        request.initialDir = std::filesystem::is_directory(last)
+                                 ? last
+                                 : std::filesystem::path(last).parent_path().string();
+        request.filter = "Tesmo更新ﾃﾞｰﾀ (*.bnd *.lzh);;Tesmo更新ﾃﾞｰﾀ(*.bnd);;Lha圧縮ﾌｧｲﾙ(*.lzh)";
+        const std::string file = m_port.openFileDialog(request);
+        if (file.empty() || !std::filesystem::exists(file))
+            return;
+        // A database that is gone is said, not passed over like a file that cannot be copied.
+        Database &db = mainDatabase();
+        db.verifyFile();
+        try {
+            writeSetting(keys::tesmodatadir, file);
+            m_port.setBusy(true);
+            shell::manualImport(db, m_port, file, [this] { set_later_date(); });
+        } catch (const StopRequested &) {
+            throw;
+        } catch (const std::exception &) {
+            // a file that cannot be copied ends the import without a word, as a cancel does
+        }
+        m_port.setBusy(false);
+    });
     m_port.setBusy(false);
     WindowHub::instance().refreshDataWindows();
 }
@@ -336,6 +382,8 @@ void Form1::Clip_Chart() {
 }
 
 void Form1::heartbeat() {
+    if (m_instanceLock && !m_instanceLock->isLocked())
+        listenForActivation();
     const std::string stamp = std::to_string(shell::heartbeatStamp(std::time(nullptr), false));
     try {
         writeSetting(keys::becon, stamp);
@@ -361,20 +409,31 @@ void Form1::goToTray() {
 }
 
 void Form1::listenForActivation() {
-    if (m_server)
+    if (m_server && m_server->isListening())
         return;
-    m_server = new QLocalServer(this);
     const QString name = instanceSocketName(titleText());
-    QLocalServer::removeServer(name); // left behind by an instance that crashed
-    if (!m_server->listen(name))
+    // The socket belongs to whichever instance holds its lock. A second instance that the
+    // user started anyway leaves the first one's socket alone, so that later starts still
+    // reach the first; it takes the socket over at a heartbeat once the first has ended.
+    if (!m_instanceLock)
+        m_instanceLock =
+            std::make_unique<QLockFile>(QDir(QDir::tempPath()).filePath(name + ".lock"));
+    if (!m_instanceLock->isLocked() && !m_instanceLock->tryLock(0))
         return;
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *s = m_server->nextPendingConnection())
-            s->deleteLater();
-        if (m_trayResidence && m_trayResidence->isAdded())
-            return; // sitting in the tray: the other instance asked the user already
-        tesmo::ui::showNormal(this);
-    });
+    QLocalServer::removeServer(name); // left behind by an instance that crashed
+    if (!m_server) {
+        m_server = new QLocalServer(this);
+        connect(m_server, &QLocalServer::newConnection, this, [this] { onActivationRequest(); });
+    }
+    m_server->listen(name);
+}
+
+void Form1::onActivationRequest() {
+    while (QLocalSocket *s = m_server->nextPendingConnection())
+        s->deleteLater();
+    if (m_trayResidence && m_trayResidence->isAdded())
+        return; // sitting in the tray: the other instance asked the user already
+    tesmo::ui::showNormal(this);
 }
 
 bool Form1::activateRunningInstance() {
@@ -397,13 +456,23 @@ void Form1::openHomePage() {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    if (Close_all_form(appState().update_exit)) {
+    // Closing ends the program and the database connection: not while any window works.
+    if (refuseCloseWhileBusy(this, event, true))
+        return;
+    bool cancelled = false;
+    runCommand(this, [&] { cancelled = Close_all_form(appState().update_exit); });
+    if (cancelled) {
         event->ignore();
         return;
     }
     CloseDatabase();
-    if (!isMinimized() && !isMaximized() && isVisible())
-        savePosition();
+    if (!isMinimized() && !isMaximized() && isVisible()) {
+        try {
+            savePosition();
+        } catch (const std::exception &) {
+            // the next start opens the window where it was before
+        }
+    }
     appState().startup_done = false;
     Timer1.stop();
     if (m_trayResidence)

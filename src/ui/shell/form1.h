@@ -9,8 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class QLocalServer;
 class QProgressBar;
+class QLockFile;
 
 namespace tesmo::ui {
 
@@ -63,9 +66,11 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
+    bool startUpSteps();
     void buildControls();
     void updateLauncherButtons();
     void listenForActivation();
+    void onActivationRequest();
     bool activateRunningInstance();
     void openHelp();
     void openHomePage();
@@ -75,6 +80,7 @@ private:
 
     QLabel *Label1;
     QLabel *Text_date;
+    QLabel *L_status; // the note of a refused close request
     QPushButton *C_rank1;
     QPushButton *Command2;
     QPushButton *Command3;
@@ -92,6 +98,7 @@ private:
     QtUiPort m_port;
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
+    std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket
     TrayResidence *m_trayResidence = nullptr;
     bool m_startupFailed = false;
 };

@@ -1,10 +1,10 @@
 #include "shell/window_hub.h"
 
+#include "common/app_state.h"
 #include "common/process.h"
 #include "common/qt_ui_port.h"
+#include "common/routine_scope.h"
 #include "common/shell_open.h"
-
-#include "common/app_state.h"
 
 namespace tesmo::ui {
 
@@ -28,7 +28,8 @@ QWidget *WindowHub::show(WindowKind kind) {
         auto it = m_factories.find(kind);
         if (it == m_factories.end())
             return nullptr;
-        w = it->second();
+        // A window that cannot be made says why; the window that asked for it goes on.
+        runCommand(m_main, [&] { w = it->second(); });
         if (!w)
             return nullptr;
         w->setAttribute(Qt::WA_DeleteOnClose);
@@ -36,6 +37,11 @@ QWidget *WindowHub::show(WindowKind kind) {
     }
     showNormal(w);
     return w;
+}
+
+void WindowHub::openChart(const QString &code, std::optional<double> price) {
+    if (m_chartOpener)
+        runCommand(m_main, [&] { m_chartOpener(code, price); });
 }
 
 void showNormal(QWidget *w) {

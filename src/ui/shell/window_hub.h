@@ -35,10 +35,7 @@ public:
     using ChartOpener = std::function<void(const QString &code, std::optional<double> price)>;
     void setChartOpener(ChartOpener opener) { m_chartOpener = std::move(opener); }
     bool canOpenChart() const { return static_cast<bool>(m_chartOpener); }
-    void openChart(const QString &code, std::optional<double> price = std::nullopt) {
-        if (m_chartOpener)
-            m_chartOpener(code, price);
-    }
+    void openChart(const QString &code, std::optional<double> price = std::nullopt);
 
 private:
     ChartOpener m_chartOpener;

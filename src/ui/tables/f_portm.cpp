@@ -33,24 +33,18 @@ F_portM::F_portM(QWidget *parent)
         [this](int row, int column, const QString &text) { return editCell(row, column, text); });
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
 
-    try {
-        m_list = tables::PortList(tables::portfolioView(m_data.database(), "M_PORT"));
-    } catch (const std::exception &e) {
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    }
-    m_list.open();
-    if (beginBusy()) {
-        runSource(m_list.fill());
-        endBusy();
+    if (openDatabase()) {
+        m_list = tables::PortList(portfolioView("M_PORT"));
+        busyCommand([this] {
+            m_list.open();
+            runSource(m_list.fill());
+        });
     }
     finishOpen(11000, 6000);
 }
 
 void F_portM::headerClick(int c) {
-    if (!beginBusy())
-        return;
-    runSource(m_list.headerClick(c));
-    endBusy();
+    busyCommand([this, c] { runSource(m_list.headerClick(c)); });
 }
 
 std::optional<double> F_portM::chartPrice(int row) const {
@@ -107,28 +101,21 @@ QString F_portM::editCell(int row, int column, const QString &text) {
 }
 
 void F_portM::deleteSelectedRows() {
-    if (!beginBusy())
-        return;
     std::vector<std::pair<storage::Value, std::string>> entries;
     for (const QModelIndex &i : DBGrid1->selectionModel()->selectedRows())
         if (i.row() < m_model->dataRowCount())
             entries.emplace_back(m_model->value(i.row(), "PDATE"),
                                  m_model->value(i.row(), "CODE").textOr(""));
     // A Delete on a row header is easily pressed by mistake: the rows go only on Yes.
-    if (entries.empty() ||
+    if (entries.empty() || m_port.busy() ||
         m_port.message("選択した" + std::to_string(entries.size()) +
                            "行をﾎﾟｰﾄﾌｫﾘｵから削除します。\r\nよろしいですか？",
-                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes) {
-        endBusy();
+                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
-    }
-    try {
+    busyCommand([&] {
         for (const auto &[pdate, code] : entries)
             tables::deletePortEntry(m_data.database(), portfolioTable(), pdate, code);
-    } catch (const std::exception &e) {
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    }
-    endBusy();
+    });
     if (!entries.empty())
         refresh();
 }

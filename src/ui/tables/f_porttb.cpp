@@ -44,16 +44,13 @@ F_porttb::F_porttb(QWidget *parent)
             [] { WindowHub::instance().show(WindowKind::PortM); });
     m_gridTop = 760;
 
-    try {
-        m_table = tables::PortTable(tables::portfolioView(m_data.database(), "V_PORT"));
-    } catch (const std::exception &e) {
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    }
-    const int g = m_table.open();
-    Option1[static_cast<size_t>(g)]->setChecked(true);
-    if (beginBusy()) {
-        fillGroupTable();
-        endBusy();
+    if (openDatabase()) {
+        m_table = tables::PortTable(portfolioView("V_PORT"));
+        busyCommand([this] {
+            const int g = m_table.open();
+            Option1[static_cast<size_t>(g)]->setChecked(true);
+            fillGroupTable();
+        });
     }
     finishOpen(13000, 6600);
 }
@@ -67,7 +64,8 @@ int F_porttb::selectedGroup() const {
 
 void F_porttb::fillGroupTable() {
     const int g = selectedGroup();
-    runSource(m_table.fill(g));
+    if (!runSource(m_table.fill(g)))
+        return; // said once; the totals would fail for the same reason
     // The totals are a convenience: when they cannot be read the label keeps its caption.
     if (auto caption = tables::groupTotalsCaption(m_data.database(), m_table.view(), g)) {
         L_pval->setText(qs(*caption));
@@ -76,19 +74,17 @@ void F_porttb::fillGroupTable() {
 }
 
 void F_porttb::Option1_Click(int index) {
-    if (!beginBusy())
-        return;
-    Option1[static_cast<size_t>(index)]->setChecked(true);
-    fillGroupTable();
-    endBusy();
+    busyCommand([this, index] {
+        Option1[static_cast<size_t>(index)]->setChecked(true);
+        fillGroupTable();
+    });
 }
 
 void F_porttb::headerClick(int c) {
-    if (!beginBusy())
-        return;
-    storage::writeSetting(keys::F_porttbsorta, std::to_string(c));
-    fillGroupTable();
-    endBusy();
+    busyCommand([this, c] {
+        storage::writeSetting(keys::F_porttbsorta, std::to_string(c));
+        fillGroupTable();
+    });
 }
 
 std::optional<double> F_porttb::chartPrice(int row) const {

@@ -19,32 +19,21 @@ F_ranktb::F_ranktb(QWidget *parent)
     m_gridTop = 500;
 
     // The stored direction is pre-marked by the core so that this sort turns it.
-    if (beginBusy()) {
-        runSource(m_rank.open());
-        endBusy();
-    }
+    if (openDatabase())
+        busyCommand([this] { runSource(m_rank.open()); });
     finishOpen(13000, 7200);
 }
 
 void F_ranktb::sortByColumn(int c) {
-    if (!beginBusy())
-        return;
-    runSource(m_rank.sortByColumn(c));
-    endBusy();
+    busyCommand([this, c] { runSource(m_rank.sortByColumn(c)); });
 }
 
 void F_ranktb::Command1_Click() {
-    if (!beginBusy())
-        return;
-    runSource(m_rank.sortButton(7));
-    endBusy();
+    busyCommand([this] { runSource(m_rank.sortButton(7)); });
 }
 
 void F_ranktb::Command2_Click() {
-    if (!beginBusy())
-        return;
-    runSource(m_rank.sortButton(8));
-    endBusy();
+    busyCommand([this] { runSource(m_rank.sortButton(8)); });
 }
 
 } // namespace tesmo::ui

@@ -4,6 +4,7 @@
 #include "shell/window_hub.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QScreen>
@@ -131,8 +132,17 @@ void F_subMenu::highlight(int index) {
 
 void F_subMenu::L_Move_Click(int index) {
     hide();
-    if (!(m_hooks.busy && m_hooks.busy()))
+    // The menu stays alive (hidden) while its entry's work runs: a new menu popped up from the
+    // tray meanwhile cannot close it under that work. The work guards itself against errors.
+    m_inAction = true;
+    if (!(m_hooks.busy && m_hooks.busy())) {
         runAction(index);
+    } else if (tables::quickMenuAction(index) == tables::QuickMenuAction::Exit && m_main) {
+        // Refused with the busy note, in front where the user sees it; the tray icon stays.
+        bringToFront(m_main);
+        m_main->close();
+    }
+    m_inAction = false;
     close();
 }
 
@@ -178,6 +188,14 @@ void F_subMenu::runAction(int index) {
     case QuickMenuAction::CloseOnly:
         break;
     }
+}
+
+void F_subMenu::closeEvent(QCloseEvent *event) {
+    if (m_inAction) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void F_subMenu::keyReleaseEvent(QKeyEvent *event) {

@@ -44,6 +44,7 @@ public:
     QLabel *dateLabel() const { return Label1; }
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -55,6 +56,7 @@ private:
     QuickMenuHooks m_hooks;
     std::function<void()> m_removeTray;
     tables::QuickMenuCursor m_cursor;
+    bool m_inAction = false; // an entry's work runs: the menu does not close under it
     QLabel *Label1;
     std::array<QLabel *, tables::kQuickMenuEntries> L_Move{};
     QWidget *Picture1;

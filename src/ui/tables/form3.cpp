@@ -32,22 +32,22 @@ Form3::Form3(QWidget *parent)
 
     connect(T_findtxt, &QLineEdit::textChanged, this, [this] { search(); });
     connect(Ch_mstmnt, &QCheckBox::clicked, this, [this] { search(); });
-    search();
+    if (openDatabase())
+        search();
     finishOpen(10700, 6000);
 }
 
 void Form3::search() {
-    if (!beginBusy())
-        return;
-    const bool maintenance = Ch_mstmnt->isChecked();
-    if (maintenance) {
-        // The two columns stay visible until the window closes.
-        m_findColumns[3].visible = true;
-        m_findColumns[4].visible = true;
-    }
-    m_model->setReadOnly(!maintenance);
-    runSource(tables::searchSource(us(T_findtxt->text()), maintenance));
-    endBusy();
+    busyCommand([this] {
+        const bool maintenance = Ch_mstmnt->isChecked();
+        if (maintenance) {
+            // The two columns stay visible until the window closes.
+            m_findColumns[3].visible = true;
+            m_findColumns[4].visible = true;
+        }
+        m_model->setReadOnly(!maintenance);
+        runSource(tables::searchSource(us(T_findtxt->text()), maintenance));
+    });
 }
 
 QString Form3::editCell(int row, int column, const QString &text) {

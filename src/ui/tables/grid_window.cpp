@@ -4,6 +4,7 @@
 #include "storage/connection.h"
 #include "tables/clip_tbl.h"
 #include "tables/result_set_model.h"
+#include "tables/table_sources.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -118,7 +119,9 @@ GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const 
         DBGrid1->setCurrentIndex(m_model->index(std::clamp(target, 0, last), col));
     });
     connect(m_model, &ResultSetModel::editRefused, this, [this](const QString &text) {
-        showMessage(this, us(text), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+        runCommand(this, [&] {
+            showMessage(this, us(text), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
+        });
     });
 }
 
@@ -176,7 +179,26 @@ void GridWindow::applyColumns() {
     m_model->captionsChanged();
 }
 
-void GridWindow::runSource(const storage::Query &source) {
+bool GridWindow::openDatabase() {
+    try {
+        m_data.database();
+        return true;
+    } catch (const std::exception &e) {
+        showError(this, e);
+        return false;
+    }
+}
+
+std::string GridWindow::portfolioView(const char *base) {
+    try {
+        return tables::portfolioView(m_data.database(), base);
+    } catch (const std::exception &e) {
+        showError(this, e);
+        return base;
+    }
+}
+
+bool GridWindow::runSource(const storage::Query &source) {
     const int keepRow = DBGrid1->currentIndex().row();
     const int keepCol = std::max(0, DBGrid1->currentIndex().column());
     // The selected stock stays selected where the new rows still have it.
@@ -189,8 +211,8 @@ void GridWindow::runSource(const storage::Query &source) {
         m_model->reload();
         applyColumns();
         updateNavigator();
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-        return;
+        showError(this, e);
+        return false;
     }
     m_model->reload();
     applyColumns();
@@ -204,6 +226,7 @@ void GridWindow::runSource(const storage::Query &source) {
         DBGrid1->setCurrentIndex(m_model->index(row, keepCol));
     }
     updateNavigator();
+    return true;
 }
 
 void GridWindow::updateNavigator() {
@@ -213,10 +236,10 @@ void GridWindow::updateNavigator() {
 }
 
 void GridWindow::refresh() {
-    if (!beginBusy())
+    // A window whose table never opened has nothing to re-read; it said why when it opened.
+    if (m_data.recordSource().empty())
         return;
-    runSource(storage::Query{m_data.recordSource(), m_data.recordParams()});
-    endBusy();
+    busyCommand([this] { runSource(currentSource()); });
 }
 
 void GridWindow::openChartOfRow(int row) {
@@ -226,28 +249,30 @@ void GridWindow::openChartOfRow(int row) {
     WindowHub::instance().openChart(code, chartPrice(row));
 }
 
+// The copy and the export ask first and set the busy pointer themselves; the window stays
+// open until they are done.
 void GridWindow::Image1_Click() {
-    try {
+    if (m_port.busy())
+        return;
+    runCommand(this, [this] {
         tables::copyTableCommand(
             m_port, tables::TableExport{m_data.database(), currentSource(), m_columns,
                                         us(windowTitle()), m_prefix, longCopyNote()});
-    } catch (const std::exception &e) {
-        endBusy();
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    }
+    });
+    endBusy();
 }
 
 void GridWindow::Image2_Click() {
-    try {
+    if (m_port.busy())
+        return;
+    runCommand(this, [this] {
         tables::fileTableCommand(m_port,
                                  tables::TableExport{m_data.database(), currentSource(),
                                                      m_columns, us(windowTitle()), m_prefix,
                                                      longCopyNote()},
                                  us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
-    } catch (const std::exception &e) {
-        endBusy();
-        showMessage(this, e.what(), us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
-    }
+    });
+    endBusy();
 }
 
 void GridWindow::finishOpen(int designWidth, int designHeight) {
@@ -322,6 +347,8 @@ void GridWindow::resizeEvent(QResizeEvent *e) {
 }
 
 void GridWindow::closeEvent(QCloseEvent *e) {
+    if (refuseCloseWhileBusy(this, e))
+        return;
     if (windowState() == Qt::WindowNoState)
         saveGeometrySettings();
     if (m_counted && !m_closed) {

@@ -3,6 +3,7 @@
 // DBGrid1 over it, the busy guard, F5, the row position caption, the Ctrl shortcuts, the
 // window counter, the saved geometry and the copy and file icons.
 #include "common/qt_ui_port.h"
+#include "common/routine_scope.h"
 #include "storage/data_source.h"
 #include "storage/settings_keys.h"
 #include "tables/grid_columns.h"
@@ -67,10 +68,17 @@ protected:
 
     // Attaches the model to the grid; the derived window calls it first in its constructor.
     void bindGrid();
+    // Opens the window's connection; false (and the error shown) when the database file is
+    // missing or not a database, so that the window opens empty with one message.
+    bool openDatabase();
+    // The portfolio view `base` (V_PORT or M_PORT) for the portfolio in use; when the external
+    // portfolio's view cannot be made, `base` itself, with the error shown.
+    std::string portfolioView(const char *base);
     // Runs `source` as the new record source and shows its rows and the column captions.
-    // Errors of the engine are shown in a message box; the grid is then empty.
-    void runSource(const storage::Query &source);
-    void runSource(const std::string &sql) { runSource(storage::Query{sql, {}}); }
+    // Errors of the engine are shown in a message box; the grid is then empty and the result
+    // is false.
+    bool runSource(const storage::Query &source);
+    bool runSource(const std::string &sql) { return runSource(storage::Query{sql, {}}); }
     storage::Query currentSource() const {
         return {m_data.recordSource(), m_data.recordParams()};
     }
@@ -79,6 +87,14 @@ protected:
     // Busy guard: false when the window is already busy, else shows the hourglass.
     bool beginBusy();
     void endBusy();
+    // A command of the window with the busy pointer; nothing happens while the window is busy.
+    // Errors are shown, never passed on.
+    template <class Command> void busyCommand(Command &&command) {
+        if (!beginBusy())
+            return;
+        runCommand(this, command);
+        endBusy();
+    }
 
     int px(double twips) const;
     double twipsPerPixel() const;

@@ -1,25 +1,37 @@
 #include "update/update_splash.h"
 
+#include "common/routine_scope.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
 namespace tesmo::ui {
 
+// The end of the session stops the update like the time limit does: quietly, at its next
+// pause, without starting the main program.
+bool SplashPort::aborted() const {
+    return m_aborted || stopRequested();
+}
+
 void SplashPort::throwIfAborted() const {
-    if (m_aborted)
+    if (aborted())
         throw update::UpdateAborted();
 }
 
 void SplashPort::processEvents() {
-    QtUiPort::processEvents();
+    QApplication::processEvents();
     throwIfAborted();
 }
 
 void SplashPort::wait(int seconds) {
     // One second at a time, so that giving up is noticed within a second.
     for (int i = 0; i < seconds; ++i) {
-        QtUiPort::wait(1);
+        try {
+            QtUiPort::wait(1);
+        } catch (const StopRequested &) {
+        }
         throwIfAborted();
     }
 }
@@ -72,7 +84,9 @@ void UpdateSplash::Timer1_Timer() {
         QApplication::beep();
         Timer1.stop();
         m_port.abort();
-        close();
+        // A running update unwinds at its next pause and closes the splash itself.
+        if (!routineRunning(this))
+            close();
         break;
     case update::SplashClock::Action::None:
         break;
@@ -80,11 +94,27 @@ void UpdateSplash::Timer1_Timer() {
 }
 
 void UpdateSplash::runUpdate() {
-    m_result = update::runUpdate(Inet1, m_port, [this] { return m_port.aborted(); });
+    {
+        RoutineScope scope(this);
+        m_result = update::runUpdate(Inet1, m_port, [this] { return m_port.aborted(); });
+    }
     m_ran = true;
     Timer1.stop();
     close();
     emit updateFinished();
+}
+
+// Closing the splash does not stop the downloads and installs: a half-done update would leave
+// the user without a program to start. The splash has no caption, so the note replaces its
+// second line.
+void UpdateSplash::closeEvent(QCloseEvent *event) {
+    if (!routineRunning(this)) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    QApplication::beep();
+    Label1->setText(qs(kBusyNote));
 }
 
 } // namespace tesmo::ui

@@ -20,7 +20,7 @@ public:
     void processEvents() override;
     void wait(int seconds) override;
     void abort() { m_aborted = true; }
-    bool aborted() const { return m_aborted; }
+    bool aborted() const;
 
 private:
     void throwIfAborted() const;
@@ -42,6 +42,10 @@ public:
 
 signals:
     void updateFinished();
+
+protected:
+    // Refused while the update runs.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void runUpdate();

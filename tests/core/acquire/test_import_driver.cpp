@@ -1,8 +1,8 @@
 #include "acquire/import_driver.h"
 
 #include "acquire_test_env.h"
+#include "support/trading_days.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -34,21 +34,6 @@ protected:
         for (size_t i = 0; i < dates.size(); ++i)
             db->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(" +
                         std::to_string(dates[i]) + ",'1301'," + std::to_string(i + 1) + ",1,1)");
-    }
-    // `count` calendar days from `first` on (yyyymmdd), weekends included.
-    static std::vector<long long> consecutiveDates(long long first, int count) {
-        namespace chr = std::chrono;
-        chr::sys_days d = chr::year_month_day(chr::year(static_cast<int>(first / 10000)),
-                                              chr::month(static_cast<unsigned>(first / 100 % 100)),
-                                              chr::day(static_cast<unsigned>(first % 100)));
-        std::vector<long long> out;
-        for (int i = 0; i < count; ++i, d += chr::days(1)) {
-            const chr::year_month_day ymd(d);
-            out.push_back(static_cast<int>(ymd.year()) * 10000LL +
-                          static_cast<unsigned>(ymd.month()) * 100 +
-                          static_cast<unsigned>(ymd.day()));
-        }
-        return out;
     }
     // A second connection: what it reads has been committed.
     long long committedCount(const std::string &table) {
@@ -165,7 +150,7 @@ TEST_F(Import, KeepsMaxdtcPlusOneDates) {
 }
 
 TEST_F(Import, FortyFiveConsecutiveDaysLeaveFortyOneDates) {
-    const auto dates = consecutiveDates(20240101, 45);
+    const auto dates = calendarDays(20240101, 45, false);
     for (size_t i = 0; i < dates.size(); ++i)
         ASSERT_EQ(import(day(dates[i], 100 + static_cast<double>(i))), "") << dates[i];
     EXPECT_EQ(state.importedCount, 45);
@@ -182,7 +167,7 @@ TEST_F(Import, FortyFiveConsecutiveDaysLeaveFortyOneDates) {
 
 TEST_F(Import, KeepsElevenDatesWithMaxdtc10) {
     setting(storage::keys::maxdtc, "10");
-    const auto dates = consecutiveDates(20240101, 15);
+    const auto dates = calendarDays(20240101, 15, false);
     seedDates(std::vector<long long>(dates.begin(), dates.end() - 1));
     EXPECT_EQ(import(day(dates.back(), 100)), "");
     EXPECT_EQ(scalar("select count(distinct IDATE) from T_NEARLY").toInt(), 11);
@@ -193,7 +178,7 @@ TEST_F(Import, KeepsElevenDatesWithMaxdtc10) {
 // nothing was ever deleted.
 TEST_F(Import, KeepsMaxdtcPlusOneDatesBeyondTheFirstHundred) {
     setting(storage::keys::maxdtc, "150");
-    const auto dates = consecutiveDates(20230801, 160);
+    const auto dates = calendarDays(20230801, 160, false);
     seedDates(std::vector<long long>(dates.begin(), dates.end() - 1));
     EXPECT_EQ(import(day(dates.back(), 100)), "");
     EXPECT_EQ(scalar("select count(distinct IDATE) from T_NEARLY").toInt(), 151);
@@ -221,7 +206,7 @@ TEST_F(Import, TheMonthRowIsWhatTheEnginesGroupByGives) {
         for (const char *table : {"T_NEARLY", "T_MONTHLY", "master"})
             db->execute(std::string("Delete from ") + table);
         setting(storage::keys::maxdtc, "100");
-        const auto dates = consecutiveDates(20240101, count);
+        const auto dates = calendarDays(20240101, count, false);
         const size_t n = dates.size();
         // Whole numbers, halves, quarters and negatives (sums exact in any order), nulls, a
         // code whose figures are all null, a code seen on one date only and one outside the

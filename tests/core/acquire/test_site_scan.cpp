@@ -311,6 +311,42 @@ TEST_F(SiteScan, TesmoctlImportTakesOnlyTheDayFileOutOfAnArchive) {
     EXPECT_EQ(installed, std::vector<std::string>{"tesmoctl"});
 }
 
+// A server that stops answering in the middle of an archive: the day is listed with the
+// download's failure, not with the broken archive that unpacking the part that arrived would find.
+TEST_F(SiteScan, ADownloadThatBreaksOffSpeaksOfTheNetwork) {
+    setting(storage::keys::tosec, "1");
+    const std::string archive = packed(20240104);
+    publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd.lzh", archive}});
+    server.on("/freedata/20240104.bnd.lzh", [&](const std::string &) {
+        test::HttpReply r;
+        r.body = archive.substr(0, 3);
+        r.contentType = "application/octet-stream";
+        r.stallAfterBody = true;
+        return r;
+    });
+    EXPECT_EQ(scan(), "");
+    EXPECT_EQ(state.importedCount, 1);
+    ASSERT_EQ(state.skippedDays.size(), 1u);
+    EXPECT_EQ(state.skippedDays[0].day, 20240104);
+    const std::string &reason = state.skippedDays[0].reason;
+    EXPECT_EQ(reason.rfind("HTTPﾌｧｲﾙﾀﾞｳﾝﾛｰﾄﾞ実行時にエラー発生", 0), 0u) << reason;
+    EXPECT_EQ(reason.find("un compress"), std::string::npos) << reason;
+    EXPECT_FALSE(fs::exists(installPath(kArchiveFile)));
+}
+
+// The program is asked to end during a scan: the day in hand is finished, no further day is
+// fetched.
+TEST_F(SiteScan, AStopRequestEndsTheScanBeforeTheNextDay) {
+    publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd", day(20240104)}});
+    const std::string r = ScanDataSite(
+        *db, port, client, [this] { port.stop = true; }, state);
+    EXPECT_NE(r.find(StopRequested().what()), std::string::npos) << r;
+    EXPECT_EQ(state.importedCount, 1);
+    EXPECT_EQ(rowsOf(20240105), 6);
+    EXPECT_EQ(server.hits("/freedata/20240104.bnd"), 0);
+    EXPECT_EQ(server.hits("/prg_msg.html"), 0);
+}
+
 // The sample data site as the demo runs it: a separate program on a free loopback port.
 class SampleSite : public test::AcquireTest {
 protected:

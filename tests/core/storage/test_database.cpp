@@ -12,7 +12,9 @@
 #include <fstream>
 
 using namespace tesmo::storage;
+using tesmo::test::fileBytes;
 using tesmo::test::TempEnv;
+using tesmo::test::writeForeignSqliteFile;
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,6 +67,9 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
         std::ofstream(env.path("cut.mdb"), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
     }
     createPortfolioDatabase(env.path("nopwd.gbf"));
+    std::ofstream(env.path("zero.mdb")).close();
+    writeForeignSqliteFile(env.path("foreign.db"));
+    const std::string foreignBytes = fileBytes(env.path("foreign.db"));
     const auto before = filesIn(env.dir());
 
     struct Bad {
@@ -72,7 +77,13 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
     };
     const Bad cases[] = {
         {env.path("missing.mdb"), kConnectString, "見つかりません"},
-        {env.path("text.mdb"), kConnectString, "file is not a database"},
+        {env.path("text.mdb"), kConnectString, "データベースファイルではありません"},
+        // Neither an empty file nor another program's SQLite file is taken for a database
+        // without a password (a portfolio file): opening would write into them.
+        {env.path("zero.mdb"), kConnectString, "データベースファイルではありません"},
+        {env.path("zero.mdb"), "", "データベースファイルではありません"},
+        {env.path("foreign.db"), kConnectString, "データベースファイルではありません"},
+        {env.path("foreign.db"), "", "データベースファイルではありません"},
         {env.path("cut.mdb"), kConnectString, "壊れています"},
         {good, ";pwd=wrong", "パスワードが正しくありません"},
         {good, "", "パスワードが必要"},
@@ -85,10 +96,61 @@ TEST(Database, RefusesBadFilesWithoutCreatingOrChangingAnything) {
     }
     EXPECT_EQ(filesIn(env.dir()), before);
     EXPECT_EQ(fs::file_size(good), goodSize);
+    EXPECT_EQ(fs::file_size(env.path("zero.mdb")), 0u);
+    EXPECT_EQ(fileBytes(env.path("foreign.db")), foreignBytes);
     EXPECT_NO_THROW(Database::open(env.path("nopwd.gbf"), ""));
 }
 
+// An open connection keeps working on a file that was deleted or emptied under it; what it
+// wrote would be lost, so the commands that write ask first.
+TEST(Database, NoticesWhenItsFileIsDeletedEmptiedOrReplaced) {
+    TempEnv env;
+    const std::string path = env.newDatabase();
+    const std::string spare = env.newDatabase("spare.mdb");
+    auto db = Database::open(path, kConnectString);
+    EXPECT_NO_THROW(db->verifyFile());
+    const std::string original = fileBytes(path);
+    const struct {
+        std::function<void()> change;
+        const char *expect;
+    } cases[] = {
+        {[&] { fs::remove(path); }, "データベースファイルが見つかりません"},
+        {[&] { std::ofstream(path, std::ios::trunc).close(); },
+         "データベースファイルではありません"},
+        {[&] { fs::rename(spare, path); }, "置き換えられています"},
+    };
+    for (const auto &c : cases) {
+        db.reset();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(path + suffix);
+        std::ofstream(path, std::ios::binary) << original;
+        db = Database::open(path, kConnectString);
+        c.change();
+        const std::string msg = messageOf([&] { db->verifyFile(); });
+        EXPECT_NE(msg.find(c.expect), std::string::npos) << msg;
+        EXPECT_NE(msg.find(path), std::string::npos) << msg;
+    }
+}
+
 // Statements as the import, the indicators, the tables and the chart send them.
+// One stock's rows (the chart, the portfolio's newest price) are found by a seek per date or
+// month, never by reading the whole table: the shipped file has no code-first index, and its
+// statistics tell the planner that a date has thousands of rows.
+TEST(Database, OneStocksRowsAreFoundDateByDate) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    for (const char *sql : {"SELECT IDATE,PRC,DVAL from T_NEARLY  where CODE=?  order by IDATE ;",
+                            "SELECT min(PRC),max(PRC) from T_NEARLY where CODE=? ;",
+                            "SELECT Max(IDATE) FROM T_NEARLY WHERE CODE=? AND PRC Is Not Null",
+                            "SELECT YYYYMM,AVPRC from T_MONTHLY where CODE=? order by YYYYMM ;"}) {
+        const ResultSet plan =
+            db->openRecordset(std::string("EXPLAIN QUERY PLAN ") + sql, {Value("1301")});
+        ASSERT_EQ(plan.rowCount(), 1u) << sql;
+        const std::string detail = plan.at(0, 3).toText();
+        EXPECT_NE(detail.find("(ANY("), std::string::npos) << sql << ": " << detail;
+    }
+}
+
 TEST(Database, AcceptsTheProgramsStatementsAsWritten) {
     TempEnv env;
     auto db = Database::open(env.newDatabase(), kConnectString);
@@ -355,18 +417,18 @@ TEST(Database, ForEachRowWalksTheRowsWithoutKeepingThem) {
     db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(3,'c',7)");
     std::vector<std::string> seen;
     db->forEachRow("select IDATE, CODE, PRC from T_NEARLY where IDATE >= ? order by IDATE", {2},
-                   [&](const std::vector<Value> &row) {
-                       ASSERT_EQ(row.size(), 3u);
-                       seen.push_back(row[1].toText() + "=" + row[2].textOr("NULL"));
+                   [&](const RowView &row) {
+                       ASSERT_EQ(row.size(), 3);
+                       seen.push_back(std::string(row.text(1)) + "=" + row.value(2).textOr("NULL"));
                    });
     EXPECT_EQ(seen, (std::vector<std::string>{"b=NULL", "c=7"}));
     // An error in the walk leaves the statement ready for its next use.
-    auto stop = [](const std::vector<Value> &) { throw std::runtime_error("stop"); };
+    auto stop = [](const RowView &) { throw std::runtime_error("stop"); };
     EXPECT_THROW(db->forEachRow("select IDATE from T_NEARLY where IDATE >= ?", {1}, stop),
                  std::runtime_error);
     int rows = 0;
     db->forEachRow("select IDATE from T_NEARLY where IDATE >= ?", {1},
-                   [&](const std::vector<Value> &) { ++rows; });
+                   [&](const RowView &) { ++rows; });
     EXPECT_EQ(rows, 3);
     EXPECT_THROW(db->forEachRow("select * from nosuchtable", {}, stop), DbError);
 }
@@ -438,7 +500,7 @@ TEST(Connection, OpensTheConfiguredFileAndClosesHarmlessly) {
     writeSetting(keys::mdbpath, env.path("elsewhere.mdb"));
     EXPECT_THROW(ConnectDatabase(), DbError);
     EXPECT_FALSE(fs::exists(env.path("elsewhere.mdb")));
-    fs::current_path(fs::temp_directory_path());
+    fs::current_path("/"); // ConnectDatabase moved into the install folder, which goes
 }
 
 } // namespace

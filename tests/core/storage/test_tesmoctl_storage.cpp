@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 using tesmo::test::runCommand;
 using tesmo::test::TempEnv;
 
@@ -50,6 +53,28 @@ TEST(Tesmoctl, NewDbSqlAndSettings) {
     EXPECT_EQ(status, 0);
     ctl("frobnicate", &status);
     EXPECT_EQ(status, 2);
+}
+
+// An empty file and another program's SQLite file are refused by every command that opens a
+// database, and stay byte for byte as they were.
+TEST(Tesmoctl, LeavesFilesThatAreNotTesmoDatabasesAlone) {
+    TempEnv env;
+    const std::string zero = env.path("zero.mdb");
+    const std::string foreign = env.path("foreign.db");
+    std::ofstream(zero).close();
+    tesmo::test::writeForeignSqliteFile(foreign);
+    int status = -1;
+    for (const std::string &file : {zero, foreign}) {
+        const std::string before = tesmo::test::fileBytes(file);
+        for (const std::string &command :
+             {"sql " + file + " \"select 1\"", "import " + file + " " + env.path("x.bnd")}) {
+            const std::string out = ctl(command, &status);
+            EXPECT_EQ(status, 1) << command;
+            EXPECT_NE(out.find("データベースファイルではありません"), std::string::npos) << out;
+        }
+        EXPECT_EQ(tesmo::test::fileBytes(file), before) << file;
+        EXPECT_FALSE(std::filesystem::exists(file + "-wal")) << file;
+    }
 }
 
 TEST(DataSource, RefreshKeepsTheCurrentRowWhereItCan) {
