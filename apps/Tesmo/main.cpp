@@ -28,10 +28,13 @@ int main(int argc, char **argv) {
         if (!main || !main->close())
             QCoreApplication::exit(0);
     });
-    window->show();
+    // The window shows once start-up has decided to stay: a second instance that quits, or a
+    // start straight into the tray, never shows it.
     if (!window->startUp()) {
         delete window;
         return 0;
     }
+    if (!window->inTray())
+        window->show();
     return app.exec();
 }

@@ -27,7 +27,8 @@ const char *const kUsage =
     "\n"
     "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
     "  --end        newest trading day (default: the last weekday before today)\n"
-    "  --days       trading days on the index page (default 10)\n"
+    "  --days       trading days on the index page (default: the month of the newest day\n"
+    "               and the last 5 of the month before)\n"
     "  --stocks     stocks per day (default 3800)\n"
     "  --announce   the announcement text (\"<br>\" breaks a line)\n"
     "  --release    publish the files of DIR on the update site, stamped an hour ago; signed\n"
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
     bool configure = false;
     bool quiet = false;
     bool jquants = false;
+    bool daysGiven = false;
     sample_site::JQuantsOptions api;
     options.endDate = sample_site::lastTradingDayBefore(today());
     // Files of the current hour are not offered yet; an hour ago they are.
@@ -85,6 +87,7 @@ int main(int argc, char **argv) {
             options.endDate = v;
         } else if (a == "--days" && hasValue && number(argv[++i], v) && v > 0 && v <= 1000) {
             options.days = static_cast<int>(v);
+            daysGiven = true;
         } else if (a == "--stocks" && hasValue && number(argv[++i], v) && v > 0) {
             options.stocks = static_cast<int>(v);
         } else if (a == "--release" && hasValue) {
@@ -111,6 +114,8 @@ int main(int argc, char **argv) {
         }
     }
 
+    if (!daysGiven)
+        options.days = sample_site::daysIntoPreviousMonth(options.endDate);
     try {
         const sample_site::SampleSite site(options);
         api.endDate = options.endDate;

@@ -115,6 +115,20 @@ DayRecord sampleStock(int i, long long date) {
     return r;
 }
 
+int daysIntoPreviousMonth(long long endDate, int previousMonthDays) {
+    int days = 0;
+    int before = 0;
+    const long long month = endDate / 100;
+    for (long long d = dayOrdinal(endDate); before < previousMonthDays; --d) {
+        if (!weekday(d))
+            continue;
+        ++days;
+        if (dateOfOrdinal(d) / 100 != month)
+            ++before;
+    }
+    return days;
+}
+
 long long lastTradingDayBefore(long long today) {
     long long d = dayOrdinal(today) - 1;
     while (!weekday(d))
@@ -155,8 +169,13 @@ std::string SampleSite::dayFileName(long long date) const {
 std::string SampleSite::dayFile(long long date) const {
     std::vector<DayRecord> records;
     records.reserve(static_cast<size_t>(m_options.stocks));
-    for (int i = 0; i < m_options.stocks; ++i)
+    for (int i = 0; i < m_options.stocks; ++i) {
         records.push_back(sampleStock(i, date));
+        // Every fiftieth stock of the day files has a code of the exchange's newer form, a
+        // letter in the last place (130A, 140A, ...), as the codes given out since 2024 have.
+        if (i % 50 == 2)
+            records.back().code = records.back().code.substr(0, 3) + "A";
+    }
     tesmo::acquire::DayFileOptions options;
     options.notice = {"Tesmo サンプルデータ " + std::to_string(date),
                       "このファイルの銘柄と数値はすべて架空のものです。"};
@@ -165,9 +184,13 @@ std::string SampleSite::dayFile(long long date) const {
 
 std::string SampleSite::indexPage() const {
     std::string body = "<h1>Tesmo サンプルデータサイト</h1>\r\n"
-                       "毎日の更新データ(新しい順)<br>\r\n"
+                       "毎日の更新データ(古い順)<br>\r\n"
                        "<!- tesmo daily data start --><br>\r\n";
-    for (long long date : m_days) {
+    // Oldest first: the scan imports the days in the page's order, and a day imported while
+    // it is the newest leaves its month's summary row behind, so a first data update ends
+    // with the summaries of both months (the ranking's 平均出来高 reads the previous one).
+    for (auto it = m_days.rbegin(); it != m_days.rend(); ++it) {
+        const long long date = *it;
         const std::string name = dayFileName(date);
         body += "<a href=\"" + std::string(dataPath()) + name + "\">" + name + "</a><br>\r\n";
     }

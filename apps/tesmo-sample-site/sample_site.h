@@ -37,7 +37,7 @@ public:
     // Raises std::runtime_error when the release folder cannot be read or signed.
     explicit SampleSite(SiteOptions options);
 
-    // The trading days, newest first (the order of the index page).
+    // The trading days, newest first (the index page lists them oldest first).
     const std::vector<long long> &tradingDays() const { return m_days; }
     // Whether the site delivers the day packed (".bnd.lzh") or plain (".bnd").
     bool packed(long long date) const;
@@ -70,6 +70,12 @@ private:
 // Stock i of the series on `date`: code (1301 + 2i), name and market stay the same from day to
 // day; price, volume and topic count move.
 tesmo::acquire::DayRecord sampleStock(int i, long long date);
+
+// The number of trading days up to `endDate` that takes in all of its month and the last
+// `previousMonthDays` of the month before: after the first data update the database then
+// holds two months, so every ranking column (the previous month's average volume too) has
+// values.
+int daysIntoPreviousMonth(long long endDate, int previousMonthDays = 5);
 
 // The last weekday before `today` (yyyymmdd), so that the demo's data look current.
 long long lastTradingDayBefore(long long today);

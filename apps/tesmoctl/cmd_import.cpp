@@ -1,10 +1,10 @@
 // import: day files into a database, as the data update does after each download.
 #include "commands.h"
+#include "console_port.h"
 
 #include "acquire/day_file_writer.h"
 #include "acquire/import_driver.h"
 #include "common/text.h"
-#include "common/ui_port.h"
 #include "shell/day_file_import.h"
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -14,40 +14,6 @@
 
 namespace tesmoctl {
 namespace {
-
-// A terminal has no events to pump, so the one-second pause at each separator line of a day
-// file, which only keeps a window alive, is skipped. The captions are the progress report:
-// printed with --verbose, silent otherwise.
-class ImportConsolePort : public tesmo::UiPort {
-public:
-    explicit ImportConsolePort(bool verbose) : m_verbose(verbose) {}
-
-    std::string caption() const override { return m_caption; }
-    void setCaption(const std::string &text) override {
-        if (m_verbose && text != m_caption)
-            std::fprintf(stderr, "%s\n", text.c_str());
-        m_caption = text;
-    }
-    void wait(int) override {}
-    tesmo::MsgAnswer message(const std::string &text, const std::string &, tesmo::MsgIcon,
-                             tesmo::MsgButtons buttons) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
-    }
-
-private:
-    bool m_verbose;
-    std::string m_caption;
-};
-
-// CR LF -> LF: the failure texts are made for a message box.
-std::string withNewlines(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
-}
 
 // A day file, or an archive that gives up its day file as the manual import takes it out:
 // into the install folder, and nothing else the archive holds.
@@ -87,7 +53,9 @@ int cmdImport(const Args &args) {
         return usageError(*self);
 
     auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
-    ImportConsolePort port(verbose);
+    // A terminal has no events to pump, so the one-second pause at each separator line of a
+    // day file is skipped. The captions are the progress report, printed with --verbose.
+    ConsolePort port(verbose ? stderr : nullptr, stderr, {}, false);
     tesmo::acquire::ImportRunState state;
     bool failed = false;
     for (size_t i = 1; i < positional.size(); ++i) {

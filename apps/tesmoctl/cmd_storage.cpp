@@ -137,7 +137,7 @@ int cmdCompact(const Args &args) {
     setDatabasePathOverride(std::filesystem::absolute(positional[0]).string());
     ConnectDatabase();
     // The one-second pause only lets a window show its caption.
-    ConsolePort port(stderr, "tesmoctl compact", false);
+    ConsolePort port(stderr, stdout, "tesmoctl compact", false);
     const long long before = tesmo::fileLength(databasePath());
     const bool compacted = ifGrown ? CompactIfGrown(port) : (CompactDatabaseFile(port), true);
     CloseDatabase();

@@ -1,5 +1,6 @@
 // export: the copy text of a grid window's table, as its copy and file commands write it.
 #include "commands.h"
+#include "console_port.h"
 
 #include "storage/connection.h"
 #include "storage/database.h"
@@ -10,18 +11,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace tesmoctl {
 using namespace tesmo;
 
 namespace {
-
-const Command &exportCommand() {
-    for (const auto &c : commands())
-        if (std::string(c.name) == "export")
-            return c;
-    return commands().front();
-}
 
 // A column by index, field name or caption (without mark).
 int findColumn(const tables::GridColumns &cols, const std::string &what) {
@@ -33,6 +28,15 @@ int findColumn(const tables::GridColumns &cols, const std::string &what) {
         if (cols[i].field == what || cols[i].caption == what)
             return static_cast<int>(i);
     return -1;
+}
+
+std::string todayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%Y%m%d", &tm);
+    return buf;
 }
 
 std::unique_ptr<storage::Database> openAny(const std::string &path) {
@@ -71,12 +75,12 @@ int cmdExport(const Args &args) {
                 return fail("--group takes 0 to 4");
             group = g[0] - '0';
         } else if (a.rfind("--", 0) == 0)
-            return usageError(exportCommand());
+            return usageError(commandNamed("export"));
         else
             pos.push_back(a);
     }
     if (pos.size() != 2)
-        return usageError(exportCommand());
+        return usageError(commandNamed("export"));
     const std::string &window = pos[1];
 
     tables::GridColumns cols;
@@ -98,7 +102,7 @@ int cmdExport(const Args &args) {
         return fail("unknown window: " + window + " (ranktb, porttb, portm or findco)");
     }
 
-    std::string source;
+    storage::Query source;
     if (window == "findco") {
         source = tables::searchSource(findText, false);
     } else {
@@ -107,21 +111,29 @@ int cmdExport(const Args &args) {
             return fail("no such column: " + sortColumn);
         tables::markSorted(cols, c, !ascending);
         if (window == "ranktb")
-            source = tables::rankSource(cols, c, !ascending);
+            source.sql = tables::rankSource(cols, c, !ascending);
         else if (window == "porttb")
-            source = tables::portTbSource("V_PORT", cols, group, c, !ascending);
+            source.sql = tables::portTbSource("V_PORT", cols, group, c, !ascending);
         else
-            source = tables::portMSource("M_PORT", cols, c, !ascending);
+            source.sql = tables::portMSource("M_PORT", cols, c, !ascending);
     }
 
     auto db = openAny(pos[0]);
-    const auto statement = tables::clipStatement(source, cols);
-    const std::string text = tables::clipText(*db, *statement, cols, tables::copySeparator());
+    if (!file.empty()) {
+        // The window's file command, with the path given here as the dialog's answer: the
+        // extension, the overwrite question (answered OK) and savecsvdir come with it.
+        ConsolePort port(nullptr, stderr);
+        port.setSavePath(file);
+        const bool written = tables::fileTableCommand(
+            port, tables::TableExport{*db, source, cols, window, window, false}, todayText());
+        db->close();
+        return written ? 0 : 1;
+    }
+    const auto statement = tables::clipStatement(source.sql, cols);
+    const std::string text =
+        tables::clipText(*db, *statement, source.params, cols, tables::copySeparator());
     db->close();
-    if (file.empty())
-        std::fwrite(text.data(), 1, text.size(), stdout);
-    else
-        tables::writeCp932File(file, text + "\r\n");
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
 

@@ -56,7 +56,7 @@ int cmdUpdate(const Args &args) {
         return usageError(commandNamed("update"));
     auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
     // Captions go to stdout as they change, like the title bar of the main window.
-    ConsolePort port(stdout, "Tesmo", waits);
+    ConsolePort port(stdout, stdout, "Tesmo", waits);
     tesmo::acquire::HttpClient client;
     tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
     const auto showNewestDate = [&] {
@@ -68,12 +68,12 @@ int cmdUpdate(const Args &args) {
         tesmo::acquire::ScanSelectedSource(*db, port, client, showNewestDate, state);
     db->close();
     if (!failure.empty()) {
-        std::printf("%s\n", ConsolePort::withNewlines(failure).c_str());
+        std::printf("%s\n", withNewlines(failure).c_str());
         return 1;
     }
     const std::string report =
         tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
-    std::printf("%s%s", ConsolePort::withNewlines(report).c_str(),
+    std::printf("%s%s", withNewlines(report).c_str(),
                 report.ends_with("\r\n") ? "" : "\n");
     if (!tesmo::acquire::sourceNote().empty())
         std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
@@ -88,7 +88,7 @@ int cmdJQuantsCheck(const Args &args) {
     const tesmo::acquire::jquants::ConnectionReport report =
         tesmo::acquire::jquants::testConnection(tesmo::acquire::jquants::Settings::fromStore(),
                                                 port, tesmo::localDate(std::time(nullptr)));
-    std::printf("%s\n", ConsolePort::withNewlines(report.text).c_str());
+    std::printf("%s\n", withNewlines(report.text).c_str());
     return report.ok ? 0 : 1;
 }
 
@@ -130,7 +130,7 @@ int cmdInstallUpdate(const Args &args) {
             return usageError(commandNamed("install-update"));
     }
     // Download progress goes to stderr; the updater's messages to stdout.
-    ConsolePort port(stderr, tesmo::update::kSplashDownloading);
+    ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
     tesmo::acquire::HttpClient client;
     const tesmo::update::UpdaterResult result =
         tesmo::update::runUpdate(client, port, {}, startMainProgram);

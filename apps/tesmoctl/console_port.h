@@ -1,4 +1,7 @@
 #pragma once
+// The UI port of a terminal, shared by the subcommands: captions and message boxes become
+// lines of text, questions are answered with OK (or Yes), and the save dialog answers with
+// the file named on the command line.
 #include "common/ui_port.h"
 
 #include <cstdio>
@@ -6,43 +9,38 @@
 
 namespace tesmoctl {
 
-// The UI port of a terminal: captions and message boxes become lines of text, questions are
-// answered with OK (or Yes), and waits really wait.
 class ConsolePort : public tesmo::UiPort {
 public:
-    explicit ConsolePort(std::FILE *captionsTo, std::string caption = {}, bool waits = true)
-        : m_captionsTo(captionsTo), m_caption(std::move(caption)), m_waits(waits) {}
+    // Captions go to `captionsTo` as they change (nullptr: nowhere), messages to
+    // `messagesTo`. Without `waits` the pauses that only keep a window alive are skipped.
+    explicit ConsolePort(std::FILE *captionsTo, std::FILE *messagesTo = stdout,
+                         std::string caption = {}, bool waits = true)
+        : m_captionsTo(captionsTo), m_messagesTo(messagesTo), m_caption(std::move(caption)),
+          m_waits(waits) {}
 
     std::string caption() const override { return m_caption; }
-    void setCaption(const std::string &text) override {
-        if (text != m_caption && m_captionsTo)
-            std::fprintf(m_captionsTo, "%s\n", text.c_str());
-        m_caption = text;
-    }
-    void wait(int seconds) override {
-        if (m_waits)
-            tesmo::waitSeconds(*this, seconds);
-    }
+    void setCaption(const std::string &text) override;
+    void wait(int seconds) override;
     tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
-                             tesmo::MsgButtons buttons) override {
-        std::printf("[%s]\n%s\n", title.c_str(), withNewlines(text).c_str());
-        std::fflush(stdout);
-        return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
-    }
-
+                             tesmo::MsgButtons buttons) override;
     void beep() override { std::fputc('\a', stderr); }
+    std::string saveFileDialog(const tesmo::FileDialogRequest &) override { return m_savePath; }
+    bool busy() const override { return m_busy; }
+    void setBusy(bool busy) override { m_busy = busy; }
 
-    // CR LF -> LF: the texts are made for message boxes.
-    static std::string withNewlines(std::string text) {
-        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-            text.replace(at, 2, "\n");
-        return text;
-    }
+    // What the save dialog answers.
+    void setSavePath(const std::string &path) { m_savePath = path; }
 
 private:
     std::FILE *m_captionsTo;
+    std::FILE *m_messagesTo;
     std::string m_caption;
     bool m_waits;
+    bool m_busy = false;
+    std::string m_savePath;
 };
+
+// CR LF -> LF: the texts are made for message boxes.
+std::string withNewlines(std::string text);
 
 } // namespace tesmoctl

@@ -63,7 +63,8 @@ const std::vector<Command> &commands() {
          "write modules.sha256 and its signature modules.sha256.sig for every file in DIR; "
          "the serial defaults to the time (UTC yyyymmddhhmm) or one above DIR's last list",
          cmdReleaseSign},
-        {"export", "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",
+        {"export",
+         "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",
          "print the copy text of a table window (ranktb, porttb, portm, findco) as its copy "
          "command makes it, or write it to PATH in code page 932 as its file command does",
          cmdExport},
@@ -89,13 +90,16 @@ int fail(const std::string &text) {
     return 1;
 }
 
-int usageError(const Command &cmd) { return fail(std::string("usage: tesmoctl ") + cmd.usage); }
+int usageError(const Command &cmd) {
+    return fail(std::string("usage: tesmoctl ") + cmd.usage);
+}
 
 } // namespace tesmoctl
 
 namespace {
 void printHelp() {
-    std::printf("tesmoctl: the command-line companion of Tesmo\n\nusage: tesmoctl COMMAND [ARGS]\n\n");
+    std::printf(
+        "tesmoctl: the command-line companion of Tesmo\n\nusage: tesmoctl COMMAND [ARGS]\n\n");
     for (const auto &cmd : tesmoctl::commands())
         std::printf("  %-44s %s\n", cmd.usage, cmd.summary);
     std::printf("\nSettings are those of the current user ($XDG_CONFIG_HOME/tesmo).\n");

@@ -67,7 +67,18 @@ HttpTestServer::HttpTestServer() : m(std::make_unique<Impl>()) {
         if (reply.delayMs > 0)
             sleepUnlessStopping(reply.delayMs, m->stopping);
         res.status = reply.status;
-        if (reply.stallAfterBody || reply.dripMs > 0) {
+        if (reply.dripMs > 0 && !reply.stallAfterBody) {
+            // A trickle of a body whose length is announced, as a file download has.
+            std::atomic<bool> *stopping = &m->stopping;
+            res.set_content_provider(
+                reply.body.size(), reply.contentType,
+                [reply, stopping](size_t offset, size_t, httplib::DataSink &sink) {
+                    sleepUnlessStopping(reply.dripMs, *stopping);
+                    const size_t n =
+                        std::min(reply.body.size() - offset, std::max<size_t>(reply.dripBytes, 1));
+                    return !*stopping && sink.write(reply.body.data() + offset, n);
+                });
+        } else if (reply.stallAfterBody || reply.dripMs > 0) {
             std::atomic<bool> *stopping = &m->stopping;
             res.set_chunked_content_provider(
                 reply.contentType,

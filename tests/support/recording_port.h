@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tesmo::test {
@@ -49,6 +50,10 @@ public:
     }
     bool busy() const override { return m_busy; }
     void setBusy(bool b) override { m_busy = b; }
+    void progress(long long done, long long total) override {
+        if (progresses.empty() || progresses.back() != std::pair(done, total))
+            progresses.emplace_back(done, total);
+    }
     bool stopRequested() const override { return stop; }
 
     std::vector<std::string> captions;
@@ -58,6 +63,7 @@ public:
     std::vector<FileDialogRequest> dialogs;
     std::string clipboard;
     std::string nextFileName;
+    std::vector<std::pair<long long, long long>> progresses; // changes only
     int repaints = 0;
     int eventPumps = 0;
     int beeps = 0;

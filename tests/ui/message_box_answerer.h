@@ -20,6 +20,7 @@ public:
 
     QStringList texts;
     QStringList titles;
+    QStringList buttons; // per box, its button texts in the order of the box's layout
 
 private:
     void poll() {
@@ -30,6 +31,11 @@ private:
             box->setProperty("answered", true);
             texts << box->text();
             titles << box->windowTitle();
+            QStringList names;
+            for (QAbstractButton *button : box->findChildren<QAbstractButton *>())
+                if (box->buttonRole(button) != QMessageBox::InvalidRole)
+                    names << button->text();
+            buttons << names.join(QLatin1Char('/'));
             QMessageBox::StandardButton b = QMessageBox::NoButton;
             if (!m_answers.empty()) {
                 b = m_answers.front();

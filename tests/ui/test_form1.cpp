@@ -1,7 +1,11 @@
+#include "acquire/day_file_writer.h"
+#include "common/app_state.h"
+#include "common/paths.h"
 #include "message_box_answerer.h"
-#include "shell/app_state.h"
+#include "shell/data_update.h"
 #include "shell/form1.h"
 #include "shell/startup.h"
+#include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/shipped_database.h"
@@ -9,6 +13,9 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+
+#include <QClipboard>
+#include <QProgressBar>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +32,8 @@ std::string databaseWithTwoDates(const TempEnv &env) {
     auto conn = storage::Database::open(db, storage::kConnectString);
     conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',1,2,3) ;");
     conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240104,'1301',1,2,3) ;");
-    conn->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
+    conn->execute(
+        "Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
     storage::writeSetting(storage::keys::mdbpath, db);
     return db;
 }
@@ -43,16 +51,17 @@ TEST(Form1, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
         EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
         EXPECT_EQ(form.windowTitle(), form.titleText());
         EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Tesmo ")));
-        EXPECT_TRUE(shell::appState().startup_done);
+        EXPECT_TRUE(appState().startup_done);
         ASSERT_EQ(boxes.texts.size(), 1);
-        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("現在はポートフォリオが個別になっていません。")));
+        EXPECT_TRUE(boxes.texts[0].startsWith(
+            QStringLiteral("現在はポートフォリオが個別になっていません。")));
         EXPECT_EQ(storage::readSetting(storage::keys::usermdbconfirm), "1"); // answered No
         EXPECT_EQ(storage::readSetting(storage::keys::cnt_Form2), "0");
         form.heartbeat();
         EXPECT_NE(storage::readSetting(storage::keys::becon), "0");
         form.close();
         EXPECT_FALSE(storage::isDatabaseConnected());
-        EXPECT_FALSE(shell::appState().startup_done);
+        EXPECT_FALSE(appState().startup_done);
     }
     ui::Form1 again;
     ASSERT_TRUE(again.startUp());
@@ -67,7 +76,7 @@ TEST(Form1, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(form.dateText(), QStringLiteral("ﾃﾞｰﾀなし"));
-    EXPECT_TRUE(shell::appState().startup_done);
+    EXPECT_TRUE(appState().startup_done);
     form.close();
 }
 
@@ -85,12 +94,13 @@ TEST(Form1, ConnectionFailureShowsCaseAAndKeepsTheCaption) {
         if (debug)
             EXPECT_TRUE(boxes.texts.back().startsWith(QStringLiteral("DB接続ｴﾗｰ 詳細:")));
         else
-            EXPECT_EQ(boxes.texts.back(),
-                      QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
+            EXPECT_EQ(
+                boxes.texts.back(),
+                QStringLiteral("DBに接続できません。ｵﾌﾟｼｮﾝの[DBの参照位置]を確認してください"));
         EXPECT_EQ(boxes.titles.back(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Tesmo"));
         EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
-        EXPECT_FALSE(shell::appState().startup_done);
+        EXPECT_FALSE(appState().startup_done);
     }
 }
 
@@ -163,11 +173,12 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
         ui::Form1 form;
         ASSERT_TRUE(form.startUp());
         ASSERT_EQ(boxes.texts.size(), 1);
-        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("個別ポートフォリオの作成が完了しました。")));
-        const std::string link = shell::appState().port_link_table;
+        EXPECT_TRUE(
+            boxes.texts[0].startsWith(QStringLiteral("個別ポートフォリオの作成が完了しました。")));
+        const std::string link = appState().port_link_table;
         EXPECT_EQ(link.rfind("userportf", 0), 0u);
         EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from " + link).toInt(), 1);
-        EXPECT_EQ(shell::portfolioTable(), link);
+        EXPECT_EQ(portfolioTable(), link);
         form.close();
     }
     {
@@ -180,9 +191,11 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     ASSERT_EQ(boxes.texts.size(), 2);
-    EXPECT_EQ(boxes.texts[1], QStringLiteral("[ﾕｰｻﾞﾎﾟｰﾄﾌｫﾘｵ]の処理ができません。ｵﾌﾟｼｮﾝの[ﾎﾟｰﾄﾌｫﾘｵ]を確認してください"));
+    EXPECT_EQ(
+        boxes.texts[1],
+        QStringLiteral("[ﾕｰｻﾞﾎﾟｰﾄﾌｫﾘｵ]の処理ができません。ｵﾌﾟｼｮﾝの[ﾎﾟｰﾄﾌｫﾘｵ]を確認してください"));
     EXPECT_EQ(form.dateText(), QStringLiteral("20240105")); // shown before the link failed
-    EXPECT_FALSE(shell::appState().startup_done);
+    EXPECT_FALSE(appState().startup_done);
     form.close();
 }
 
@@ -231,10 +244,70 @@ TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     form.close();
 }
 
-TEST(Form1, ClipboardCodeIsTheFirstFourDigits) {
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("銘柄 7203 トヨタ")), "7203");
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("12-345678")), "1234");
-    EXPECT_EQ(ui::Form1::codeFromClipboardText(QStringLiteral("no digits")), "");
+TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    for (int run = 0; run < 3; ++run) {
+        ui::Form1 form;
+        ASSERT_TRUE(form.startUp());
+        form.show();
+        if (run == 0)
+            form.setGeometry(QRect(QPoint(123, 234), form.size()));
+        EXPECT_EQ(form.geometry().topLeft(), QPoint(123, 234)) << run;
+        form.close();
+        // Twips, as every window geometry of the program.
+        const double twips = 1440.0 / form.logicalDpiY();
+        EXPECT_EQ(storage::readSetting(storage::keys::mainf_left),
+                  std::to_string(std::lround(123 * twips)));
+        EXPECT_EQ(storage::readSetting(storage::keys::mainf_top),
+                  std::to_string(std::lround(234 * twips)));
+    }
+}
+
+// The status line mirrors the caption whole while an import reports in it; the bar shows
+// where a step knows how far it is.
+TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    storage::writeSetting(storage::keys::compyc, "40");
+    setInstallDirOverride(env.dir());
+    const std::string file = env.path("upload/20240108.bnd");
+    std::filesystem::create_directories(env.path("upload"));
+    acquire::writeDayFile(file, acquire::sampleDayRecords(20240108, 40, 1));
+    MessageBoxAnswerer boxes;
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.show();
+    QStringList seen;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&] { seen << form.statusText(); });
+    shell::manualImport(storage::mainDatabase(), form.port(), file, {});
+    EXPECT_TRUE(seen.contains(form.titleText() + QStringLiteral(" ﾃﾞｰﾀ更新1処理中")))
+        << seen.join('|').toStdString();
+    EXPECT_EQ(form.statusText(), form.titleText());
+    auto *bar = form.findChild<QProgressBar *>(QString::fromUtf8(ui::kProgressBarName));
+    ASSERT_NE(bar, nullptr);
+    form.port().progress(30, 40);
+    EXPECT_TRUE(bar->isVisibleTo(&form));
+    EXPECT_EQ(bar->value(), 750);
+    form.port().progress(0, 0);
+    EXPECT_FALSE(bar->isVisibleTo(&form));
+    form.close();
+    setInstallDirOverride("");
+}
+
+TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
+    QStringList opened;
+    ui::WindowHub::instance().setChartOpener(
+        [&](const QString &code, std::optional<double>) { opened << code; });
+    ui::Form1 form;
+    for (const char *text : {"130A 新興テック", "１３０ａ", "銘柄 7203 トヨタ", "no digits"}) {
+        QApplication::clipboard()->setText(QString::fromUtf8(text));
+        form.Clip_Chart();
+    }
+    EXPECT_EQ(opened, (QStringList{"130A", "130A", "7203", ""}));
+    ui::WindowHub::instance().setChartOpener({});
 }
 
 } // namespace

@@ -13,6 +13,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "message_box_answerer.h"
+
+#include <QKeyEvent>
+
+#include "chart/chart_painter.h"
+
+#include <QFontMetricsF>
+
 #include <gtest/gtest.h>
 
 using namespace tesmo;
@@ -194,6 +202,72 @@ TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
     answerNextBox(&shown);
     add->click();
     EXPECT_EQ(shown, QStringLiteral("追加しました(株数追加)"));
+}
+
+// A code typed in full width or lower case draws its stored code; Enter in the code box draws;
+// the toolbar stays while the box has the focus and while there is no chart.
+TEST_F(Form2Test, CodeBoxEnterAndToolbarThatStaysWhileNeeded) {
+    test::MessageBoxAnswerer answerer;
+    ui::Form2 form;
+    form.show();
+    QApplication::processEvents();
+    form.T_code->setFocus();
+    form.T_code->setText(QStringLiteral("１３０１"));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(form.T_code, &enter);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
+    EXPECT_EQ(form.T_code->text(), QStringLiteral("1301"));
+    for (int i = 0; i < 3; ++i)
+        form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+
+    form.view()->setFocus();
+    form.T_code->setText(QStringLiteral("9999"));
+    form.Command1_Click();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9999)"));
+    for (int i = 0; i < 3; ++i)
+        form.Timer1_Timer();
+    EXPECT_TRUE(form.toolbarShown());
+    form.close();
+}
+
+// Every axis label, as painted, lies inside the client area, below the strip of the hidden
+// toolbar and clear of the right edge; the newest day has its label.
+TEST_F(Form2Test, LabelsStayInsideTheClientArea) {
+    ui::Form2 form;
+    form.show();
+    QApplication::processEvents();
+    form.T_code->setText(QStringLiteral("1301"));
+    form.Command1_Click();
+    const double tpp = form.twipsPerPixel();
+    const QFontMetricsF fm(ui::chartLabelFont());
+    const QRectF client(0, 240 / tpp, form.width() - 2, form.height() - 240 / tpp);
+    const chart::ChartElements &e = form.model().elements();
+    int checked = 0;
+    for (const chart::ElementArray *labels : {&e.Y1Label, &e.Y2Label, &e.XLabel}) {
+        for (const chart::Element &l : *labels) {
+            if (!l.visible)
+                continue;
+            const QRectF box(l.left / tpp, l.top / tpp, l.width / tpp, l.height / tpp);
+            const QRectF text = fm.boundingRect(
+                box,
+                static_cast<int>(
+                    (l.align == chart::TextAlign::Right ? Qt::AlignRight : Qt::AlignLeft) |
+                    Qt::AlignTop | Qt::TextDontClip),
+                QString::fromStdString(l.text));
+            EXPECT_TRUE(client.contains(text)) << l.text << " at " << text.x() << "," << text.y();
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 10);
+    const chart::ElementArray &days = e.XLabel;
+    int newest = 0;
+    for (size_t i = 1; i < days.size(); ++i)
+        if (!days[i].text.empty())
+            newest = static_cast<int>(i);
+    ASSERT_GT(newest, 0);
+    EXPECT_TRUE(days[static_cast<size_t>(newest)].visible);
+    form.close();
 }
 
 } // namespace

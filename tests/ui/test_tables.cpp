@@ -1,5 +1,6 @@
 // The table windows under the offscreen platform: open, sort, group, search, edit, copy, close.
-#include "shell/app_state.h"
+#include "chart/form2.h"
+#include "common/app_state.h"
 #include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
@@ -202,12 +203,26 @@ TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
     EXPECT_EQ(db->scalar("select PSW from T_PORT where CODE='7203'").toText(), "0");
     EXPECT_EQ(w.model()->dataRowCount(), 3);
 
-    // Delete removes the selected rows.
+    // A code typed in full width and lower case is stored as the code.
+    EXPECT_TRUE(m->setData(m->index(0, 1), QStringLiteral("１３３ｂ"), Qt::EditRole));
+    QApplication::processEvents();
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT where CODE='133B'").toInt(), 1);
+
+    // Delete asks first: No keeps the row, Yes removes it.
     w.DBGrid1->selectRow(0);
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    const int asked = static_cast<int>(answerer.texts.size());
+    answerer.answer(QMessageBox::No);
+    QApplication::sendEvent(w.DBGrid1, &del);
+    EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 3);
+    answerer.answer(QMessageBox::Yes);
     QApplication::sendEvent(w.DBGrid1, &del);
     EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 2);
     EXPECT_EQ(w.model()->dataRowCount(), 2);
+    ASSERT_EQ(answerer.texts.size(), asked + 2);
+    EXPECT_EQ(answerer.texts[asked],
+              QStringLiteral("選択した1行をﾎﾟｰﾄﾌｫﾘｵから削除します。\nよろしいですか？"));
+    EXPECT_EQ(answerer.buttons[asked], QStringLiteral("はい/いいえ"));
     ASSERT_GE(answerer.texts.size(), 2);
     EXPECT_EQ(answerer.texts[0], QStringLiteral("「価格1」には数値を入力してください。"));
 }
@@ -239,6 +254,32 @@ TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
     QAbstractItemModel *m = debug.DBGrid1->model();
     EXPECT_TRUE(m->setData(m->index(0, 1), QStringLiteral("極洋'\""), Qt::EditRole));
     EXPECT_EQ(db->scalar("select NAME from master where CODE='1301'").toText(), "極洋'\"");
+}
+
+// An open portfolio window follows "ﾎﾟｰﾄﾌｫﾘｵに追加" in a chart: it re-reads its rows and keeps
+// its sort order and its selected stock.
+TEST_F(TablesWindowTest, PortfolioWindowRefreshesAfterAnAddInAChart) {
+    ui::registerTableWindows();
+    test::MessageBoxAnswerer answerer;
+    auto *maint = qobject_cast<ui::F_portM *>(ui::WindowHub::instance().show(ui::WindowKind::PortM));
+    ASSERT_NE(maint, nullptr);
+    const std::string source = maint->dataSource().recordSource();
+    ASSERT_EQ(maint->model()->dataRowCount(), 2);
+    maint->DBGrid1->selectRow(1);
+    const QString selected = cell(maint->DBGrid1, 1, 1);
+
+    ui::Form2 chart;
+    chart.show();
+    chart.T_code->setText(QStringLiteral("7203"));
+    chart.findChild<QPushButton *>(QStringLiteral("C_addPort"))->click();
+    ASSERT_EQ(answerer.texts.size(), 1);
+    EXPECT_EQ(answerer.texts[0], QStringLiteral("追加しました(新規)"));
+    EXPECT_EQ(maint->model()->dataRowCount(), 3);
+    EXPECT_EQ(maint->dataSource().recordSource(), source);
+    EXPECT_EQ(cell(maint->DBGrid1, 0, 1), QStringLiteral("7203")); // CODE DESC
+    EXPECT_EQ(cell(maint->DBGrid1, maint->DBGrid1->currentIndex().row(), 1), selected);
+    maint->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(TablesWindowTest, LaunchersAndShortcutsShowEachWindowOnce) {

@@ -259,6 +259,7 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     // The multi interface lets us come back every 100 ms to keep the window alive, instead of
     // sitting inside curl until the transfer ends.
     curl_multi_add_handle(multi.get(), c);
+    const ProgressScope progress(port);
     int running = 1;
     CURLcode result = CURLE_OK;
     while (running) {
@@ -270,6 +271,11 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
         if (!running)
             break;
         curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+        curl_off_t got = 0;
+        curl_off_t size = -1;
+        curl_easy_getinfo(c, CURLINFO_SIZE_DOWNLOAD_T, &got);
+        curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        port.progress(got, size);
         port.processEvents();
     }
     int queued = 0;

@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,7 @@ void runPass(Database &db, UiPort &port, StepLabel &step, const Pass &pass,
         ++counter;
         if (counter % 30 == 0) {
             port.setCaption(caption + pass.progress + std::to_string(counter) + "/" + total + ")");
+            port.progress(counter, std::atoll(total.c_str()));
             port.repaint();
         }
         step = pass.readLabel;
@@ -161,6 +163,7 @@ std::string formatRatio(double v) {
 
 std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
     StepLabel step;
+    const ProgressScope progress(port);
     try {
         step = "前処理";
         const std::string caption = port.caption();

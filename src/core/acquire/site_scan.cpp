@@ -165,7 +165,10 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
         const std::vector<std::string> links = dayLinks(page);
 
         const std::string dataUrl = readSetting(keys::myhpad_data4);
+        const ProgressScope progress(port);
+        long long listed = 0;
         for (const std::string &name : links) {
+            ++listed;
             if (name.empty())
                 continue;
             // A failed day is skipped and the scan goes on; a stop request ends it here.
@@ -209,6 +212,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
 
             step = "[" + dayFile + "]";
             port.setCaption(caption + " [" + std::to_string(day) + "]");
+            port.progress(listed, static_cast<long long>(links.size()));
             port.repaint();
             const std::string imported = ImportDayFile(db, dayPath, port, day, state);
             if (!imported.empty()) {

@@ -19,6 +19,8 @@ const std::string kCrLf = "\r\n";
 
 // Axis ticks of one pass; make_unit keeps them near fifteen, so more means runaway values.
 constexpr int kMaxTicks = 1000;
+// Distance of the top of both value axes from the top of the graph area, in twips.
+constexpr double kAxisTop = 400;
 
 struct ModeLook {
     const char *dayRanges;
@@ -173,10 +175,12 @@ void ChartModel::layoutAxes() {
     Element &ly = m_el.Ly;
     Element &ly2 = m_el.Ly2;
     Element &lx = m_el.Lx;
-    ly.y1 = T + 200;
+    // The axes start below the strip that stands in for the hidden toolbar (240 twips), so
+    // that the label of the top tick is never covered.
+    ly.y1 = T + kAxisTop;
     ly.y2 = T + H - 50;
     ly.x1 = ly.x2 = L + 600;
-    ly2.y1 = T + 200;
+    ly2.y1 = T + kAxisTop;
     ly2.y2 = T + H - 50;
     lx.y1 = lx.y2 = ly.y2 - 550;
     lx.x1 = L + 50;
@@ -295,7 +299,8 @@ void ChartModel::placeXAxis() {
         lab.text = std::to_string(i);
         lab.top = ly + 50;
         lab.left = m_el.Xscr[i].x1 - 50;
-        lab.visible = i % 2 == 1;
+        // Every second day is labelled, counted back from the newest, which always is.
+        lab.visible = (days - i) % 2 == 0;
         m_el.bringToFront(lab);
     }
 }

@@ -15,4 +15,12 @@ std::string lowerAscii(std::string s);
 // Every byte beyond the unreserved characters of a URL (letters, digits, "-._~") as %XX.
 std::string percentEncoded(const std::string &text);
 
+// What an input method types in full width made half width: the full-width forms of the
+// ASCII digits, letters and signs (U+FF01 to U+FF5E) become ASCII, the ideographic space a
+// blank. Everything else (kana, kanji, half-width katakana) stays as it is.
+std::string halfWidthAscii(const std::string &utf8);
+// A stock code as the user typed or pasted it: half width, letters in upper case, blanks
+// around it removed ("１３０ａ " gives "130A").
+std::string normalizeStockCode(const std::string &utf8);
+
 } // namespace tesmo

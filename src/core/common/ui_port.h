@@ -19,6 +19,10 @@ struct FileDialogRequest {
     std::string filter; // e.g. "CSV (*.csv)"
 };
 
+// `path` with the extension of the filter entry `filter` ("ﾃｷｽﾄﾌｧｲﾙ(*.txt)" gives ".txt")
+// when its file name has none: a name typed into a save dialog gets the chosen type's.
+std::string withFilterExtension(const std::string &path, const std::string &filter);
+
 class UiPort {
 public:
     virtual ~UiPort() = default;
@@ -28,6 +32,12 @@ public:
     virtual void setCaption(const std::string &text) = 0;
     // Repaint the progress window at once (the caption must be visible while we are busy).
     virtual void repaint() {}
+    // How far the step in progress is, when it knows: `done` of `total` records, days or
+    // bytes. A total of 0 (or less) means the step ended or cannot tell.
+    virtual void progress(long long done, long long total) {
+        (void)done;
+        (void)total;
+    }
 
     virtual void processEvents() {}
     // Sleeps one second at a time until `seconds` have passed, processing events after each
@@ -53,6 +63,18 @@ public:
     // wait() and repaint() and from every question, so that the routine unwinds at its next
     // pause through its ordinary failure path (an import commits what ran, as on any failure).
     virtual bool stopRequested() const { return false; }
+};
+
+// Ends the progress of a step on every way out of it.
+class ProgressScope {
+public:
+    explicit ProgressScope(UiPort &port) : m_port(port) {}
+    ~ProgressScope() { m_port.progress(0, 0); }
+    ProgressScope(const ProgressScope &) = delete;
+    ProgressScope &operator=(const ProgressScope &) = delete;
+
+private:
+    UiPort &m_port;
 };
 
 // Raised at a routine's pause once the program has been asked to end.

@@ -3,7 +3,7 @@
 #include "acquire/import_driver.h"
 #include "common/dates.h"
 #include "shell/day_file_import.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "storage/settings_keys.h"
 #include "update/update_start.h"
 

@@ -3,7 +3,7 @@
 #include "acquire/jquants_client.h"
 #include "common/dates.h"
 #include "common/paths.h"
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
 

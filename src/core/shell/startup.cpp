@@ -1,7 +1,7 @@
 #include "shell/startup.h"
 
 #include "common/paths.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "storage/connection.h"
 #include "storage/db_error.h"
 #include "storage/settings_keys.h"

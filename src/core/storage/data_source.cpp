@@ -28,7 +28,7 @@ void DataSource::close() {
 void DataSource::refresh() {
     if (m_recordSource.empty())
         throw DbError("レコードソースが設定されていません。");
-    m_rows = database().openRecordset(m_recordSource);
+    m_rows = database().openRecordset(m_recordSource, m_params);
     const int count = static_cast<int>(m_rows.rowCount());
     if (count == 0)
         m_current = -1;

@@ -5,8 +5,16 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tesmo::storage {
+
+// A record source with the values bound to its "?" placeholders: what the user typed reaches
+// the engine as a value, never as part of the SQL text.
+struct Query {
+    std::string sql;
+    std::vector<Value> params;
+};
 
 class DataSource {
 public:
@@ -16,8 +24,16 @@ public:
 
     void setDatabaseName(const std::string &path);
     const std::string &databaseName() const { return m_databaseName; }
-    void setRecordSource(const std::string &sql) { m_recordSource = sql; }
+    void setRecordSource(const std::string &sql) {
+        m_recordSource = sql;
+        m_params.clear();
+    }
+    void setRecordSource(const Query &q) {
+        m_recordSource = q.sql;
+        m_params = q.params;
+    }
     const std::string &recordSource() const { return m_recordSource; }
+    const std::vector<Value> &recordParams() const { return m_params; }
 
     // Re-runs the record source; raises DbError. The current row stays where it was when the
     // new result still has it, else moves to the last row (or -1 when empty).
@@ -33,6 +49,7 @@ public:
 private:
     std::string m_databaseName;
     std::string m_recordSource;
+    std::vector<Value> m_params;
     std::unique_ptr<Database> m_db;
     ResultSet m_rows;
     int m_current = -1;

@@ -33,11 +33,12 @@ std::u32string decodeUtf8(const char *s) {
     return out;
 }
 
-// Case folding for the match: ASCII and full-width Latin letters.
+// The match ignores case and width: the full-width forms of ASCII characters (what an input
+// method types) count as their half-width forms, letters as lower case.
 char32_t fold(char32_t c) {
+    if (c >= 0xFF01 && c <= 0xFF5E)
+        c -= 0xFEE0;
     if (c >= U'A' && c <= U'Z')
-        return c + 32;
-    if (c >= U'Ａ' && c <= U'Ｚ')
         return c + 32;
     return c;
 }
@@ -93,7 +94,7 @@ bool matchFrom(const std::u32string &pat, size_t pi, const std::u32string &txt, 
         if (p == U'?') {
             ++pi;
         } else if (p == U'#') {
-            if (c < U'0' || c > U'9')
+            if (fold(c) < U'0' || fold(c) > U'9')
                 return false;
             ++pi;
         } else if (p == U'[') {

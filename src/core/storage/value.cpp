@@ -2,6 +2,7 @@
 
 #include "storage/db_error.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -18,11 +19,27 @@ std::string formatDouble(double v) {
         auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(v));
         return std::string(buf, r.ptr);
     }
-    char buf[64];
+    char buf[400];
     const double a = std::fabs(v);
-    auto fmt = (a >= 1e-5 && a < 1e15) ? std::chars_format::fixed : std::chars_format::general;
-    auto r = std::to_chars(buf, buf + sizeof buf, v, fmt);
-    return std::string(buf, r.ptr);
+    if (a < 1e-5 || a >= 1e15) {
+        auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, kSignificant);
+        return std::string(buf, r.ptr);
+    }
+    // The decimal exponent after rounding to 15 significant digits (9.9999999999999999 rounds
+    // up to 10), so that the fixed form below keeps exactly those digits.
+    auto e =
+        std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, kSignificant - 1);
+    const std::string sci(buf, e.ptr);
+    const int exponent = std::atoi(sci.c_str() + sci.find('e') + 1);
+    const int decimals = std::max(0, kSignificant - 1 - exponent);
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string out(buf, r.ptr);
+    if (out.find('.') != std::string::npos) {
+        out.erase(out.find_last_not_of('0') + 1);
+        if (out.back() == '.')
+            out.pop_back();
+    }
+    return out;
 }
 
 std::int64_t Value::toInt() const {

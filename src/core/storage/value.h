@@ -34,7 +34,10 @@ private:
     std::variant<std::monostate, std::int64_t, double, std::string> m_v;
 };
 
-// Shortest text that reads back as the same double, without exponent for usual magnitudes.
+// A double's default text form: at most 15 significant digits (224496.551724138, not the
+// 17 that would read back bit for bit), "." as decimal point, no exponent for magnitudes from
+// 0.00001 up to 10^15, whole numbers without a point.
+inline constexpr int kSignificant = 15;
 std::string formatDouble(double v);
 
 } // namespace tesmo::storage

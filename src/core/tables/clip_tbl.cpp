@@ -80,7 +80,8 @@ std::optional<std::string> clipStatement(const std::string &source, const GridCo
     return out;
 }
 
-std::string clipText(storage::Database &db, const std::string &statement, const GridColumns &cols,
+std::string clipText(storage::Database &db, const std::string &statement,
+                     const std::vector<storage::Value> &params, const GridColumns &cols,
                      char separator) {
     std::string header;
     std::vector<bool> quoted;
@@ -92,7 +93,7 @@ std::string clipText(storage::Database &db, const std::string &statement, const 
         header += '"' + c.caption + '"';
         quoted.push_back(c.align != Align::Right);
     }
-    storage::ResultSet rs = db.openRecordset(statement);
+    storage::ResultSet rs = db.openRecordset(statement, params);
     const size_t n = std::min(quoted.size(), static_cast<size_t>(rs.fieldCount()));
     std::string text;
     if (rs.rowCount() == 0)
@@ -129,19 +130,19 @@ void writeCp932File(const std::string &path, const std::string &text) {
         throw std::runtime_error("ファイルに書き込めません: " + path);
 }
 
-void clip_tbl(UiPort &port, storage::Database &db, const std::string &source,
+void clip_tbl(UiPort &port, storage::Database &db, const storage::Query &source,
               const GridColumns &cols, const std::string &fileName) {
     if (fileName.empty())
         port.setClipboardText("");
     const char separator = copySeparator();
-    const std::optional<std::string> statement = clipStatement(source, cols);
+    const std::optional<std::string> statement = clipStatement(source.sql, cols);
     if (!statement) {
         // The windows never hand over such a source; nothing is written for it.
         port.beep();
         port.message(kClipSourceError, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
         return;
     }
-    const std::string text = clipText(db, *statement, cols, separator);
+    const std::string text = clipText(db, *statement, source.params, cols, separator);
     if (fileName.empty()) {
         port.setClipboardText(text);
         return;
@@ -181,35 +182,35 @@ void copyTableCommand(UiPort &port, const TableExport &t) {
     port.setBusy(false);
 }
 
-void fileTableCommand(UiPort &port, const TableExport &t, const std::string &today) {
+bool fileTableCommand(UiPort &port, const TableExport &t, const std::string &today) {
     if (port.busy())
-        return;
+        return false;
     port.setClipboardText("");
     FileDialogRequest req;
     req.title = "出力先を指定してください";
     req.initialDir = storage::readSetting(keys::savecsvdir);
     req.initialName = t.prefix + today;
-    req.filter = "CSVﾌｧｲﾙ(*.csv);;ﾃｷｽﾄﾌｧｲﾙ(*.txt)";
+    req.filter = kExportFilter;
     std::string name = port.saveFileDialog(req);
     if (name.empty())
-        return; // cancelled
-    // A typed name without an extension gets the dialog's default one.
-    const size_t slash = name.rfind('/');
-    if (name.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
-        name += ".csv";
+        return false; // cancelled
+    // The dialog adds the chosen filter's extension; a name from elsewhere that still has
+    // none gets the default one.
+    name = withFilterExtension(name, kExportFilter);
     if (fileExists(name) &&
         port.message("既にファイルが存在しています。\r\n上書きしてよろしいですか？", t.caption,
                      MsgIcon::Information, MsgButtons::OkCancel) != MsgAnswer::Ok)
-        return;
+        return false;
     port.setBusy(true);
     try {
         clip_tbl(port, t.db, t.source, t.cols, name);
     } catch (const std::exception &e) {
         port.setBusy(false);
         port.message(e.what(), t.caption, MsgIcon::Critical, MsgButtons::Ok);
-        return;
+        return false;
     }
     port.setBusy(false);
+    return true;
 }
 
 } // namespace tesmo::tables

@@ -1,6 +1,7 @@
 #pragma once
 // Copy and export of a grid window's table: the whole result of its record source, limited to
 // the grid's visible columns, as separated text with a header line.
+#include "storage/data_source.h"
 #include "tables/grid_columns.h"
 
 #include <optional>
@@ -24,9 +25,11 @@ char copySeparator();
 // the source is a statement without " * ".
 std::optional<std::string> clipStatement(const std::string &source, const GridColumns &cols);
 // The text of a statement's result: the header of visible captions, then one line per row;
-// values of right-aligned columns bare, others in double quotes; CR LF after every line; the
-// empty text when there are no rows.
-std::string clipText(storage::Database &db, const std::string &statement, const GridColumns &cols,
+// values of right-aligned columns bare, others in double quotes, each in its default text
+// form; CR LF after every line; the empty text when there are no rows. `params` are bound to
+// the statement's placeholders.
+std::string clipText(storage::Database &db, const std::string &statement,
+                     const std::vector<storage::Value> &params, const GridColumns &cols,
                      char separator);
 // Writes the text in code page 932. A character that the code page cannot hold becomes "?",
 // so one odd stock name does not lose the export.
@@ -35,13 +38,13 @@ void writeCp932File(const std::string &path, const std::string &text);
 // The shared routine of the copy and file commands: an empty `fileName` puts the text on the
 // clipboard, else the text and one more CR LF go to the file and its folder becomes savecsvdir.
 // Raises on database and file errors.
-void clip_tbl(UiPort &port, storage::Database &db, const std::string &source,
+void clip_tbl(UiPort &port, storage::Database &db, const storage::Query &source,
               const GridColumns &cols, const std::string &fileName);
 
 // What each grid window hands to its copy and file commands.
 struct TableExport {
     storage::Database &db;
-    std::string source;
+    storage::Query source;
     const GridColumns &cols;
     std::string caption; // window caption: the title of the questions
     std::string prefix;  // file-name prefix of the save dialog
@@ -51,6 +54,11 @@ struct TableExport {
 // Image1: confirm (unless nomoremsg), then copy. Failures are shown with the critical icon.
 void copyTableCommand(UiPort &port, const TableExport &t);
 // Image2: save dialog, overwrite question, write. `today` is yyyymmdd for the proposed name.
-void fileTableCommand(UiPort &port, const TableExport &t, const std::string &today);
+// The dialog itself asks nothing: the one overwrite question is this command's. True when
+// the file was written.
+bool fileTableCommand(UiPort &port, const TableExport &t, const std::string &today);
+
+// The entries of the save dialog's filter.
+inline constexpr const char *kExportFilter = "CSVﾌｧｲﾙ(*.csv);;ﾃｷｽﾄﾌｧｲﾙ(*.txt)";
 
 } // namespace tesmo::tables

@@ -1,5 +1,8 @@
 #include "tables/grid_columns.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace tesmo::tables {
 namespace {
 
@@ -7,9 +10,36 @@ bool startsWith(const std::string &s, std::string_view prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The ratio indicators and the volumes, prices, counts and amounts; dates, groups and
+// codes are numbers shown as they are.
+NumberForm formOf(std::string_view field) {
+    for (std::string_view f : {"ANPRC", "AXTALK", "VAL1", "A1PRC", "A1TALK"})
+        if (field == f)
+            return NumberForm::Ratio;
+    for (std::string_view f : {"PRC", "MM1AVDVAL", "DVAL", "TALK", "APRC", "AVAL", "PPRC2"})
+        if (field == f)
+            return NumberForm::Grouped;
+    return NumberForm::Plain;
+}
+
 GridColumn col(const char *caption, const char *field, int width, Align align,
                const char *sortKey = nullptr, bool editable = false) {
-    return GridColumn{caption, field, width, align, sortKey ? sortKey : field, true, editable};
+    return GridColumn{caption, field,    width,        align, sortKey ? sortKey : field,
+                      true,    editable, formOf(field)};
+}
+
+// "1234567.5" -> "1,234,567.5", "-1200" -> "-1,200".
+std::string groupDigits(const std::string &number) {
+    const size_t begin = number.find_first_of("0123456789");
+    if (begin == std::string::npos)
+        return number;
+    size_t end = number.find_first_not_of("0123456789", begin);
+    if (end == std::string::npos)
+        end = number.size();
+    std::string out = number;
+    for (size_t at = end; at > begin + 3; at -= 3)
+        out.insert(at - 3, ",");
+    return out;
 }
 
 constexpr Align G = Align::General;
@@ -43,6 +73,21 @@ void markSorted(GridColumns &cols, int c, bool descending) {
     for (GridColumn &g : cols)
         removeSortMark(g);
     addSortMark(cols.at(static_cast<size_t>(c)), descending ? kMarkDescending : kMarkAscending);
+}
+
+std::string gridText(const storage::Value &v, NumberForm form) {
+    using Type = storage::Value::Type;
+    if (v.isNull())
+        return {};
+    if (v.type() == Type::Text || form == NumberForm::Plain)
+        return v.toText();
+    const double d = v.toDouble();
+    if (form == NumberForm::Grouped || !std::isfinite(d))
+        return groupDigits(v.toText());
+    char buf[64];
+    // A ratio that rounds to zero shows without a minus sign.
+    std::snprintf(buf, sizeof buf, "%.4f", std::fabs(d) < 0.00005 ? 0.0 : d);
+    return groupDigits(buf);
 }
 
 int markedColumn(const GridColumns &cols) {

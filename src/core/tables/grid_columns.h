@@ -1,6 +1,8 @@
 #pragma once
 // The columns of the grid windows: captions, fields, design widths and alignments, and the
 // sort mark that the sorted column carries in its caption.
+#include "storage/value.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +10,10 @@
 namespace tesmo::tables {
 
 enum class Align { General, Right, Centre };
+
+// How a grid shows a column's numbers (on screen only: copy text and files keep the default
+// text form). Volumes and amounts get thousands separators, ratios their four decimals.
+enum class NumberForm { Plain, Grouped, Ratio };
 
 struct GridColumn {
     std::string caption; // as shown, including a sort mark
@@ -17,6 +23,7 @@ struct GridColumn {
     std::string sortKey; // the view column that orders it (usually the field)
     bool visible = true;
     bool editable = false;
+    NumberForm form = NumberForm::Plain;
 };
 using GridColumns = std::vector<GridColumn>;
 
@@ -41,6 +48,9 @@ int markedColumn(const GridColumns &cols);
 inline bool clickSortsDescending(const GridColumn &col) {
     return !markedDescending(col);
 }
+
+// The text a grid cell shows for `v`: a null shows nothing, a text as it is.
+std::string gridText(const storage::Value &v, NumberForm form);
 
 GridColumns rankColumns();
 GridColumns portTbColumns();

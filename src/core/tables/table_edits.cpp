@@ -1,5 +1,6 @@
 #include "tables/table_edits.h"
 
+#include "common/text.h"
 #include "storage/database.h"
 #include "storage/db_error.h"
 
@@ -61,7 +62,8 @@ constexpr const char *kDuplicateEntry = "同じ登録日と銘柄ｺｰﾄﾞの
 } // namespace
 
 Value portValue(const std::string &field, const std::string &caption, const std::string &text) {
-    const std::string t = trimmed(text);
+    // Digits and codes typed in full width count as their half-width forms.
+    const std::string t = trimmed(halfWidthAscii(text));
     if (field == "PDATE") {
         long long d = 0;
         if (!parseWhole(t, &d) || t.size() != 8 || d / 100 % 100 < 1 || d / 100 % 100 > 12 ||
@@ -72,7 +74,7 @@ Value portValue(const std::string &field, const std::string &caption, const std:
     if (field == "CODE") {
         if (t.empty())
             throw EditError("「" + caption + "」を入力してください。");
-        return Value(t);
+        return Value(normalizeStockCode(t));
     }
     if (field == "PSW")
         return wholeValue(caption, t);
@@ -110,9 +112,9 @@ void deletePortEntry(storage::Database &db, const std::string &table, const Valu
 Value masterValue(const std::string &field, const std::string &caption, const std::string &text) {
     const std::string t = trimmed(text);
     if (field == "CODE") {
-        if (t.empty())
+        if (normalizeStockCode(t).empty())
             throw EditError("「" + caption + "」を入力してください。");
-        return Value(t);
+        return Value(normalizeStockCode(t));
     }
     if (field == "NAME" || field == "MARKET")
         return t.empty() ? Value() : Value(t);

@@ -1,6 +1,7 @@
 #include "tables/table_sources.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
+#include "common/text.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 #include "storage/settings_keys.h"
@@ -71,42 +72,16 @@ std::string portMSource(const std::string &view, const GridColumns &cols, int c,
     return "select * from " + view + " ORDER BY " + orderKey(cols, c, descending) + " ;";
 }
 
-std::string likeEscape(const std::string &text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-        case '*':
-        case '?':
-        case '#':
-        case '[':
-            out += '[';
-            out += ch;
-            out += ']';
-            break;
-        default:
-            out += ch;
-        }
-    }
-    return out;
-}
-
-std::string searchSource(const std::string &text, bool maintenance) {
+storage::Query searchSource(const std::string &text, bool maintenance) {
     if (maintenance)
-        return "Select * from master ;";
-    const std::string t = trimSpaces(text);
+        return {"Select * from master ;", {}};
+    const std::string t = trimSpaces(halfWidthAscii(text));
     if (t.empty())
-        return "select * from master where SWIDX=False Order by master.CODE;";
-    // A single-quoted literal with doubled quotes: neither quote kind in the text can end it,
-    // and the escaped pattern characters make the text match only itself.
-    std::string lit;
-    for (char ch : likeEscape(t)) {
-        lit += ch;
-        if (ch == '\'')
-            lit += '\'';
-    }
-    const std::string pattern = "'*" + lit + "*'";
-    return "select * from master Where master.NAME like " + pattern + " or master.CODE like " +
-           pattern + " Order by master.NAME;";
+        return {"select * from master where SWIDX=False Order by master.CODE;", {}};
+    const std::string pattern = "*" + t + "*";
+    return {"select * from master Where master.NAME like ? or master.CODE like ? "
+            "Order by master.NAME;",
+            {pattern, pattern}};
 }
 
 std::string RankTable::open() {
@@ -137,7 +112,7 @@ std::string RankTable::sortButton(int c) {
 }
 
 std::string portfolioView(storage::Database &db, const std::string &base) {
-    const shell::AppState &st = shell::appState();
+    const AppState &st = appState();
     if (st.portfile_path.empty())
         return base;
     return storage::ensureDerivedQuery(db, base, st.port_link_table);

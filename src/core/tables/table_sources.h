@@ -2,6 +2,7 @@
 // Record sources of the grid windows and the sort state behind them. Each window's logic keeps
 // its columns (whose captions carry the sort mark), builds the statement its grid runs and
 // saves the sort state in the settings; the windows only show the columns and run the source.
+#include "storage/data_source.h"
 #include "tables/grid_columns.h"
 
 #include <optional>
@@ -18,12 +19,12 @@ std::string rankSource(const GridColumns &cols, int c, bool descending);
 std::string portTbSource(const std::string &view, const GridColumns &cols, int group, int c,
                          bool descending);
 std::string portMSource(const std::string &view, const GridColumns &cols, int c, bool descending);
-// The stock search: the maintenance list, the matches of `text` (trimmed) in name or code, or
-// the default list when the trimmed text is empty. The text is matched literally: the
-// engine's pattern characters in it are escaped and it is written as a quoted literal.
-std::string searchSource(const std::string &text, bool maintenance);
-// `text` as a LIKE pattern that matches exactly that text.
-std::string likeEscape(const std::string &text);
+// The stock search: the maintenance list, the matches of `text` in name or code, or the
+// default list when the text is blank. The text is trimmed and made half width (what an
+// input method types in full width finds its half-width codes and names) and bound as the
+// pattern "*text*" of the engine's like, so its wildcards * ? # and [...] work while quotes
+// in it stay plain characters.
+storage::Query searchSource(const std::string &text, bool maintenance);
 
 // The ranking window's default sort column (最大Web話), and the one that stands in for it
 // while the data come from J-Quants (前比終値).

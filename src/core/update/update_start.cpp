@@ -1,9 +1,9 @@
 #include "update/update_start.h"
 
+#include "common/app_state.h"
 #include "common/paths.h"
 #include "common/process.h"
 #include "common/text.h"
-#include "shell/app_state.h"
 #include "update/version_check.h"
 
 #include <cstdio>
@@ -101,7 +101,7 @@ std::string startUpdater(UiPort &port) {
         const std::string updater = installPath("tesmo_auto");
         if (startProcess(updater) == kStartFailed)
             throw std::runtime_error("起動できません: " + updater);
-        shell::appState().update_exit = true;
+        appState().update_exit = true;
         return {};
     } catch (const std::exception &e) {
         port.setBusy(false);

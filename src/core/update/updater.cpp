@@ -3,7 +3,7 @@
 #include "common/crypto.h"
 #include "common/paths.h"
 #include "common/text.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
 #include "update/release_manifest.h"
@@ -394,7 +394,7 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
             }
         }
         if (startMainProgram)
-            outcome.mainProgram = shell::shell_open(installPath(kMainProgram), "");
+            outcome.mainProgram = shell_open(installPath(kMainProgram), "");
         outcome.end = downloads.empty() ? UpdateEnd::NothingNew : UpdateEnd::Installed;
     } catch (const UpdateAborted &) {
         outcome.end = UpdateEnd::Aborted;

@@ -4,9 +4,10 @@
 #include "chart/chart_painter.h"
 #include "chart/chart_view.h"
 #include "chart/make_unit.h"
+#include "common/app_state.h"
 #include "common/routine_scope.h"
-#include "shell/app_state.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
+#include "common/text.h"
 #include "shell/window_hub.h"
 #include "storage/settings_keys.h"
 
@@ -20,6 +21,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QWindow>
 
@@ -73,6 +75,9 @@ Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
     setFont(chartWindowFont());
 
     m_view = new ChartView(m_model, this);
+    // A chart opens with the focus on the chart, so that its toolbar can hide; the code box
+    // keeps the toolbar while the user types in it.
+    m_view->setFocusPolicy(Qt::ClickFocus);
     connect(m_view, &ChartView::squareClicked, this, [this](const QString &hover) {
         runCommand(this, [&] {
             showMessage(this, us(hover), us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
@@ -171,6 +176,7 @@ void Form2::buildControls() {
         m_toolbarHold = kHold;
     });
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(T_code, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
     connect(Ch_dval1_0, &QRadioButton::clicked, this, &Form2::onModeClicked);
     connect(Ch_dval1_1, &QRadioButton::clicked, this, &Form2::onModeClicked);
     connect(Ch_marker, &QCheckBox::clicked, this, &Form2::onMarkerClicked);
@@ -188,11 +194,20 @@ bool Form2::stripShown() const {
 }
 
 std::string Form2::code() const {
-    return us(T_code->text());
+    return normalizeStockCode(us(T_code->text()));
+}
+
+bool Form2::chartEmpty() const {
+    return m_model.caption().rfind("見つかりません", 0) == 0 || code().empty();
 }
 
 std::string Form2::make_graph() {
     m_model.code = code();
+    // The box shows the code as stored (130A for "１３０ａ"); the purchase price stays.
+    if (T_code->text() != qs(m_model.code)) {
+        const QSignalBlocker quiet(T_code);
+        T_code->setText(qs(m_model.code));
+    }
     m_model.mode = Ch_dval1_1->isChecked() ? chart::ChartMode::Volume : chart::ChartMode::Topic;
     m_model.marker = Ch_marker->isChecked();
     const std::string r = m_model.make_graph();
@@ -238,11 +253,14 @@ void Form2::onMarkerClicked() {
 void Form2::onAddPort() {
     if (m_port.busy())
         return;
-    runCommand(this, [this] {
+    bool added = false;
+    runCommand(this, [this, &added] {
         m_port.setBusy(true);
         const chart::AddPortResult r = chart::addToPortfolio(
-            m_model.link(), shell::portfolioTable(), code(), chart::todayYmd());
+            m_model.link(), portfolioTable(), code(), chart::todayYmd());
         m_port.setBusy(false);
+        added = r.outcome == chart::AddPortOutcome::New ||
+                r.outcome == chart::AddPortOutcome::Added;
         if (r.outcome == chart::AddPortOutcome::Failed)
             showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
         else
@@ -250,14 +268,13 @@ void Form2::onAddPort() {
                         MsgIcon::None, MsgButtons::Ok);
     });
     m_port.setBusy(false);
+    // Open portfolio windows show the new entry.
+    if (added)
+        WindowHub::instance().refreshDataWindows();
 }
 
 bool Form2::openPage(const std::string &command) {
-    if (shell::shell_open(command, "") != -99)
-        return true;
-    showMessage(this, "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command, us(windowTitle()),
-                MsgIcon::Critical, MsgButtons::Ok);
-    return false;
+    return tesmo::ui::openPage(this, command, windowTitle());
 }
 
 void Form2::onWeb1() {
@@ -296,7 +313,11 @@ void Form2::closeEvent(QCloseEvent *e) {
 void Form2::Timer1_Timer() {
     if (m_toolbarHold > 0) {
         --m_toolbarHold;
-        if (m_toolbarHold == 0) {
+        // The toolbar stays while the code is being typed, and while there is no chart to
+        // make room for.
+        if (m_toolbarHold == 0 && (T_code->hasFocus() || chartEmpty()))
+            m_toolbarHold = kHold;
+        else if (m_toolbarHold == 0) {
             Frame1->hide();
             L_hikidasi->show();
         }
@@ -335,6 +356,8 @@ void Form2::resizeEvent(QResizeEvent *e) {
 
 void Form2::showEvent(QShowEvent *e) {
     QWidget::showEvent(e);
+    if (!focusWidget())
+        m_view->setFocus();
     if (m_loadedOuter.isEmpty() || !windowHandle())
         return;
     const QMargins m = windowHandle()->frameMargins();

@@ -72,7 +72,9 @@ private:
     void onRealtime();
     // Opens a page through the shell; tells the user when it could not be started.
     bool openPage(const std::string &command);
+    // The code in the box, half width and upper case.
     std::string code() const;
+    bool chartEmpty() const;
 
     chart::ChartModel m_model;
     QtUiPort m_port;

@@ -1,12 +1,10 @@
 #include "common/application.h"
 
 #include "build_config.h"
+#include "common/qt_japanese.h"
 
 #include <QApplication>
 #include <QDirIterator>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 namespace tesmo::ui {
 
@@ -23,12 +21,9 @@ void setUpApplication(QApplication &app, const QString &name) {
     app.setApplicationVersion(QStringLiteral(TESMO_VERSION));
     app.setDesktopFileName(QStringLiteral(TESMO_APP_ID));
     app.setWindowIcon(applicationIcon());
-    // Where the system has no translation (or Qt's translations are not installed) the
-    // buttons stay in English; everything of Tesmo's own is Japanese anyway.
-    auto *qtTexts = new QTranslator(&app);
-    if (qtTexts->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(qtTexts);
+    // Tesmo speaks Japanese whatever the system's language: Qt's own texts (the file
+    // dialogs) too. The message boxes name their buttons themselves where the file is missing.
+    installQtJapanese(app);
 }
 
 } // namespace tesmo::ui

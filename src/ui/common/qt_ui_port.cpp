@@ -3,6 +3,9 @@
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
 
+#include <algorithm>
+
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -11,6 +14,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QThread>
 
 namespace tesmo::ui {
@@ -34,6 +38,21 @@ void QtUiPort::repaint() {
         m_window->repaint();
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     throwIfStopRequested(*this);
+}
+
+void QtUiPort::progress(long long done, long long total) {
+    auto *bar = m_window ? m_window->findChild<QProgressBar *>(kProgressBarName) : nullptr;
+    if (!bar)
+        return;
+    if (total <= 0) {
+        bar->setVisible(false);
+        return;
+    }
+    // The bar counts in permille, so that byte counts beyond int fit.
+    bar->setRange(0, 1000);
+    bar->setValue(static_cast<int>(std::clamp(done, 0LL, total) * 1000 / total));
+    bar->setFormat(QStringLiteral("%1 / %2").arg(done).arg(total));
+    bar->setVisible(true);
 }
 
 void QtUiPort::processEvents() {
@@ -121,6 +140,18 @@ MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::strin
         box.installEventFilter(new NoEscape(&box));
         break;
     }
+    // The program's texts name the buttons [はい], [いいえ] and [ｷｬﾝｾﾙ]; they read so whether
+    // or not Qt's Japanese translation is installed.
+    const struct {
+        QMessageBox::StandardButton button;
+        const char *text;
+    } names[] = {{QMessageBox::Yes, "はい"},
+                 {QMessageBox::No, "いいえ"},
+                 {QMessageBox::Ok, "OK"},
+                 {QMessageBox::Cancel, "キャンセル"}};
+    for (const auto &n : names)
+        if (QAbstractButton *b = box.button(n.button))
+            b->setText(QString::fromUtf8(n.text));
     switch (box.exec()) {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;
@@ -153,9 +184,14 @@ std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
 }
 
 std::string QtUiPort::saveFileDialog(const FileDialogRequest &r) {
-    return us(QFileDialog::getSaveFileName(m_window, qs(r.title),
-                                           qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)),
-                                           qs(r.filter)));
+    QString chosenFilter;
+    // The dialog asks nothing about an existing file: the program asks once it knows the
+    // final name, which gets the chosen filter's extension when the user typed none.
+    const QString name = QFileDialog::getSaveFileName(
+        m_window, qs(r.title),
+        qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter),
+        &chosenFilter, QFileDialog::DontConfirmOverwrite);
+    return name.isEmpty() ? std::string() : withFilterExtension(us(name), us(chosenFilter));
 }
 
 bool QtUiPort::busy() const {

@@ -10,6 +10,9 @@ namespace tesmo::ui {
 QString qs(const std::string &utf8);
 std::string us(const QString &text);
 
+// The object name of the progress bar that a window shows the progress of its routines in.
+inline constexpr const char *kProgressBarName = "StatusProgress";
+
 class QtUiPort : public UiPort {
 public:
     explicit QtUiPort(QWidget *window) : m_window(window) {}
@@ -17,6 +20,8 @@ public:
     std::string caption() const override;
     void setCaption(const std::string &text) override;
     void repaint() override;
+    // Shown by the window's progress bar named kProgressBarName, where it has one.
+    void progress(long long done, long long total) override;
     void processEvents() override;
     void wait(int seconds) override;
     MsgAnswer message(const std::string &text, const std::string &title, MsgIcon icon,

@@ -404,6 +404,7 @@ void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
         });
     });
     m_port.setBusy(false);
+    WindowHub::instance().refreshDataWindows();
 }
 
 void F_opt::closeEvent(QCloseEvent *event) {

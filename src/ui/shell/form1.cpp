@@ -5,12 +5,13 @@
 #include "acquire/site_scan.h"
 #include "build_config.h"
 #include "common/paths.h"
+#include "common/app_state.h"
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
-#include "shell/app_state.h"
+#include "shell/clip_chart.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "shell/startup.h"
 #include "shell/window_hub.h"
 #include "storage/compaction.h"
@@ -28,6 +29,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -82,9 +84,12 @@ void Form1::buildControls() {
     Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
     C_test = makeButton(this, "C_test", QStringLiteral("test"));
 
+    // The date keeps its size when the window grows.
+    Text_date->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(Label1);
-    dateRow->addWidget(Text_date, 1);
+    dateRow->addWidget(Text_date);
+    dateRow->addStretch(1);
     auto *grid = new QGridLayout;
     QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
                             Command_opt, C_tasktray, Command5, Command6};
@@ -97,6 +102,19 @@ void Form1::buildControls() {
     testRow->addStretch(1);
     testRow->addWidget(C_test);
     layout->addLayout(testRow);
+    // The caption reports the progress of the long routines, but a title bar cuts it off:
+    // the status line shows it whole, with a bar where the step knows how far it is.
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName("StatusLine");
+    StatusLine->setWordWrap(true);
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    StatusLine->setFrameShape(QFrame::StyledPanel);
+    StatusProgress = new QProgressBar(this);
+    StatusProgress->setObjectName(kProgressBarName);
+    StatusProgress->setVisible(false);
+    layout->addWidget(StatusLine);
+    layout->addWidget(StatusProgress);
+    connect(this, &QWidget::windowTitleChanged, StatusLine, &QLabel::setText);
     // The caption is too narrow for the progress and a note both.
     L_status = new QLabel(this);
     L_status->setObjectName(QString::fromLatin1(kStatusLineName));
@@ -144,7 +162,7 @@ void Form1::updateLauncherButtons() {
 }
 
 Form1::~Form1() {
-    shell::appState().startup_done = false;
+    appState().startup_done = false;
     CloseDatabase();
 }
 
@@ -175,7 +193,7 @@ bool Form1::startUp() {
 
 bool Form1::startUpSteps() {
     updateLauncherButtons();
-    shell::AppState &app = shell::appState();
+    AppState &app = appState();
     // 1. The database; case A ends start-up with the window open.
     try {
         ConnectDatabase();
@@ -210,17 +228,11 @@ bool Form1::startUpSteps() {
     Timer1.start(400);
     setWindowTitle(title);
     listenForActivation();
-    bool okTop = false;
-    bool okLeft = false;
-    const double top = QString::fromStdString(readSetting(keys::mainf_top, std::to_string(y())))
-                           .toDouble(&okTop);
-    const double left = QString::fromStdString(readSetting(keys::mainf_left, std::to_string(x())))
-                            .toDouble(&okLeft);
-    if (okTop && okLeft)
-        move(static_cast<int>(left), static_cast<int>(top));
+    restorePosition();
     // 8. First run: the help page.
     if (readSetting(keys::first) == "0") {
-        openHelp();
+        if (!file_exists(installPath("Tesmo.html")).empty())
+            openHelp();
         writeSetting(keys::first, "1");
     }
     // 9. Window counters.
@@ -326,7 +338,9 @@ void Form1::Command1_Click_sub() {
         // this command, which is still on the stack.
         QTimer::singleShot(0, this, [this] { close(); });
     };
-    shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr));
+    if (shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr)) ==
+        shell::DataUpdateResult::Done)
+        WindowHub::instance().refreshDataWindows();
 }
 
 void Form1::C_test_Click() {
@@ -360,21 +374,11 @@ void Form1::C_test_Click() {
         m_port.setBusy(false);
     });
     m_port.setBusy(false);
-}
-
-QString Form1::codeFromClipboardText(const QString &text) {
-    QString code;
-    for (QChar c : text) {
-        if (code.size() >= 4)
-            break;
-        if (c >= QChar('0') && c <= QChar('9'))
-            code += c;
-    }
-    return code;
+    WindowHub::instance().refreshDataWindows();
 }
 
 void Form1::Clip_Chart() {
-    WindowHub::instance().openChart(codeFromClipboardText(qs(m_port.clipboardText())));
+    WindowHub::instance().openChart(qs(shell::codeFromClipboardText(m_port.clipboardText())));
 }
 
 void Form1::heartbeat() {
@@ -441,16 +445,14 @@ bool Form1::activateRunningInstance() {
 }
 
 void Form1::openHelp() {
-    const std::string help = installPath("Tesmo.html");
-    if (!shell::file_exists(help).empty())
-        shell::shell_open(help, "");
+    openPage(this, installPath("Tesmo.html"), windowTitle());
 }
 
 void Form1::openHomePage() {
     std::string base = readSetting(keys::updatesite);
     while (!base.empty() && base.back() == '/')
         base.pop_back();
-    shell::shell_open(base + "/tesmo/", "");
+    openPage(this, base + "/tesmo/", windowTitle());
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
@@ -458,7 +460,7 @@ void Form1::closeEvent(QCloseEvent *event) {
     if (refuseCloseWhileBusy(this, event, true))
         return;
     bool cancelled = false;
-    runCommand(this, [&] { cancelled = Close_all_form(shell::appState().update_exit); });
+    runCommand(this, [&] { cancelled = Close_all_form(appState().update_exit); });
     if (cancelled) {
         event->ignore();
         return;
@@ -466,17 +468,47 @@ void Form1::closeEvent(QCloseEvent *event) {
     CloseDatabase();
     if (!isMinimized() && !isMaximized() && isVisible()) {
         try {
-            writeSetting(keys::mainf_top, std::to_string(y()));
-            writeSetting(keys::mainf_left, std::to_string(x()));
+            savePosition();
         } catch (const std::exception &) {
             // the next start opens the window where it was before
         }
     }
-    shell::appState().startup_done = false;
+    appState().startup_done = false;
     Timer1.stop();
     if (m_trayResidence)
         m_trayResidence->remove();
     event->accept();
+}
+
+// The position is that of the client area, saved and restored alike, in twips: the frame's
+// position saved and the client's restored would move the window by the title bar's height on
+// every start.
+double Form1::twipsPerPixel() const {
+    return 1440.0 / std::max(1, logicalDpiY());
+}
+
+void Form1::savePosition() {
+    const QPoint p = geometry().topLeft();
+    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel())));
+    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel())));
+}
+
+void Form1::restorePosition() {
+    bool okTop = false;
+    bool okLeft = false;
+    const double top = QString::fromStdString(readSetting(keys::mainf_top, "")).toDouble(&okTop);
+    const double left =
+        QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
+    if (!okTop || !okLeft)
+        return;
+    QRect g = geometry();
+    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
+                         static_cast<int>(std::lround(top / twipsPerPixel()))));
+    setGeometry(g);
+}
+
+bool Form1::inTray() const {
+    return m_trayResidence && m_trayResidence->isAdded();
 }
 
 void Form1::keyReleaseEvent(QKeyEvent *event) {

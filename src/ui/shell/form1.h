@@ -12,6 +12,7 @@
 #include <memory>
 
 class QLocalServer;
+class QProgressBar;
 class QLockFile;
 
 namespace tesmo::ui {
@@ -40,8 +41,6 @@ public:
     void C_test_Click();
     // Clip_Chart: opens a chart for the stock code found on the clipboard.
     void Clip_Chart();
-    // The first four digits of a text, the way Clip_Chart reads the clipboard.
-    static QString codeFromClipboardText(const QString &text);
 
     // One heartbeat tick: saves becon, and taskttime while hidden in the tray.
     void heartbeat();
@@ -49,6 +48,9 @@ public:
     void goToTray();
 
     QString dateText() const { return Text_date->text(); }
+    QString statusText() const { return StatusLine->text(); }
+    // Whether start-up or the tray button put the program in the tray.
+    bool inTray() const;
     QString titleText() const;
     UiPort &port() { return m_port; }
     bool isBusy() const { return m_port.busy(); }
@@ -72,6 +74,9 @@ private:
     bool activateRunningInstance();
     void openHelp();
     void openHomePage();
+    double twipsPerPixel() const;
+    void savePosition();
+    void restorePosition();
 
     QLabel *Label1;
     QLabel *Text_date;
@@ -87,6 +92,8 @@ private:
     QPushButton *Command5;
     QPushButton *Command6;
     QPushButton *C_test;
+    QLabel *StatusLine;
+    QProgressBar *StatusProgress;
     QTimer Timer1;
     QtUiPort m_port;
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check

@@ -1,7 +1,10 @@
 #include "shell/window_hub.h"
 
+#include "common/app_state.h"
+#include "common/process.h"
+#include "common/qt_ui_port.h"
 #include "common/routine_scope.h"
-#include "shell/app_state.h"
+#include "common/shell_open.h"
 
 namespace tesmo::ui {
 
@@ -60,7 +63,7 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
     WindowHub &hub = WindowHub::instance();
     switch (key) {
     case Qt::Key_B:
-        if (shell::appState().startup_done)
+        if (appState().startup_done)
             showNormal(hub.mainWindow());
         return true;
     case Qt::Key_M:
@@ -81,6 +84,19 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
     default:
         return false;
     }
+}
+
+void WindowHub::refreshDataWindows() {
+    for (WindowKind kind : {WindowKind::RankTb, WindowKind::PortTb, WindowKind::PortM})
+        if (QWidget *w = existing(kind); w && w->isVisible())
+            QMetaObject::invokeMethod(w, "refresh", Qt::DirectConnection);
+}
+
+bool openPage(QWidget *parent, const std::string &command, const QString &title) {
+    if (shell_open(command, "") != kStartFailed)
+        return true;
+    showMessage(parent, openFailureText(command), us(title), MsgIcon::Critical, MsgButtons::Ok);
+    return false;
 }
 
 } // namespace tesmo::ui

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 namespace tesmo::ui {
 
@@ -26,6 +27,9 @@ public:
     bool canShow(WindowKind kind) const { return m_factories.count(kind) != 0; }
     QWidget *show(WindowKind kind);
     QWidget *existing(WindowKind kind) const;
+    // The open ranking and portfolio windows re-read their data (as F5 does), after the data
+    // behind them changed elsewhere.
+    void refreshDataWindows();
 
     // Opens a new chart window for a stock code, with an optional purchase price.
     using ChartOpener = std::function<void(const QString &code, std::optional<double> price)>;
@@ -42,6 +46,10 @@ private:
 
 // Shows a window modelessly and restores it when it is minimized.
 void showNormal(QWidget *w);
+
+// Opens a page or file with shell_open; when nothing could be started, tells the user which
+// page and why, in a critical message titled `title`. False then.
+bool openPage(QWidget *parent, const std::string &command, const QString &title);
 
 // The Ctrl shortcuts of every window: Ctrl+B main window (after start-up), Ctrl+M portfolio
 // maintenance, Ctrl+P portfolio table, Ctrl+R ranking, Ctrl+F stock search, Ctrl+O options.

@@ -1,6 +1,6 @@
 #include "tables/f_portm.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "shell/window_hub.h"
 #include "tables/f_porttb.h"
 #include "tables/result_set_model.h"
@@ -64,7 +64,7 @@ QString F_portM::editCell(int row, int column, const QString &text) {
     const tables::GridColumn &col = m_columns.at(static_cast<size_t>(column));
     tables::GridColumn plain = col;
     tables::removeSortMark(plain);
-    const std::string table = shell::portfolioTable();
+    const std::string table = portfolioTable();
     try {
         const storage::Value value = tables::portValue(col.field, plain.caption, us(text));
         storage::Database &db = m_data.database();
@@ -102,13 +102,19 @@ QString F_portM::editCell(int row, int column, const QString &text) {
 
 void F_portM::deleteSelectedRows() {
     std::vector<std::pair<storage::Value, std::string>> entries;
+    for (const QModelIndex &i : DBGrid1->selectionModel()->selectedRows())
+        if (i.row() < m_model->dataRowCount())
+            entries.emplace_back(m_model->value(i.row(), "PDATE"),
+                                 m_model->value(i.row(), "CODE").textOr(""));
+    // A Delete on a row header is easily pressed by mistake: the rows go only on Yes.
+    if (entries.empty() || m_port.busy() ||
+        m_port.message("選択した" + std::to_string(entries.size()) +
+                           "行をﾎﾟｰﾄﾌｫﾘｵから削除します。\r\nよろしいですか？",
+                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes)
+        return;
     busyCommand([&] {
-        for (const QModelIndex &i : DBGrid1->selectionModel()->selectedRows())
-            if (i.row() < m_model->dataRowCount())
-                entries.emplace_back(m_model->value(i.row(), "PDATE"),
-                                     m_model->value(i.row(), "CODE").textOr(""));
         for (const auto &[pdate, code] : entries)
-            tables::deletePortEntry(m_data.database(), shell::portfolioTable(), pdate, code);
+            tables::deletePortEntry(m_data.database(), portfolioTable(), pdate, code);
     });
     if (!entries.empty())
         refresh();

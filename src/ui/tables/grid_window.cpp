@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -162,10 +163,18 @@ void GridWindow::endBusy() {
 
 void GridWindow::applyColumns() {
     QHeaderView *h = DBGrid1->horizontalHeader();
+    const QFontMetrics cells(DBGrid1->font());
+    const QFontMetrics headers(h->font());
+    // The design width, or what the caption and the usual contents need ("東証スタンダード" in
+    // 市場): the first rows stand for the rest, so a long table costs no more than a short one.
+    const int rows = std::min(m_model->dataRowCount(), 200);
     for (size_t i = 0; i < m_columns.size(); ++i) {
         const int c = static_cast<int>(i);
         DBGrid1->setColumnHidden(c, !m_columns[i].visible);
-        h->resizeSection(c, px(m_columns[i].width));
+        int width = headers.horizontalAdvance(qs(m_columns[i].caption)) + 16;
+        for (int r = 0; r < rows; ++r)
+            width = std::max(width, cells.horizontalAdvance(m_model->displayText(r, c)) + 12);
+        h->resizeSection(c, std::max(px(m_columns[i].width), std::min(width, px(6000))));
     }
     m_model->captionsChanged();
 }
@@ -189,9 +198,11 @@ std::string GridWindow::portfolioView(const char *base) {
     }
 }
 
-bool GridWindow::runSource(const std::string &source) {
+bool GridWindow::runSource(const storage::Query &source) {
     const int keepRow = DBGrid1->currentIndex().row();
     const int keepCol = std::max(0, DBGrid1->currentIndex().column());
+    // The selected stock stays selected where the new rows still have it.
+    const QString keepCode = keepRow >= 0 ? m_model->text(keepRow, codeColumn()) : QString();
     m_data.setRecordSource(source);
     try {
         m_data.refresh();
@@ -206,7 +217,12 @@ bool GridWindow::runSource(const std::string &source) {
     m_model->reload();
     applyColumns();
     if (m_model->dataRowCount() > 0) {
-        const int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
+        int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
+        for (int r = 0; !keepCode.isEmpty() && r < m_model->dataRowCount(); ++r)
+            if (m_model->text(r, codeColumn()) == keepCode) {
+                row = r;
+                break;
+            }
         DBGrid1->setCurrentIndex(m_model->index(row, keepCol));
     }
     updateNavigator();
@@ -220,7 +236,10 @@ void GridWindow::updateNavigator() {
 }
 
 void GridWindow::refresh() {
-    busyCommand([this] { runSource(m_data.recordSource()); });
+    // A window whose table never opened has nothing to re-read; it said why when it opened.
+    if (m_data.recordSource().empty())
+        return;
+    busyCommand([this] { runSource(currentSource()); });
 }
 
 void GridWindow::openChartOfRow(int row) {
@@ -237,7 +256,7 @@ void GridWindow::Image1_Click() {
         return;
     runCommand(this, [this] {
         tables::copyTableCommand(
-            m_port, tables::TableExport{m_data.database(), m_data.recordSource(), m_columns,
+            m_port, tables::TableExport{m_data.database(), currentSource(), m_columns,
                                         us(windowTitle()), m_prefix, longCopyNote()});
     });
     endBusy();
@@ -248,7 +267,7 @@ void GridWindow::Image2_Click() {
         return;
     runCommand(this, [this] {
         tables::fileTableCommand(m_port,
-                                 tables::TableExport{m_data.database(), m_data.recordSource(),
+                                 tables::TableExport{m_data.database(), currentSource(),
                                                      m_columns, us(windowTitle()), m_prefix,
                                                      longCopyNote()},
                                  us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));

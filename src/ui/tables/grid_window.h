@@ -57,7 +57,7 @@ public:
     // The commands of the icons and keys, public so that the tests and the menu can call them.
     void Image1_Click();
     void Image2_Click();
-    void refresh(); // F5
+    Q_INVOKABLE void refresh(); // F5; also when the data changed elsewhere
     void openChartOfRow(int row);
     QString navigatorCaption() const { return Data1->caption(); }
 
@@ -77,7 +77,11 @@ protected:
     // Runs `source` as the new record source and shows its rows and the column captions.
     // Errors of the engine are shown in a message box; the grid is then empty and the result
     // is false.
-    bool runSource(const std::string &source);
+    bool runSource(const storage::Query &source);
+    bool runSource(const std::string &sql) { return runSource(storage::Query{sql, {}}); }
+    storage::Query currentSource() const {
+        return {m_data.recordSource(), m_data.recordParams()};
+    }
     // Shows the columns' captions, widths and visibility.
     void applyColumns();
     // Busy guard: false when the window is already busy, else shows the hourglass.

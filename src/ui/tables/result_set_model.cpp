@@ -57,6 +57,14 @@ QString ResultSetModel::text(int row, int column) const {
     return v.isNull() ? QString() : qs(v.toText());
 }
 
+QString ResultSetModel::displayText(int row, int column) const {
+    if (row < 0 || row >= dataRowCount() || column < 0 ||
+        column >= static_cast<int>(m_fieldIndex.size()) || m_fieldIndex[column] < 0)
+        return text(row, column);
+    const storage::Value &v = m_source.rows().at(static_cast<size_t>(row), m_fieldIndex[column]);
+    return qs(tables::gridText(v, m_columns.at(static_cast<size_t>(column)).form));
+}
+
 int ResultSetModel::rowCount(const QModelIndex &parent) const {
     if (parent.isValid())
         return 0;
@@ -72,6 +80,7 @@ QVariant ResultSetModel::data(const QModelIndex &index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        return displayText(index.row(), index.column());
     case Qt::EditRole:
         return text(index.row(), index.column());
     case Qt::TextAlignmentRole:

@@ -38,6 +38,8 @@ public:
     int dataRowCount() const { return static_cast<int>(m_source.rows().rowCount()); }
     // The field of a data row by column name; null beyond the rows.
     storage::Value value(int row, const std::string &field) const;
+    // What the cell shows: volumes and amounts grouped, ratios with four decimals.
+    QString displayText(int row, int column) const;
     QString text(int row, int column) const;
     // Values typed into the new row so far, by column.
     const std::map<int, QString> &pendingRow() const { return m_pending; }

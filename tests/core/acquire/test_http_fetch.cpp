@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -202,6 +204,13 @@ TEST_F(HttpFetch, ATricklingServerEndsAsATimeOut) {
         if (c.arrives) {
             EXPECT_EQ(r, "");
             EXPECT_EQ(readFile(out), c.reply.body);
+            // The bytes so far of the announced size, then the end of the step.
+            const auto &p = port.progresses;
+            EXPECT_TRUE(std::any_of(p.begin(), p.end(), [](auto x) {
+                return x.second == 10240 && x.first > 0 && x.first < 10240;
+            }));
+            ASSERT_FALSE(p.empty());
+            EXPECT_EQ(p.back(), std::pair(0LL, 0LL));
             continue;
         }
         EXPECT_TRUE(startsWith(r, kDownloadStep + kFail + "Timeout")) << r;

@@ -104,7 +104,7 @@ TEST_F(Import, ImportsDayAfterDayUntilEveryMarkerHasAValue) {
     EXPECT_EQ(rows("select YYYYMM,AVPRC,MXPRC,MIPRC,AVTALK from T_MONTHLY where CODE='1301' "
                    "order by YYYYMM"),
               (std::vector<std::string>{"202401|105|110|100|10",
-                                        "202402|110.33333333333333|121|100|10"}));
+                                        "202402|110.333333333333|121|100|10"}));
     EXPECT_EQ(rows("select ANPRC,A1PRC,AXPRC,ANTALK,A1TALK,AXTALK,VAL2 from T_NEARLY "
                    "where IDATE=20240201 and CODE='1301'"),
               (std::vector<std::string>{"0.2063|0.1|0.1|0|0|0|1.5315"}));

@@ -383,7 +383,8 @@ TEST_F(SampleSite, FiveDaysIntoANewDatabase) {
                   *db, port, client, [&] { ++laterDates; }, state),
               "");
     EXPECT_EQ(state.importedCount, 5);
-    EXPECT_EQ(state.importedList, "20240105\r\n20240104\r\n20240103\r\n20240102\r\n20240101\r\n");
+    // The sample site lists its days oldest first.
+    EXPECT_EQ(state.importedList, "20240101\r\n20240102\r\n20240103\r\n20240104\r\n20240105\r\n");
     EXPECT_EQ(laterDates, 5);
     EXPECT_EQ(rows("select IDATE, count(*) from T_NEARLY group by IDATE order by IDATE"),
               (std::vector<std::string>{"20231228|1", "20240101|3800", "20240102|3800",
@@ -410,7 +411,7 @@ TEST_F(SampleSite, TesmoctlUpdateReportsLikeTheDataUpdateCommand) {
     EXPECT_NE(first.find("[Tesmoからのお知らせ]\n【アナウンスが届いております】\n"),
               std::string::npos);
     EXPECT_EQ(first.substr(first.rfind("正常終了")),
-              "正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n20240105\n20240104\n");
+              "正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n20240104\n20240105\n");
 
     const std::string second = test::runCommand(ctl, &status);
     EXPECT_EQ(status, 0);

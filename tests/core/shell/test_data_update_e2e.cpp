@@ -116,12 +116,19 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     ASSERT_FALSE(port.messages.empty());
     EXPECT_EQ(port.messages.back().text,
-              "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240105\r\n20240104\r\n20240103\r\n");
+              "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240103\r\n20240104\r\n20240105\r\n");
     EXPECT_EQ(newestDate(storage::mainDatabase()), 20240105);
     EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from T_NEARLY").toInt(), 120);
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(port.caption(), "Tesmo 1.0");
     EXPECT_FALSE(port.busy());
+    // Progress of the days and of the rows of the indicators; each step ends it.
+    const auto &p = port.progresses;
+    for (long long day : {1, 2, 3})
+        EXPECT_NE(std::find(p.begin(), p.end(), std::pair(day, 3LL)), p.end()) << day;
+    EXPECT_NE(std::find_if(p.begin(), p.end(), [](auto x) { return x.second == 40; }), p.end());
+    ASSERT_FALSE(p.empty());
+    EXPECT_EQ(p.back(), std::pair(0LL, 0LL));
 
     EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");

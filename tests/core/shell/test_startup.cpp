@@ -1,4 +1,4 @@
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 #include "shell/startup.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
@@ -49,7 +49,9 @@ TEST(Startup, PortfolioHintUntilDeclined) {
     EXPECT_EQ(choosePortfolioPath(port, "Tesmo"), "");
     EXPECT_EQ(choosePortfolioPath(port, "Tesmo"), "");
     ASSERT_EQ(port.messages.size(), 2u);
-    EXPECT_EQ(port.messages[0].text.rfind("現在はポートフォリオが個別になっていません。\r\n\r\n【", 0), 0u);
+    EXPECT_EQ(
+        port.messages[0].text.rfind("現在はポートフォリオが個別になっていません。\r\n\r\n【", 0),
+        0u);
     EXPECT_EQ(storage::readSetting(storage::keys::usermdbconfirm), "1");
     storage::writeSetting(storage::keys::portopt, "1");
     storage::writeSetting(storage::keys::portfile, "/x/p.mdb");
@@ -68,7 +70,8 @@ TEST(Startup, UserIdIsDrawnOnceAndKept) {
 TEST(Startup, ExternalPortfolioOffersTheCopyOnlyOnTheFirstLink) {
     TempEnv env;
     auto db = storage::Database::open(env.newDatabase(), storage::kConnectString);
-    db->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
+    db->execute(
+        "Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
     const std::string port = env.path("portfolio.mdb");
     storage::createPortfolioDatabase(port);
     RecordingPort ui;
@@ -79,8 +82,7 @@ TEST(Startup, ExternalPortfolioOffersTheCopyOnlyOnTheFirstLink) {
     attachExternalPortfolio(*db, ui, port, "userportf9", "Tesmo 1.0");
     EXPECT_EQ(ui.messages.size(), 1u); // the old link was found and replaced silently
     fs::remove(port);
-    EXPECT_THROW(attachExternalPortfolio(*db, ui, port, "userportf9", "Tesmo 1.0"),
-                 std::exception);
+    EXPECT_THROW(attachExternalPortfolio(*db, ui, port, "userportf9", "Tesmo 1.0"), std::exception);
 }
 
 TEST(ShellRoutines, FileExistsWithWildcards) {

@@ -225,12 +225,12 @@ TEST(Database, AcceptsTheProgramsStatementsAsWritten) {
         "by master.NAME;",
     };
     for (const char *sql : queries)
-        EXPECT_NO_THROW(db->openRecordset(sql))
-            << sql << "\n"
-            << messageOf([&] { db->openRecordset(sql); });
+        EXPECT_NO_THROW(db->openRecordset(sql)) << sql << "\n"
+                                                << messageOf([&] { db->openRecordset(sql); });
 
     // What those statements left behind.
-    ResultSet m = db->openRecordset("select CODE, NAME, MARKET, [UPDATE] from master order by CODE");
+    ResultSet m =
+        db->openRecordset("select CODE, NAME, MARKET, [UPDATE] from master order by CODE");
     ASSERT_EQ(m.rowCount(), 2u);
     EXPECT_EQ(m.at(0, 0).toText(), "1301");
     EXPECT_EQ(m.at(0, 2).toText(), "東証P");
@@ -263,15 +263,49 @@ TEST(Database, LikeFollowsTheDialect) {
         bool match;
     };
     const L cases[] = {
-        {"Toyota", "*yot*", true},    {"Toyota", "*YOT*", true},   {"Toyota", "toyota", true},
-        {"Toyota", "*x*", false},     {"72a3", "72#3", false},     {"7203", "72##", true},
-        {"7203", "7?03", true},       {"abc", "[a-c]bc", true},    {"abc", "[!a]bc", false},
-        {"100%", "100%", true},       {"1005", "100%", false},     {"極洋", "*極*", true},
-        {"ＡＢＣ", "*ｂ*", true},     {"a_b", "a_b", true},        {"axb", "a_b", false},
-        {"", "*", true},              {"abc", "", false},          {"[x", "[x", true},
+        {"Toyota", "*yot*", true},
+        {"Toyota", "*YOT*", true},
+        {"Toyota", "toyota", true},
+        {"Toyota", "*x*", false},
+        {"72a3", "72#3", false},
+        {"7203", "72##", true},
+        {"7203", "7?03", true},
+        {"abc", "[a-c]bc", true},
+        {"abc", "[!a]bc", false},
+        {"100%", "100%", true},
+        {"1005", "100%", false},
+        {"極洋", "*極*", true},
+        {"ＡＢＣ", "*ｂ*", true},
+        {"a_b", "a_b", true},
+        {"axb", "a_b", false},
+        {"", "*", true},
+        {"abc", "", false},
+        {"[x", "[x", true},
+        {"TOYOTA", "*ｔｏｙｏ*", true},
+        {"１３０１", "13#1", true},
+        {"130A", "*１３０ａ*", true},
     };
     for (const L &c : cases)
         EXPECT_EQ(jetLike(c.text, c.pattern), c.match) << c.text << " like " << c.pattern;
+}
+
+TEST(Value, DefaultTextFormHasFifteenSignificantDigits) {
+    const struct {
+        double v;
+        const char *text;
+    } cases[] = {
+        {224496.55172413794, "224496.551724138"},
+        {0.1 + 0.2, "0.3"},
+        {-2.0 / 3.0, "-0.666666666666667"},
+        {9.9999999999999999, "10"},
+        {1200.0, "1200"},
+        {0.0001, "0.0001"},
+        {123456789012345.6, "123456789012346"},
+        {-0.25, "-0.25"},
+        {1e15, "1e+15"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(formatDouble(c.v), c.text);
 }
 
 TEST(Database, LinkedPortfolioIsReadAndWrittenThroughItsName) {
@@ -281,7 +315,8 @@ TEST(Database, LinkedPortfolioIsReadAndWrittenThroughItsName) {
     createPortfolioDatabase(port);
     {
         auto db = Database::open(main, kConnectString);
-        db->execute("Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
+        db->execute(
+            "Insert into T_PORT(PDATE,CODE,PSW,APRC,AVAL) Values(20240105,'1301',0,3000,1000);");
         db->execute("Insert into master(CODE,NAME) values('1301','極洋')");
         EXPECT_FALSE(attachPortfolioLink(*db, "userportf42", port));
         EXPECT_EQ(db->scalar("select count(*) from userportf42").toInt(), 0);
@@ -413,8 +448,9 @@ TEST(Database, RejectedStatementsRaiseSqliteMessages) {
     auto db = Database::open(env.newDatabase(), kConnectString);
     EXPECT_NE(messageOf([&] { db->execute("select * from nosuchtable"); }).find("no such table"),
               std::string::npos);
-    EXPECT_NE(messageOf([&] { db->execute("Insert into wonton_dat01 Values(1,2,,3)"); })
-                  .find("syntax error"),
+    EXPECT_NE(messageOf([&] {
+                  db->execute("Insert into wonton_dat01 Values(1,2,,3)");
+              }).find("syntax error"),
               std::string::npos);
     // One statement per call: a second one smuggled in is refused.
     EXPECT_THROW(db->execute("delete from master; drop table master"), DbError);

@@ -46,7 +46,7 @@ protected:
         t.db->execute("UPDATE master SET SWCO = 7");
     }
     TableExport exportOf(const std::string &source, const GridColumns &cols, bool note = false) {
-        return TableExport{*t.db, source, cols, "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ", "ranktbl", note};
+        return TableExport{*t.db, {source, {}}, cols, "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ", "ranktbl", note};
     }
     test::TablesDb t;
 };
@@ -58,10 +58,10 @@ TEST_F(ClipTest, StatementKeepsOnlyVisibleColumns) {
               "V_RANK ORDER BY KEY1 DESC ;");
     EXPECT_EQ(clipStatement("master", smallGrid()), "select CODE,NAME,MARKET,SWIDX from master");
     EXPECT_EQ(clipStatement("select CODE from master", smallGrid()), std::nullopt);
-    // A search text can never bring " * " into the statement: its pattern characters are escaped.
-    EXPECT_EQ(clipStatement(searchSource("a * b", false), findColumns()),
-              "select CODE,NAME,MARKET from master Where master.NAME like '*a [*] b*' or "
-              "master.CODE like '*a [*] b*' Order by master.NAME;");
+    // A search text never enters the statement: it is a bound value.
+    EXPECT_EQ(clipStatement(searchSource("a * b", false).sql, findColumns()),
+              "select CODE,NAME,MARKET from master Where master.NAME like ? or master.CODE like ? "
+              "Order by master.NAME;");
 }
 
 TEST_F(ClipTest, TextFormat) {
@@ -78,10 +78,43 @@ TEST_F(ClipTest, TextFormat) {
               "\"1301\",\"極洋\",\"東証1部\",0\r\n"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(clipText(*t.db, sql, smallGrid(), c.sep), c.text);
-    EXPECT_EQ(clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master where CODE='x'",
+        EXPECT_EQ(clipText(*t.db, sql, {}, smallGrid(), c.sep), c.text);
+    EXPECT_EQ(clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master where CODE=?", {"x"},
                        smallGrid(), '\t'),
               "");
+}
+
+// Grids group volumes and amounts and show ratios with four decimals; copies keep the
+// default text form, and a typed file name gets the chosen filter's extension.
+TEST(GridText, DisplayFormsAndFilterExtension) {
+    using storage::Value;
+    const struct {
+        Value v;
+        NumberForm form;
+        const char *text;
+    } cases[] = {
+        {Value(1234567), NumberForm::Grouped, "1,234,567"},
+        {Value(224496.55172413794), NumberForm::Grouped, "224,496.551724138"},
+        {Value(-1200.0), NumberForm::Grouped, "-1,200"},
+        {Value(999), NumberForm::Grouped, "999"},
+        {Value(0.125), NumberForm::Ratio, "0.1250"},
+        {Value(-0.5), NumberForm::Ratio, "-0.5000"},
+        {Value(-0.00001), NumberForm::Ratio, "0.0000"},
+        {Value(12345.5), NumberForm::Ratio, "12,345.5000"},
+        {Value(20240105), NumberForm::Plain, "20240105"},
+        {Value("1,2"), NumberForm::Grouped, "1,2"},
+        {Value(), NumberForm::Ratio, ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(gridText(c.v, c.form), c.text) << c.text;
+    EXPECT_EQ(rankColumns()[4].form, NumberForm::Grouped); // 平均出来高
+    EXPECT_EQ(rankColumns()[8].form, NumberForm::Ratio);   // 推薦度
+    EXPECT_EQ(portTbColumns()[6].form, NumberForm::Plain); // 参考日, a date
+
+    EXPECT_EQ(withFilterExtension("/d/out", "ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), "/d/out.txt");
+    EXPECT_EQ(withFilterExtension("/d/out", kExportFilter), "/d/out.csv");
+    EXPECT_EQ(withFilterExtension("/d.x/out.tsv", "CSV(*.csv)"), "/d.x/out.tsv");
+    EXPECT_EQ(withFilterExtension("/d.x/out", "All (*)"), "/d.x/out");
 }
 
 TEST_F(ClipTest, SeparatorSetting) {
@@ -146,7 +179,8 @@ TEST_F(ClipTest, FileCommandWritesCp932AndRemembersFolder) {
     EXPECT_EQ(port.dialogs[0].title, "出力先を指定してください");
     const std::string bytes = readBytes(dir + "/tbl.csv");
     EXPECT_EQ(cp932ToUtf8(bytes),
-              clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master", cols, '\t') + "\r\n");
+              clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master", {}, cols, '\t') +
+                  "\r\n");
     EXPECT_NE(bytes.find("\x8b\xc9\x97\x6d"), std::string::npos); // 極洋 in code page 932
     EXPECT_EQ(storage::readSetting(keys::savecsvdir), dir);
     EXPECT_TRUE(port.messages.empty());
@@ -192,12 +226,17 @@ TEST(TesmoctlExport, PrintsTheCopyTextOfEachWindow) {
     t.day("1301", 1200, 3, 40, 0.5);
     t.day("1332", 800, 9, 10, 2.5);
     t.port(20231201, "1301", 1, 1300, 1000);
+    t.db->execute("INSERT INTO T_MONTHLY (YYYYMM, CODE, AVDVAL) VALUES (202312, '1301', ?)",
+                  {224496.55172413794});
 
     int status = -1;
     GridColumns rank = rankColumns();
     markSorted(rank, 8, true);
-    EXPECT_EQ(ctl("export " + t.path + " ranktb --sort VAL1", &status),
-              clipText(*t.db, *clipStatement(rankSource(rank, 8, true), rank), rank, '\t'));
+    const std::string byScore = ctl("export " + t.path + " ranktb --sort VAL1", &status);
+    EXPECT_EQ(byScore,
+              clipText(*t.db, *clipStatement(rankSource(rank, 8, true), rank), {}, rank, '\t'));
+    // The copy text has the default 15-digit form, without digit grouping.
+    EXPECT_NE(byScore.find("\t1200\t224496.551724138\t3\t"), std::string::npos) << byScore;
     EXPECT_EQ(status, 0);
     const std::string asc = ctl("export " + t.path + " ranktb --sort 3 --asc", &status);
     EXPECT_EQ(asc.substr(0, asc.find("\r\n")),
@@ -211,13 +250,19 @@ TEST(TesmoctlExport, PrintsTheCopyTextOfEachWindow) {
     EXPECT_EQ(ctl("export " + t.path + " porttb --group 0", &status), "");
     EXPECT_NE(ctl("export " + t.path + " porttb --group 1", &status).find("\"20231201\""),
               std::string::npos);
-    EXPECT_EQ(ctl("export " + t.path + " findco --find 極", &status),
-              "\"銘柄ｺｰﾄﾞ\"\t\"銘柄名称\"\t\"市場\"\r\n\"1301\"\t\"極洋\"\t\"東証1部\"\r\n");
+    for (const char *find : {"極", "'13?1'", "１３０１", "'1[23]0#'"})
+        EXPECT_EQ(ctl("export " + t.path + " findco --find " + find, &status),
+                  "\"銘柄ｺｰﾄﾞ\"\t\"銘柄名称\"\t\"市場\"\r\n\"1301\"\t\"極洋\"\t\"東証1部\"\r\n")
+            << find;
 
-    const std::string file = t.env.path("p.csv");
-    ctl("export " + t.path + " portm --file " + file, &status);
+    // --file goes through the file command: the file and its folder as savecsvdir.
+    const std::string dir = t.env.path("csv");
+    std::filesystem::create_directories(dir);
+    ctl("export " + t.path + " portm --file " + dir + "/p", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(cp932ToUtf8(readBytes(file)), ctl("export " + t.path + " portm", &status) + "\r\n");
+    EXPECT_EQ(cp932ToUtf8(readBytes(dir + "/p.csv")),
+              ctl("export " + t.path + " portm", &status) + "\r\n");
+    EXPECT_EQ(storage::readSetting(keys::savecsvdir), dir);
 
     ctl("export " + t.path + " nowhere", &status);
     EXPECT_EQ(status, 1);

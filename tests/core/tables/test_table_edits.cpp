@@ -1,7 +1,7 @@
 // Values typed into the maintenance grids: checked first, then written by the row's key.
 #include "tables/table_edits.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "storage/shipped_database.h"
 #include "tables_test_env.h"
 
@@ -28,6 +28,9 @@ TEST(PortValue, RefusesValuesThatDoNotFitTheirColumn) {
         {"PDATE", "", false, {}},
         {"CODE", "1301", true, Value("1301")},
         {"CODE", "  ", false, {}},
+        {"CODE", "１３０ａ", true, Value("130A")}, // typed in full width and lower case
+        {"CODE", "　", false, {}},
+        {"PDATE", "２０２４０１０５", true, Value(20240105)},
         {"PSW", "3", true, Value(3)},
         {"PSW", "x", false, {}},
         {"PSW", "1.5", false, {}},

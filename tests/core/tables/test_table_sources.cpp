@@ -1,7 +1,7 @@
 // Sort state, record sources and totals of the grid windows, run against a real database.
 #include "tables/table_sources.h"
 
-#include "shell/app_state.h"
+#include "common/app_state.h"
 #include "storage/shipped_database.h"
 #include "tables_test_env.h"
 
@@ -13,12 +13,15 @@ namespace keys = storage::keys;
 
 namespace {
 
-std::vector<std::string> codes(storage::Database &db, const std::string &sql) {
+std::vector<std::string> codes(storage::Database &db, const storage::Query &q) {
     std::vector<std::string> out;
-    storage::ResultSet rs = db.openRecordset(sql);
+    storage::ResultSet rs = db.openRecordset(q.sql, q.params);
     for (; !rs.eof(); rs.moveNext())
         out.push_back(rs.field("CODE").toText());
     return out;
+}
+std::vector<std::string> codes(storage::Database &db, const std::string &sql) {
+    return codes(db, storage::Query{sql, {}});
 }
 
 class RankingTest : public ::testing::Test {
@@ -216,7 +219,7 @@ TEST_F(PortfolioTest, DerivedQueryForExternalPortfolioIsCreatedOnce) {
                     "(20240101, '1332', 3, 500, 10)");
     }
     storage::attachPortfolioLink(*t.db, "userportf7", file);
-    shell::AppState &st = shell::appState();
+    AppState &st = appState();
     st.portfile_path = file;
     st.port_link_table = "userportf7";
     EXPECT_EQ(portfolioView(*t.db, "V_PORT"), "V_PORTuserportf7");
@@ -249,35 +252,48 @@ protected:
 
 TEST_F(SearchTest, DefaultListAndBlankText) {
     const std::vector<std::string> all = {"1234", "1301", "2234", "3123", "9984"};
-    for (const char *text : {"", "   "}) {
-        EXPECT_EQ(searchSource(text, false),
-                  "select * from master where SWIDX=False Order by master.CODE;");
-        EXPECT_EQ(codes(*t.db, searchSource(text, false)), all);
+    for (const char *text : {"", "   ", "　"}) {
+        const storage::Query q = searchSource(text, false);
+        EXPECT_EQ(q.sql, "select * from master where SWIDX=False Order by master.CODE;");
+        EXPECT_EQ(codes(*t.db, q), all);
     }
-    EXPECT_EQ(searchSource("x", true), "Select * from master ;");
+    EXPECT_EQ(searchSource("x", true).sql, "Select * from master ;");
     EXPECT_EQ(codes(*t.db, searchSource("x", true)).size(), 6u);
 }
 
-TEST_F(SearchTest, TextIsMatchedLiterally) {
+// The engine's wildcards work; quotes are plain characters; full-width input finds the
+// half-width codes and names.
+TEST_F(SearchTest, WildcardsWorkQuotesStaySafeFullWidthMatches) {
     const struct {
         const char *text;
         std::vector<std::string> found;
     } cases[] = {
         {"123", {"1234", "3123"}}, // code fragments, ordered by name
-        {" 30 ", {"1301"}},        {"極", {"1301"}},
-        {"\"", {"1234"}},          {"'", {"2234"}},
-        {"s*", {"2234"}},          {"*", {"2234"}},
-        {"[X]", {"3123"}},         {"[", {"3123"}},
-        {"#1", {"3123"}},          {"?", {}},
-        {"x' or '1'='1", {}},      {"it", {"2234"}}, // the engine's LIKE ignores case
+        {" 30 ", {"1301"}},
+        {"極", {"1301"}},
+        {"13?1", {"1301"}},
+        {"1*5", {}},
+        {"9*4", {"9984"}},
+        {"##23", {"3123"}},
+        {"[12]2", {"1234", "2234", "3123"}},
+        {"[!1]234", {"2234"}},
+        {"\"", {"1234"}},
+        {"'", {"2234"}},
+        {"x' or '1'='1", {}},
+        {"\" or \"1\"=\"1", {}},
+        {"it", {"2234"}},
+        {"１３０１", {"1301"}},
+        {"ＩＴ＇Ｓ", {"2234"}},
+        {"ｂ　商", {"1234"}},
     };
     for (const auto &c : cases) {
-        const std::string sql = searchSource(c.text, false);
-        EXPECT_EQ(codes(*t.db, sql), c.found) << c.text << "\n" << sql;
+        const storage::Query q = searchSource(c.text, false);
+        EXPECT_EQ(codes(*t.db, q), c.found) << c.text << "\n" << q.sql;
     }
-    EXPECT_EQ(searchSource("123", false),
-              "select * from master Where master.NAME like '*123*' or master.CODE like '*123*' "
-              "Order by master.NAME;");
+    const storage::Query q = searchSource("１２３", false);
+    EXPECT_EQ(q.sql, "select * from master Where master.NAME like ? or master.CODE like ? "
+                     "Order by master.NAME;");
+    EXPECT_EQ(q.params, (std::vector<storage::Value>{"*123*", "*123*"}));
 }
 
 } // namespace

@@ -52,7 +52,7 @@ TEST_F(UpdateStart, EmptiesTheDownloadFolderStartsTheUpdaterAndMarksTheExit) {
     std::ofstream(downtemp + "/tesmo.mdb") << "left from last time";
 
     EXPECT_EQ(startUpdater(port), "");
-    EXPECT_TRUE(shell::appState().update_exit);
+    EXPECT_TRUE(appState().update_exit);
     EXPECT_TRUE(port.busy());
     EXPECT_TRUE(appears(installPath("started")));
     std::vector<std::string> left;
@@ -65,7 +65,7 @@ TEST_F(UpdateStart, AnUpdaterThatCannotStartKeepsTheProgramRunning) {
     const std::string r = startUpdater(port);
     EXPECT_NE(r, "");
     EXPECT_NE(r.find("tesmo_auto"), std::string::npos) << r;
-    EXPECT_FALSE(shell::appState().update_exit);
+    EXPECT_FALSE(appState().update_exit);
     EXPECT_FALSE(port.busy());
     EXPECT_TRUE(fs::is_directory(installPath(kDownloadFolder)));
 }
@@ -131,7 +131,7 @@ TEST_F(UpdateCommands, ProgramUpdateAsksTwiceWhenTheDatabaseComesAlong) {
         if (c.questions > 1) {
             EXPECT_EQ(port.messages[1].text, kDbWarning);
         }
-        EXPECT_EQ(shell::appState().update_exit, c.outcome == UpdateOutcome::Started);
+        EXPECT_EQ(appState().update_exit, c.outcome == UpdateOutcome::Started);
     }
     EXPECT_TRUE(appears(installPath("started")));
 }
@@ -166,7 +166,7 @@ TEST_F(UpdateCommands, DatabaseRefetchAsksFirstAndSkipsTheWarningForThePackage) 
               "ダウンロードするトータルサイズ = 約21.00MB\r\n"
               "いますぐ、バージョンアップを行いますか？\r\n\r\n"
               "後で行う場合は[ｷｬﾝｾﾙ]ボタンをクリックしてください");
-    EXPECT_TRUE(shell::appState().update_exit);
+    EXPECT_TRUE(appState().update_exit);
     EXPECT_TRUE(appears(installPath("started")));
 }
 
@@ -179,7 +179,7 @@ TEST_F(UpdateCommands, SystemInstallLeavesProgramsToThePackageManager) {
     EXPECT_EQ(runProgramUpdate(client, port, title), UpdateOutcome::SystemManaged);
     EXPECT_EQ(texts(), std::vector<std::string>{kPackageManagerNote});
     EXPECT_EQ(server.hits("/tesmo_auto/"), 0);
-    EXPECT_FALSE(shell::appState().update_exit);
+    EXPECT_FALSE(appState().update_exit);
 
     port.messages.clear();
     port.answers = {MsgAnswer::Ok, MsgAnswer::Ok};
@@ -198,7 +198,7 @@ TEST_F(UpdateCommands, DatabaseRefetchWithNothingOnTheSiteAsksToWait) {
     EXPECT_EQ(runDatabaseRefetch(client, port, title), UpdateOutcome::NothingNew);
     ASSERT_EQ(port.messages.size(), 2u);
     EXPECT_EQ(port.messages[1].text, "20分経過した後にもう一度処理してみてください。");
-    EXPECT_FALSE(shell::appState().update_exit);
+    EXPECT_FALSE(appState().update_exit);
 }
 
 } // namespace

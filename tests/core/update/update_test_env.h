@@ -2,8 +2,8 @@
 // What the update tests share: a temporary install folder with an updater program that only
 // leaves a mark when it runs, and a loopback update site that serves a module table.
 #include "acquire/http_fetch.h"
+#include "common/app_state.h"
 #include "common/paths.h"
-#include "shell/app_state.h"
 #include "storage/settings_keys.h"
 #include "support/http_test_server.h"
 #include "support/recording_port.h"
@@ -64,11 +64,11 @@ inline bool appears(const std::string &path) {
 class UpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        shell::appState().update_exit = false;
+        appState().update_exit = false;
         storage::writeSetting(storage::keys::updatesite, server.url(""));
         port.setCaption("Tesmo");
     }
-    void TearDown() override { shell::appState().update_exit = false; }
+    void TearDown() override { appState().update_exit = false; }
 
     // An updater that only leaves the file "started" beside itself.
     void installUpdater() {

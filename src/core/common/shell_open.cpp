@@ -1,4 +1,4 @@
-#include "shell/shell_routines.h"
+#include "common/shell_open.h"
 
 #include "common/process.h"
 
@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tesmo::shell {
+namespace tesmo {
 namespace {
 
 std::vector<std::string> splitArguments(const std::string &text) {
@@ -69,6 +69,18 @@ std::string file_exists(const std::string &pattern) {
     }
 }
 
+std::string openFailureText(const std::string &command) {
+    std::string reason;
+    const bool page = command.find("://") != std::string::npos;
+    if (!page && file_exists(command).empty())
+        reason = "ファイルが見つかりません";
+    else if (startProcess("xdg-open", {"--version"}) == kStartFailed)
+        reason = "ページを開くプログラム(xdg-open)がありません";
+    else
+        reason = "ページを開くプログラムを起動できませんでした";
+    return "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command + "\r\n詳細:" + reason;
+}
+
 long shell_open(const std::string &command, const std::string &workDir) {
     try {
         std::string file = command;
@@ -94,4 +106,4 @@ long shell_open(const std::string &command, const std::string &workDir) {
     }
 }
 
-} // namespace tesmo::shell
+} // namespace tesmo

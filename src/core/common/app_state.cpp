@@ -1,6 +1,6 @@
-#include "shell/app_state.h"
+#include "common/app_state.h"
 
-namespace tesmo::shell {
+namespace tesmo {
 
 AppState &appState() {
     static AppState state;
@@ -13,4 +13,4 @@ std::string portfolioTable() {
                                                                 : s.port_link_table;
 }
 
-} // namespace tesmo::shell
+} // namespace tesmo

@@ -2,7 +2,7 @@
 // Routines every window shares: opening files and URLs, and looking files up.
 #include <string>
 
-namespace tesmo::shell {
+namespace tesmo {
 
 // Opens a file or URL like the desktop shell's "open": `command` is a path or URL, optionally
 // followed by a blank and arguments (the longest leading part that names an existing file is
@@ -10,8 +10,12 @@ namespace tesmo::shell {
 // application. Returns the process id, or -99 when anything failed.
 long shell_open(const std::string &command, const std::string &workDir);
 
+// What the user is told when shell_open could not open `command`: "ﾍﾟｰｼﾞを開けませんでした。",
+// the page, and why (a missing file, or no program that opens pages).
+std::string openFailureText(const std::string &command);
+
 // The first file name matching `pattern` (wildcards * and ? in the last component), or the
 // empty text when none matches or the lookup fails.
 std::string file_exists(const std::string &pattern);
 
-} // namespace tesmo::shell
+} // namespace tesmo

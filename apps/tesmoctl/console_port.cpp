@@ -1,0 +1,33 @@
+#include "console_port.h"
+
+namespace tesmoctl {
+
+void ConsolePort::setCaption(const std::string &text) {
+    if (text != m_caption && m_captionsTo) {
+        std::fprintf(m_captionsTo, "%s\n", text.c_str());
+        std::fflush(m_captionsTo);
+    }
+    m_caption = text;
+}
+
+void ConsolePort::wait(int seconds) {
+    if (m_waits)
+        tesmo::waitSeconds(*this, seconds);
+}
+
+tesmo::MsgAnswer ConsolePort::message(const std::string &text, const std::string &title,
+                                      tesmo::MsgIcon, tesmo::MsgButtons buttons) {
+    if (!title.empty())
+        std::fprintf(m_messagesTo, "[%s]\n", title.c_str());
+    std::fprintf(m_messagesTo, "%s\n", withNewlines(text).c_str());
+    std::fflush(m_messagesTo);
+    return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
+}
+
+std::string withNewlines(std::string text) {
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.replace(at, 2, "\n");
+    return text;
+}
+
+} // namespace tesmoctl

@@ -1,0 +1,53 @@
+#include "shell/clip_chart.h"
+
+#include "common/text.h"
+
+namespace tesmo::shell {
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isCodeLetter(char c) {
+    return c >= 'A' && c <= 'Z' && c != 'B' && c != 'E' && c != 'I' && c != 'O' && c != 'Q' &&
+           c != 'V' && c != 'Z';
+}
+
+bool isAlnum(char c) {
+    return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool codeAt(const std::string &s, size_t i) {
+    if (i + 4 > s.size())
+        return false;
+    if (!isDigit(s[i]) || !isDigit(s[i + 2]))
+        return false;
+    if (!isDigit(s[i + 1]) && !isCodeLetter(s[i + 1]))
+        return false;
+    if (!isDigit(s[i + 3]) && !isCodeLetter(s[i + 3]))
+        return false;
+    return (i == 0 || !isAlnum(s[i - 1])) && (i + 4 == s.size() || !isAlnum(s[i + 4]));
+}
+
+} // namespace
+
+std::string codeFromClipboardText(const std::string &text) {
+    std::string s = halfWidthAscii(text);
+    for (char &c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (size_t i = 0; i < s.size(); ++i)
+        if (codeAt(s, i))
+            return s.substr(i, 4);
+    std::string digits;
+    for (char c : s) {
+        if (digits.size() >= 4)
+            break;
+        if (isDigit(c))
+            digits += c;
+    }
+    return digits;
+}
+
+} // namespace tesmo::shell

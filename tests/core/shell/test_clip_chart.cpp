@@ -1,0 +1,37 @@
+#include "common/text.h"
+#include "shell/clip_chart.h"
+
+#include <gtest/gtest.h>
+
+namespace tesmo::shell {
+namespace {
+
+TEST(ClipChart, CodeOfTheExchangesFormThenTheDigitsRule) {
+    const struct {
+        const char *text, *code;
+    } cases[] = {
+        {"130A 新興テック", "130A"},
+        {"１３０ａ", "130A"}, // full width, lower case
+        {"銘柄コード: 7203", "7203"},
+        {"トヨタ 7203 自動車", "7203"},
+        {"1B0A", "10"},             // B is not given out: the digits rule
+        {"12-345678", "1234"},      // digits inside a longer number are no code
+        {"ｺｰﾄﾞ135a、130A", "135A"}, // the first code
+        {"x130A", "130"},           // glued to a letter: no code of its own
+        {"13A0", "130"},            // a letter in the third place: digits rule
+        {"新興テック", ""},
+        {"", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(codeFromClipboardText(c.text), c.code) << c.text;
+}
+
+TEST(ClipChart, TypedCodesAreHalfWidthAndUpperCase) {
+    EXPECT_EQ(normalizeStockCode("　１３０ａ "), "130A");
+    EXPECT_EQ(normalizeStockCode("7203"), "7203");
+    EXPECT_EQ(halfWidthAscii("ｔｏｙｏｔａ＊１３？"), "toyota*13?");
+    EXPECT_EQ(halfWidthAscii("極洋ﾎﾟｰﾄ"), "極洋ﾎﾟｰﾄ"); // kanji and half-width kana untouched
+}
+
+} // namespace
+} // namespace tesmo::shell
