@@ -122,14 +122,8 @@ int cmdSetting(const Args &argsIn) {
 }
 
 int cmdCompact(const Args &args) {
-    bool ifGrown = false;
-    Args positional;
-    for (const std::string &a : args) {
-        if (a == "--if-grown")
-            ifGrown = true;
-        else
-            positional.push_back(a);
-    }
+    Args positional = args;
+    const bool ifGrown = takeFlag(positional, "--if-grown");
     if (positional.size() != 1)
         return usageError(commandNamed("compact"));
     // The main program's routine on DB instead of mdbpath; the connection changes the working

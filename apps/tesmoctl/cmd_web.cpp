@@ -44,14 +44,8 @@ int cmdFetch(const Args &args) {
 }
 
 int cmdUpdate(const Args &args) {
-    bool waits = true;
-    Args positional;
-    for (const std::string &a : args) {
-        if (a == "--no-wait")
-            waits = false;
-        else
-            positional.push_back(a);
-    }
+    Args positional = args;
+    const bool waits = !takeFlag(positional, "--no-wait");
     if (positional.size() != 1)
         return usageError(commandNamed("update"));
     auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
@@ -93,13 +87,10 @@ int cmdJQuantsCheck(const Args &args) {
 }
 
 int cmdVersionCheck(const Args &args) {
-    bool completeDb = false;
-    for (const std::string &a : args) {
-        if (a == "--complete")
-            completeDb = true;
-        else
-            return usageError(commandNamed("version-check"));
-    }
+    Args rest = args;
+    const bool completeDb = takeFlag(rest, "--complete");
+    if (!rest.empty())
+        return usageError(commandNamed("version-check"));
     ConsolePort port(nullptr);
     tesmo::acquire::HttpClient client;
     const std::string selection = tesmo::update::version_check(client, port, completeDb);
@@ -122,13 +113,10 @@ int cmdVersionCheck(const Args &args) {
 }
 
 int cmdInstallUpdate(const Args &args) {
-    bool startMainProgram = true;
-    for (const std::string &a : args) {
-        if (a == "--no-start")
-            startMainProgram = false;
-        else
-            return usageError(commandNamed("install-update"));
-    }
+    Args rest = args;
+    const bool startMainProgram = !takeFlag(rest, "--no-start");
+    if (!rest.empty())
+        return usageError(commandNamed("install-update"));
     // Download progress goes to stderr; the updater's messages to stdout.
     ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
     tesmo::acquire::HttpClient client;

@@ -44,4 +44,7 @@ const Command &commandNamed(const char *name);
 int fail(const std::string &text);
 int usageError(const Command &cmd);
 
+// Removes every `flag` from `args` and says whether there was one.
+bool takeFlag(Args &args, const std::string &flag);
+
 } // namespace tesmoctl

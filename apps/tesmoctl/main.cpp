@@ -94,6 +94,10 @@ int usageError(const Command &cmd) {
     return fail(std::string("usage: tesmoctl ") + cmd.usage);
 }
 
+bool takeFlag(Args &args, const std::string &flag) {
+    return std::erase(args, flag) != 0;
+}
+
 } // namespace tesmoctl
 
 namespace {
