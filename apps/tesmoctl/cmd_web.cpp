@@ -67,8 +67,7 @@ int cmdUpdate(const Args &args) {
     }
     const std::string report =
         tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
-    std::printf("%s%s", withNewlines(report).c_str(),
-                report.ends_with("\r\n") ? "" : "\n");
+    std::printf("%s%s", withNewlines(report).c_str(), report.ends_with("\r\n") ? "" : "\n");
     if (!tesmo::acquire::sourceNote().empty())
         std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
     // A day that did not come in fails the run, so that a script notices it.
