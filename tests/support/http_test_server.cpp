@@ -1,6 +1,6 @@
 #include "support/http_test_server.h"
 
-#include <httplib.h>
+#include "support/loopback_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -105,19 +105,12 @@ HttpTestServer::HttpTestServer() : m(std::make_unique<Impl>()) {
             res.set_content(reply.body, reply.contentType);
         }
     });
-    m->port = m->server.bind_to_any_port("127.0.0.1");
-    if (m->port <= 0)
-        throw std::runtime_error("test server: cannot bind 127.0.0.1");
-    m->thread = std::thread([this] { m->server.listen_after_bind(); });
-    while (!m->server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    m->port = startOnLoopback(m->server, m->thread, "test server");
 }
 
 HttpTestServer::~HttpTestServer() {
     m->stopping = true;
-    m->server.stop();
-    if (m->thread.joinable())
-        m->thread.join();
+    stopOnLoopback(m->server, m->thread);
 }
 
 int HttpTestServer::port() const {

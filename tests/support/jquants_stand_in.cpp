@@ -1,6 +1,6 @@
 #include "support/jquants_stand_in.h"
 
-#include <httplib.h>
+#include "support/loopback_server.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -20,18 +20,11 @@ JQuantsStandIn::JQuantsStandIn(sample_site::JQuantsOptions options, FakeClock &c
         options.clock = [&clock] { return clock.now(); };
     m_site = std::make_unique<sample_site::JQuantsSite>(std::move(options));
     sample_site::mountJQuants(m->server, *m_site);
-    m->port = m->server.bind_to_any_port("127.0.0.1");
-    if (m->port <= 0)
-        throw std::runtime_error("J-Quants stand-in: cannot bind 127.0.0.1");
-    m->thread = std::thread([this] { m->server.listen_after_bind(); });
-    while (!m->server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    m->port = startOnLoopback(m->server, m->thread, "J-Quants stand-in");
 }
 
 JQuantsStandIn::~JQuantsStandIn() {
-    m->server.stop();
-    if (m->thread.joinable())
-        m->thread.join();
+    stopOnLoopback(m->server, m->thread);
 }
 
 std::string JQuantsStandIn::base() const {
