@@ -5,12 +5,18 @@
 #include "shell/form1.h"
 #include "shell/window_hub.h"
 #include "tables/register_tables.h"
+#include "update/release_install.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char **argv) {
     tesmo::ui::GuardedApplication app(argc, argv);
     tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
+    // An update killed midway is finished or undone before anything opens the program's files.
+    if (const std::string failure = tesmo::update::recoverInstallAtStart(); !failure.empty())
+        std::fprintf(stderr, "Tesmo: %s\n", failure.c_str());
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
     tesmo::ui::registerOptionsWindow();

@@ -8,6 +8,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,8 +33,10 @@ const char *const kUsage =
     "  --stocks     stocks per day (default 3800)\n"
     "  --announce   the announcement text (\"<br>\" breaks a line)\n"
     "  --release    publish the files of DIR on the update site, stamped an hour ago; signed\n"
-    "               at start-up with the development key and serial N (default 1), unless\n"
-    "               DIR holds its own modules.sha256 (tesmoctl release-sign)\n"
+    "               at start-up with the development key and serial N, unless DIR holds its\n"
+    "               own modules.sha256 (tesmoctl release-sign); without --serial every start\n"
+    "               signs a new serial (the time in microseconds since 1970), so that an\n"
+    "               updater takes a changed folder for a newer release\n"
     "  --port-file  write the port there once the site listens\n"
     "  --configure  point the current user's Tesmo settings (myhpadd4, myhpad_data4,\n"
     "               updatesite; with --jquants also datasource, jquantsapi, jquantskey,\n"
@@ -73,6 +76,10 @@ int main(int argc, char **argv) {
     options.endDate = sample_site::lastTradingDayBefore(today());
     // Files of the current hour are not offered yet; an hour ago they are.
     options.releaseStamp = std::to_string(tesmo::update::hourStamp(std::time(nullptr) - 3600));
+    // An updater accepts a serial it installed before only for the very same list.
+    options.releaseSerial = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         long long v = 0;

@@ -16,6 +16,7 @@
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "update/release_install.h"
 #include "update/update_start.h"
 #include "update/updater.h"
 #include "update/version_check.h"
@@ -114,8 +115,30 @@ int cmdVersionCheck(const Args &args) {
 int cmdInstallUpdate(const Args &args) {
     Args rest = args;
     const bool startMainProgram = !takeFlag(rest, "--no-start");
-    if (!rest.empty())
+    const bool recoverOnly = takeFlag(rest, "--recover-only");
+    if (!rest.empty() || (recoverOnly && !startMainProgram))
         return usageError(commandNamed("install-update"));
+    if (recoverOnly) {
+        using tesmo::update::Recovery;
+        Recovery recovery = Recovery::Nothing;
+        const std::string failure = tesmo::update::recoverInstallAtStart(&recovery);
+        if (!failure.empty())
+            return fail(failure);
+        switch (recovery) {
+        case Recovery::Nothing:
+            std::printf("中断されたインストールはありません。\n");
+            return 0;
+        case Recovery::Finished:
+            std::printf("中断されたインストールを完了しました。\n");
+            return 0;
+        case Recovery::Undone:
+            std::printf("中断されたインストールを取り消しました。\n");
+            return 0;
+        case Recovery::Busy:
+            break;
+        }
+        return fail("別の更新が実行中です。");
+    }
     // Download progress goes to stderr; the updater's messages to stdout.
     ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
     tesmo::acquire::HttpClient client;

@@ -51,17 +51,22 @@ const std::vector<Command> &commands() {
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",
          cmdVersionCheck},
-        {"install-update", "install-update [--no-start]",
-         "run the updater (tesmo_auto) after its splash wait: fetch the files the version check "
-         "recorded, check them against the signed list and install them beside this program; "
-         "exits 1 on any refusal; --no-start does not start Tesmo afterwards",
+        {"install-update", "install-update [--no-start | --recover-only]",
+         "run the updater (tesmo_auto) after its splash wait: check the signed list of the "
+         "update site, fetch every file of that release whose installed copy differs (and the "
+         "databases the version check recorded) and install them beside this program, all or "
+         "none; exits 1 on any refusal; --no-start does not start Tesmo afterwards; "
+         "--recover-only only finishes or undoes an install that was killed midway, as every "
+         "program does at its start, and prints which",
          cmdInstallUpdate},
         {"release-keygen", "release-keygen SECRET PUBLIC",
          "write a new release key pair (base64; SECRET readable by its owner only)",
          cmdReleaseKeygen},
-        {"release-sign", "release-sign SECRET DIR [--serial N]",
+        {"release-sign", "release-sign SECRET DIR [--serial N] [--force-serial]",
          "write modules.sha256 and its signature modules.sha256.sig for every file in DIR; "
-         "the serial defaults to the time (UTC yyyymmddhhmm) or one above DIR's last list",
+         "the serial defaults to the time (UTC yyyymmddhhmm) or one above DIR's last list; a "
+         "serial N not above DIR's last list is refused (updaters refuse such a release) unless "
+         "the list stays the same or --force-serial is given",
          cmdReleaseSign},
         {"export",
          "export DB WINDOW [--sort COLUMN] [--asc] [--group G] [--find TEXT] [--file PATH]",

@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -46,6 +47,11 @@ void SignedRelease::publish() {
     });
 }
 
+void SignedRelease::serveFiles() {
+    for (const auto &[name, bytes] : files)
+        m_server.serve("/tesmo_auto/" + name, bytes, 200, "application/octet-stream");
+}
+
 std::string SignedRelease::manifest() const {
     update::ReleaseManifest list;
     list.serial = serial;
@@ -58,6 +64,8 @@ std::string SignedRelease::manifest() const {
 SampleSiteProcess::SampleSiteProcess(const std::vector<std::string> &args,
                                      const std::string &scratchDir) {
     const std::string portFile = joinPath(scratchDir, "site.port");
+    // A site started before left its port there.
+    std::remove(portFile.c_str());
     std::vector<std::string> all = {"--port", "0", "--port-file", portFile, "--quiet"};
     all.insert(all.end(), args.begin(), args.end());
     m_pid = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site", all);

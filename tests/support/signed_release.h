@@ -20,6 +20,8 @@ public:
     explicit SignedRelease(HttpTestServer &server);
     // Serves the list and its signature (again, after a test replaced either).
     void publish();
+    // Serves every file of `files` under its name, as the publisher signed it.
+    void serveFiles();
     std::string manifest() const;
 
     std::map<std::string, std::string> files;

@@ -58,7 +58,9 @@ std::string defaultOf(const SettingKey &key) {
     return {};
 }
 
-std::string readSetting(const SettingKey &key) { return readSetting(key, defaultOf(key)); }
+std::string readSetting(const SettingKey &key) {
+    return readSetting(key, defaultOf(key));
+}
 
 std::string readSetting(const SettingKey &key, const std::string &callerDefault) {
     return getSetting(appNameOf(key.app), key.section, key.key, callerDefault);
@@ -81,91 +83,33 @@ void writeSetting(const SettingKey &key, const std::string &value) {
     saveSetting(appNameOf(key.app), key.section, key.key, value);
 }
 
-bool debugMode() { return readSetting(keys::debugcode) == kDebugCode; }
+bool debugMode() {
+    return readSetting(keys::debugcode) == kDebugCode;
+}
 
-bool jquantsSource() { return asciiLower(readSetting(keys::datasource)) == "jquants"; }
+bool jquantsSource() {
+    return asciiLower(readSetting(keys::datasource)) == "jquants";
+}
 
 const std::vector<const SettingKey *> &allSettingKeys() {
     using namespace keys;
     static const std::vector<const SettingKey *> all = {
-        &nomoremsg,
-        &autotaskt,
-        &portopt,
-        &portfile,
-        &def_portdir,
-        &useridno,
-        &tesmodatadir,
-        &compyc,
-        &maxdtc,
-        &myhpadd4,
-        &myhpad_data4,
-        &noannounce,
-        &announcemsg,
-        &browser,
-        &realcspd,
-        &cpseplt,
-        &savecsvdir,
-        &retimes,
-        &resec,
-        &tosec,
-        &proxychk,
-        &proxysv,
-        &proxyid,
-        &proxypd,
-        &datasource,
-        &jquantsapi,
-        &jquantskey,
-        &jquantsrate,
-        &updatesite,
-        &realtmsite,
-        &infosite,
-        &quotesite,
-        &mdbpath,
-        &DB_SIZE,
-        &debugcode,
-        &web1wait,
-        &first,
-        &usermdbconfirm,
-        &becon,
-        &taskttime,
-        &mainf_top,
-        &mainf_left,
-        &form2_height,
-        &form2_width,
-        &form2_marker,
-        &ranktb_height,
-        &ranktb_width,
-        &ranktb_top,
-        &ranktb_left,
-        &F_ranktbsorta,
-        &F_ranktbsortb,
-        &porttb_height,
-        &porttb_width,
-        &porttb_top,
-        &porttb_left,
-        &F_porttbsorta,
-        &F_porttbsortb,
-        &F_porttboptno,
-        &portm_height,
-        &portm_width,
-        &portm_top,
-        &portm_left,
-        &F_portmsorta,
-        &F_portmsortb,
-        &cnt_F_opt,
-        &cnt_F_portM,
-        &cnt_F_porttb,
-        &cnt_F_ranktb,
-        &cnt_Form2,
-        &cnt_Form3,
-        &release_serial,
-        &auto_retimes,
-        &auto_resec,
-        &auto_proxy,
-        &auto_setproxy,
-        &auto_tosec,
-        &auto_userid,
-        &auto_userps,
+        &nomoremsg,      &autotaskt,      &portopt,        &portfile,     &def_portdir,
+        &useridno,       &tesmodatadir,   &compyc,         &maxdtc,       &myhpadd4,
+        &myhpad_data4,   &noannounce,     &announcemsg,    &browser,      &realcspd,
+        &cpseplt,        &savecsvdir,     &retimes,        &resec,        &tosec,
+        &proxychk,       &proxysv,        &proxyid,        &proxypd,      &datasource,
+        &jquantsapi,     &jquantskey,     &jquantsrate,    &updatesite,   &realtmsite,
+        &infosite,       &quotesite,      &mdbpath,        &DB_SIZE,      &debugcode,
+        &web1wait,       &first,          &usermdbconfirm, &becon,        &taskttime,
+        &mainf_top,      &mainf_left,     &form2_height,   &form2_width,  &form2_marker,
+        &ranktb_height,  &ranktb_width,   &ranktb_top,     &ranktb_left,  &F_ranktbsorta,
+        &F_ranktbsortb,  &porttb_height,  &porttb_width,   &porttb_top,   &porttb_left,
+        &F_porttbsorta,  &F_porttbsortb,  &F_porttboptno,  &portm_height, &portm_width,
+        &portm_top,      &portm_left,     &F_portmsorta,   &F_portmsortb, &cnt_F_opt,
+        &cnt_F_portM,    &cnt_F_porttb,   &cnt_F_ranktb,   &cnt_Form2,    &cnt_Form3,
+        &release_serial, &release_digest, &auto_retimes,   &auto_resec,   &auto_proxy,
+        &auto_setproxy,  &auto_tosec,     &auto_userid,    &auto_userps,
     };
     return all;
 }

@@ -9,17 +9,17 @@ namespace tesmo::storage {
 enum class SettingsApp { Main, UpdaterState, UpdaterHttp };
 
 enum class DefaultKind {
-    Text,          // `text` as it stands
-    DatabaseFile,  // the folder of the default database (FileKind::Database) joined with `text`
-    InstallDir,    // the install folder
-    ProfileDir,    // the user's profile folder
-    DesktopDir,    // the user's desktop folder
-    DataSite,      // the data site's base URL (deployment setting) followed by `text`
-    UpdateSite,    // the update site's base URL
-    RealtimeSite,  // outside pages of the chart window
+    Text,         // `text` as it stands
+    DatabaseFile, // the folder of the default database (FileKind::Database) joined with `text`
+    InstallDir,   // the install folder
+    ProfileDir,   // the user's profile folder
+    DesktopDir,   // the user's desktop folder
+    DataSite,     // the data site's base URL (deployment setting) followed by `text`
+    UpdateSite,   // the update site's base URL
+    RealtimeSite, // outside pages of the chart window
     InfoSite,
     QuoteSite,
-    Caller,        // only the reader knows it (a window's current geometry, a random number)
+    Caller, // only the reader knows it (a window's current geometry, a random number)
 };
 
 struct SettingKey {
@@ -112,9 +112,11 @@ inline constexpr K cnt_F_porttb{M, "formcnt", "F_porttb", D::Text, "0"};
 inline constexpr K cnt_F_ranktb{M, "formcnt", "F_ranktb", D::Text, "0"};
 inline constexpr K cnt_Form2{M, "formcnt", "Form2", D::Text, "0"};
 inline constexpr K cnt_Form3{M, "formcnt", "Form3", D::Text, "0"};
-// updater state: the serial of the release installed last (older releases are refused)
+// updater state: the serial of the release installed last (older releases are refused) and
+// the SHA-256 of its signed list (another list with the same serial is refused)
 constexpr SettingsApp U = SettingsApp::UpdaterState;
 inline constexpr K release_serial{U, "release", "serial", D::Text, "0"};
+inline constexpr K release_digest{U, "release", "digest", D::Text, ""};
 // updater's own HTTP settings (nothing writes them)
 constexpr SettingsApp H = SettingsApp::UpdaterHttp;
 inline constexpr K auto_retimes{H, "option", "retimes", D::Text, "2"};

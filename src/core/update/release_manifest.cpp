@@ -83,6 +83,9 @@ ReleaseManifest parseReleaseManifest(const std::string &text) {
         // The names become file names in the install folder.
         if (!safeModuleName(entry.name))
             malformed(i + 1, "ファイル名が不正です: " + entry.name);
+        // Beside the programs these names hold the installed list and the install's journal.
+        if (partOfSignedList(entry.name))
+            malformed(i + 1, "署名されたファイル一覧の名前です: " + entry.name);
         if (!names.insert(entry.name).second)
             malformed(i + 1, "ファイル名が重複しています: " + entry.name);
         manifest.files.push_back(std::move(entry));

@@ -17,7 +17,8 @@ inline constexpr const char *kSignatureFile = "modules.sha256.sig";
 inline constexpr long long kMaxManifestBytes = 1 << 20;
 
 // Whether a file of a release folder belongs to the signed list (the list, its signature or a
-// copy of either on its way) rather than to the release it lists.
+// copy of either on its way) rather than to the release it lists; beside the programs, the
+// installed list and the journal of an install (release_install.h).
 bool partOfSignedList(const std::string &name);
 
 struct ManifestEntry {
@@ -41,7 +42,8 @@ public:
 
 // Reads a list in the format that formatReleaseManifest() writes: "serial N", then one line
 // "<sha256> <size> <name>" per file, lines ending in LF. Raises ManifestError for anything
-// else, including a name that is not a plain file name and a name listed twice.
+// else, including a name that is not a plain file name, a name of the signed list itself
+// (partOfSignedList) and a name listed twice.
 ReleaseManifest parseReleaseManifest(const std::string &text);
 std::string formatReleaseManifest(const ReleaseManifest &manifest);
 

@@ -96,22 +96,32 @@ SignedManifest signManifest(const ReleaseManifest &manifest, const std::string &
 }
 
 ReleaseManifest signReleaseFolder(const std::string &secretKeyPath, const std::string &dir,
-                                  std::optional<long long> serial) {
+                                  std::optional<long long> serial, bool forceSerial) {
     const std::string secretKey = readReleaseSecretKey(secretKeyPath);
+    const std::string previousPath = joinPath(dir, kManifestFile);
+    std::optional<std::string> previousText;
+    std::optional<long long> previous;
+    if (fs::exists(previousPath)) {
+        try {
+            previousText = readFileBytes(previousPath);
+            previous = parseReleaseManifest(*previousText).serial;
+        } catch (const std::exception &) {
+            // an unreadable old list says nothing about the serial
+        }
+    }
     if (!serial) {
         serial = currentMinuteSerial();
-        const std::string previous = joinPath(dir, kManifestFile);
-        if (fs::exists(previous)) {
-            try {
-                serial =
-                    std::max(*serial, parseReleaseManifest(readFileBytes(previous)).serial + 1);
-            } catch (const ManifestError &) {
-                // an unreadable old list says nothing about the serial
-            }
-        }
+        if (previous)
+            serial = std::max(*serial, *previous + 1);
     }
     const ReleaseManifest manifest = manifestOfFolder(dir, *serial);
     const SignedManifest signedManifest = signManifest(manifest, secretKey);
+    // Two lists with one serial are two releases that an updater cannot tell apart: it would
+    // refuse the second.
+    if (previous && *serial <= *previous && signedManifest.text != *previousText && !forceSerial)
+        throw std::runtime_error(
+            "serial " + std::to_string(*serial) + " は、このフォルダで前回署名した serial " +
+            std::to_string(*previous) + " より大きくなければなりません (--force-serial)");
     // The list first: until the new signature follows, the pair does not match, and an updater
     // that asks in between refuses instead of installing.
     replaceFile(joinPath(dir, kManifestFile), signedManifest.text);

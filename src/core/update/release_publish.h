@@ -30,8 +30,11 @@ SignedManifest signManifest(const ReleaseManifest &manifest, const std::string &
 // Writes modules.sha256 and modules.sha256.sig for every file in `dir`, each replaced in one
 // step. Without a serial the release gets the current time (UTC) as yyyymmddhhmm, or one more
 // than the serial of the list already in `dir` when that is not lower, so that serials grow.
-// Returns the list. Raises std::runtime_error.
+// A serial given that is not above the one of `dir`'s list is refused (the updater refuses a
+// list that does not follow the installed one), unless the list stays byte for byte the same
+// or `forceSerial` asks for it. Returns the list. Raises std::runtime_error.
 ReleaseManifest signReleaseFolder(const std::string &secretKeyPath, const std::string &dir,
-                                  std::optional<long long> serial = std::nullopt);
+                                  std::optional<long long> serial = std::nullopt,
+                                  bool forceSerial = false);
 
 } // namespace tesmo::update

@@ -1,7 +1,7 @@
 #pragma once
-// The updater (tesmo_auto): fetches the files that the main program's version check recorded,
-// checks their sizes, puts them in place and starts Tesmo again. The splash window only shows
-// the two texts and drives the clock below; everything else happens here.
+// The updater (tesmo_auto): fetches the release that the main program's version check found,
+// checks it against the signed list, puts it in place and starts Tesmo again. The splash window
+// only shows the two texts and drives the clock below; everything else happens here.
 #include "acquire/http_fetch.h"
 #include "common/ui_port.h"
 
@@ -48,49 +48,31 @@ private:
 enum class UpdateEnd {
     Installed,  // every recorded file is in place (a beep), Tesmo was started
     NothingNew, // no recorded files (the user was told), Tesmo was started
-    Refused,    // a download failed, a size differed or a name was refused (case B)
-    Failed,     // a file or folder operation failed (case D)
+    Refused,    // a download failed, a size differed, the release was refused
+    Failed,     // a file or folder operation failed, the disk is full
     Aborted,    // the splash gave up; nothing more was said or started
 };
 
 struct UpdaterResult {
     UpdateEnd end = UpdateEnd::Failed;
-    int installed = 0;     // files installed in this run
+    int installed = 0;     // files of the release replaced in this run
     long mainProgram = -1; // process id of the started Tesmo (-99: could not be started)
     std::string message;   // the text shown for Refused and Failed
 };
 
-// The update: every entry of trg_dt in stored order is fetched from the update site into the
-// download folder unless a file of the recorded size is already there, and checked against
-// trg_sz. Then the release's signed list (release_manifest.h) must carry the release key's
-// signature, a serial not lower than the release installed last, and each download's digest
-// and size; otherwise nothing at all is installed (case B). Then each file is installed
-// (tesmo.mdb and tesmotesmo.mdb at mdbpath, the others in the install folder) and recorded in
-// webcheck, and the serial is kept. At the end trg_dt and trg_sz go and Tesmo is started
-// (unless `startMainProgram` is false). Every message is shown through `port`; `port` also
-// shows the fetch's progress. Once `aborted` says so (the splash gave up), the update ends
-// quietly at its next step. First of all, the leftovers of an install that was killed midway
-// are removed.
+// The update. First an install that a kill interrupted is finished or undone (see
+// release_install.h). Then the release's signed list (release_manifest.h) must carry the
+// release key's signature and a serial above the release installed last, or the same serial
+// with the very same list (the run after a kill); every entry of trg_dt must be in it, with the
+// size that trg_sz recorded. The list is the release: every program file it names whose
+// installed copy differs is fetched (an earlier download of the same digest is used as it is)
+// into a folder of this run, checked against the list, and installed together with the
+// databases that trg_dt names (tesmo.mdb and tesmotesmo.mdb at mdbpath, the old one kept as
+// tesmo.mbk), whole or not at all. Then webcheck records the
+// entries, trg_dt and trg_sz go and Tesmo is started (unless `startMainProgram` is false).
+// Every message is shown through `port`; `port` also shows the fetch's progress. Once `aborted`
+// says so (the splash gave up), the update ends quietly at its next step.
 UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                         const std::function<bool()> &aborted = {}, bool startMainProgram = true);
-
-// Puts `source` in place at `target` in one step: a copy beside the target under a temporary
-// name (".<name>.new-<pid>"), flushed, then renamed over it, so that the target is always
-// either the old file or the whole new one. The copy gets the permissions of the file it
-// replaces, and execute bits when it is a program (ELF or "#!"). With `sha256` the copy must
-// have that digest, or the target stays as it was. Raises std::runtime_error.
-void installFileAtomically(const std::string &source, const std::string &target,
-                           const std::string &sha256 = {});
-
-// Replaces the database at `target` by `source`: the old file (with its write-ahead log, if
-// any) is kept as `backup` first, the old journals are removed, then the new file is put in
-// place atomically (checked against `sha256` when given). Raises std::runtime_error; the old
-// database stays when anything fails before the final rename.
-void replaceDatabase(const std::string &source, const std::string &target,
-                     const std::string &backup, const std::string &sha256 = {});
-
-// Removes from `folder` the temporary copies of installFileAtomically whose process no longer
-// runs (what a kill in the middle of an install leaves). Errors are ignored.
-void removeInstallLeftovers(const std::string &folder);
 
 } // namespace tesmo::update

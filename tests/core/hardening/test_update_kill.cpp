@@ -1,32 +1,44 @@
-// The updater's checked install killed with SIGKILL at random moments: every installed file is
-// then either the old version or the whole new one, the database opens and passes SQLite's
-// check, and the update run again installs everything and sweeps the temporary copies away.
+// tesmoctl install-update killed with SIGKILL at random moments, killed as soon as its journal
+// appears (among the renames), and run out of disk space: after the next start the program
+// folder holds the old release or the new one, byte for byte, the database passes SQLite's
+// check, and the update run again completes.
 #include "hardening_support.h"
 
-#include "acquire/http_fetch.h"
+#include "common/crypto.h"
 #include "common/paths.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
 #include "storage/shipped_database.h"
-#include "support/recording_port.h"
 #include "support/signed_release.h"
 #include "support/temp_env.h"
+#include "update/release_install.h"
 #include "update/update_start.h"
 #include "update/updater.h"
 #include "update/version_check.h"
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
-#include <sys/wait.h>
 #include <thread>
+
+// Kills: TESMO_CRASH_KILLS at random moments (10 by default), TESMO_AIMED_KILLS as the journal
+// appears (3 by default); TESMO_FULL_DISK_RUNS full disks (none by default: they mount a small
+// tmpfs and need the right to).
 
 using namespace tesmo;
 namespace fs = std::filesystem;
@@ -34,12 +46,10 @@ using tesmo::test::ChildProcess;
 
 namespace {
 
-// Modules of a megabyte or more, so that a copy takes long enough for kills to land inside it.
-struct Module {
-    std::string name;
-    std::string oldBytes;
-    std::string newBytes;
-};
+int envCount(const char *name, int fallback) {
+    const char *v = std::getenv(name);
+    return v && std::atoi(v) >= 0 ? std::atoi(v) : fallback;
+}
 
 std::string pattern(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
@@ -53,116 +63,216 @@ void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// The files that the updater state lists, in the order it installs them.
-void recordSelection(const std::vector<std::pair<std::string, long long>> &files) {
-    const std::string app = storage::updaterStateAppName();
-    for (const auto &[name, size] : files) {
-        storage::saveSetting(app, storage::kTrgDtSection, name, "126010100");
-        storage::saveSetting(app, storage::kTrgSzSection, name, std::to_string(size));
+using Digests = std::map<std::string, std::string>;
+
+// A release installed by tesmoctl from a loopback site: three modules of a megabyte or more (so
+// that kills land inside their copies), small ones (many of them make the renames take a
+// while), and the database. The version check offered one module and the database; the
+// signed list brings the rest.
+class UpdateRig {
+public:
+    UpdateRig(const test::TempEnv &env, unsigned smallModules) : m_env(env), m_release(m_site) {
+        storage::writeSetting(storage::keys::updatesite, m_site.url(""));
+        storage::writeSetting(storage::keys::auto_retimes, "0");
+        fs::copy_file(std::string(TESMO_BIN_DIR) + "/tesmoctl", installPath("tesmoctl"));
+        for (unsigned i = 0; i < 3; ++i)
+            m_modules.push_back({"module" + std::to_string(i) + ".dat", pattern(1'000'000 + i, i),
+                                 pattern(1'500'000 + i, 100 + i)});
+        for (unsigned i = 0; i < smallModules; ++i)
+            m_modules.push_back({"small" + std::to_string(i) + ".dat", pattern(100 + i, 200 + i),
+                                 pattern(120 + i, 300 + i)});
+        m_database = storage::readSetting(storage::keys::mdbpath);
+        m_pristine = env.path("old.mdb");
+        storage::createShippedDatabase(m_pristine);
+        storage::createShippedDatabase(env.path("new.mdb"));
+        {
+            auto db = storage::Database::open(env.path("new.mdb"), storage::kConnectString);
+            db->execute("insert into master(CODE,NAME) values('9999','新しい版')");
+            db->checkpoint();
+        }
+        for (const Module &m : m_modules)
+            m_release.files[m.name] = m.newBytes;
+        m_release.files[update::kDatabaseFile] = test::readText(env.path("new.mdb"));
+        m_release.serial = 2;
+        m_release.serveFiles();
     }
+
+    // The old release in place, as the version check leaves it for the updater.
+    void resetToOld() {
+        for (const Module &m : m_modules)
+            writeFile(installPath(m.name), m.oldBytes);
+        for (const std::string &path : {m_database, installPath(update::kDatabaseBackup)})
+            for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+                fs::remove(path + suffix);
+        fs::copy_file(m_pristine, m_database);
+        fs::remove(installPath(update::kInstalledListFile));
+        fs::remove_all(installPath(update::kDownloadFolder));
+        storage::writeSetting(storage::keys::release_serial, "0");
+        storage::writeSetting(storage::keys::release_digest, "");
+        const std::string app = storage::updaterStateAppName();
+        for (const std::string &name : {m_modules[0].name, std::string(update::kDatabaseFile)}) {
+            storage::saveSetting(app, storage::kTrgDtSection, name, "126010100");
+            storage::saveSetting(app, storage::kTrgSzSection, name,
+                                 std::to_string(m_release.files.at(name).size()));
+        }
+    }
+
+    std::vector<std::string> command(const char *flag) const {
+        return {installPath("tesmoctl"), "install-update", flag};
+    }
+    std::string log() const { return m_env.path("install-update.log"); }
+    // One whole run; its exit status (0 when it installed).
+    int run(const char *flag) const {
+        ChildProcess child(command(flag), log());
+        const int status = child.wait();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // What the next start of any program does; then the folder's digests.
+    Digests nextStart() const {
+        const int status = run("--recover-only");
+        EXPECT_EQ(status, 0) << test::readText(log());
+        return digests();
+    }
+
+    // SHA-256 of every file in the program folder but tesmoctl, the lock, the downloads, the
+    // fetch's temporary files (a kill may leave one, as it may in a data update) and what a
+    // test put there to fill the disk.
+    Digests digests() const {
+        Digests out;
+        for (const auto &entry : fs::directory_iterator(installDir())) {
+            const std::string name = entry.path().filename().string();
+            if (name == "tesmoctl" || name == update::kLockFile ||
+                name == update::kDownloadFolder || name == "filler" || name.ends_with(".tmp"))
+                continue;
+            out[name] = entry.is_symlink() ? "link" : crypto::sha256FileHex(entry.path());
+        }
+        return out;
+    }
+    // How many module files are the new ones.
+    int newModules() const {
+        int fresh = 0;
+        for (const Module &m : m_modules)
+            fresh += test::readText(installPath(m.name)) == m.newBytes;
+        return fresh;
+    }
+    int modules() const { return static_cast<int>(m_modules.size()); }
+    // The module renamed into place first (the list is in name order).
+    const std::string &firstModule() const { return m_modules.front().name; }
+    // SQLite's check of the database, on a copy: opening the file itself would leave a
+    // write-ahead log and shared memory beside it in the program folder.
+    std::string integrityCheck() const {
+        const std::string copy = m_env.path("check.mdb");
+        fs::copy_file(m_database, copy, fs::copy_options::overwrite_existing);
+        const std::string result = test::integrityCheck(copy);
+        for (const char *suffix : {"", "-wal", "-shm"})
+            fs::remove(copy + suffix);
+        return result;
+    }
+
+private:
+    struct Module {
+        std::string name;
+        std::string oldBytes;
+        std::string newBytes;
+    };
+    const test::TempEnv &m_env;
+    test::HttpTestServer m_site;
+    test::SignedRelease m_release;
+    std::vector<Module> m_modules;
+    std::string m_database;
+    std::string m_pristine;
+};
+
+// The old and the new set, and how long one whole install takes here.
+struct Sets {
+    Digests oldSet;
+    Digests newSet;
+    long long spanUs = 0;
+};
+
+Sets measure(UpdateRig &rig) {
+    Sets sets;
+    rig.resetToOld();
+    sets.oldSet = rig.digests();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(rig.run("--no-start"), 0) << test::readText(rig.log());
+    sets.spanUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count();
+    sets.newSet = rig.digests();
+    EXPECT_NE(sets.oldSet, sets.newSet);
+    return sets;
 }
 
-// Which version of the database is at `path`: 0 the old, 1 the new; -1 when it cannot be read.
-int databaseVersion(const std::string &path) {
-    try {
-        auto db = storage::Database::open(path, storage::kConnectString);
-        return static_cast<int>(
-            db->scalar("select count(*) from master where CODE = '9999'").toInt());
-    } catch (const std::exception &) {
-        return -1;
-    }
+// After an interrupted run: the next start leaves the old or the new set (which one is
+// returned: 0 old, 1 new, -1 neither), the database is whole, and a rerun installs.
+int checkAfterInterruption(UpdateRig &rig, const Sets &sets, const std::string &when) {
+    const Digests after = rig.nextStart();
+    const int which = after == sets.oldSet ? 0 : after == sets.newSet ? 1 : -1;
+    EXPECT_NE(which, -1) << "neither set after " << when;
+    EXPECT_EQ(rig.integrityCheck(), "ok") << "after " << when;
+    EXPECT_EQ(rig.run("--no-start"), 0) << test::readText(rig.log());
+    EXPECT_EQ(rig.digests(), sets.newSet) << "the rerun after " << when;
+    return which;
 }
+
+// Files created or renamed into the program folder, as they come.
+class FolderWatch {
+public:
+    FolderWatch() : m_fd(::inotify_init1(IN_CLOEXEC)) {
+        ::inotify_add_watch(m_fd, installDir().c_str(), IN_CREATE | IN_MOVED_TO);
+    }
+    ~FolderWatch() { ::close(m_fd); }
+    FolderWatch(const FolderWatch &) = delete;
+    FolderWatch &operator=(const FolderWatch &) = delete;
+
+    // Waits (at most 30 seconds) for a name that passes `match`.
+    bool waitFor(const std::function<bool(const std::string &)> &match) {
+        alignas(inotify_event) char buf[4096];
+        for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 30000) <= 0)
+                return false;
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            for (ssize_t at = 0; n > 0 && at < n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buf + at);
+                if (event->len > 0 && match(event->name))
+                    return true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+private:
+    int m_fd;
+};
 
 } // namespace
 
-// The temporary copies of installs in the install folder.
-int temporaryCopies() {
-    int copies = 0;
-    for (const auto &entry : fs::directory_iterator(installDir()))
-        copies += entry.path().filename().string().find(".new-") != std::string::npos;
-    return copies;
-}
-
-TEST(UpdateKill, InstalledFilesAreOldOrNewAfterEveryKill) {
+TEST(UpdateKill, ProgramFolderHoldsOneWholeReleaseAfterEveryKill) {
     if (!test::developmentKeyTrusted())
         GTEST_SKIP() << "this build trusts another release key than data/release-test.pub";
     test::TempEnv env;
-    // The update site serves only the signed list: the files are downloaded already.
-    test::HttpTestServer site;
-    test::SignedRelease release(site);
-    storage::writeSetting(storage::keys::updatesite, site.url(""));
-    const std::string download = installPath(update::kDownloadFolder);
-    fs::create_directories(download);
-    std::vector<Module> modules;
-    for (unsigned i = 0; i < 3; ++i)
-        modules.push_back({"module" + std::to_string(i) + ".dat", pattern(1'000'000 + i, i),
-                           pattern(1'500'000 + i, 100 + i)});
-
-    // The database: the old one in use at mdbpath, the new one (with a stock the old one lacks)
-    // downloaded. Both whole files, without a log beside them.
-    const std::string database = storage::readSetting(storage::keys::mdbpath);
-    const std::string pristine = env.path("old.mdb");
-    storage::createShippedDatabase(pristine);
-    storage::createShippedDatabase(env.path("new.mdb"));
-    {
-        auto db = storage::Database::open(env.path("new.mdb"), storage::kConnectString);
-        db->execute("insert into master(CODE,NAME) values('9999','新しい版')");
-        db->checkpoint();
-    }
-    fs::copy_file(env.path("new.mdb"), joinPath(download, update::kDatabaseFile));
-
-    std::vector<std::pair<std::string, long long>> selection;
-    for (const Module &m : modules) {
-        writeFile(joinPath(download, m.name), m.newBytes);
-        selection.emplace_back(m.name, static_cast<long long>(m.newBytes.size()));
-        release.files[m.name] = m.newBytes;
-    }
-    selection.insert(
-        selection.begin() + 1,
-        {update::kDatabaseFile, static_cast<long long>(fs::file_size(env.path("new.mdb")))});
-    release.files[update::kDatabaseFile] = test::readText(env.path("new.mdb"));
-
-    auto resetToOld = [&] {
-        for (const Module &m : modules)
-            writeFile(installPath(m.name), m.oldBytes);
-        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-            fs::remove(database + suffix);
-        fs::remove(installPath(update::kDatabaseBackup));
-        fs::copy_file(pristine, database);
-        recordSelection(selection);
-    };
-    auto runUpdate = [] {
-        test::RecordingPort port;
-        acquire::HttpClient client;
-        return update::runUpdate(client, port);
-    };
-
-    // How long one whole install takes here: the kills are spread over that span.
-    resetToOld();
-    const auto started = std::chrono::steady_clock::now();
-    {
-        ChildProcess child([&] { return runUpdate().end == update::UpdateEnd::Installed ? 0 : 1; });
-        ASSERT_EQ(child.wait(), 0);
-    }
-    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - started);
+    UpdateRig rig(env, 24);
+    const Sets sets = measure(rig);
 
     const unsigned seed = test::crashSeed();
     std::mt19937 rng(seed);
-    long long window = span.count();
+    long long window = sets.spanUs;
     const int kills = test::crashKills();
     int killedMidway = 0;
-    int leftovers = 0;
-    // A busy machine makes the first timing a poor guide: an install that ended before its
-    // kill narrows the window, and such attempts do not count, up to three times the kills.
+    int newAfterKill = 0;
+    int journalsLeft = 0;
+    // A busy machine makes the first timing a poor guide: a run that ended before its kill
+    // narrows the window, and such attempts do not count, up to three times the kills.
     for (int k = 0; k < 3 * kills && killedMidway < kills; ++k) {
         SCOPED_TRACE("attempt " + std::to_string(k + 1) +
                      ", TESMO_CRASH_SEED=" + std::to_string(seed));
-        resetToOld();
+        rig.resetToOld();
         const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
         {
-            ChildProcess child(
-                [&] { return runUpdate().end == update::UpdateEnd::Installed ? 0 : 1; });
+            ChildProcess child(rig.command("--no-start"), rig.log());
             std::this_thread::sleep_for(std::chrono::microseconds(after));
             child.kill(SIGKILL);
             const int status = child.wait();
@@ -171,36 +281,140 @@ TEST(UpdateKill, InstalledFilesAreOldOrNewAfterEveryKill) {
             else
                 window = std::max<long long>(after * 3 / 4, 1);
         }
-
-        for (const Module &m : modules) {
-            std::ifstream in(installPath(m.name), std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-            EXPECT_TRUE(bytes == m.oldBytes || bytes == m.newBytes)
-                << m.name << " is neither version (" << bytes.size() << " bytes) after a kill at "
-                << after << " us";
-        }
-        ASSERT_EQ(test::integrityCheck(database), "ok") << "after a kill at " << after << " us";
-        EXPECT_NE(databaseVersion(database), -1);
-        if (fs::exists(installPath(update::kDatabaseBackup))) {
-            EXPECT_EQ(databaseVersion(installPath(update::kDatabaseBackup)), 0);
-        }
-
-        const int copiesAfterKill = temporaryCopies();
-        // The selection stays until the update has ended, so running it again finishes the job.
-        // (NothingNew: the kill came after the last install, when the selection was gone.)
-        const update::UpdaterResult again = runUpdate();
-        ASSERT_TRUE(again.end == update::UpdateEnd::Installed ||
-                    again.end == update::UpdateEnd::NothingNew)
-            << again.message;
-        for (const Module &m : modules)
-            EXPECT_EQ(fs::file_size(installPath(m.name)), m.newBytes.size()) << m.name;
-        EXPECT_EQ(databaseVersion(database), 1);
-        leftovers += copiesAfterKill;
-        EXPECT_EQ(temporaryCopies(), 0);
+        journalsLeft += fs::exists(installPath(update::kJournalFile));
+        newAfterKill +=
+            checkAfterInterruption(rig, sets, "a kill at " + std::to_string(after) + " us") == 1;
     }
     EXPECT_GE(killedMidway, kills / 2) << "TESMO_CRASH_SEED=" << seed;
-    std::printf("[ killed %d of %d installs midway, %d temporary copies swept, "
-                "TESMO_CRASH_SEED=%u ]\n",
-                killedMidway, kills, leftovers, seed);
+    std::printf("[ random kills: %d of %d runs killed midway, %d left a journal, %d found the new "
+                "set at the next start, TESMO_CRASH_SEED=%u ]\n",
+                killedMidway, kills, journalsLeft, newAfterKill, seed);
+}
+
+// Killed as the first new module is renamed into place, the run is among its renames: the
+// folder holds old and new modules side by side until the next start, which finishes the
+// install; or undoes it when a staged copy was changed in the meantime.
+TEST(UpdateKill, KillAmongTheRenamesIsFinishedOrUndoneAtTheNextStart) {
+    if (!test::developmentKeyTrusted())
+        GTEST_SKIP() << "this build trusts another release key than data/release-test.pub";
+    test::TempEnv env;
+    UpdateRig rig(env, 60);
+    const Sets sets = measure(rig);
+    const int kills = envCount("TESMO_AIMED_KILLS", 3);
+    // Before the next start: no module renamed yet, old and new side by side, all renamed.
+    int before = 0;
+    int midway = 0;
+    int after = 0;
+    int undone = 0;
+    int killed = 0;
+    for (int k = 0; k < kills; ++k) {
+        SCOPED_TRACE("aimed kill " + std::to_string(k + 1));
+        rig.resetToOld();
+        {
+            FolderWatch watch;
+            ChildProcess child(rig.command("--no-start"), rig.log());
+            watch.waitFor([&rig](const std::string &name) { return name == rig.firstModule(); });
+            child.kill(SIGKILL);
+            const int status = child.wait();
+            killed += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        }
+        const int renamed = rig.newModules();
+        (renamed == 0 ? before : renamed == rig.modules() ? after : midway) += 1;
+        // Every other time a staged copy that is still waiting is changed: the install cannot
+        // be finished as it was checked, so it is undone.
+        bool tampered = false;
+        if (k % 2 == 1)
+            for (const auto &entry : fs::directory_iterator(installDir()))
+                if (!tampered &&
+                    entry.path().filename().string().find(".new-") != std::string::npos) {
+                    std::fstream f(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
+                    f.seekp(0);
+                    f.put('!');
+                    tampered = true;
+                }
+        const int which = checkAfterInterruption(rig, sets, "an aimed kill");
+        if (tampered) {
+            EXPECT_EQ(which, 0);
+            ++undone;
+        }
+    }
+    std::printf("[ aimed kills: %d of %d killed as the first module was renamed; modules renamed "
+                "until then: none %d, some (old and new side by side) %d, all %d; %d undone "
+                "after a staged copy changed ]\n",
+                killed, kills, before, midway, after, undone);
+}
+
+// The disk fills up while the install runs, at a random moment or as its first staged copy
+// appears: the run fails saying so, and the next start leaves one whole set.
+TEST(UpdateKill, FullDiskLeavesOneWholeRelease) {
+    const int runs = envCount("TESMO_FULL_DISK_RUNS", 0);
+    if (runs == 0)
+        GTEST_SKIP() << "TESMO_FULL_DISK_RUNS=N fills a small tmpfs N times";
+    if (!test::developmentKeyTrusted())
+        GTEST_SKIP() << "this build trusts another release key than data/release-test.pub";
+    test::TempEnv env;
+    const std::string mount = env.path("install");
+    // tesmoctl, both sets, the downloads and the staged copies, with a little room to spare.
+    const long long room =
+        static_cast<long long>(fs::file_size(std::string(TESMO_BIN_DIR) + "/tesmoctl")) +
+        24'000'000;
+    if (std::system(("mount -t tmpfs -o size=" + std::to_string(room) + " tmpfs '" + mount +
+                     "' 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { std::system(("umount -l '" + dir + "'").c_str()); }
+    } unmount{mount};
+    UpdateRig rig(env, 24);
+    const Sets sets = measure(rig);
+    const unsigned seed = test::crashSeed();
+    std::mt19937 rng(seed);
+    long long window = sets.spanUs;
+    int failedFull = 0;
+    // A run that ended before the disk was full does not count, up to three times the runs.
+    for (int k = 0; k < 3 * runs && failedFull < runs; ++k) {
+        const bool atStaging = k % 2 == 1;
+        const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
+        const std::string when =
+            atStaging ? "the first staged copy" : std::to_string(after) + " us";
+        SCOPED_TRACE("full disk at " + when + ", TESMO_CRASH_SEED=" + std::to_string(seed));
+        rig.resetToOld();
+        int code = -1;
+        {
+            FolderWatch watch;
+            ChildProcess child(rig.command("--no-start"), rig.log());
+            if (atStaging)
+                watch.waitFor([](const std::string &name) {
+                    return name[0] == '.' && name.find(".new-") != std::string::npos;
+                });
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(after));
+            std::ofstream filler(installPath("filler"), std::ios::binary);
+            const std::string block(1 << 16, '\0');
+            while (filler.write(block.data(), static_cast<std::streamsize>(block.size())))
+                filler.flush();
+            const int status = child.wait();
+            code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::string log = test::readText(rig.log());
+        if (code != 0) {
+            EXPECT_NE(log.find(update::kDiskFull), std::string::npos) << log;
+            ++failedFull;
+        } else if (!atStaging) {
+            window = std::max<long long>(after * 3 / 4, 1);
+        }
+        while (!log.empty() && log.back() == '\n')
+            log.pop_back();
+        std::printf("[ full disk at %s: exit %d, %s ]\n", when.c_str(), code,
+                    log.substr(log.rfind('\n') + 1).c_str());
+        const Digests atNextStart = rig.nextStart();
+        EXPECT_TRUE(atNextStart == sets.oldSet || atNextStart == sets.newSet)
+            << "with the disk still full";
+        fs::remove(installPath("filler"));
+        checkAfterInterruption(rig, sets, "a full disk");
+    }
+    EXPECT_EQ(failedFull, runs) << "TESMO_CRASH_SEED=" << seed;
+    std::printf("[ full disks: %d runs ran out of room and said so, TESMO_CRASH_SEED=%u ]\n",
+                failedFull, seed);
 }

@@ -50,6 +50,7 @@ TEST(ReleaseManifest, ReadsWhatItWritesAndRefusesAnythingElse) {
         "serial 1\n" + a + " 10 ..\n",
         "serial 1\n" + a + " 10 Tes\tmo\n",
         "serial 1\n" + a + " 10 Tesmo\n" + a + " 11 Tesmo\n",
+        "serial 1\n" + a + " 10 modules.sha256.installed\n",
     };
     for (const std::string &bad : badLists) {
         SCOPED_TRACE(bad);
@@ -92,6 +93,13 @@ TEST(ReleaseSigning, OnlyThePublicKeyOfTheSignerAcceptsTheList) {
     // A list signed again without a serial follows the one before it.
     signReleaseFolder(secret, dir, 999999999999999);
     EXPECT_EQ(signReleaseFolder(secret, dir).serial, 1000000000000000);
+    // A serial given that does not follow it is refused for another list, unless forced: an
+    // updater refuses a second list with the serial it installed.
+    EXPECT_NO_THROW(signReleaseFolder(secret, dir, 1000000000000000));
+    std::ofstream(dir + "/a.dat") << "first, changed";
+    for (const long long serial : {1000000000000000LL, 5LL})
+        EXPECT_THROW(signReleaseFolder(secret, dir, serial), std::runtime_error) << serial;
+    EXPECT_EQ(signReleaseFolder(secret, dir, 5, true).serial, 5);
     // A name the updater would refuse is never signed.
     std::ofstream(dir + "/bad\nname") << "x";
     EXPECT_THROW(signReleaseFolder(secret, dir), std::runtime_error);

@@ -5,6 +5,8 @@
 #include "common/crypto.h"
 #include "storage/settings_store.h"
 #include "support/signed_release.h"
+#include "update/release_install.h"
+#include "update/release_manifest.h"
 #include "update/update_start.h"
 #include "update_test_env.h"
 
@@ -29,11 +31,11 @@ void writeFile(const std::string &path, const std::string &body) {
     std::ofstream(path, std::ios::binary) << body;
 }
 
-// Every file below `dir` with its bytes, the download folder left out.
+// Every file below `dir` with its bytes, the download folder and the updater's lock left out.
 std::map<std::string, std::string> filesBelow(const std::string &dir) {
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::recursive_directory_iterator(dir))
-        if (entry.is_regular_file() &&
+        if (entry.is_regular_file() && entry.path().filename() != kLockFile &&
             entry.path().string().find(std::string("/") + kDownloadFolder + "/") ==
                 std::string::npos)
             files[entry.path().string()] = readFile(entry.path().string());
@@ -228,6 +230,14 @@ TEST_F(Updater, TamperedReleasesInstallNothing) {
          },
          "署名されたファイル一覧にないファイルです: extra.so"},
         {"no signature", [&] { server.serve("/tesmo_auto/modules.sha256.sig", "", 404); },
+         "この更新サイトのリリースは署名されていません。署名のないリリースはインストールしません "
+         "(modules.sha256.sig: HTTP 404)"},
+        {"no signed list",
+         [&] { server.serve("/tesmo_auto/modules.sha256", "<html>Not Found</html>", 404); },
+         "この更新サイトのリリースは署名されていません。署名のないリリースはインストールしません "
+         "(modules.sha256: HTTP 404)"},
+        {"signature of an empty answer",
+         [&] { server.serve("/tesmo_auto/modules.sha256.sig", "", 500); },
          "署名が一致しません (modules.sha256.sig を取得できません: *"},
         {"signature by another key",
          [&] {
@@ -264,7 +274,7 @@ TEST_F(Updater, TamperedReleasesInstallNothing) {
         writeFile(database, "the user's data");
         storage::writeSetting(storage::keys::release_serial, "5");
         release.files.clear();
-        release.serial = 5;
+        release.serial = 6;
         release.publish();
         offer("Tesmo", program, "124010100");
         offer("tesmotesmo.mdb", "complete database", "124010100");
@@ -289,6 +299,135 @@ TEST_F(Updater, TamperedReleasesInstallNothing) {
     EXPECT_FALSE(fs::exists(installPath("tesmo.mbk")));
 }
 
+// A module table that offers one file of a release brings in the whole signed release: every
+// file of the list whose installed copy differs, fetched though the table did not offer it, or
+// nothing at all.
+TEST_F(Updater, TheSignedListIsTheRelease) {
+    const std::string main11 = "#!/bin/sh\ntouch \"$(dirname \"$0\")/tesmo_started\"\n# 11\n";
+    writeFile(installPath("modx.bin"), "modx 10");
+    writeFile(installPath("readme.txt"), "the same in both");
+    release.serial = 11;
+    release.files = {{"Tesmo", main11}, {"readme.txt", "the same in both"}};
+    release.serveFiles();
+    offer("modx.bin", "modx 11", "124010100");
+
+    const UpdaterResult r = runUpdate(client, port, {}, false);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(r.installed, 2);
+    EXPECT_EQ(readFile(installPath(kMainProgram)), main11);
+    EXPECT_EQ(readFile(installPath("modx.bin")), "modx 11");
+    EXPECT_EQ(server.hits("/tesmo_auto/readme.txt"), 0);
+    EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "11");
+    EXPECT_EQ(storage::readSetting(storage::keys::release_digest),
+              crypto::sha256Hex(release.manifest()));
+    EXPECT_EQ(readFile(installPath(kInstalledListFile)), release.manifest());
+
+    // Release 12: the file the table did not offer cannot be fetched, so the offered one stays
+    // out as well.
+    release.serial = 12;
+    release.files["Tesmo"] = main11 + "# 12\n";
+    server.serve("/tesmo_auto/Tesmo", "", 404);
+    offer("modx.bin", "modx 12", "124010200");
+    const auto before = filesBelow(installDir());
+    EXPECT_EQ(runUpdate(client, port, {}, false).end, UpdateEnd::Refused);
+    EXPECT_EQ(filesBelow(installDir()), before);
+    EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "11");
+}
+
+// Release B (serial 11) is installed. Only that very list passes again at serial 11 (the run
+// after a kill); older files signed as serial 11 are refused, also when one of the two records
+// of the installed release is gone.
+TEST_F(Updater, ASerialPassesAgainOnlyWithTheListInstalledLast) {
+    const std::map<std::string, std::string> releaseA = {{"Tesmo", "#!/bin/sh\n# A\n"},
+                                                         {"modx.bin", "modx A"}};
+    const std::map<std::string, std::string> releaseB = {{"Tesmo", "#!/bin/sh\n# B\n"},
+                                                         {"modx.bin", "modx B"}};
+    release.serial = 11;
+    for (const auto &[name, bytes] : releaseB)
+        offer(name, bytes, "124010100");
+    ASSERT_EQ(runUpdate(client, port, {}, false).end, UpdateEnd::Installed);
+    const std::string listB = release.manifest();
+
+    const std::string sameSerial =
+        "エラーが発生しました。\r\n詳細:インストール済みのリリースと同じ serial の、"
+        "内容の異なるファイル一覧です (serial 11)";
+    struct Case {
+        const char *what;
+        std::map<std::string, std::string> files;
+        std::function<void()> alsoDo;
+        UpdateEnd end;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"the same list again", releaseB, [] {}, UpdateEnd::Installed, ""},
+        {"older files signed as serial 11", releaseA, [] {}, UpdateEnd::Refused, sameSerial},
+        {"... with the user's settings deleted", releaseA,
+         [] { fs::remove(storage::settingsFilePath(storage::updaterStateAppName())); },
+         UpdateEnd::Refused, sameSerial},
+        {"... with the list beside the programs deleted", releaseA,
+         [] { fs::remove(installPath(kInstalledListFile)); }, UpdateEnd::Refused, sameSerial},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        storage::writeSetting(storage::keys::release_serial, "11");
+        storage::writeSetting(storage::keys::release_digest, crypto::sha256Hex(listB));
+        writeFile(installPath(kInstalledListFile), listB);
+        c.alsoDo();
+        release.files.clear();
+        for (const auto &[name, bytes] : c.files)
+            offer(name, bytes, "124010200");
+        const auto before = filesBelow(installDir());
+        port.messages.clear();
+
+        const UpdaterResult r = runUpdate(client, port, {}, false);
+        EXPECT_EQ(r.end, c.end) << r.message;
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.installed, 0);
+        EXPECT_EQ(filesBelow(installDir()), before);
+    }
+}
+
+// A link planted in the download folder receives nothing, and a download left there that
+// differs from the signed list (a stale or tampered one of the same size) is fetched again.
+TEST_F(Updater, DownloadFolderIsNeitherWrittenThroughNorTrusted) {
+    fs::create_directories(installPath(kDownloadFolder));
+    writeFile(env.path("elsewhere"), "somebody else's file");
+    fs::create_symlink(env.path("elsewhere"), download("modx.bin"));
+    offer("modx.bin", "modx new", "124010100");
+    offer("lib.dat", "library 2", "124010100");
+    writeFile(download("lib.dat"), "library X");
+
+    const UpdaterResult r = runUpdate(client, port, {}, false);
+    ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
+    EXPECT_EQ(readFile(env.path("elsewhere")), "somebody else's file");
+    EXPECT_EQ(readFile(installPath("modx.bin")), "modx new");
+    EXPECT_EQ(readFile(installPath("lib.dat")), "library 2");
+    EXPECT_EQ(server.hits("/tesmo_auto/lib.dat"), 1);
+    EXPECT_FALSE(fs::is_symlink(download("modx.bin")));
+    // Only files stay: the folder of the run went with it.
+    for (const auto &entry : fs::directory_iterator(installPath(kDownloadFolder)))
+        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
+}
+
+// A release larger than the free space is refused before anything is fetched or written.
+TEST_F(Updater, FullDiskIsToldBeforeAnythingIsWritten) {
+    const std::string list = "serial 3\n" + crypto::sha256Hex("x") + " 900000000000000 big.dat\n";
+    server.serve("/tesmo_auto/modules.sha256", list);
+    server.serve("/tesmo_auto/modules.sha256.sig", test::developmentSignature(list));
+    const std::string app = storage::updaterStateAppName();
+    storage::saveSetting(app, storage::kTrgDtSection, "big.dat", "124010100");
+    storage::saveSetting(app, storage::kTrgSzSection, "big.dat", "900000000000000");
+    const auto before = filesBelow(installDir());
+
+    const UpdaterResult r = runUpdate(client, port, {}, false);
+    EXPECT_EQ(r.end, UpdateEnd::Failed);
+    EXPECT_EQ(r.message.rfind("エラーが発生しました\r\n詳細:ディスクの空き容量が足りません (", 0),
+              0u)
+        << r.message;
+    EXPECT_EQ(server.hits("/tesmo_auto/big.dat"), 0);
+    EXPECT_EQ(filesBelow(installDir()), before);
+}
+
 TEST_F(Updater, StartRemovesTheCopiesOfAKilledInstall) {
     const pid_t gone = ::fork();
     if (gone == 0)
@@ -299,13 +438,15 @@ TEST_F(Updater, StartRemovesTheCopiesOfAKilledInstall) {
     const std::string database = env.path("data/my.mdb");
     fs::create_directories(env.path("data"));
     storage::writeSetting(storage::keys::mdbpath, database);
-    for (const std::string &path :
-         {installPath(".Tesmo" + dead), env.path("data/.my.mdb" + dead),
-          installPath(".Tesmo" + alive), installPath(".settings"), installPath("notes" + dead)})
+    const std::string deadOld = ".old-" + std::to_string(gone);
+    for (const std::string &path : {installPath(".Tesmo" + dead), env.path("data/.my.mdb" + dead),
+                                    installPath(".Tesmo" + alive), installPath(".settings"),
+                                    installPath("notes" + dead), installPath(".Tesmo" + deadOld)})
         writeFile(path, "x");
 
     EXPECT_EQ(runUpdate(client, port).end, UpdateEnd::NothingNew);
     EXPECT_FALSE(fs::exists(installPath(".Tesmo" + dead)));
+    EXPECT_FALSE(fs::exists(installPath(".Tesmo" + deadOld)));
     EXPECT_FALSE(fs::exists(env.path("data/.my.mdb" + dead)));
     EXPECT_TRUE(fs::exists(installPath(".Tesmo" + alive))); // an install that still runs
     EXPECT_TRUE(fs::exists(installPath(".settings")));
@@ -386,20 +527,50 @@ TEST_F(Updater, NewMainProgramKeepsItsExecuteBitAndIsTheOneStarted) {
         EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos);
 }
 
-TEST(InstallFileAtomically, FailureLeavesTheTargetAsItWas) {
+// Whole or nothing without a kill: a failure before the journal leaves every file as it was.
+TEST(InstallRelease, GoesInWholeOrLeavesEveryFileAsItWas) {
     test::TempEnv env;
-    writeFile(env.path("target"), "old");
-    EXPECT_THROW(installFileAtomically(env.path("missing"), env.path("target")),
-                 std::runtime_error);
-    EXPECT_EQ(readFile(env.path("target")), "old");
-    writeFile(env.path("elf"), std::string("\x7f"
-                                           "ELF\x02\x01",
-                                           6));
-    installFileAtomically(env.path("elf"), env.path("program"));
-    EXPECT_NE(fs::status(env.path("program")).permissions() & fs::perms::owner_exec,
+    const std::string list = "serial 4\n";
+    const std::string elf("\x7f"
+                          "ELF\x02\x01",
+                          6);
+    writeFile(env.path("elf"), elf);
+    writeFile(env.path("new"), "new");
+    writeFile(env.path("changed"), "changed");
+    writeFile(installPath("keep"), "old");
+    writeFile(installPath("gone"), "x");
+    const auto unchanged = filesBelow(installDir());
+    const std::vector<std::pair<const char *, std::vector<InstallStep>>> failing = {
+        {"a source that is missing",
+         {{installPath("program"), env.path("elf"), {}},
+          {installPath("keep"), env.path("missing"), {}}}},
+        {"a source that is not what was checked",
+         {{installPath("program"), env.path("elf"), {}},
+          {installPath("keep"), env.path("changed"), crypto::sha256Hex("new")}}},
+        {"a target named twice",
+         {{installPath("keep"), env.path("new"), {}}, {installPath("keep"), {}, {}}}},
+        {"a path with a line break", {{installPath("new\nline"), env.path("new"), {}}}},
+    };
+    for (const auto &[what, steps] : failing) {
+        SCOPED_TRACE(what);
+        EXPECT_THROW(installRelease(steps, list), std::runtime_error);
+        EXPECT_EQ(filesBelow(installDir()), unchanged);
+        EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "0");
+    }
+
+    installRelease({{installPath("program"), env.path("elf"), crypto::sha256Hex(elf)},
+                    {installPath("keep"), env.path("new"), {}},
+                    {installPath("gone"), {}, {}}},
+                   list);
+    EXPECT_EQ(filesBelow(installDir()),
+              (std::map<std::string, std::string>{{installPath("program"), elf},
+                                                  {installPath("keep"), "new"},
+                                                  {installPath(kInstalledListFile), list}}));
+    EXPECT_NE(fs::status(installPath("program")).permissions() & fs::perms::owner_exec,
               fs::perms::none);
-    for (const auto &entry : fs::directory_iterator(env.dir()))
-        EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos);
+    EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "4");
+    EXPECT_EQ(storage::readSetting(storage::keys::release_digest), crypto::sha256Hex(list));
+    EXPECT_EQ(installedRelease().serial, 4);
 }
 
 TEST(SplashClock, StartsAfterTwelveSecondsAndGivesUpAfterTwentyMinutes) {
