@@ -23,7 +23,7 @@ constexpr int kRateLimitRetries = 3;
 // starts when it arrives.
 constexpr double kPacingWindow = 61.0;
 // Refusals are read for their "message" up to this size; beyond it only their first bytes.
-constexpr size_t kMaxRefusalBytes = 16 * 1000 * 1000;
+constexpr size_t kMaxRefusalBytes = 64 * 1000 * 1000;
 // Rows are flat objects; nesting beyond this is no row of the API.
 constexpr size_t kMaxRowDepth = 8;
 

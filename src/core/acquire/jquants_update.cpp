@@ -116,8 +116,6 @@ Master readMaster(Client &client, long long day) {
             badAnswer(what + ": 銘柄数が多すぎます");
         master[apiCode(code)] = std::move(issue);
     });
-    if (master.empty())
-        badAnswer(what + "が空です");
     return master;
 }
 
@@ -234,23 +232,24 @@ Value numberMember(const json &bar, const char *name, bool required, const std::
     return Value(d);
 }
 
-// One transaction around the rows of one page: the rows go in at disk speed, and no write lock
-// is held while the next page is on its way.
-class PageTransaction {
+// A transaction of its own unless the caller has one open, rolled back unless committed. One
+// around the rows of each page, so that they go in at disk speed and no write lock is held
+// while the next page is on its way; one around the import of a complete day.
+class OwnTransaction {
 public:
-    explicit PageTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
+    explicit OwnTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
         if (m_own)
             m_db.execute("BEGIN");
     }
-    ~PageTransaction() {
+    ~OwnTransaction() {
         try {
             if (m_own && m_db.inTransaction())
                 m_db.execute("ROLLBACK");
         } catch (const std::exception &) {
         }
     }
-    PageTransaction(const PageTransaction &) = delete;
-    PageTransaction &operator=(const PageTransaction &) = delete;
+    OwnTransaction(const OwnTransaction &) = delete;
+    OwnTransaction &operator=(const OwnTransaction &) = delete;
     void commit() {
         if (m_own && m_db.inTransaction())
             m_db.execute("COMMIT");
@@ -391,7 +390,7 @@ private:
         long long rows = 0;
         try {
             try {
-                std::optional<PageTransaction> page;
+                std::optional<OwnTransaction> page;
                 m_client.forEachRow(
                     kBarsPath, {{"date", apiDate(day)}},
                     [&](const json &bar) {
@@ -433,30 +432,23 @@ private:
         }
 
         step = "[" + std::to_string(day) + "]";
-        const bool own = !m_db.inTransaction();
-        if (own)
-            m_db.execute("BEGIN");
-        try {
+        bool usable = false;
+        {
+            // Committed whatever the import returns: its failure text says what ran.
+            OwnTransaction transaction(m_db);
             m_port.setCaption(m_caption + " ﾃﾞｰﾀ更新1処理中");
             nameStagedRows();
-            if (m_db.scalar("select count(*) from wonton_dat01 ;").toInt() == 0) {
-                if (own)
-                    m_db.execute("ROLLBACK");
-                m_db.execute("Delete from wonton_dat01 ");
-                m_state.skip(day, "J-Quants APIの応答に取り込める銘柄がありません");
-                return DayOutcome::Failed;
+            usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
+            if (usable) {
+                failure = ImportStagedDay(m_db, m_port, m_caption, day, m_state);
+                transaction.commit();
             }
-            failure = ImportStagedDay(m_db, m_port, m_caption, day, m_state);
-        } catch (const std::exception &) {
-            try {
-                if (own && m_db.inTransaction())
-                    m_db.execute("ROLLBACK");
-            } catch (const std::exception &) {
-            }
-            throw;
         }
-        if (own && m_db.inTransaction())
-            m_db.execute("COMMIT");
+        if (!usable) {
+            m_db.execute("Delete from wonton_dat01 ");
+            m_state.skip(day, "J-Quants APIの応答に取り込める銘柄がありません");
+            return DayOutcome::Failed;
+        }
         if (!failure.empty()) {
             failure = step.text() + failure;
             return DayOutcome::Failed;
@@ -508,14 +500,19 @@ private:
     // the master as of the day itself, once per day and only for codes not looked up before.
     void knowNames(long long day, const std::vector<std::string> &codes) {
         if (!m_master) {
+            Master newest;
             try {
-                m_master = readMaster(m_client, m_newest);
+                newest = readMaster(m_client, m_newest);
             } catch (const ApiError &e) {
                 // A plan may reach the day's bars but not the newest day's master.
                 if (e.kind != ApiError::Kind::OutOfPlan || m_newest == day)
                     throw;
-                m_master = readMaster(m_client, day);
             }
+            if (newest.empty() && m_newest != day)
+                newest = readMaster(m_client, day);
+            if (newest.empty())
+                badAnswer("銘柄情報が空です");
+            m_master = std::move(newest);
             m_absent.clear();
         }
         std::vector<std::string> lacking;
