@@ -194,14 +194,6 @@ std::string faultName(JQuantsFault fault) {
     return "?";
 }
 
-std::vector<JQuantsFault> allFaults() {
-    std::vector<JQuantsFault> faults;
-    for (const auto &[fault, n] : kFaultNames)
-        if (fault != JQuantsFault::None)
-            faults.push_back(fault);
-    return faults;
-}
-
 JQuantsSite::JQuantsSite(JQuantsOptions options) : m_options(std::move(options)) {
     if (m_options.stocks < 1 || m_options.pageSize < 1 || !tesmo::isValidDate(m_options.endDate))
         throw std::invalid_argument("J-Quants stand-in: stocks and page size must be 1 or more "

@@ -27,7 +27,7 @@ enum class JQuantsFault {
     None,
     FutureRow,       // one bar dated 2099-12-31
     OtherDayRow,     // one bar dated the business day before
-    LooseRow,        // one more row without the API's fields: {"code":"13010","close":5}
+    LooseRow,        // one more row without the API's fields: {"code":"13030","close":5}
     NumberCode,      // one bar's Code a number
     TextClose,       // one bar's C a string
     TextVolume,      // one bar's Vo a string
@@ -47,7 +47,6 @@ enum class JQuantsFault {
 // "future-row" and so on, as the command line names the faults; nullopt for an unknown name.
 std::optional<JQuantsFault> faultNamed(const std::string &name);
 std::string faultName(JQuantsFault fault);
-std::vector<JQuantsFault> allFaults();
 
 struct JQuantsOptions {
     long long endDate = 0; // newest business day with bars; later days are not published yet

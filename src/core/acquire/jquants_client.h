@@ -38,9 +38,6 @@ private:
 };
 RequestPacer &processPacer();
 
-// The most one answer may bring.
-inline constexpr long long kMaxAnswerBytes = kMaxTransferBytes;
-
 // The dates a plan covers, as a refusal names them; 0 stands for an open end.
 struct PlanRange {
     long long from = 0;
@@ -81,7 +78,7 @@ struct Settings {
     std::string key;
     int rate = 5; // requests per minute, at least 1
     // The most one answer may bring: the cap of every download unless a test lowers it.
-    long long maxBytes = kMaxAnswerBytes;
+    long long maxBytes = kMaxTransferBytes;
     // jquantsapi, jquantskey and jquantsrate; raises SettingsError for a rate that is no number.
     static Settings fromStore();
 };
