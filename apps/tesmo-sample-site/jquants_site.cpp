@@ -162,8 +162,8 @@ const std::pair<JQuantsFault, const char *> kFaultNames[] = {
     {JQuantsFault::BlankHolDiv, "blank-holdiv"},
 };
 
-// `rows` made `bytes` long or a little longer: copies of them, the first row of each copy
-// padded when one copy alone is too short.
+// `rows` made `bytes` long or a little longer: copies of them, or (`repeat` off) each row
+// padded with an unknown member, so that no single value is long.
 json paddedRows(const json &rows, long long bytes, bool repeat) {
     json out = json::array();
     long long size = 0;
@@ -173,8 +173,11 @@ json paddedRows(const json &rows, long long bytes, bool repeat) {
             size += static_cast<long long>(row.dump().size()) + 1;
         }
     } while (repeat && size < bytes && !rows.empty());
-    if (size < bytes && !out.empty())
-        out[0]["Pad"] = std::string(static_cast<size_t>(bytes - size), 'x');
+    if (size < bytes && !out.empty()) {
+        const auto each = static_cast<size_t>((bytes - size) / static_cast<long long>(out.size()));
+        for (json &row : out)
+            row["Pad"] = std::string(each + 1, 'x');
+    }
     return out;
 }
 

@@ -22,10 +22,13 @@ constexpr int kRateLimitRetries = 3;
 // the second on top covers the time the request takes to reach the server, whose own count
 // starts when it arrives.
 constexpr double kPacingWindow = 61.0;
-// Refusals are read for their "message" up to this size; beyond it only their first bytes.
-constexpr size_t kMaxRefusalBytes = 64 * 1000 * 1000;
+// Refusals are read for their "message" up to this size (seven megabytes of escape codes
+// written as JSON escapes take twenty); beyond it only their first bytes.
+constexpr size_t kMaxRefusalBytes = 32 * 1000 * 1000;
 // Rows are flat objects; nesting beyond this is no row of the API.
 constexpr size_t kMaxRowDepth = 8;
+// No value of the API (a name, a code, a key of at most kMaxKeyLength) comes near this.
+constexpr size_t kMaxValueBytes = 64 * 1024;
 
 int settingOr(const storage::SettingKey &key, int fallback) {
     try {
@@ -52,6 +55,40 @@ std::string answerMessage(const Body &body) {
         if (body[i] >= 0x20 && body[i] < 0x7F)
             excerpt += body[i];
     return excerpt;
+}
+
+// The JSON reader gathers each string and number whole before it hands it on, however long:
+// a page of one 190 MB string would cost that much again, and more while its buffer grows. So
+// a page with a longer value is refused before it is parsed, by one pass over its bytes.
+void checkValueLengths(const Body &body) {
+    size_t run = 0; // bytes of the string or the number so far
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : body) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+                run = 0;
+                continue;
+            }
+        } else if (c == '"') {
+            inString = true;
+            run = 0;
+            continue;
+        } else if (c == '{' || c == '}' || c == '[' || c == ']' || c == ',' || c == ':' ||
+                   c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            run = 0;
+            continue;
+        }
+        if (++run > kMaxValueBytes)
+            throw ApiError(ApiError::Kind::BadAnswer, "長すぎる値があります(" +
+                                                          std::to_string(kMaxValueBytes) +
+                                                          "バイトを超えます)");
+    }
 }
 
 // The SAX reader of one page: the top object, its "data" array and "pagination_key", every
@@ -448,6 +485,7 @@ void Client::forEachRow(const std::string &path, const Query &query, const RowHa
 }
 
 std::string readPage(const Body &body, const RowHandler &onRow) {
+    checkValueLengths(body);
     PageReader reader(onRow);
     const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &reader);
     return reader.finish(parsed);

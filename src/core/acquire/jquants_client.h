@@ -100,7 +100,8 @@ inline constexpr size_t kMaxKeyLength = 4096;
 
 // Reads one page of the API: a JSON object whose "data" array holds the rows and whose
 // "pagination_key", when present, names the next page. Each row goes to `onRow` as soon as it
-// has been read; other members are passed over. Returns the key, empty on the last page.
+// has been read; other members are passed over; a string or number of more than 64 KB refuses
+// the page before any row is read. Returns the key, empty on the last page.
 // Raises ApiError(BadAnswer) for a body that is not such an object; what `onRow` raises
 // passes through, and the rows before it have been handed over.
 std::string readPage(const Body &body, const RowHandler &onRow);

@@ -469,6 +469,7 @@ TEST(JQuantsPages, ReadsRowsAndKeyOrRefuses) {
         const char *key;
         const char *error; // empty: read
     };
+    const std::string longValue = R"({"data":[{"Name":")" + std::string(70000, 'x') + R"("}]})";
     const Case cases[] = {
         {R"({"data":[{"Code":"13010","C":1.5},{"Code":"130A0","C":null}],"pagination_key":"a.b."})",
          R"({"C":1.5,"Code":"13010"};{"C":null,"Code":"130A0"})", "a.b.", ""},
@@ -482,6 +483,7 @@ TEST(JQuantsPages, ReadsRowsAndKeyOrRefuses) {
         {R"({"data":[{"Code":"13010"},{"Code":)", R"({"Code":"13010"})", "",
          "JSON として読めません"},
         {R"({"data":[[[[[[[[[[1]]]]]]]]]]})", "", "", "行の入れ子が深すぎます"},
+        {longValue.c_str(), "", "", "長すぎる値があります"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.body);
