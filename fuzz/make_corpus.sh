@@ -9,7 +9,7 @@ data="$root/tests/data/acquire"
 tesmoctl="${TESMOCTL:-$root/build/bin/tesmoctl}"
 out="$here/corpus"
 rm -rf "$out"
-mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract,fuzz_release_manifest}
+mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract,fuzz_release_manifest,fuzz_jquants_page}
 
 # Day files: the good one, the broken ones, and a made-up day of a few stocks.
 cp "$data/ok/20240105.bnd" "$out/fuzz_day_file/ok_20240105.bnd"
@@ -40,6 +40,15 @@ printf '<html><body>\r\n<table border=1>\r\n<!- tesmo module update start -->\r\
     >"$out/fuzz_module_table/table"
 printf 'x<!- tesmo module update start --><table><tr><td>1<td>a.dll<td>10<td>124010100<tr><td>2<td>b.dll<td>11</tr><!- tesmo module update end --><tr><td>3<td>c<td>1<td>1' \
     >"$out/fuzz_module_table/compact"
+
+# Pages of the J-Quants API: bars with a key, a calendar, a refusal, texts with control bytes.
+printf '{"data":[{"Date":"2024-06-03","Code":"13010","O":4100.0,"C":4120.0,"UL":"0","Vo":21500.0,"AdjFactor":1.0},{"Date":"2024-06-03","Code":"130A0","C":null,"Vo":null}],"pagination_key":"abc.def."}' \
+    >"$out/fuzz_jquants_page/bars"
+printf '{"data":[{"Date":"2024-12-30","HolDiv":"1"},{"Date":"2024-12-31","HolDiv":"0"}]}' \
+    >"$out/fuzz_jquants_page/calendar"
+printf '{"message":"\\u001b[31mThis API requires at least 1 parameter\\r\\n","meta":[{"data":[]}]}' \
+    >"$out/fuzz_jquants_page/refusal"
+printf 'name\tNUL\0 \xe2\x80\xae\x1b[2J\r\n\xc2\x9b\xff' >"$out/fuzz_jquants_page/controls"
 
 # Signed lists of a release: one as release-sign writes it (with its signature after it, as the
 # harness reads it), and one of a single file without a final line break.

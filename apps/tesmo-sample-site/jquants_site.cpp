@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 
@@ -138,7 +140,62 @@ json number(double v) {
     return std::isfinite(v) ? json(v) : json(nullptr);
 }
 
+const std::pair<JQuantsFault, const char *> kFaultNames[] = {
+    {JQuantsFault::None, "none"},
+    {JQuantsFault::FutureRow, "future-row"},
+    {JQuantsFault::OtherDayRow, "other-day-row"},
+    {JQuantsFault::LooseRow, "loose-row"},
+    {JQuantsFault::NumberCode, "number-code"},
+    {JQuantsFault::TextClose, "text-close"},
+    {JQuantsFault::TextVolume, "text-volume"},
+    {JQuantsFault::RepeatedRow, "repeated-row"},
+    {JQuantsFault::Hole, "hole"},
+    {JQuantsFault::KeyLoop, "key-loop"},
+    {JQuantsFault::EndlessPages, "endless-pages"},
+    {JQuantsFault::ManyPages, "many-pages"},
+    {JQuantsFault::HugePage, "huge-page"},
+    {JQuantsFault::LongMessage, "long-message"},
+    {JQuantsFault::ControlNames, "control-names"},
+    {JQuantsFault::EmptyCalendar, "empty-calendar"},
+    {JQuantsFault::FullWidthHolDiv, "full-width-holdiv"},
+    {JQuantsFault::NumberHolDiv, "number-holdiv"},
+    {JQuantsFault::BlankHolDiv, "blank-holdiv"},
+};
+
+// `rows` made `bytes` long or a little longer: copies of them, or (`repeat` off) each row
+// padded with an unknown member, so that no single value is long.
+json paddedRows(const json &rows, long long bytes, bool repeat) {
+    json out = json::array();
+    long long size = 0;
+    do {
+        for (const json &row : rows) {
+            out.push_back(row);
+            size += static_cast<long long>(row.dump().size()) + 1;
+        }
+    } while (repeat && size < bytes && !rows.empty());
+    if (size < bytes && !out.empty()) {
+        const auto each = static_cast<size_t>((bytes - size) / static_cast<long long>(out.size()));
+        for (json &row : out)
+            row["Pad"] = std::string(each + 1, 'x');
+    }
+    return out;
+}
+
 } // namespace
+
+std::optional<JQuantsFault> faultNamed(const std::string &name) {
+    for (const auto &[fault, n] : kFaultNames)
+        if (name == n)
+            return fault;
+    return std::nullopt;
+}
+
+std::string faultName(JQuantsFault fault) {
+    for (const auto &[f, n] : kFaultNames)
+        if (f == fault)
+            return n;
+    return "?";
+}
 
 JQuantsSite::JQuantsSite(JQuantsOptions options) : m_options(std::move(options)) {
     if (m_options.stocks < 1 || m_options.pageSize < 1 || !tesmo::isValidDate(m_options.endDate))
@@ -155,6 +212,13 @@ double JQuantsSite::now() const {
         return m_options.clock();
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+long long JQuantsSite::spoiledDay() const {
+    long long day = tesmo::addDays(m_options.endDate, -1);
+    while (!businessDay(day))
+        day = tesmo::addDays(day, -1);
+    return day;
 }
 
 std::vector<JQuantsRequest> JQuantsSite::requests() const {
@@ -207,9 +271,21 @@ Reply JQuantsSite::calendar(const std::map<std::string, std::string> &params) co
     json rows = json::array();
     for (long long d = first; d <= last && rows.size() < 40000; d = tesmo::addDays(d, 1)) {
         const std::string div = std::to_string(holDiv(d));
-        if (division.empty() || division == div)
-            rows.push_back({{"Date", isoDate(d)}, {"HolDiv", div}});
+        if (!division.empty() && division != div)
+            continue;
+        json row = {{"Date", isoDate(d)}, {"HolDiv", div}};
+        if (div == "1") {
+            if (m_options.fault == JQuantsFault::FullWidthHolDiv)
+                row["HolDiv"] = "１";
+            else if (m_options.fault == JQuantsFault::NumberHolDiv)
+                row["HolDiv"] = 1;
+            else if (m_options.fault == JQuantsFault::BlankHolDiv)
+                row["HolDiv"] = " 1";
+        }
+        rows.push_back(std::move(row));
     }
+    if (m_options.fault == JQuantsFault::EmptyCalendar)
+        rows = json::array();
     return page(rows, params, m_options.pageSize);
 }
 
@@ -257,7 +333,80 @@ Reply JQuantsSite::bars(const std::map<std::string, std::string> &params) const 
             rows.push_back(std::move(row));
         }
     }
+    if (*date != spoiledDay() || rows.empty() || !code.empty())
+        return page(rows, params, m_options.pageSize);
+    switch (m_options.fault) {
+    case JQuantsFault::FutureRow:
+        rows[1]["Date"] = "2099-12-31";
+        break;
+    case JQuantsFault::OtherDayRow:
+        rows[1]["Date"] = isoDate(tesmo::addDays(*date, -1));
+        break;
+    case JQuantsFault::LooseRow:
+        rows.push_back({{"code", rows[1]["Code"]}, {"close", 5}});
+        break;
+    case JQuantsFault::NumberCode:
+        rows[1]["Code"] = std::stoi(rows[1]["Code"].get<std::string>());
+        break;
+    case JQuantsFault::TextClose:
+        rows[1]["C"] = "1234";
+        break;
+    case JQuantsFault::TextVolume:
+        rows[1]["Vo"] = "5000";
+        break;
+    case JQuantsFault::RepeatedRow:
+        rows.push_back(rows[1]);
+        break;
+    case JQuantsFault::Hole:
+        rows = json::array();
+        break;
+    case JQuantsFault::LongMessage: {
+        const long long bytes = m_options.faultBytes ? m_options.faultBytes : 7000000;
+        std::string text;
+        while (static_cast<long long>(text.size()) < bytes)
+            text += "\x1b[2J\x1b[31m\x07\r\n";
+        return message(400, text);
+    }
+    default:
+        if (std::optional<Reply> spoiled = spoiledPages(rows, params))
+            return *spoiled;
+        break;
+    }
     return page(rows, params, m_options.pageSize);
+}
+
+std::optional<Reply>
+JQuantsSite::spoiledPages(const json &rows,
+                          const std::map<std::string, std::string> &params) const {
+    const std::string key = textParam(params, "pagination_key");
+    const auto number = [&](const char *prefix) {
+        return key.rfind(prefix, 0) == 0 ? std::atoll(key.c_str() + std::strlen(prefix)) : 0LL;
+    };
+    json out = {{"data", json::array()}};
+    for (size_t i = 0; i < rows.size() && i < static_cast<size_t>(m_options.pageSize); ++i)
+        out["data"].push_back(rows[i]);
+    switch (m_options.fault) {
+    case JQuantsFault::KeyLoop:
+        out["pagination_key"] = key == "loop-a." ? "loop-b." : "loop-a.";
+        break;
+    case JQuantsFault::EndlessPages:
+        out["pagination_key"] = "endless-" + std::to_string(number("endless-") + 1) + ".";
+        break;
+    case JQuantsFault::ManyPages: {
+        const long long n = number("many-");
+        out["data"] = paddedRows(rows, m_options.faultBytes ? m_options.faultBytes : 500000, false);
+        if (n + 1 < m_options.faultPages)
+            out["pagination_key"] = "many-" + std::to_string(n + 1) + ".";
+        break;
+    }
+    case JQuantsFault::HugePage:
+        out["data"] =
+            paddedRows(rows, m_options.faultBytes ? m_options.faultBytes : 190000000, true);
+        break;
+    default:
+        return std::nullopt;
+    }
+    return jsonReply(200, out);
 }
 
 Reply JQuantsSite::master(const std::map<std::string, std::string> &params) const {
@@ -292,9 +441,17 @@ Reply JQuantsSite::master(const std::map<std::string, std::string> &params) cons
                         {"MrgnNm", "信用"},
                         {"ProdCat", category}});
     };
+    // Names as a careless or hostile source might write them.
+    static const std::string kSpoiledNames[] = {std::string("NUL\0入り", sizeof "NUL\0入り" - 1),
+                                                "改行\r\n入り", "\tタブ入り", "ベル\x07入り",
+                                                "\xE2\x80\xAE逆向き"};
     for (int i = 0; i < m_options.stocks; ++i) {
         const tesmo::acquire::DayRecord r = sampleStock(i, date);
-        add(r.code + "0", r.name, "011", apiMarket(r.market));
+        std::string name = r.name;
+        if (m_options.fault == JQuantsFault::ControlNames &&
+            i < static_cast<int>(std::size(kSpoiledNames)))
+            name = kSpoiledNames[i] + name;
+        add(r.code + "0", name, "011", apiMarket(r.market));
     }
     for (const Extra &e : kExtras)
         if (std::string(e.code) != missingFromMaster())

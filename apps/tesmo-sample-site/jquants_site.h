@@ -5,9 +5,12 @@
 // Tests serve it on their own loopback servers with a clock of their own.
 #include "sample_site.h"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,34 @@ class Server;
 }
 
 namespace sample_site {
+
+// Answers no sound server gives, each spoiling one thing of the healthy ones: for the tests and
+// for trying a client by hand. The bars faults spoil one day, spoiledDay(); the others every
+// answer of their kind.
+enum class JQuantsFault {
+    None,
+    FutureRow,       // one bar dated 2099-12-31
+    OtherDayRow,     // one bar dated the business day before
+    LooseRow,        // one more row without the API's fields: {"code":"13030","close":5}
+    NumberCode,      // one bar's Code a number
+    TextClose,       // one bar's C a string
+    TextVolume,      // one bar's Vo a string
+    RepeatedRow,     // one bar twice
+    Hole,            // no bars, while the days before and after have them
+    KeyLoop,         // pages that lead from one pagination key to another and back
+    EndlessPages,    // pages that never end, each with a new key
+    ManyPages,       // faultPages pages of faultBytes each (default 1,100 of 0.5 MB)
+    HugePage,        // one page of faultBytes (default 190 MB)
+    LongMessage,     // 400 whose message is faultBytes of escape codes and CR LF (default 7 MB)
+    ControlNames,    // master names with NUL, CR, LF, TAB, BEL and U+202E
+    EmptyCalendar,   // a calendar without days
+    FullWidthHolDiv, // the calendar's HolDiv "１" for business days
+    NumberHolDiv,    // ... 1, a number
+    BlankHolDiv,     // ... " 1"
+};
+// "future-row" and so on, as the command line names the faults; nullopt for an unknown name.
+std::optional<JQuantsFault> faultNamed(const std::string &name);
+std::string faultName(JQuantsFault fault);
 
 struct JQuantsOptions {
     long long endDate = 0; // newest business day with bars; later days are not published yet
@@ -27,6 +58,9 @@ struct JQuantsOptions {
     bool rangeInRefusal = true;     // that 400 names the dates the plan covers
     bool planCoversCalendar = true; // the calendar is refused beyond the plan too (Free)
     std::function<double()> clock;  // seconds; a steady clock when empty
+    JQuantsFault fault = JQuantsFault::None;
+    int faultPages = 1100;    // ManyPages
+    long long faultBytes = 0; // ManyPages, HugePage, LongMessage; 0: the fault's default
 };
 
 struct JQuantsRequest {
@@ -55,6 +89,8 @@ public:
     // The codes the bars list, and the issue that the master lacks.
     std::vector<std::string> barCodes() const;
     static const char *missingFromMaster() { return "77780"; }
+    // The day that the bars faults spoil: the business day before endDate.
+    long long spoiledDay() const;
 
     static const char *basePath() { return "/v2"; }
 
@@ -62,6 +98,9 @@ private:
     Reply calendar(const std::map<std::string, std::string> &params) const;
     Reply bars(const std::map<std::string, std::string> &params) const;
     Reply master(const std::map<std::string, std::string> &params) const;
+    // The spoiled day's answer under a paging or size fault; nullopt for the other faults.
+    std::optional<Reply> spoiledPages(const nlohmann::json &rows,
+                                      const std::map<std::string, std::string> &params) const;
     // The 400 for a date outside the plan, or nothing.
     bool outsidePlan(long long date, Reply &refusal) const;
     double now() const;

@@ -24,7 +24,8 @@ const char *const kUsage =
     "                         [--announce TEXT] [--release DIR [--serial N]]\n"
     "                         [--port-file FILE] [--configure] [--quiet]\n"
     "                         [--jquants [--key KEY] [--rate N] [--page-size N]\n"
-    "                                    [--plan-end YYYYMMDD]]\n"
+    "                                    [--plan-end YYYYMMDD]\n"
+    "                                    [--fault NAME [--fault-pages N] [--fault-bytes N]]]\n"
     "\n"
     "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
     "  --end        newest trading day (default: the last weekday before today)\n"
@@ -47,6 +48,15 @@ const char *const kUsage =
     "  --rate       requests per minute before it answers 429 (default 120, 0: no limit)\n"
     "  --page-size  rows per page (default 1000)\n"
     "  --plan-end   dates after this answer 400, as on a delayed plan (Free: 12 weeks)\n"
+    "  --fault      answer as a broken server would, to try a client: future-row,\n"
+    "               other-day-row, loose-row, number-code, text-close, text-volume,\n"
+    "               repeated-row, hole, key-loop, endless-pages, many-pages, huge-page,\n"
+    "               long-message (these spoil the bars of the business day before --end),\n"
+    "               control-names, empty-calendar, full-width-holdiv, number-holdiv,\n"
+    "               blank-holdiv\n"
+    "  --fault-pages  pages of many-pages (default 1100)\n"
+    "  --fault-bytes  bytes of a page of many-pages (default 500000), of huge-page\n"
+    "               (default 190000000) or of the message of long-message (default 7000000)\n"
     "  --quiet      print neither the address nor the requests\n";
 
 long long today() {
@@ -115,6 +125,13 @@ int main(int argc, char **argv) {
             api.pageSize = static_cast<int>(v);
         } else if (a == "--plan-end" && hasValue && number(argv[++i], v) && v > 19000101) {
             api.planEnd = v;
+        } else if (a == "--fault" && hasValue && sample_site::faultNamed(argv[i + 1])) {
+            api.fault = *sample_site::faultNamed(argv[++i]);
+        } else if (a == "--fault-pages" && hasValue && number(argv[++i], v) && v > 0 &&
+                   v < 1000000) {
+            api.faultPages = static_cast<int>(v);
+        } else if (a == "--fault-bytes" && hasValue && number(argv[++i], v) && v > 0) {
+            api.faultBytes = v;
         } else {
             std::fputs(kUsage, a == "--help" || a == "-h" ? stdout : stderr);
             return a == "--help" || a == "-h" ? 0 : 2;

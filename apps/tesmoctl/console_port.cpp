@@ -1,5 +1,7 @@
 #include "console_port.h"
 
+#include "common/text.h"
+
 namespace tesmoctl {
 
 void ConsolePort::setCaption(const std::string &text) {
@@ -25,8 +27,7 @@ tesmo::MsgAnswer ConsolePort::message(const std::string &text, const std::string
 }
 
 std::string withNewlines(std::string text) {
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-        text.replace(at, 2, "\n");
+    tesmo::replaceAll(text, "\r\n", "\n");
     return text;
 }
 

@@ -294,8 +294,8 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
     if (transfer.error)
         std::rethrow_exception(transfer.error);
     if (transfer.overLimit)
-        throw HttpError("受信データが上限(" + std::to_string(maxBytes / 1000000) +
-                        "MB)を超えたため中止しました: " + url);
+        throw BodyTooLarge("受信データが上限(" + std::to_string(maxBytes / 1000000) +
+                           "MB)を超えたため中止しました: " + url);
     if (result != CURLE_OK) {
         std::string text = curl_easy_strerror(result);
         if (errbuf[0])

@@ -17,6 +17,13 @@ public:
     explicit HttpError(const std::string &what) : std::runtime_error(what) {}
 };
 
+// A body that passed the client's maxBytes: the server is broken or hostile, and asking again
+// would only bring the same bytes.
+class BodyTooLarge : public HttpError {
+public:
+    using HttpError::HttpError;
+};
+
 // How the client reaches the server.
 enum class AccessType {
     Preconfig = 0,  // whatever the system says (http_proxy and friends)
@@ -60,7 +67,7 @@ public:
     // GET `url` and hand the body to `sink` piece by piece. An exception thrown by the sink
     // ends the transfer and reaches the caller unchanged. Raises HttpError when the request
     // fails, brings less than kMinBytesPerSecond for `requestTimeout` seconds, runs past its
-    // total time-out, or the body passes `maxBytes`.
+    // total time-out, or BodyTooLarge when the body passes `maxBytes`.
     void openUrl(const std::string &url, UiPort &port, const Sink &sink);
 
     // GET `url` and return the body as UTF-8, converted from the charset that the server

@@ -5,6 +5,7 @@
 #include "acquire/day_record.h"
 #include "acquire/indicators.h"
 #include "acquire/step_label.h"
+#include "common/text.h"
 #include "storage/settings_keys.h"
 #include "storage/sql_translator.h"
 
@@ -219,9 +220,7 @@ private:
 
 void ImportRunState::skip(long long day, std::string reason) {
     // One line per day: the reasons are made for a message box of their own.
-    for (size_t at; (at = reason.find("\r\n")) != std::string::npos;)
-        reason.replace(at, 2, " ");
-    skippedDays.push_back({day, std::move(reason)});
+    skippedDays.push_back({day, singleLine(reason)});
 }
 
 ImportRunState &importRunState() {
@@ -270,6 +269,22 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
     StepLabel step;
     try {
         ImportTransaction transaction(db);
+
+        // Names and markets come from the network or from a file that anyone may have made:
+        // a control character breaks the lines of an export and a right-to-left override
+        // turns a name round in every table, so both sources lose them here. A name of
+        // nothing else becomes the code, a market of nothing else null.
+        step = "名称確認";
+        db.defineFunction("tesmo_shown_text", 2, [](const std::vector<Value> &v) {
+            if (v[0].isNull())
+                return Value();
+            std::string text = withoutControlCharacters(v[0].toText());
+            return text.empty() ? v[1] : Value(std::move(text));
+        });
+        db.execute("Update wonton_dat01 set NAME = tesmo_shown_text(NAME, CODE) "
+                   "where NAME <> tesmo_shown_text(NAME, '') ;");
+        db.execute("Update wonton_dat01 set MARKET = tesmo_shown_text(MARKET, Null) "
+                   "where MARKET <> tesmo_shown_text(MARKET, '') ;");
 
         step = "基本ﾃﾞｰﾀ更新(3)";
         port.setCaption(caption + " ﾃﾞｰﾀ更新2処理中");

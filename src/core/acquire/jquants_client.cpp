@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace tesmo::acquire::jquants {
@@ -21,8 +22,13 @@ constexpr int kRateLimitRetries = 3;
 // the second on top covers the time the request takes to reach the server, whose own count
 // starts when it arrives.
 constexpr double kPacingWindow = 61.0;
-// A run of pages that never ends is a broken server, not a big answer.
-constexpr int kMaxPages = 10000;
+// Refusals are read for their "message" up to this size (seven megabytes of escape codes
+// written as JSON escapes take twenty); beyond it only their first bytes.
+constexpr size_t kMaxRefusalBytes = 32 * 1000 * 1000;
+// Rows are flat objects; nesting beyond this is no row of the API.
+constexpr size_t kMaxRowDepth = 8;
+// No value of the API (a name, a code, a key of at most kMaxKeyLength) comes near this.
+constexpr size_t kMaxValueBytes = 64 * 1024;
 
 int settingOr(const storage::SettingKey &key, int fallback) {
     try {
@@ -32,21 +38,212 @@ int settingOr(const storage::SettingKey &key, int fallback) {
     }
 }
 
-// The "message" of an error answer, or a short printable excerpt of a body that is no JSON
-// (the API does not promise either).
-std::string answerMessage(const std::string &body) {
-    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-    if (answer.is_object()) {
-        const auto it = answer.find("message");
-        if (it != answer.end() && it->is_string())
-            return it->get<std::string>();
+// The "message" of a refusal, or the printable start of a body that is no JSON (the API
+// promises neither), unchanged: the caller makes it fit for the user.
+std::string answerMessage(const Body &body) {
+    if (body.size() <= kMaxRefusalBytes) {
+        const nlohmann::json answer =
+            nlohmann::json::parse(body.begin(), body.end(), nullptr, false);
+        if (answer.is_object()) {
+            const auto it = answer.find("message");
+            if (it != answer.end() && it->is_string())
+                return it->get<std::string>();
+        }
     }
     std::string excerpt;
-    for (char c : body.substr(0, 200))
-        if (c >= 0x20 && c < 0x7F)
-            excerpt += c;
+    for (size_t i = 0; i < body.size() && i < kServerTextLimit; ++i)
+        if (body[i] >= 0x20 && body[i] < 0x7F)
+            excerpt += body[i];
     return excerpt;
 }
+
+// The JSON reader gathers each string and number whole before it hands it on, however long:
+// a page of one 190 MB string would cost that much again, and more while its buffer grows. So
+// a page with a longer value is refused before it is parsed, by one pass over its bytes.
+void checkValueLengths(const Body &body) {
+    size_t run = 0; // bytes of the string or the number so far
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : body) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+                run = 0;
+                continue;
+            }
+        } else if (c == '"') {
+            inString = true;
+            run = 0;
+            continue;
+        } else if (c == '{' || c == '}' || c == '[' || c == ']' || c == ',' || c == ':' ||
+                   c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            run = 0;
+            continue;
+        }
+        if (++run > kMaxValueBytes)
+            throw ApiError(ApiError::Kind::BadAnswer, "長すぎる値があります(" +
+                                                          std::to_string(kMaxValueBytes) +
+                                                          "バイトを超えます)");
+    }
+}
+
+// The SAX reader of one page: the top object, its "data" array and "pagination_key", every
+// row built as a small JSON value of its own and handed over at its end.
+class PageReader {
+public:
+    using json = nlohmann::json;
+
+    explicit PageReader(const RowHandler &onRow) : m_onRow(onRow) {}
+
+    bool null() { return scalar(nullptr); }
+    bool boolean(bool v) { return scalar(v); }
+    bool number_integer(json::number_integer_t v) { return scalar(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return scalar(v); }
+    bool number_float(json::number_float_t v, const std::string &) { return scalar(v); }
+    bool string(std::string &v) {
+        if (m_rows.empty() && m_skip == 0 && m_depth == 1 && m_member == Member::Key) {
+            if (v.size() > kMaxKeyLength)
+                return fail("pagination_key が長すぎます");
+            m_key = std::move(v);
+            return true;
+        }
+        return scalar(std::move(v));
+    }
+    bool binary(json::binary_t &) { return fail("JSON ではありません"); }
+    bool key(std::string &k) {
+        if (!m_rows.empty())
+            m_rowKey = std::move(k);
+        else if (m_skip == 0 && m_depth == 1)
+            m_member = k == "data"             ? Member::Data
+                       : k == "pagination_key" ? Member::Key
+                                               : Member::Other;
+        return true;
+    }
+    bool start_object(size_t) { return open(json::object()); }
+    bool start_array(size_t) { return open(json::array()); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool parse_error(size_t position, const std::string &, const json::exception &) {
+        return fail("JSON として読めません(" + std::to_string(position) + "バイト目)");
+    }
+
+    // After the parse: the key, or the failure raised.
+    std::string finish(bool parsed) {
+        if (m_thrown)
+            std::rethrow_exception(m_thrown);
+        if (!parsed || !m_error.empty())
+            throw ApiError(ApiError::Kind::BadAnswer,
+                           m_error.empty() ? "JSON として読めません" : m_error);
+        if (!m_sawData)
+            throw ApiError(ApiError::Kind::BadAnswer, "data がありません");
+        return m_key;
+    }
+
+private:
+    enum class Member { Data, Key, Other };
+
+    bool fail(const std::string &error) {
+        if (m_error.empty())
+            m_error = error;
+        return false;
+    }
+    // A value inside a row, a row that is no object, or a member of the top object.
+    template <class V> bool scalar(V &&v) {
+        if (!m_rows.empty())
+            return put(json(std::forward<V>(v))) != nullptr;
+        if (m_skip > 0)
+            return true;
+        if (m_depth == 0)
+            return fail("JSON のオブジェクトではありません");
+        if (m_depth == 2)
+            return handOver(json(std::forward<V>(v)));
+        if (m_member == Member::Data)
+            return fail("data が配列ではありません");
+        if (m_member == Member::Key && !std::is_same_v<std::decay_t<V>, std::nullptr_t>)
+            return fail("pagination_key が文字列ではありません");
+        return true;
+    }
+    // Puts `v` into the row being built; the place of a container for its own members.
+    json *put(json v) {
+        json &parent = *m_rows.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(v));
+            return &parent.back();
+        }
+        json &slot = parent[m_rowKey];
+        slot = std::move(v);
+        return &slot;
+    }
+    bool open(json container) {
+        if (!m_rows.empty()) {
+            if (m_rows.size() >= kMaxRowDepth)
+                return fail("行の入れ子が深すぎます");
+            m_rows.push_back(put(std::move(container)));
+            return true;
+        }
+        if (m_skip > 0 || (m_depth == 1 && m_member == Member::Other)) {
+            ++m_skip;
+            return true;
+        }
+        if (m_depth == 0) {
+            if (!container.is_object())
+                return fail("JSON のオブジェクトではありません");
+            m_depth = 1;
+            return true;
+        }
+        if (m_depth == 2) { // a row
+            m_row = std::move(container);
+            m_rows.push_back(&m_row);
+            return true;
+        }
+        if (m_member == Member::Key)
+            return fail("pagination_key が文字列ではありません");
+        if (!container.is_array())
+            return fail("data が配列ではありません");
+        if (m_sawData)
+            return fail("data が2つあります");
+        m_sawData = true;
+        m_depth = 2;
+        return true;
+    }
+    bool close() {
+        if (!m_rows.empty()) {
+            m_rows.pop_back();
+            return m_rows.empty() ? handOver(std::move(m_row)) : true;
+        }
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        --m_depth; // the end of data, or of the top object
+        return true;
+    }
+    bool handOver(json row) {
+        try {
+            m_onRow(row);
+            return true;
+        } catch (...) {
+            m_thrown = std::current_exception();
+            return false;
+        }
+    }
+
+    const RowHandler &m_onRow;
+    int m_depth = 0;   // 1: in the top object, 2: in its data array
+    size_t m_skip = 0; // containers open inside a member that is passed over
+    Member m_member = Member::Other;
+    bool m_sawData = false;
+    std::string m_key;
+    json m_row;                 // the row being built
+    std::vector<json *> m_rows; // its open containers, innermost last
+    std::string m_rowKey;
+    std::string m_error;
+    std::exception_ptr m_thrown;
+};
 
 // One second of a wait that the server demands: through the port, which keeps the window
 // alive, and made up by sleeping when the port let less time pass (a console that skips its
@@ -128,6 +325,8 @@ std::string describe(const ApiError &e) {
                ")\r\n詳細:" + detail;
     case ApiError::Kind::BadAnswer:
         return "J-Quants APIの応答を読み取れません\r\n詳細:" + detail;
+    case ApiError::Kind::TooLarge:
+        return "J-Quants APIの応答が大きすぎるため中止しました\r\n詳細:" + detail;
     }
     return detail;
 }
@@ -171,7 +370,13 @@ void Client::waitCounting(int seconds, const std::string &what) {
     m_port.setCaption(caption);
 }
 
-nlohmann::json Client::get(const std::string &path, const Query &query) {
+std::string Client::refusalText(const Body &body) const {
+    // Cleaned before the key is masked, so that control characters cannot hide it, and cut
+    // only after.
+    return singleLine(redact(singleLine(answerMessage(body))), kServerTextLimit);
+}
+
+Body Client::fetch(const std::string &path, const Query &query) {
     std::string url = m_settings.base + path;
     for (size_t i = 0; i < query.size(); ++i)
         url += (i ? "&" : "?") + percentEncoded(query[i].first) + "=" +
@@ -182,6 +387,7 @@ nlohmann::json Client::get(const std::string &path, const Query &query) {
     http.headers = {"x-api-key: " + m_settings.key, "Accept: application/json"};
     http.followRedirects = false;
     http.acceptEncoding = "gzip"; // the API compresses its answers with gzip
+    http.maxBytes = m_settings.maxBytes;
 
     // The file fetch's rules for answers that never came: retimes retries, resec apart.
     const int retimes = std::max(0, settingOr(storage::keys::retimes, 2));
@@ -191,11 +397,16 @@ nlohmann::json Client::get(const std::string &path, const Query &query) {
     for (;;) {
         m_pacer.admit(m_settings.rate, m_port);
         ++m_requests;
-        std::string body;
+        Body body;
         std::string fault;
         try {
-            http.openUrl(url, m_port,
-                         [&body](const char *data, size_t n) { body.append(data, n); });
+            http.openUrl(url, m_port, [&body](const char *data, size_t n) {
+                body.insert(body.end(), data, data + n);
+            });
+        } catch (const StopRequested &) {
+            throw;
+        } catch (const BodyTooLarge &e) {
+            throw ApiError(ApiError::Kind::TooLarge, redact(e.what()));
         } catch (const std::exception &e) {
             fault = redact(e.what());
         }
@@ -213,8 +424,7 @@ nlohmann::json Client::get(const std::string &path, const Query &query) {
             }
             if (!fault.empty())
                 throw ApiError(ApiError::Kind::Network, fault);
-            throw ApiError(ApiError::Kind::Server, redact(answerMessage(body)),
-                           static_cast<int>(status));
+            throw ApiError(ApiError::Kind::Server, refusalText(body), static_cast<int>(status));
         }
         if (status == 429) {
             // No Retry-After comes with it; the API asks for at least a minute.
@@ -225,17 +435,11 @@ nlohmann::json Client::get(const std::string &path, const Query &query) {
                                                  std::to_string(kRateLimitRetries));
                 continue;
             }
-            throw ApiError(ApiError::Kind::RateLimited, redact(answerMessage(body)), 429);
+            throw ApiError(ApiError::Kind::RateLimited, refusalText(body), 429);
         }
-        if (status >= 200 && status < 300) {
-            nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
-            if (!answer.is_object())
-                throw ApiError(ApiError::Kind::BadAnswer,
-                               "JSON のオブジェクトではありません: " + path,
-                               static_cast<int>(status));
-            return answer;
-        }
-        const std::string message = redact(answerMessage(body));
+        if (status >= 200 && status < 300)
+            return body;
+        const std::string message = refusalText(body);
         if (status == 403)
             throw ApiError(ApiError::Kind::Forbidden, message, 403);
         if (status == 400 && mentionsPlan(message))
@@ -244,27 +448,47 @@ nlohmann::json Client::get(const std::string &path, const Query &query) {
     }
 }
 
-nlohmann::json Client::getAll(const std::string &path, const Query &query) {
-    nlohmann::json rows = nlohmann::json::array();
+std::string Client::page(const std::string &path, const Query &query, const RowHandler &onRow) {
+    const Body body = fetch(path, query);
+    try {
+        return readPage(body, onRow);
+    } catch (const ApiError &e) {
+        if (e.kind != ApiError::Kind::BadAnswer)
+            throw;
+        throw ApiError(ApiError::Kind::BadAnswer, std::string(e.what()) + ": " + path);
+    }
+}
+
+void Client::forEachRow(const std::string &path, const Query &query, const RowHandler &onRow,
+                        const std::function<void()> &pageDone) {
+    std::set<std::string> seen;
     std::string key;
-    for (int page = 0; page < kMaxPages; ++page) {
+    for (int pages = 1;; ++pages) {
         Query paged = query;
         if (!key.empty())
             paged.emplace_back("pagination_key", key);
-        nlohmann::json answer = get(path, paged);
-        const auto data = answer.find("data");
-        if (data == answer.end() || !data->is_array())
-            throw ApiError(ApiError::Kind::BadAnswer, "data がありません: " + path);
-        for (nlohmann::json &row : *data)
-            rows.push_back(std::move(row));
-        const auto next = answer.find("pagination_key");
-        if (next == answer.end() || !next->is_string() || next->get<std::string>().empty())
-            return rows;
-        if (next->get<std::string>() == key)
-            throw ApiError(ApiError::Kind::BadAnswer, "pagination_key が変わりません: " + path);
-        key = next->get<std::string>();
+        key = page(path, paged, onRow);
+        if (pageDone)
+            pageDone();
+        if (key.empty())
+            return;
+        // A key met before leads round the same pages again, however many keys the loop has.
+        if (!seen.insert(key).second)
+            throw ApiError(ApiError::Kind::BadAnswer, "同じ pagination_key が再び返されました(" +
+                                                          std::to_string(pages) +
+                                                          "ページ目): " + path);
+        if (pages >= kMaxPages)
+            throw ApiError(ApiError::Kind::BadAnswer, "ページ数が上限(" +
+                                                          std::to_string(kMaxPages) +
+                                                          ")を超えました: " + path);
     }
-    throw ApiError(ApiError::Kind::BadAnswer, "ページが終わりません: " + path);
+}
+
+std::string readPage(const Body &body, const RowHandler &onRow) {
+    checkValueLengths(body);
+    PageReader reader(onRow);
+    const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &reader);
+    return reader.finish(parsed);
 }
 
 std::string databaseCode(const std::string &apiCode) {
@@ -299,7 +523,8 @@ ConnectionReport testConnection(const Settings &settings, UiPort &port, long lon
     try {
         // One issue on one day: the smallest answer there is, and it tells whether the plan
         // reaches today.
-        client.get("/equities/bars/daily", {{"code", "13010"}, {"date", apiDate(today)}});
+        client.page("/equities/bars/daily", {{"code", "13010"}, {"date", apiDate(today)}},
+                    [](const nlohmann::json &) {});
         return {true, "J-Quants APIに接続しました。APIキーは有効です。\r\n"
                       "本日までのデータを取得できるプランです(Light以上)。"};
     } catch (const ApiError &e) {

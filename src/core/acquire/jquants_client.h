@@ -1,7 +1,9 @@
 #pragma once
 // The client of J-Quants API V2, the second source of the data update: requests with the API
 // key, paced below the plan's rate, pages followed to the last one, and the API's refusals
-// turned into texts the user can read. The answers are JSON, read with nlohmann-json.
+// turned into texts the user can read. The answers are JSON, read with nlohmann-json one row at
+// a time, so that no answer is ever held as a whole JSON document.
+#include "acquire/http_fetch.h"
 #include "common/ui_port.h"
 
 #include <nlohmann/json.hpp>
@@ -52,6 +54,7 @@ public:
         OutOfPlan,   // 400 for a date the subscription does not cover
         Rejected,    // any other refusal
         BadAnswer,   // an answer that is not the JSON the API sends
+        TooLarge,    // an answer beyond the size cap; not asked again
     };
     ApiError(Kind kind, const std::string &detail, int status = 0,
              std::optional<PlanRange> plan = std::nullopt)
@@ -74,25 +77,51 @@ struct Settings {
     std::string base;
     std::string key;
     int rate = 5; // requests per minute, at least 1
+    // The most one answer may bring: the cap of every download unless a test lowers it.
+    long long maxBytes = kMaxTransferBytes;
     // jquantsapi, jquantskey and jquantsrate; raises SettingsError for a rate that is no number.
     static Settings fromStore();
 };
 
 using Query = std::vector<std::pair<std::string, std::string>>;
+// The body of one answer as it arrived, in pieces, so that a large one never has to be moved to
+// a bigger block while it grows.
+using Body = std::deque<char>;
+// Receives each row of an answer's "data" while the page is read.
+using RowHandler = std::function<void(const nlohmann::json &row)>;
+
+// Pages of one query: the API has no fixed page size, but a day of the exchange lists some
+// 4,400 issues, and even pages of 50 rows would hold them in 90. A query that has not ended by
+// then is a server that hands out pages for ever; at the Free plan's 5 requests a minute the
+// cap already costs 20 minutes.
+inline constexpr int kMaxPages = 100;
+// A pagination key is an opaque token of a few dozen characters; one of kilobytes is no key.
+inline constexpr size_t kMaxKeyLength = 4096;
+
+// Reads one page of the API: a JSON object whose "data" array holds the rows and whose
+// "pagination_key", when present, names the next page. Each row goes to `onRow` as soon as it
+// has been read; other members are passed over; a string or number of more than 64 KB refuses
+// the page before any row is read. Returns the key, empty on the last page.
+// Raises ApiError(BadAnswer) for a body that is not such an object; what `onRow` raises
+// passes through, and the rows before it have been handed over.
+std::string readPage(const Body &body, const RowHandler &onRow);
 
 class Client {
 public:
     Client(Settings settings, UiPort &port, RequestPacer &pacer = processPacer());
 
-    // One answer of GET base + `path` with the query: a JSON object. Paced; waits a minute and
-    // tries again after a 429 (three times at most); retries network faults and 5xx answers
-    // as the file fetch does (retimes, resec). Raises ApiError.
-    nlohmann::json get(const std::string &path, const Query &query);
-    // The rows of "data" over every page: the same query again with each pagination_key,
-    // until an answer carries none.
-    nlohmann::json getAll(const std::string &path, const Query &query);
+    // One page of GET base + `path` with the query: its rows to `onRow`, its pagination key
+    // returned (empty on the last page). Paced; waits a minute and tries again after a 429
+    // (three times at most); retries network faults and 5xx answers as the file fetch does
+    // (retimes, resec). Raises ApiError.
+    std::string page(const std::string &path, const Query &query, const RowHandler &onRow);
+    // Every page of the query: the same query again with each pagination_key, until an answer
+    // carries none; `pageDone` runs after each page has been read whole. A key that comes back
+    // a second time, or more than kMaxPages pages, raise ApiError(BadAnswer).
+    void forEachRow(const std::string &path, const Query &query, const RowHandler &onRow,
+                    const std::function<void()> &pageDone = {});
 
-    // Off: one request per get() whatever the answer, for the connection test.
+    // Off: one request per page() whatever the answer, for the connection test.
     void setRetrying(bool on) { m_retrying = on; }
     int requestCount() const { return m_requests; }
     // `text` with every occurrence of the key masked: for texts that come from outside.
@@ -100,6 +129,10 @@ public:
 
 private:
     void waitCounting(int seconds, const std::string &what);
+    // The body of a 2xx answer; every other outcome raises ApiError.
+    Body fetch(const std::string &path, const Query &query);
+    // The message of a refusal, as the user may see it: one line, the key masked, short.
+    std::string refusalText(const Body &body) const;
 
     Settings m_settings;
     UiPort &m_port;

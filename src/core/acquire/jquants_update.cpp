@@ -3,10 +3,12 @@
 #include "acquire/site_scan.h"
 #include "acquire/step_label.h"
 #include "common/dates.h"
+#include "common/text.h"
 #include "storage/settings_keys.h"
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -27,78 +29,133 @@ constexpr const char *kCalendarPath = "/markets/calendar";
 // Each learned end of the plan starts the catch-up again with an earlier window; a server
 // that keeps moving it is not followed for ever.
 constexpr int kMaxRounds = 5;
+// A day of the exchange lists some 4,400 issues, and the master about as many; ten times that
+// is no answer of the exchange. The cap bounds the staging table and the master kept in memory.
+constexpr long long kMaxIssues = 50000;
+// The numbers of a bar that the API documents; each is a number, or null on a day without
+// trades. C and Vo are what the database keeps, so they must be there.
+constexpr const char *kRequiredNumbers[] = {"C", "Vo"};
+constexpr const char *kOptionalNumbers[] = {"O",    "H",    "L",    "Va",   "AdjFactor",
+                                            "AdjO", "AdjH", "AdjL", "AdjC", "AdjVo"};
 
-// An issue of the master as of one day, keyed by its API code.
+[[noreturn]] void badAnswer(const std::string &what) {
+    throw ApiError(ApiError::Kind::BadAnswer, what);
+}
+
+// A value of an answer quoted in a message: short, on one line.
+std::string quoted(const json &v) {
+    return singleLine(v.is_string() ? "\"" + v.get<std::string>() + "\"" : v.dump(), 40);
+}
+
+const json *member(const json &row, const char *name) {
+    const auto it = row.find(name);
+    return it == row.end() ? nullptr : &*it;
+}
+
+// A text member: absent and null read as empty, anything but a string is a broken answer.
+std::string textMember(const json &row, const char *name, const std::string &what) {
+    const json *v = member(row, name);
+    if (!v || v->is_null())
+        return {};
+    if (!v->is_string())
+        badAnswer(what + ": " + name + " が文字列ではありません: " + quoted(*v));
+    return v->get<std::string>();
+}
+
+// A code of the exchange as the API writes it: four characters, digits in the first and third
+// place, a digit or a capital letter in the second and fourth ("1301", "130A"), and in the API's
+// five-character form a digit after them ("13010", "130A0", "25935").
+bool exchangeCode(const std::string &code) {
+    if (code.size() != 4 && code.size() != 5)
+        return false;
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto digitOrLetter = [&](char c) { return digit(c) || (c >= 'A' && c <= 'Z'); };
+    return digit(code[0]) && digitOrLetter(code[1]) && digit(code[2]) && digitOrLetter(code[3]) &&
+           (code.size() == 4 || digit(code[4]));
+}
+
+std::string codeMember(const json &row, const std::string &what) {
+    const json *v = member(row, "Code");
+    if (!v || !v->is_string() || !exchangeCode(v->get<std::string>()))
+        badAnswer(what + ": 銘柄コードが読めない行があります: " + (v ? quoted(*v) : quoted(row)));
+    return v->get<std::string>();
+}
+
+// The master's key of a code: the API's five characters.
+std::string apiCode(const std::string &code) {
+    return code.size() == 4 ? code + "0" : code;
+}
+
+// An issue of the master as of one day.
 struct Issue {
     std::string name;
     Value market; // null when the master names none
     std::string category;
 };
-using Master = std::unordered_map<std::string, Issue>;
+using Master = std::unordered_map<std::string, Issue>; // by API code
 
-std::string textField(const json &row, const char *name) {
-    const auto it = row.find(name);
-    return it != row.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-Value numberField(const json &row, const char *name) {
-    const auto it = row.find(name);
-    return it != row.end() && it->is_number() ? Value(it->get<double>()) : Value();
-}
-
-// A code as the API writes it: four or five letters and digits. Anything else cannot be a
-// code of the database and is left out.
-bool plausibleCode(const std::string &code) {
-    if (code.size() != 4 && code.size() != 5)
-        return false;
-    return std::all_of(code.begin(), code.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'); });
-}
-
-// The API code of a row of bars or of the master; empty for a row that has none usable.
-std::string codeOf(const json &row) {
-    std::string code = row.is_object() ? textField(row, "Code") : std::string();
-    return plausibleCode(code) ? code : std::string();
-}
-
-Master readMaster(const json &rows) {
+Master readMaster(Client &client, long long day) {
+    const std::string what = "銘柄情報";
     Master master;
-    for (const json &row : rows) {
-        const std::string code = codeOf(row);
-        if (code.empty())
-            continue;
+    client.forEachRow(kMasterPath, {{"date", apiDate(day)}}, [&](const json &row) {
+        if (!row.is_object())
+            badAnswer(what + ": 行がオブジェクトではありません: " + quoted(row));
+        const std::string code = codeMember(row, what);
         Issue issue;
-        issue.name = textField(row, "CoName");
-        issue.category = textField(row, "ProdCat");
-        const std::string market = textField(row, "Mkt");
-        const std::string marketName = textField(row, "MktNm");
+        issue.name = textMember(row, "CoName", what);
+        issue.category = textMember(row, "ProdCat", what);
+        const std::string market = textMember(row, "Mkt", what);
+        const std::string marketName = textMember(row, "MktNm", what);
         // The three markets of the exchange today carry its name, as the data site writes
         // them ("東証プライム"); the older and special markets keep the API's name.
         if (!marketName.empty())
             issue.market = market == "0111" || market == "0112" || market == "0113"
                                ? "東証" + marketName
                                : marketName;
-        master[code] = std::move(issue);
-    }
+        if (static_cast<long long>(master.size()) >= kMaxIssues)
+            badAnswer(what + ": 銘柄数が多すぎます");
+        master[apiCode(code)] = std::move(issue);
+    });
     return master;
 }
 
-// The trading days of calendar rows, ascending: HolDiv 1 (business day) and 2 (half-day
-// session). 0 and 3 (derivatives only) have no bars of stocks.
-std::vector<long long> businessDays(const json &rows) {
-    std::vector<long long> days;
-    for (const json &row : rows) {
-        if (!row.is_object())
-            continue;
-        const std::string division = textField(row, "HolDiv");
-        if (division != "1" && division != "2")
-            continue;
-        if (const auto day = parseIsoDate(textField(row, "Date")))
-            days.push_back(*day);
-    }
-    std::sort(days.begin(), days.end());
-    days.erase(std::unique(days.begin(), days.end()), days.end());
-    return days;
+// The trading days from `from` to `to`: HolDiv "1" (business day) and "2" (half-day session);
+// "0" and "3" (derivatives only) have no bars of stocks. The calendar must list every day of
+// the range once with one of these four divisions: a day that is missing or that no division
+// describes would pass as a holiday, and its bars would never be asked for.
+std::vector<long long> readCalendar(Client &client, long long from, long long to) {
+    const std::string what = "営業日カレンダー";
+    std::set<long long> dates;
+    std::vector<long long> business;
+    client.forEachRow(
+        kCalendarPath, {{"from", apiDate(from)}, {"to", apiDate(to)}}, [&](const json &row) {
+            if (!row.is_object())
+                badAnswer(what + ": 行がオブジェクトではありません: " + quoted(row));
+            const json *date = member(row, "Date");
+            const std::optional<long long> day =
+                date && date->is_string() ? parseIsoDate(date->get<std::string>()) : std::nullopt;
+            if (!day || *day < from || *day > to)
+                badAnswer(what + ": 範囲外か読めない日付があります: " +
+                          (date ? quoted(*date) : quoted(row)));
+            const json *division = member(row, "HolDiv");
+            const std::string div =
+                division && division->is_string() ? division->get<std::string>() : "";
+            if (div != "0" && div != "1" && div != "2" && div != "3")
+                badAnswer(what + ": 休日区分(HolDiv)が読めません: " +
+                          (division ? quoted(*division) : std::string("なし")) + " (" +
+                          isoDate(*day) + ")");
+            if (!dates.insert(*day).second)
+                badAnswer(what + ": 同じ日付が2度あります: " + isoDate(*day));
+            if (div == "1" || div == "2")
+                business.push_back(*day);
+        });
+    if (dates.empty())
+        badAnswer(what + "が空です");
+    if (static_cast<long long>(dates.size()) != dayOrdinal(to) - dayOrdinal(from) + 1)
+        badAnswer(what + "に抜けている日付があります(" + isoDate(from) + "～" + isoDate(to) +
+                  "のうち" + std::to_string(dates.size()) + "日)");
+    std::sort(business.begin(), business.end());
+    return business;
 }
 
 // Business days from `from` to `to`. A plan whose calendar covers less answers 400 with its
@@ -110,8 +167,7 @@ std::vector<long long> calendarDays(Client &client, long long from, long long to
         if (from > to)
             return {};
         try {
-            return businessDays(
-                client.getAll(kCalendarPath, {{"from", apiDate(from)}, {"to", apiDate(to)}}));
+            return readCalendar(client, from, to);
         } catch (const ApiError &e) {
             if (tries > 0 || e.kind != ApiError::Kind::OutOfPlan || !e.plan)
                 throw;
@@ -132,7 +188,7 @@ long long probePlanEnd(Client &client, long long refused) {
         calendarDays(client, addDays(refused, -3 * 365), addDays(refused, -1), unused);
     const auto covered = [&](long long day) {
         try {
-            client.get(kBarsPath, {{"date", apiDate(day)}});
+            client.page(kBarsPath, {{"date", apiDate(day)}}, [](const json &) {});
             return true;
         } catch (const ApiError &e) {
             if (e.kind != ApiError::Kind::OutOfPlan)
@@ -160,81 +216,365 @@ long long probePlanEnd(Client &client, long long refused) {
     return days[static_cast<size_t>(good)];
 }
 
-// Whether the bars hold a code that neither `master` nor the codes it was known to lack cover.
-bool masterLacksCodes(const json &bars, const Master &master,
-                      const std::set<std::string> &knownAbsent) {
-    for (const json &bar : bars) {
-        const std::string code = codeOf(bar);
-        if (!code.empty() && !master.count(code) && !knownAbsent.count(code))
-            return true;
-    }
-    return false;
+// A number of a bar: a JSON number, or null; absent only when not `required`.
+Value numberMember(const json &bar, const char *name, bool required, const std::string &code) {
+    const json *v = member(bar, name);
+    if (!v && !required)
+        return Value();
+    if (!v || !(v->is_number() || v->is_null()))
+        badAnswer(std::string(name) + " が数値ではない行があります: " + code + " " +
+                  (v ? quoted(*v) : std::string("なし")));
+    if (v->is_null())
+        return Value();
+    const double d = v->get<double>();
+    if (d < 0)
+        badAnswer(std::string(name) + " が負の行があります: " + code + " " + quoted(*v));
+    return Value(d);
 }
 
-// The day's bars as staging rows. DATE is the bar's date, CODE the database's code, NAME the
-// master's name (for a code the master lacks: the name the database has for it, else the
-// code), PRC the close and DVAL the volume (null on a day without trades), TALK null (the API
-// counts no web topics), MARKET the master's market. Issues of categories that are not kept
-// are left out.
-void stageBars(Database &db, const json &bars, const Master &master) {
-    for (const json &bar : bars) {
-        const std::string apiCode = codeOf(bar);
-        if (apiCode.empty())
-            continue;
-        const auto date = parseIsoDate(textField(bar, "Date"));
-        if (!date)
-            throw ApiError(ApiError::Kind::BadAnswer,
-                           "日付が読めません: " + textField(bar, "Date").substr(0, 40));
-        const std::string code = jquants::databaseCode(apiCode);
-        const auto issue = master.find(apiCode);
-        std::string name;
-        Value market;
-        if (issue != master.end()) {
-            if (!keptCategory(issue->second.category))
-                continue;
-            name = issue->second.name;
-            market = issue->second.market;
-        } else {
-            const storage::ResultSet known =
-                db.openRecordset("Select NAME from master where CODE = ? ;", {code});
-            if (!known.eof())
-                name = known.field(0).textOr("");
-        }
-        if (name.empty())
-            name = code;
-        db.execute("Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) "
-                   "Values(?,?,?,?,?,?,?) ;",
-                   {Value(static_cast<std::int64_t>(*date)), code, name, numberField(bar, "C"),
-                    numberField(bar, "Vo"), Value(), market});
+// A transaction of its own unless the caller has one open, rolled back unless committed. One
+// around the rows of each page, so that they go in at disk speed and no write lock is held
+// while the next page is on its way; one around the import of a complete day.
+class OwnTransaction {
+public:
+    explicit OwnTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
+        if (m_own)
+            m_db.execute("BEGIN");
     }
-}
-
-// The staging rows and the shared import of one day in one transaction, committed on every
-// way out but an error of the staging itself.
-std::string importBars(Database &db, UiPort &port, long long day, const json &bars,
-                       const Master &master, ImportRunState &state) {
-    const std::string caption = port.caption();
-    const bool own = !db.inTransaction();
-    if (own)
-        db.execute("BEGIN");
-    std::string result;
-    try {
-        port.setCaption(caption + " ﾃﾞｰﾀ更新1処理中");
-        db.execute("Delete from wonton_dat01 ");
-        stageBars(db, bars, master);
-        result = ImportStagedDay(db, port, caption, day, state);
-    } catch (const std::exception &) {
+    ~OwnTransaction() {
         try {
-            if (own && db.inTransaction())
-                db.execute("ROLLBACK");
+            if (m_own && m_db.inTransaction())
+                m_db.execute("ROLLBACK");
         } catch (const std::exception &) {
         }
-        throw;
     }
-    if (own && db.inTransaction())
-        db.execute("COMMIT");
-    return result;
-}
+    OwnTransaction(const OwnTransaction &) = delete;
+    OwnTransaction &operator=(const OwnTransaction &) = delete;
+    void commit() {
+        if (m_own && m_db.inTransaction())
+            m_db.execute("COMMIT");
+        m_own = false;
+    }
+
+private:
+    Database &m_db;
+    bool m_own;
+};
+
+// What became of one asked day.
+enum class DayOutcome { Imported, Empty, Failed };
+
+// A day's bars refused as beyond the plan: the catch-up starts again up to the plan's end.
+struct PlanRefusal {
+    ApiError error;
+    long long day;
+};
+
+// The days of one data update: which ones the kept window lacks, each fetched page by page
+// into the staging table, checked, named from the master and imported; a day that fails is
+// passed over and named in the run state.
+class CatchUp {
+public:
+    CatchUp(Database &db, UiPort &port, Client &client, ImportRunState &state,
+            const std::string &caption, const std::function<void()> &setLaterDate, long long keep,
+            long long complete)
+        : m_db(db), m_port(port), m_client(client), m_state(state), m_caption(caption),
+          m_setLaterDate(setLaterDate), m_keep(keep), m_complete(complete) {}
+
+    // Every day of the kept window that the database lacks, oldest first, from the business
+    // days `days` (ascending, up to the window's end). Returns the empty text or the import's
+    // failure text; raises PlanRefusal or ApiError.
+    std::string run(const std::vector<long long> &days, StepLabel &step) {
+        if (days.empty())
+            return {};
+        if (!m_published)
+            m_published = newestStoredUpTo(days.back());
+        long long end = days.back();
+        // A second pass only when the newest days turned out unpublished: the window then ends
+        // before them, and the days that fall into it at its old end are fetched too, so that
+        // the database keeps its maxdtc + 1 days.
+        for (int pass = 0; pass < 2; ++pass) {
+            const std::vector<long long> wanted = missingDays(days, end);
+            if (wanted.empty())
+                break;
+            m_newest = std::max(m_newest, wanted.back());
+            for (const long long day : wanted) {
+                throwIfStopRequested(m_port);
+                m_tried.insert(day);
+                step = "J-Quants[" + std::to_string(day) + "]取得";
+                m_port.setCaption(m_caption + " [" + std::to_string(day) + "]");
+                m_port.repaint();
+                std::string failure;
+                const DayOutcome outcome = fetchDay(day, step, failure);
+                m_port.setCaption(m_caption);
+                if (!failure.empty())
+                    return failure;
+                if (outcome == DayOutcome::Empty)
+                    m_empty.push_back(day);
+                else
+                    m_published = std::max(m_published, day);
+            }
+            const auto unpublished = std::find_if(m_empty.begin(), m_empty.end(),
+                                                  [&](long long d) { return d > m_published; });
+            if (!m_published || unpublished == m_empty.end())
+                break;
+            const long long firstUnpublished = *std::min_element(unpublished, m_empty.end());
+            end = 0;
+            for (const long long d : days)
+                if (d < firstUnpublished)
+                    end = d;
+        }
+        return {};
+    }
+
+    // After the last pass: a business day without bars before a day with bars is a hole, no
+    // day waiting for its publication, and is named; the days after the newest published one
+    // wait quietly for the next run.
+    void reportHoles() {
+        for (const long long day : m_empty)
+            if (day < m_published)
+                m_state.skip(day, "J-Quants APIにこの日のデータがありません"
+                                  "(後の営業日のデータは公開されています)");
+        std::stable_sort(m_state.skippedDays.begin(), m_state.skippedDays.end(),
+                         [](const SkippedDay &a, const SkippedDay &b) { return a.day < b.day; });
+    }
+
+private:
+    // The newest date of T_NEARLY up to `end`: a date after it (a row of the future that an
+    // earlier version stored) proves nothing about what is published.
+    long long newestStoredUpTo(long long end) {
+        const Value v = m_db.openRecordset("Select Max(IDATE) from T_NEARLY where IDATE <= ? ;",
+                                           {Value(static_cast<std::int64_t>(end))})
+                            .field(0);
+        return v.isNull() ? 0 : v.toInt();
+    }
+
+    // The business days up to `end` that belong to the kept window and that T_NEARLY holds
+    // with fewer than compyc rows, not asked yet in this run. The window is the newest
+    // maxdtc + 1 dates of the stored ones and the business days together, as the import's
+    // retention will count them, so that no day is fetched only to be dropped again.
+    std::vector<long long> missingDays(const std::vector<long long> &days, long long end) {
+        std::vector<long long> candidates;
+        for (const long long d : days)
+            if (d <= end)
+                candidates.push_back(d);
+        if (candidates.empty())
+            return {};
+        std::map<long long, long long> stored; // date -> rows
+        m_db.forEachRow(
+            "select IDATE, count(IDATE) from T_NEARLY where IDATE >= ? group by IDATE ;",
+            {Value(static_cast<std::int64_t>(candidates.front()))},
+            [&](const storage::RowView &row) { stored[row.integer(0)] = row.integer(1); });
+        std::set<long long> all(candidates.begin(), candidates.end());
+        for (const auto &[date, rows] : stored)
+            all.insert(date);
+        std::set<long long> window;
+        for (auto it = all.rbegin();
+             it != all.rend() && static_cast<long long>(window.size()) < m_keep; ++it)
+            window.insert(*it);
+        std::vector<long long> wanted;
+        for (const long long d : candidates) {
+            const auto s = stored.find(d);
+            if (window.count(d) && !m_tried.count(d) &&
+                (s == stored.end() || s->second < m_complete))
+                wanted.push_back(d);
+        }
+        return wanted;
+    }
+
+    // The day's bars, page by page into the staging table, each row checked as it comes; then
+    // the names, and the import. A day whose answer fails a check is passed over whole and
+    // recorded; `failure` takes the import's failure text.
+    DayOutcome fetchDay(long long day, StepLabel &step, std::string &failure) {
+        m_db.execute("Delete from wonton_dat01 ");
+        long long rows = 0;
+        try {
+            try {
+                std::optional<OwnTransaction> page;
+                m_client.forEachRow(
+                    kBarsPath, {{"date", apiDate(day)}},
+                    [&](const json &bar) {
+                        if (++rows > kMaxIssues)
+                            badAnswer("行数が多すぎます(" + std::to_string(kMaxIssues) +
+                                      "行を超えました)");
+                        if (!page)
+                            page.emplace(m_db);
+                        stageBar(day, bar);
+                    },
+                    [&] {
+                        if (page)
+                            page->commit();
+                        page.reset();
+                    });
+            } catch (const ApiError &e) {
+                if (e.kind == ApiError::Kind::OutOfPlan)
+                    throw PlanRefusal{e, day};
+                throw;
+            }
+            if (rows == 0)
+                return DayOutcome::Empty;
+            // Two rows of one code would leave whichever came last.
+            const long long twice =
+                m_db.scalar("select count(CODE) - count(distinct CODE) from wonton_dat01 ;")
+                    .toInt();
+            if (twice > 0)
+                badAnswer("同じ銘柄コードの行が" + std::to_string(twice) + "件重複しています");
+
+            step = "J-Quants[" + std::to_string(day) + "]銘柄情報取得";
+            const std::vector<std::string> codes = stagedCodes();
+            knowNames(day, codes);
+        } catch (const ApiError &e) {
+            if (!failsTheDay(e))
+                throw;
+            m_db.execute("Delete from wonton_dat01 ");
+            m_state.skip(day, jquants::describe(e));
+            return DayOutcome::Failed;
+        }
+
+        step = "[" + std::to_string(day) + "]";
+        bool usable = false;
+        {
+            // Committed whatever the import returns: its failure text says what ran.
+            OwnTransaction transaction(m_db);
+            m_port.setCaption(m_caption + " ﾃﾞｰﾀ更新1処理中");
+            nameStagedRows();
+            usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
+            if (usable) {
+                failure = ImportStagedDay(m_db, m_port, m_caption, day, m_state);
+                transaction.commit();
+            }
+        }
+        if (!usable) {
+            m_db.execute("Delete from wonton_dat01 ");
+            m_state.skip(day, "J-Quants APIの応答に取り込める銘柄がありません");
+            return DayOutcome::Failed;
+        }
+        if (!failure.empty()) {
+            failure = step.text() + failure;
+            return DayOutcome::Failed;
+        }
+        if (m_setLaterDate)
+            m_setLaterDate();
+        return DayOutcome::Imported;
+    }
+
+    // Refusals and broken answers end the day; a lost connection, a refused key, the rate
+    // limit or the server's own error end the run, and a plan's end starts it again.
+    static bool failsTheDay(const ApiError &e) {
+        return e.kind == ApiError::Kind::BadAnswer || e.kind == ApiError::Kind::TooLarge ||
+               e.kind == ApiError::Kind::Rejected;
+    }
+
+    // One bar as a staging row: DATE the asked day, CODE the database's code, PRC the close and
+    // DVAL the volume (null on a day without trades), TALK null (the API counts no web topics);
+    // NAME and MARKET follow from the master once the day is complete. Every bar must be of the
+    // asked day, with a code of the exchange and numbers where numbers belong: a row that is
+    // not is no row of the API, and the day is not imported.
+    void stageBar(long long day, const json &bar) {
+        if (!bar.is_object())
+            badAnswer("行がオブジェクトではありません: " + quoted(bar));
+        const json *date = member(bar, "Date");
+        if (!date || !date->is_string() || parseIsoDate(date->get<std::string>()) != day)
+            badAnswer("日付が" + isoDate(day) +
+                      "ではない行があります: " + (date ? quoted(*date) : quoted(bar)));
+        const std::string code = codeMember(bar, "株価");
+        for (const char *name : kOptionalNumbers)
+            numberMember(bar, name, false, code);
+        const Value close = numberMember(bar, kRequiredNumbers[0], true, code);
+        const Value volume = numberMember(bar, kRequiredNumbers[1], true, code);
+        m_db.execute("Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) "
+                     "Values(?,?,?,?,?,?,?) ;",
+                     {Value(static_cast<std::int64_t>(day)), jquants::databaseCode(code), Value(),
+                      close, volume, Value(), Value()});
+    }
+
+    std::vector<std::string> stagedCodes() {
+        std::vector<std::string> codes;
+        m_db.forEachRow("select distinct CODE from wonton_dat01 ;", {},
+                        [&](const storage::RowView &row) { codes.emplace_back(row.text(0)); });
+        return codes;
+    }
+
+    // The master for the day's codes: the one as of the newest day of the catch-up, so that
+    // names and markets are today's; for codes it lacks (issues that left the market since),
+    // the master as of the day itself, once per day and only for codes not looked up before.
+    void knowNames(long long day, const std::vector<std::string> &codes) {
+        if (!m_master) {
+            Master newest;
+            try {
+                newest = readMaster(m_client, m_newest);
+            } catch (const ApiError &e) {
+                // A plan may reach the day's bars but not the newest day's master.
+                if (e.kind != ApiError::Kind::OutOfPlan || m_newest == day)
+                    throw;
+            }
+            if (newest.empty() && m_newest != day)
+                newest = readMaster(m_client, day);
+            if (newest.empty())
+                badAnswer("銘柄情報が空です");
+            m_master = std::move(newest);
+            m_absent.clear();
+        }
+        std::vector<std::string> lacking;
+        for (const std::string &code : codes)
+            if (!m_master->count(apiCode(code)) && !m_absent.count(apiCode(code)))
+                lacking.push_back(apiCode(code));
+        if (lacking.empty())
+            return;
+        const Master asOfDay = day == m_newest ? Master() : readMaster(m_client, day);
+        for (const std::string &code : lacking) {
+            const auto issue = asOfDay.find(code);
+            if (issue != asOfDay.end())
+                (*m_master)[code] = issue->second;
+            else
+                m_absent.insert(code);
+        }
+    }
+
+    // NAME and MARKET of the staging rows from the master; for a code the master lacks, the
+    // name the database has for it, else the code. Issues of categories that are not kept
+    // leave the staging table.
+    void nameStagedRows() {
+        for (const std::string &code : stagedCodes()) {
+            const auto issue = m_master->find(apiCode(code));
+            if (issue != m_master->end() && !keptCategory(issue->second.category)) {
+                m_db.execute("Delete from wonton_dat01 where CODE = ? ;", {code});
+                continue;
+            }
+            std::string name;
+            Value market;
+            if (issue != m_master->end()) {
+                name = issue->second.name;
+                market = issue->second.market;
+            } else {
+                const storage::ResultSet known =
+                    m_db.openRecordset("Select NAME from master where CODE = ? ;", {code});
+                if (!known.eof())
+                    name = known.field(0).textOr("");
+            }
+            if (name.empty())
+                name = code;
+            m_db.execute("Update wonton_dat01 set NAME = ?, MARKET = ? where CODE = ? ;",
+                         {name, market, code});
+        }
+    }
+
+    Database &m_db;
+    UiPort &m_port;
+    Client &m_client;
+    ImportRunState &m_state;
+    const std::string &m_caption;
+    const std::function<void()> &m_setLaterDate;
+    long long m_keep;
+    long long m_complete;
+
+    std::set<long long> m_tried;
+    std::vector<long long> m_empty; // asked days that answered no bars
+    long long m_published = 0;      // the newest day known to have bars
+    long long m_newest = 0;         // the newest day asked for
+    std::optional<Master> m_master;
+    std::set<std::string> m_absent; // codes that no master of this run lists
+};
 
 // The final message says how far the plan reaches when the window had to end before today.
 std::string planNote(long long planEnd) {
@@ -263,12 +603,18 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
         note.clear();
 
         step = "J-Quants設定取得";
-        const jquants::Settings settings = jquants::Settings::fromStore();
+        jquants::Settings settings = jquants::Settings::fromStore();
         if (settings.key.empty())
             return jquants::kNoKeyMessage;
+        if (options.maxBytes)
+            settings.maxBytes = options.maxBytes;
         const long long keep = storage::readSettingInt(storage::keys::maxdtc) + 1;
+        if (keep < 1)
+            throw std::out_of_range("maxdtc が負の値です: " + std::to_string(keep - 1));
+        const long long complete = storage::readSettingInt(storage::keys::compyc);
         const long long today = options.today ? options.today : localDate(std::time(nullptr));
         Client client(settings, port, options.pacer ? *options.pacer : jquants::processPacer());
+        CatchUp catchUp(db, port, client, state, caption, setLaterDate, keep, complete);
 
         long long upTo = today;
         long long planEnd = 0;
@@ -276,80 +622,38 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
             for (int round = 0; round < kMaxRounds; ++round) {
                 step = "J-Quants営業日取得";
                 port.setCaption(caption + " 営業日取得中");
-                const Value newestValue = db.scalar("Select Max(IDATE) from T_NEARLY ;");
-                const long long newest = newestValue.isNull() ? 0 : newestValue.toInt();
-                // Calendar days enough to hold `keep` business days, holidays included.
-                long long from = addDays(upTo, -(std::max(keep, 1LL) * 3 / 2 + 30));
-                if (newest)
-                    from = std::max(from, addDays(newest, 1));
+                // Calendar days enough to hold `keep` business days, holidays included, and
+                // a few more for a window that ends before unpublished days.
+                const long long from = addDays(upTo, -(keep * 3 / 2 + 40));
                 std::vector<long long> days = calendarDays(client, from, upTo, planEnd);
                 port.setCaption(caption);
                 if (planEnd && planEnd < upTo) {
                     upTo = planEnd; // the window is counted back from the plan's end
                     continue;
                 }
-                days.erase(std::remove_if(days.begin(), days.end(),
-                                          [&](long long d) { return d <= newest || d > upTo; }),
-                           days.end());
-                if (static_cast<long long>(days.size()) > keep)
-                    days.erase(days.begin(), days.end() - std::max(keep, 0LL));
-
-                bool restart = false;
-                std::optional<Master> master;
-                std::set<std::string> absent;
-                for (const long long day : days) {
-                    step = "J-Quants[" + std::to_string(day) + "]取得";
-                    port.setCaption(caption + " [" + std::to_string(day) + "]");
-                    port.repaint();
-                    json bars;
-                    try {
-                        bars = client.getAll(kBarsPath, {{"date", apiDate(day)}});
-                    } catch (const ApiError &e) {
-                        if (e.kind != ApiError::Kind::OutOfPlan)
-                            throw;
-                        step = "J-Quantsプラン期間確認";
-                        const long long end =
-                            e.plan && e.plan->to ? e.plan->to : probePlanEnd(client, day);
-                        if (end == 0 || end >= day)
-                            throw; // a refusal that no earlier end of the plan explains
-                        planEnd = upTo = end;
-                        restart = true;
-                        break;
+                try {
+                    if (std::string failure = catchUp.run(days, step); !failure.empty()) {
+                        note = planNote(planEnd);
+                        return failure;
                     }
-                    // The API publishes a day's bars after the close: a business day without
-                    // them is not published yet, and neither is any day after it.
-                    if (bars.empty())
-                        break;
-
-                    // One master per day at most, and only when the day's bars hold codes it
-                    // lacks, or for the last day of the window, whose names and markets stay.
-                    if (!master || day == days.back() || masterLacksCodes(bars, *master, absent)) {
-                        step = "J-Quants[" + std::to_string(day) + "]銘柄情報取得";
-                        master = readMaster(client.getAll(kMasterPath, {{"date", apiDate(day)}}));
-                        absent.clear();
-                        for (const json &bar : bars)
-                            if (!master->count(codeOf(bar)))
-                                absent.insert(codeOf(bar));
-                    }
-
-                    step = "[" + std::to_string(day) + "]";
-                    const std::string imported = importBars(db, port, day, bars, *master, state);
-                    if (!imported.empty()) {
-                        port.setCaption(caption);
-                        return step.text() + imported;
-                    }
-                    if (setLaterDate)
-                        setLaterDate();
-                    port.setCaption(caption);
-                }
-                if (!restart)
                     break;
+                } catch (const PlanRefusal &refusal) {
+                    step = "J-Quantsプラン期間確認";
+                    const ApiError &e = refusal.error;
+                    const long long end =
+                        e.plan && e.plan->to ? e.plan->to : probePlanEnd(client, refusal.day);
+                    if (end == 0 || end >= refusal.day)
+                        throw e; // a refusal that no earlier end of the plan explains
+                    planEnd = upTo = end;
+                }
             }
         } catch (const ApiError &e) {
             note = planNote(planEnd);
             port.setCaption(caption);
+            catchUp.reportHoles();
             return jquants::describe(e);
         }
+        catchUp.reportHoles();
         note = planNote(planEnd);
         port.setCaption(caption);
         return {};

@@ -21,16 +21,23 @@ struct JQuantsRunOptions {
     long long today = 0;                    // yyyymmdd; 0: the local date
     jquants::RequestPacer *pacer = nullptr; // nullptr: the program's pacer
     std::string *note = nullptr;            // nullptr: sourceNote()
+    long long maxBytes = 0;                 // the most one answer may bring; 0: the usual cap
 };
 
-// One catch-up: the business days of the trading calendar after the newest date of T_NEARLY
-// up to today (only the newest maxdtc + 1 of them), oldest first; for each, every page of its
-// bars and, when needed, the issue master as of that day, then the import from the staging
-// table on. A plan that ends before today narrows the window to its last day, which the
-// note then names. A business day without bars is not published yet: the run ends there,
-// quietly. `state` is reset first and counts the imported days; `setLaterDate` runs after
-// each. Returns the empty text on success, else a message for the user; the days imported
-// before a failure stay.
+// One catch-up: the business days of the trading calendar up to today that belong to the
+// newest maxdtc + 1 dates and that T_NEARLY lacks (fewer than compyc rows), gaps included,
+// oldest first; for each, every page of its bars into the staging table as it arrives, each
+// row checked (dated the asked day, a code of the exchange, numbers or null where numbers
+// belong), the names and markets from the issue master as of the newest day of the catch-up,
+// then the import from the staging table on. A day whose answer fails a check, or that lists
+// no bars while a later day does, is not imported at all: it is named in `state` with the
+// reason and asked for again by the next run. Business days without bars after the newest
+// published one are not published yet: they end the run quietly, and the window reaches back
+// over them. A plan that ends before today narrows the window to its last day, which the note
+// then names. An unusable calendar or master, a refused key, the rate limit, a lost connection
+// or a server error end the run with a message. `state` is reset first and counts the
+// imported days; `setLaterDate` runs after each. Returns the empty text on success, else a
+// message for the user; the days imported before a failure stay.
 std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
                               const std::function<void()> &setLaterDate,
                               ImportRunState &state = importRunState(),

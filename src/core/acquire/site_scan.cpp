@@ -77,7 +77,8 @@ void checkFileName(const std::string &name) {
     for (unsigned char c : name)
         ok = ok && c != '/' && c != '\\' && c >= 0x20 && c != 0x7F;
     if (!ok)
-        throw std::runtime_error("ファイル名として使えないリンクです: \"" + name + "\"");
+        throw std::runtime_error("ファイル名として使えないリンクです: \"" +
+                                 singleLine(name, kServerTextLimit) + "\"");
 }
 
 // The trading date that the first eight characters of a link text give.
@@ -86,7 +87,7 @@ long long linkDate(const std::string &name) {
     for (size_t i = 0; ok && i < 8; ++i)
         ok = name[i] >= '0' && name[i] <= '9';
     if (!ok)
-        throw std::runtime_error("型が一致しません: \"" + name.substr(0, 8) +
+        throw std::runtime_error("型が一致しません: \"" + singleLine(name.substr(0, 8)) +
                                  "\" は日付ではありません");
     return std::stoll(name.substr(0, 8));
 }
@@ -104,7 +105,8 @@ std::vector<std::string> dayLinks(const std::string &page) {
             replaceAll(chunk, "</a>", "#sep#");
             const std::vector<std::string> pieces = splitText(chunk, "#sep#");
             if (pieces.size() < 2)
-                throw std::runtime_error("リンクの文字列がありません: " + chunk);
+                throw std::runtime_error("リンクの文字列がありません: " +
+                                         singleLine(chunk, kServerTextLimit));
             links.push_back(pieces[1]);
         }
         if (contains(chunk, kDailyStartMarker))
@@ -122,8 +124,11 @@ std::string announcementText(const std::string &page) {
     if (pieces.size() < 2)
         throw std::runtime_error("お知らせの目印がありません");
     std::string a = pieces[1];
-    for (const char *drop : {"<b>", "</b>", "\r", "\n"})
+    for (const char *drop : {"<b>", "</b>"})
         replaceAll(a, drop, "");
+    // Line breaks come from "<br>" alone; no other control character reaches the message box
+    // or the terminal.
+    a = withoutControlCharacters(a);
     replaceAll(a, "<br>", "\r\n");
     return a;
 }

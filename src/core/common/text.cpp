@@ -7,8 +7,125 @@ namespace tesmo {
 void replaceAll(std::string &s, const std::string &from, const std::string &to) {
     if (from.empty())
         return;
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-        s.replace(at, from.size(), to);
+    size_t at = s.find(from);
+    if (at == std::string::npos)
+        return;
+    // Built anew rather than replaced in place: each replace in place moves the whole rest of
+    // the text, which made a long text with many hits quadratic.
+    std::string out;
+    out.reserve(s.size());
+    size_t start = 0;
+    for (; at != std::string::npos; at = s.find(from, start)) {
+        out.append(s, start, at - start);
+        out += to;
+        start = at + from.size();
+    }
+    out.append(s, start);
+    s = std::move(out);
+}
+
+namespace {
+
+// The code point that starts at byte `i` and its length; length 0 for a byte that starts no
+// UTF-8 sequence (a stray continuation byte, an overlong form, a surrogate, a sequence cut
+// short or beyond U+10FFFF).
+struct CodePoint {
+    char32_t value;
+    size_t length;
+};
+CodePoint codePointAt(std::string_view s, size_t i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80)
+        return {b0, 1};
+    size_t n = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        n = 2, cp = b0 & 0x1Fu, least = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        n = 3, cp = b0 & 0x0Fu, least = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        n = 4, cp = b0 & 0x07u, least = 0x10000;
+    } else {
+        return {0, 0};
+    }
+    if (i + n > s.size())
+        return {0, 0};
+    for (size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80)
+            return {0, 0};
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return {0, 0};
+    return {cp, n};
+}
+
+// Characters that act on a terminal or on the order in which text is shown instead of being
+// shown: a name with a right-to-left override reads backwards in every table after it.
+bool steersText(char32_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x061C || c == 0x200E ||
+           c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool breaksLine(char32_t c) {
+    return c == '\r' || c == '\n' || c == '\t' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+std::string withoutControlCharacters(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const CodePoint c = codePointAt(utf8, i);
+        if (c.length == 0) {
+            ++i;
+            continue;
+        }
+        if (!steersText(c.value))
+            out.append(utf8, i, c.length);
+        i += c.length;
+    }
+    return out;
+}
+
+std::string singleLine(std::string_view text, size_t limit) {
+    if (limit == 0)
+        return {};
+    std::string out;
+    size_t shown = 0;    // characters in `out`
+    size_t lastFits = 0; // bytes of the first limit - 1 characters: where a cut goes
+    bool blank = false;  // blanks and line breaks wait to become one blank before the next
+    const auto add = [&](std::string_view piece) {
+        out += piece;
+        if (++shown == limit - 1)
+            lastFits = out.size();
+    };
+    for (size_t i = 0; i < text.size();) {
+        const size_t at = i;
+        const CodePoint c = codePointAt(text, i);
+        i += c.length ? c.length : 1;
+        if (c.length == 0)
+            continue;
+        if (breaksLine(c.value) || c.value == ' ') {
+            blank = !out.empty();
+            continue;
+        }
+        if (steersText(c.value))
+            continue;
+        if (shown + (blank ? 2 : 1) > limit) {
+            if (shown == limit)
+                out.resize(lastFits);
+            return out + "…";
+        }
+        if (blank)
+            add(" ");
+        blank = false;
+        add(text.substr(at, c.length));
+    }
+    return out;
 }
 
 std::vector<std::string> splitText(const std::string &s, const std::string &sep) {

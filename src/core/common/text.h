@@ -1,6 +1,7 @@
 #pragma once
 // Small text helpers shared by the parsers of pages and files.
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tesmo {
@@ -12,6 +13,21 @@ void replaceAll(std::string &s, const std::string &from, const std::string &to);
 std::vector<std::string> splitText(const std::string &s, const std::string &sep);
 // ASCII letters in lower case; other bytes as they are.
 std::string lowerAscii(std::string s);
+// How many characters of a text from a server (an error message, a value in a refused row) are
+// shown: enough to read the reason, too few to flood a message box or a terminal.
+inline constexpr size_t kServerTextLimit = 200;
+
+// `utf8` without the characters that steer a terminal or the direction of text: the C0 and C1
+// controls (NUL, TAB, CR, LF, ESC, ...), DEL, and the bidirectional marks, embeddings,
+// overrides and isolates (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069). Bytes
+// that are not UTF-8 go too. For names that a data source delivers.
+std::string withoutControlCharacters(std::string_view utf8);
+// `text` as one line for the user: each run of line breaks and tabs one blank, the other
+// characters that withoutControlCharacters drops gone, blanks at both ends trimmed, and at most
+// `limit` characters, the last of them "…" when the text was longer. Linear in the text's
+// length, so that a server's seven megabytes of escape codes cost no more than reading them.
+std::string singleLine(std::string_view text, size_t limit = std::string::npos);
+
 // Every byte beyond the unreserved characters of a URL (letters, digits, "-._~") as %XX.
 std::string percentEncoded(const std::string &text);
 

@@ -101,10 +101,10 @@ TEST_F(Import, ImportsDayAfterDayUntilEveryMarkerHasAValue) {
 
     // The month row of January was written by the import of the 31st (window: 29th and 30th),
     // February's by the import of the 1st (window: 29th to 31st).
-    EXPECT_EQ(rows("select YYYYMM,AVPRC,MXPRC,MIPRC,AVTALK from T_MONTHLY where CODE='1301' "
-                   "order by YYYYMM"),
-              (std::vector<std::string>{"202401|105|110|100|10",
-                                        "202402|110.333333333333|121|100|10"}));
+    EXPECT_EQ(
+        rows("select YYYYMM,AVPRC,MXPRC,MIPRC,AVTALK from T_MONTHLY where CODE='1301' "
+             "order by YYYYMM"),
+        (std::vector<std::string>{"202401|105|110|100|10", "202402|110.333333333333|121|100|10"}));
     EXPECT_EQ(rows("select ANPRC,A1PRC,AXPRC,ANTALK,A1TALK,AXTALK,VAL2 from T_NEARLY "
                    "where IDATE=20240201 and CODE='1301'"),
               (std::vector<std::string>{"0.2063|0.1|0.1|0|0|0|1.5315"}));
@@ -340,6 +340,26 @@ TEST_F(Import, CodesFromTheFileAreBoundNotPasted) {
     EXPECT_EQ(import(records), "");
     EXPECT_EQ(rows("select CODE,PRC from T_NEARLY where IDATE=20240105 order by CODE"),
               (std::vector<std::string>{"13'0|101", "x' or '1'='1|7"}));
+}
+
+// Names and markets lose the control characters that a day file may carry before they reach
+// master (the J-Quants tests cover the direction marks, which code page 932 cannot carry); a
+// name of nothing else becomes the code.
+TEST_F(Import, NamesLoseControlCharacters) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"極洋\t水産", "極洋水産"}, {"ベル\a鳴る", "ベル鳴る"}, {"色\x1b[31m付き", "色[31m付き"},
+        {"\x7f\x01削除", "削除"},   {"\a\a", "1305"},
+    };
+    std::vector<DayRecord> records;
+    std::vector<std::string> expected;
+    for (const auto &[name, stored] : cases) {
+        records.push_back(rec(20240105, std::to_string(1301 + records.size()), 100));
+        records.back().name = name;
+        records.back().market = "東証\x1bプライム";
+        expected.push_back(std::string(stored) + "|東証プライム");
+    }
+    EXPECT_EQ(import(records), "");
+    EXPECT_EQ(rows("select NAME, MARKET from master order by CODE"), expected);
 }
 
 TEST_F(Import, AFailingStatementNamesItselfAndLeavesEarlierWorkInPlace) {

@@ -6,6 +6,7 @@
 #include "acquire/jquants_client.h"
 #include "acquire/jquants_update.h"
 #include "common/dates.h"
+#include "common/text.h"
 #include "storage/settings_store.h"
 #include "support/http_test_server.h"
 #include "support/jquants_stand_in.h"
@@ -19,6 +20,7 @@ namespace {
 
 using acquire::ImportRunState;
 using acquire::jquants::databaseCode;
+using sample_site::JQuantsFault;
 using sample_site::JQuantsOptions;
 namespace keys = storage::keys;
 
@@ -30,6 +32,7 @@ protected:
         setting(keys::jquantskey, "tesmo-sample-key");
         setting(keys::jquantsrate, "500");
         setting(keys::maxdtc, "4");
+        setting(keys::compyc, "30"); // a day of the stand-in lists 35 kept issues
         cport.setCaption("Tesmo");
     }
     // A stand-in of 30 stocks ending on Friday 2024-01-05, `o` filling in the rest.
@@ -40,9 +43,10 @@ protected:
         setting(keys::jquantsapi, stand->base());
         return *stand;
     }
-    std::string update(long long today) {
+    std::string update(long long today, long long maxBytes = 0) {
         acquire::JQuantsRunOptions o;
         o.today = today;
+        o.maxBytes = maxBytes;
         o.pacer = &pacer;
         o.note = &note;
         return acquire::UpdateFromJQuants(*db, cport, {}, state, o);
@@ -51,6 +55,15 @@ protected:
         const auto log = stand->site().requests();
         return static_cast<int>(std::count_if(log.begin(), log.end(),
                                               [&](const auto &r) { return r.status == status; }));
+    }
+    // Requests whose path and query start with `target`.
+    int asked(const std::string &target) {
+        const auto log = stand->site().requests();
+        return static_cast<int>(std::count_if(
+            log.begin(), log.end(), [&](const auto &r) { return r.target.rfind(target, 0) == 0; }));
+    }
+    std::vector<std::string> rowsPerDay() {
+        return rows("select IDATE, count(*) from T_NEARLY group by IDATE");
     }
     bool captionSeen(const std::string &part) {
         return std::any_of(cport.captions.begin(), cport.captions.end(),
@@ -108,6 +121,14 @@ TEST_F(JQuants, CatchUpFillsAnEmptyDatabase) {
                    "T_NEARLY.CODE where IDATE=20240105 and master.CODE='1301'"),
               std::vector<std::string>{first.name + "|" + storage::formatDouble(*first.prc)});
     EXPECT_EQ(count("T_NEARLY", "CODE='7778'"), 5);
+    // Names and markets as of the newest day; the oldest day's master only for the code that
+    // the newest one lacks, and only once.
+    std::vector<std::string> masters;
+    for (const auto &r : s.site().requests())
+        if (r.target.rfind("/v2/equities/master?date=", 0) == 0 &&
+            r.target.find("pagination_key") == std::string::npos)
+            masters.push_back(r.target.substr(25, 8));
+    EXPECT_EQ(masters, (std::vector<std::string>{"20240105", "20231227"}));
     EXPECT_EQ(count("master", "length(CODE) <> 4"), 1); // 25935 alone
     for (const auto &r : s.site().requests())
         EXPECT_NE(r.acceptEncoding.find("gzip"), std::string::npos) << r.target;
@@ -116,8 +137,26 @@ TEST_F(JQuants, CatchUpFillsAnEmptyDatabase) {
     ASSERT_EQ(update(20240108), "");
     EXPECT_EQ(state.importedCount, 0);
     EXPECT_EQ(count("T_NEARLY", "IDATE > 20240105"), 0);
-    EXPECT_EQ(s.site().requests().back().target, "/v2/equities/bars/daily?date=20240108");
-    EXPECT_EQ(s.site().requests().size(), before + 2); // the calendar and the empty day
+    // Besides the calendar's pages, only the empty day.
+    const auto log = s.site().requests();
+    std::vector<std::string> other;
+    for (size_t i = before; i < log.size(); ++i)
+        if (log[i].target.rfind("/v2/markets/calendar?", 0) != 0)
+            other.push_back(log[i].target);
+    EXPECT_EQ(other, std::vector<std::string>{"/v2/equities/bars/daily?date=20240108"});
+}
+
+// An empty database on a day whose bars are not out yet still gets maxdtc + 1 days: the window
+// reaches back over the unpublished day, which is not named as missing.
+TEST_F(JQuants, UnpublishedDaysMoveTheWindowBack) {
+    serve();
+    ASSERT_EQ(update(20240109), "");
+    EXPECT_EQ(rowsPerDay(), (std::vector<std::string>{"20231227|35", "20231228|35", "20231229|35",
+                                                      "20240104|35", "20240105|35"}));
+    EXPECT_EQ(state.importedCount, 5);
+    EXPECT_TRUE(state.skippedDays.empty());
+    EXPECT_EQ(asked("/v2/equities/bars/daily?date=20240108"), 1);
+    EXPECT_EQ(asked("/v2/equities/bars/daily?date=20240109"), 1);
 }
 
 // The pacer counts the calendar, the bars and the masters alike: no minute holds more than
@@ -189,8 +228,9 @@ TEST_F(JQuants, RefusedKeyEndsTheUpdateWithoutRequestsToSpare) {
 
 // A plan that ends before today: on the Free plan the calendar already names the plan's range,
 // and an empty database fills with the newest maxdtc + 1 days up to its end; with the calendar
-// open, the bars refuse the first day after two good ones, whose range is read or, when the
-// refusal names none, probed. The days before the end stay and the note names it.
+// open, the bars refuse the first day after three good ones, whose range is read or, when the
+// refusal names none, probed; the window then ends there and its older days are filled too.
+// The days before the end stay and the note names it.
 TEST_F(JQuants, PlanWindowEndsTheCatchUp) {
     struct Case {
         const char *name;
@@ -212,13 +252,13 @@ TEST_F(JQuants, PlanWindowEndsTheCatchUp) {
          true,
          20231229,
          true,
-         {"20231227", "20231228", "20231229"}},
+         {"20231225", "20231226", "20231227", "20231228", "20231229"}},
         {"refusal without range",
          false,
          false,
          20231229,
          true,
-         {"20231227", "20231228", "20231229"}},
+         {"20231225", "20231226", "20231227", "20231228", "20231229"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,6 +338,205 @@ TEST_F(JQuants, KeyNeverShows) {
     struct stat st {};
     ASSERT_EQ(::stat(storage::settingsFilePath(storage::mainAppName()).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// Every way a server can spoil one day's bars: the day is not imported at all and is named with
+// its reason on one line without control characters, the days around it come in whole, and a
+// run against a sound server afterwards fills it in with nothing twice.
+TEST_F(JQuants, SpoiledDayIsNamedAndTheNextRunFillsItIn) {
+    struct Case {
+        JQuantsFault fault;
+        const char *reason;
+        int requests; // for the spoiled day
+    };
+    const Case cases[] = {
+        {JQuantsFault::FutureRow, "日付が2024-01-04ではない行があります: \"2099-12-31\"", 1},
+        {JQuantsFault::OtherDayRow, "日付が2024-01-04ではない行があります: \"2024-01-03\"", 1},
+        {JQuantsFault::LooseRow, "日付が2024-01-04ではない行があります: {\"close\":5,\"code\"", 2},
+        {JQuantsFault::NumberCode, "銘柄コードが読めない行があります: 13030", 1},
+        {JQuantsFault::TextClose, "C が数値ではない行があります: 13030 \"1234\"", 1},
+        {JQuantsFault::TextVolume, "Vo が数値ではない行があります: 13030 \"5000\"", 1},
+        {JQuantsFault::RepeatedRow, "同じ銘柄コードの行が1件重複しています", 2},
+        {JQuantsFault::Hole, "この日のデータがありません(後の営業日のデータは公開されています)", 1},
+        {JQuantsFault::KeyLoop, "同じ pagination_key が再び返されました(3ページ目)", 3},
+        {JQuantsFault::EndlessPages, "ページ数が上限(100)を超えました", 100},
+        {JQuantsFault::HugePage, "J-Quants APIの応答が大きすぎるため中止しました", 1},
+        {JQuantsFault::LongMessage,
+         "J-Quants APIが要求を受け付けませんでした(HTTP 400) 詳細:[2J[31m [2J", 1},
+    };
+    const std::vector<std::string> whole = {"20231227|35", "20231228|35", "20231229|35",
+                                            "20240104|35", "20240105|35"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(sample_site::faultName(c.fault));
+        db->execute("Delete from T_NEARLY ;");
+        JQuantsOptions o;
+        o.fault = c.fault;
+        o.pageSize = 20; // two pages: a spoiled row in the first, an added one in the second
+        o.faultBytes = 300 * 1000;
+        ASSERT_EQ(serve(o).site().spoiledDay(), 20240104);
+        // HugePage's 300 KB against a cap of 200 KB.
+        EXPECT_EQ(update(20240107, c.fault == JQuantsFault::HugePage ? 200 * 1000 : 0), "");
+        ASSERT_EQ(state.skippedDays.size(), 1u);
+        EXPECT_EQ(state.skippedDays[0].day, 20240104);
+        const std::string &reason = state.skippedDays[0].reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+        EXPECT_EQ(reason, singleLine(reason));
+        EXPECT_LT(reason.size(), 600u);
+        EXPECT_EQ(asked("/v2/equities/bars/daily?date=20240104"), c.requests);
+        EXPECT_EQ(rowsPerDay(), (std::vector<std::string>{"20231227|35", "20231228|35",
+                                                          "20231229|35", "20240105|35"}));
+        EXPECT_EQ(count("wonton_dat01"), 0);
+
+        serve();
+        EXPECT_EQ(update(20240107), "");
+        EXPECT_EQ(state.importedList, "20240104\r\n");
+        EXPECT_TRUE(state.skippedDays.empty());
+        EXPECT_EQ(rowsPerDay(), whole);
+        EXPECT_EQ(count("T_NEARLY", "IDATE > 20240105"), 0);
+    }
+}
+
+// A calendar that is empty or whose holiday divisions are none of the API's four codes is an
+// error with a message; no day is asked for.
+TEST_F(JQuants, UnusableCalendarIsAnError) {
+    const std::pair<JQuantsFault, const char *> cases[] = {
+        {JQuantsFault::EmptyCalendar, "営業日カレンダーが空です"},
+        {JQuantsFault::FullWidthHolDiv, "休日区分(HolDiv)が読めません: \"１\""},
+        {JQuantsFault::NumberHolDiv, "休日区分(HolDiv)が読めません: 1 "},
+        {JQuantsFault::BlankHolDiv, "休日区分(HolDiv)が読めません: \" 1\""},
+    };
+    for (const auto &[fault, detail] : cases) {
+        SCOPED_TRACE(sample_site::faultName(fault));
+        JQuantsOptions o;
+        o.fault = fault;
+        serve(o);
+        const std::string result = update(20240107);
+        EXPECT_EQ(result.rfind("J-Quants APIの応答を読み取れません\r\n詳細:", 0), 0u) << result;
+        EXPECT_NE(result.find(detail), std::string::npos) << result;
+        EXPECT_EQ(count("T_NEARLY"), 0);
+        EXPECT_EQ(stand->site().requests().size(), 1u);
+    }
+}
+
+// Names from the master lose NUL, CR, LF, TAB, BEL and the right-to-left override before they
+// are stored.
+TEST_F(JQuants, NamesLoseControlCharacters) {
+    JQuantsOptions o;
+    o.fault = JQuantsFault::ControlNames;
+    serve(o);
+    ASSERT_EQ(update(20240107), "");
+    std::vector<std::string> expected;
+    for (const char *prefix : {"NUL入り", "改行入り", "タブ入り", "ベル入り", "逆向き"})
+        expected.push_back(
+            prefix + sample_site::sampleStock(static_cast<int>(expected.size()), 20240105).name);
+    EXPECT_EQ(rows("select NAME from master where CODE in ('1301','1303','1305','1307','1309') "
+                   "order by CODE"),
+              expected);
+}
+
+// What a server says reaches the user on one line, without control characters, at most 200
+// characters long.
+TEST(ServerText, OneShortLineWithoutControls) {
+    const std::string longText(300, 'a');
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b[31mred\x1b[0m\r\n\r\nnext\tline\a", "[31mred[0m next line"},
+        {"  \r\n padded \n ", "padded"},
+        {"\xE2\x80\xAE"
+         "abc\xE2\x81\xA6"
+         "d\xE2\x81\xA9\xE2\x80\x8F",
+         "abcd"},
+        {"bad \xFF\xC0\xAF utf-8 \xE3\x81", "bad utf-8"},
+        {"\xC2\x9B"
+         "1m c1",
+         "1m c1"},
+        {longText, std::string(199, 'a') + "…"},
+        {std::string(199, 'a') + "\r\nb", std::string(199, 'a') + "…"},
+        {std::string(200, 'a'), std::string(200, 'a')},
+        {std::string(100, 'x') + std::string(150, '\n'), std::string(100, 'x')},
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(singleLine(text, kServerTextLimit), shown) << text.substr(0, 40);
+    const char named[] = "名前\0\r\n\t\a\xE2\x80\xAE！";
+    EXPECT_EQ(withoutControlCharacters(std::string_view(named, sizeof named - 1)), "名前！");
+}
+
+// The pages of the API as the client reads them: rows handed over as they come, the key, and
+// the answers that are no page.
+TEST(JQuantsPages, ReadsRowsAndKeyOrRefuses) {
+    struct Case {
+        const char *body;
+        const char *rows; // the rows handed over, dumped and joined by ";"
+        const char *key;
+        const char *error; // empty: read
+    };
+    const std::string longValue = R"({"data":[{"Name":")" + std::string(70000, 'x') + R"("}]})";
+    const Case cases[] = {
+        {R"({"data":[{"Code":"13010","C":1.5},{"Code":"130A0","C":null}],"pagination_key":"a.b."})",
+         R"({"C":1.5,"Code":"13010"};{"C":null,"Code":"130A0"})", "a.b.", ""},
+        {R"({"meta":{"x":[1,{"data":[]}]},"data":[],"pagination_key":null})", "", "", ""},
+        {R"({"data":[1,"x",[{"a":[]}]]})", R"(1;"x";[{"a":[]}])", "", ""},
+        {R"([{"data":[]}])", "", "", "JSON のオブジェクトではありません"},
+        {R"({"data":{}})", "", "", "data が配列ではありません"},
+        {R"({"data":[],"pagination_key":7})", "", "", "pagination_key が文字列ではありません"},
+        {R"({"data":[],"data":[]})", "", "", "data が2つあります"},
+        {R"({"rows":[]})", "", "", "data がありません"},
+        {R"({"data":[{"Code":"13010"},{"Code":)", R"({"Code":"13010"})", "",
+         "JSON として読めません"},
+        {R"({"data":[[[[[[[[[[1]]]]]]]]]]})", "", "", "行の入れ子が深すぎます"},
+        {longValue.c_str(), "", "", "長すぎる値があります"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.body);
+        const std::string text = c.body;
+        const acquire::jquants::Body body(text.begin(), text.end());
+        std::string seen;
+        const auto onRow = [&](const nlohmann::json &row) {
+            seen += (seen.empty() ? "" : ";") + row.dump();
+        };
+        if (*c.error) {
+            try {
+                acquire::jquants::readPage(body, onRow);
+                ADD_FAILURE() << "read";
+            } catch (const acquire::jquants::ApiError &e) {
+                EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+            }
+        } else {
+            EXPECT_EQ(acquire::jquants::readPage(body, onRow), c.key);
+        }
+        EXPECT_EQ(seen, c.rows);
+    }
+}
+
+// tesmoctl names the spoiled day, shows no escape code from the server and fails, so that a
+// script notices; against a sound server the next run succeeds.
+TEST_F(JQuants, TesmoctlFailsWithTheSpoiledDayNamed) {
+    for (const JQuantsFault fault : {JQuantsFault::FutureRow, JQuantsFault::LongMessage}) {
+        SCOPED_TRACE(sample_site::faultName(fault));
+        const std::string ctl = std::string(TESMO_BIN_DIR) + "/tesmoctl update " +
+                                env.newDatabase(sample_site::faultName(fault) + ".mdb");
+        JQuantsOptions o;
+        o.endDate = sample_site::lastTradingDayBefore(localDate(std::time(nullptr)));
+        o.fault = fault;
+        serve(o);
+        int status = 0;
+        const std::string printed = runCommand(ctl, &status);
+        EXPECT_EQ(status, 1) << printed;
+        EXPECT_NE(printed.find("取得できなかった日: " + std::to_string(stand->site().spoiledDay()) +
+                               " (J-Quants"),
+                  std::string::npos)
+            << printed;
+        EXPECT_EQ(printed.find('\x1b'), std::string::npos);
+        EXPECT_EQ(printed.find("正常終了"), std::string::npos);
+
+        o.fault = JQuantsFault::None;
+        serve(o);
+        const std::string healthy = runCommand(ctl, &status);
+        EXPECT_EQ(status, 0) << healthy;
+        EXPECT_NE(healthy.find("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n" +
+                               std::to_string(stand->site().spoiledDay()) + "\n"),
+                  std::string::npos)
+            << healthy;
+    }
 }
 
 } // namespace
