@@ -8,6 +8,7 @@
 #include "shell/day_file_import.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "storage/update_lock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,8 @@ int cmdImport(const Args &args) {
     if (positional.size() < 2)
         return usageError(*self);
 
-    auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
+    auto db = openNamedDatabase(positional[0]);
+    const tesmo::storage::UpdateLock lock(db->path());
     // A terminal has no events to pump, so the one-second pause at each separator line of a
     // day file is skipped. The captions are the progress report, printed with --verbose.
     ConsolePort port(verbose ? stderr : nullptr, stderr, {}, false);

@@ -33,7 +33,8 @@ struct LocalImport {
 };
 
 // placeDayFile, then ImportDayFile as day 0, the unpacked file removed again and `refreshDate`
-// run after the import.
+// run after the import. Under the database's update lock: while another program updates the
+// database the result is kOtherUpdateRunning and nothing is placed or imported.
 LocalImport importLocalDayFile(storage::Database &db, UiPort &port, const std::string &file,
                                const std::function<void()> &refreshDate);
 

@@ -2,10 +2,12 @@
 
 #include "common/crypto.h"
 #include "common/paths.h"
-#include "common/text.h"
 #include "common/shell_open.h"
+#include "common/text.h"
+#include "storage/database.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
+#include "storage/update_lock.h"
 #include "update/release_manifest.h"
 #include "update/update_start.h"
 #include "update/version_check.h"
@@ -289,6 +291,10 @@ void installFileAtomically(const std::string &source, const std::string &target,
 
 void replaceDatabase(const std::string &source, const std::string &target,
                      const std::string &backup, const std::string &sha256) {
+    // No data update writes the old file meanwhile, and no program keeps it open: it is whole
+    // in one file for the backup, and nobody goes on writing into a file that is replaced.
+    const storage::UpdateLock lock(target);
+    storage::settleDatabaseFile(target);
     std::error_code ec;
     if (fs::exists(target, ec)) {
         // The backup is the whole old database: the file and the journal that holds its

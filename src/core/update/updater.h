@@ -85,7 +85,8 @@ void installFileAtomically(const std::string &source, const std::string &target,
 // Replaces the database at `target` by `source`: the old file (with its write-ahead log, if
 // any) is kept as `backup` first, the old journals are removed, then the new file is put in
 // place atomically (checked against `sha256` when given). Raises std::runtime_error; the old
-// database stays when anything fails before the final rename.
+// database stays when anything fails before the final rename, and when another program updates
+// it or has it open.
 void replaceDatabase(const std::string &source, const std::string &target,
                      const std::string &backup, const std::string &sha256 = {});
 

@@ -1,7 +1,7 @@
 // The updater's checked install killed with SIGKILL at random moments: every installed file is
 // then either the old version or the whole new one, the database opens and passes SQLite's
 // check, and the update run again installs everything and sweeps the temporary copies away.
-#include "hardening_support.h"
+#include "support/child_process.h"
 
 #include "acquire/http_fetch.h"
 #include "common/paths.h"
