@@ -20,6 +20,8 @@ namespace {
 // into the install folder, and nothing else the archive holds.
 std::string importFile(tesmo::storage::Database &db, const std::string &file, tesmo::UiPort &port,
                        long long day, tesmo::acquire::ImportRunState &state) {
+    if (tesmo::storage::isFileOfDatabase(db, file))
+        return tesmo::shell::kDatabaseIsNoDayFile + file;
     if (!tesmo::lowerAscii(file).ends_with(".lzh"))
         return tesmo::acquire::ImportDayFile(db, file, port, day, state);
     const tesmo::shell::PlacedDayFile placed = tesmo::shell::placeDayFile(port, file);

@@ -85,6 +85,8 @@ LocalImport importLocalDayFile(storage::Database &db, UiPort &port, const std::s
     } catch (const storage::UpdateRunning &refused) {
         return {{}, refused.what()};
     }
+    if (storage::isFileOfDatabase(db, file))
+        return {{}, std::string(kDatabaseIsNoDayFile) + file};
     const PlacedDayFile placed = placeDayFile(port, file);
     if (!placed.failure.empty())
         return {placed.failure, {}};

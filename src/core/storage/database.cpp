@@ -894,6 +894,16 @@ unsigned long long committedInThisProcess() {
     return g_commits;
 }
 
+bool isFileOfDatabase(const Database &db, const std::string &path) {
+    const auto file = fileIdentity(path);
+    if (file == std::pair(0ULL, 0ULL))
+        return false;
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        if (fileIdentity(db.path() + suffix) == file)
+            return true;
+    return false;
+}
+
 namespace {
 // A connection of its own to `path`, for the steps that must see whether anybody else has the
 // file open. Not a Database: its settings would put the file back into WAL mode.

@@ -188,6 +188,10 @@ private:
 // for an empty file. Never opens the file: Database::open reads its header through SQLite.
 void checkDatabaseFile(const std::string &path);
 
+// Whether `path` is the file of `db` or one of SQLite's files beside it (-wal, -shm, -journal),
+// found with stat(): such a file is never read as anything else while `db` is open.
+bool isFileOfDatabase(const Database &db, const std::string &path);
+
 // How many transactions the connections of this process have committed so far: beside
 // dataVersion() and commitCount(), it tells a change of this program from one of another.
 unsigned long long committedInThisProcess();

@@ -3,6 +3,7 @@
 #include "acquire/day_file_writer.h"
 #include "common/paths.h"
 #include "shell/data_update.h"
+#include "shell/day_file_import.h"
 #include "storage/change_watch.h"
 #include "storage/compaction.h"
 #include "storage/connection.h"
@@ -114,6 +115,16 @@ TEST(SharedDatabase, ProgramsComingAndGoingBesideAConnectionLoseNothing) {
         EXPECT_TRUE(fs::exists(path + "-wal"));
         EXPECT_EQ(deletedFilesHeld(), std::vector<std::string>{});
     }
+    // The database picked as a day file is refused, not read beside its connection.
+    for (const std::string &picked : {path, path + "-wal"}) {
+        test::RecordingPort port;
+        EXPECT_EQ(shell::manualImport(*db, port, picked, {}), shell::kDatabaseIsNoDayFile + picked);
+        int status = -1;
+        const std::string out = tesmoctl("import " + path + " " + picked, &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(out.find(shell::kDatabaseIsNoDayFile + picked), std::string::npos) << out;
+    }
+    EXPECT_EQ(deletedFilesHeld(), std::vector<std::string>{});
     db->close();
     EXPECT_EQ(test::integrityCheck(path), "ok");
     EXPECT_EQ(countOf(path, "master"), 6);
