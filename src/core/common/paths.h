@@ -16,10 +16,10 @@ void setInstallDirOverride(const std::string &dir);
 
 // What a file is to the program; folderFor() decides where each kind lives.
 enum class FileKind {
-    Program,  // the programs, the help page, the shipped template/tesmo.mdb, tempportfolio.gbf
-    Database, // the default database (mdbpath unset), a copy of the shipped one
-    Download, // downloads and temporary files of the data update and the manual import
-    Backup,   // tesmo.mbk, the database as it was before its last compaction
+    Program,        // the programs, the help page, the shipped databases (template/tesmo.mdb)
+    Database,       // the default database (mdbpath unset), a copy of the shipped one
+    Download,       // downloads and temporary files of the data update and the manual import
+    Backup,         // tesmo.mbk, the database as it was before its last compaction
     UpdateDownload, // the updater's download folder "downtemp"
 };
 // Whether this user can write the install folder. A system-wide install cannot be written:

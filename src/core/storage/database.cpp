@@ -918,10 +918,18 @@ struct RawConnection {
     ~RawConnection() { sqlite3_close(db); }
     RawConnection(const RawConnection &) = delete;
     RawConnection &operator=(const RawConnection &) = delete;
-    // SQLite's result code; `error` receives its message.
-    int exec(const char *sql, std::string &error) {
+    // SQLite's result code; `error` receives its message, `answer` the first field of the
+    // last row.
+    int exec(const char *sql, std::string &error, std::string *answer = nullptr) {
         char *err = nullptr;
-        const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
+        const int rc = sqlite3_exec(
+            db, sql,
+            [](void *out, int, char **fields, char **) {
+                if (out && fields[0])
+                    *static_cast<std::string *>(out) = fields[0];
+                return 0;
+            },
+            answer, &err);
         error = err ? err : "";
         sqlite3_free(err);
         return rc;
@@ -935,10 +943,12 @@ bool takeOutOfWalMode(RawConnection &c, const std::string &path) {
     if (!hasSqliteHeader(c.db))
         return false;
     std::string error;
-    const int rc = c.exec("PRAGMA journal_mode=DELETE", error);
+    std::string mode;
+    const int rc = c.exec("PRAGMA journal_mode=DELETE", error, &mode);
     if ((rc & 0xff) == SQLITE_NOTADB)
         return false;
-    if (rc != SQLITE_OK)
+    // A mode that could not be changed is answered with the old one.
+    if (rc != SQLITE_OK || asciiLower(mode) != "delete")
         throw DatabaseInUse(path, error);
     return true;
 }

@@ -142,31 +142,17 @@ TEST(SharedDatabase, OneDataUpdateAtATimeWhoeverStartsIt) {
     Holder update(env, [path] { new storage::UpdateLock(path); });
 
     const std::string refused = storage::kOtherUpdateRunning;
+    for (const std::string args :
+         {"update --no-wait " + path, "import " + path + " " + day, "compact " + path}) {
+        int status = -1;
+        const std::string out = tesmoctl(args, &status);
+        EXPECT_EQ(status, 1) << args;
+        EXPECT_NE(out.find(refused), std::string::npos) << args << ": " << out;
+    }
     const struct {
         const char *who;
         std::function<std::string()> run; // what the user is told
-    } contenders[] = {
-        {"tesmoctl update",
-         [&] {
-             int status = -1;
-             const std::string out = tesmoctl("update --no-wait " + path, &status);
-             EXPECT_EQ(status, 1);
-             return out;
-         }},
-        {"tesmoctl import",
-         [&] {
-             int status = -1;
-             const std::string out = tesmoctl("import " + path + " " + day, &status);
-             EXPECT_EQ(status, 1);
-             return out;
-         }},
-        {"tesmoctl compact",
-         [&] {
-             int status = -1;
-             const std::string out = tesmoctl("compact " + path, &status);
-             EXPECT_EQ(status, 1);
-             return out;
-         }},
+    } inTheWindow[] = {
         {"データ更新",
          [&] {
              test::RecordingPort port;
@@ -191,7 +177,7 @@ TEST(SharedDatabase, OneDataUpdateAtATimeWhoeverStartsIt) {
              return shell::manualImport(*db, port, day, {});
          }},
     };
-    for (const auto &c : contenders) {
+    for (const auto &c : inTheWindow) {
         SCOPED_TRACE(c.who);
         EXPECT_NE(c.run().find(refused), std::string::npos);
     }
