@@ -142,7 +142,7 @@ TEST(SharedDatabase, OneDataUpdateAtATimeWhoeverStartsIt) {
     Holder update(env, [path] { new storage::UpdateLock(path); });
 
     const std::string refused = storage::kOtherUpdateRunning;
-    for (const std::string args :
+    for (const std::string &args :
          {"update --no-wait " + path, "import " + path + " " + day, "compact " + path}) {
         int status = -1;
         const std::string out = tesmoctl(args, &status);
