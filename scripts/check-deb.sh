@@ -47,7 +47,7 @@ DEBIAN_FRONTEND=noninteractive apt-get satisfy -y -qq --no-install-recommends \
 
 step "dpkg -i"
 dpkg -i "$DEB"
-for f in /usr/bin/tesmo /usr/bin/tesmoctl /usr/lib/tesmo/Tesmo /usr/lib/tesmo/tesmo.mdb \
+for f in /usr/bin/tesmo /usr/bin/tesmoctl /usr/lib/tesmo/Tesmo /usr/lib/tesmo/template/tesmo.mdb \
     /usr/share/applications/example.tesmo.Tesmo.desktop; do
     [ -e "$f" ] || fail "$f is missing"
 done

@@ -22,6 +22,9 @@ int main(int argc, char **argv) {
     splash.show();
     app.exec();
     const auto end = splash.result().end;
+    // Ended from outside (a termination signal, the end of the session): not a failure.
+    if (tesmo::ui::SessionGuard::instance().sessionEnding())
+        return 0;
     return end == tesmo::update::UpdateEnd::Installed || end == tesmo::update::UpdateEnd::NothingNew
                ? 0
                : 1;

@@ -3,6 +3,7 @@
 
 #include "chart/chart_model.h"
 #include "chart/chart_painter.h"
+#include "storage/connection.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -68,6 +69,7 @@ int cmdChart(const Args &args) {
     }
     if (positional.size() != 2 || png.empty())
         return usageError(chartCommand());
+    tesmo::storage::provideDefaultDatabase(positional[0]);
     tesmo::chart::ChartModel model(positional[0]);
     model.code = positional[1];
     model.mode = mode;

@@ -8,6 +8,7 @@
 #include "shell/day_file_import.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "storage/update_lock.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,8 @@ namespace {
 // into the install folder, and nothing else the archive holds.
 std::string importFile(tesmo::storage::Database &db, const std::string &file, tesmo::UiPort &port,
                        long long day, tesmo::acquire::ImportRunState &state) {
+    if (tesmo::storage::isFileOfDatabase(db, file))
+        return tesmo::shell::kDatabaseIsNoDayFile + file;
     if (!tesmo::lowerAscii(file).ends_with(".lzh"))
         return tesmo::acquire::ImportDayFile(db, file, port, day, state);
     const tesmo::shell::PlacedDayFile placed = tesmo::shell::placeDayFile(port, file);
@@ -52,7 +55,8 @@ int cmdImport(const Args &args) {
     if (positional.size() < 2)
         return usageError(*self);
 
-    auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
+    auto db = openNamedDatabase(positional[0]);
+    const tesmo::storage::UpdateLock lock(db->path());
     // A terminal has no events to pump, so the one-second pause at each separator line of a
     // day file is skipped. The captions are the progress report, printed with --verbose.
     ConsolePort port(verbose ? stderr : nullptr, stderr, {}, false);

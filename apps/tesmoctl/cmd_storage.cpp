@@ -46,17 +46,8 @@ int cmdNewPortfolio(const Args &args) {
 int cmdSql(const Args &args) {
     if (args.size() != 2)
         return usageError(commandNamed("sql"));
-    std::unique_ptr<Database> db;
-    try {
-        db = Database::open(args[0], kConnectString);
-    } catch (const DbError &first) {
-        // A portfolio file carries no password.
-        try {
-            db = Database::open(args[0], "");
-        } catch (const DbError &) {
-            throw first;
-        }
-    }
+    // A portfolio file carries no password.
+    const std::unique_ptr<Database> db = openNamedDatabase(args[0], true);
     ResultSet rs = db->openRecordset(args[1]);
     if (rs.fieldCount() > 0) {
         std::string line;

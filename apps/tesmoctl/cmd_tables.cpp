@@ -39,18 +39,6 @@ std::string todayText() {
     return buf;
 }
 
-std::unique_ptr<storage::Database> openAny(const std::string &path) {
-    try {
-        return storage::Database::open(path, storage::kConnectString);
-    } catch (const storage::DbError &first) {
-        try {
-            return storage::Database::open(path, "");
-        } catch (const storage::DbError &) {
-            throw first;
-        }
-    }
-}
-
 } // namespace
 
 int cmdExport(const Args &args) {
@@ -118,7 +106,7 @@ int cmdExport(const Args &args) {
             source.sql = tables::portMSource("M_PORT", cols, c, !ascending);
     }
 
-    auto db = openAny(pos[0]);
+    auto db = openNamedDatabase(pos[0], true);
     if (!file.empty()) {
         // The window's file command, with the path given here as the dialog's answer: the
         // extension, the overwrite question (answered OK) and savecsvdir come with it.

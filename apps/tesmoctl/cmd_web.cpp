@@ -16,6 +16,7 @@
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "storage/update_lock.h"
 #include "update/release_install.h"
 #include "update/update_start.h"
 #include "update/updater.h"
@@ -49,7 +50,9 @@ int cmdUpdate(const Args &args) {
     const bool waits = !takeFlag(positional, "--no-wait");
     if (positional.size() != 1)
         return usageError(commandNamed("update"));
-    auto db = tesmo::storage::Database::open(positional[0], tesmo::storage::kConnectString);
+    auto db = openNamedDatabase(positional[0]);
+    // Refused with a message while another program updates the same database.
+    const tesmo::storage::UpdateLock lock(db->path());
     // Captions go to stdout as they change, like the title bar of the main window.
     ConsolePort port(stdout, stdout, "Tesmo", waits);
     tesmo::acquire::HttpClient client;

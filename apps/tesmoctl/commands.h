@@ -1,8 +1,13 @@
 #pragma once
 // The subcommands of tesmoctl. Each takes the arguments after its name and returns the exit
 // status; output goes to stdout, errors to stderr.
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace tesmo::storage {
+class Database;
+}
 
 namespace tesmoctl {
 
@@ -46,5 +51,11 @@ int usageError(const Command &cmd);
 
 // Removes every `flag` from `args` and says whether there was one.
 bool takeFlag(Args &args, const std::string &flag);
+
+// Opens the database a command names. The default database is copied from the shipped one on
+// its first use, as the main program does on its first start. With `portfolioToo` a file
+// without the database password (a portfolio file) opens as well.
+std::unique_ptr<tesmo::storage::Database> openNamedDatabase(const std::string &path,
+                                                            bool portfolioToo = false);
 
 } // namespace tesmoctl

@@ -1,5 +1,8 @@
 #include "commands.h"
 
+#include "storage/connection.h"
+#include "storage/database.h"
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -101,6 +104,23 @@ int usageError(const Command &cmd) {
 
 bool takeFlag(Args &args, const std::string &flag) {
     return std::erase(args, flag) != 0;
+}
+
+std::unique_ptr<tesmo::storage::Database> openNamedDatabase(const std::string &path,
+                                                            bool portfolioToo) {
+    using namespace tesmo::storage;
+    provideDefaultDatabase(path);
+    try {
+        return Database::open(path, kConnectString);
+    } catch (const DbError &first) {
+        if (!portfolioToo)
+            throw;
+        try {
+            return Database::open(path, "");
+        } catch (const DbError &) {
+            throw first;
+        }
+    }
 }
 
 } // namespace tesmoctl

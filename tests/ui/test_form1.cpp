@@ -241,6 +241,32 @@ TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     EXPECT_FALSE(form.Close_all_form(true)); // forced: no question
     EXPECT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(visibleChildren(), 0);
+    // Gone at once, with whatever connection they held: a compaction may follow.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        EXPECT_NE(w->objectName(), QStringLiteral("Form2"));
+    form.close();
+}
+
+// tesmoctl from a script imports beside the open program: the heartbeat sees the commit of
+// another program and the date follows.
+TEST(Form1, HeartbeatFollowsWhatAnotherProgramWrote) {
+    TempEnv env;
+    const std::string db = databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.heartbeat();
+    EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
+    int status = -1;
+    const std::string out =
+        test::runCommand(std::string(TESMO_BIN_DIR) + "/tesmoctl sql " + db +
+                             " \"Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) "
+                             "Values(20240110,'1301',1,2,3)\" 2>&1",
+                         &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
+    form.heartbeat();
+    EXPECT_EQ(form.dateText(), QStringLiteral("20240110"));
     form.close();
 }
 

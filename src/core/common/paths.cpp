@@ -32,10 +32,18 @@ std::string envOr(const char *name, const std::string &fallback) {
     return (v && *v) ? std::string(v) : fallback;
 }
 
+// An XDG base folder: the XDG Base Directory rules say that a relative path in these variables
+// is invalid and ignored. Taken as it stands it would name another folder for each working
+// folder, and two programs would use two databases.
+std::string xdgBase(const char *name, const std::string &fallback) {
+    const char *v = std::getenv(name);
+    return (v && v[0] == '/') ? std::string(v) : fallback;
+}
+
 // Reads XDG_DESKTOP_DIR from user-dirs.dirs; "$HOME/Desktop" style values are expanded.
 std::string xdgDesktopDir(const std::string &home) {
     const std::string file =
-        joinPath(envOr("XDG_CONFIG_HOME", joinPath(home, ".config")), "user-dirs.dirs");
+        joinPath(xdgBase("XDG_CONFIG_HOME", joinPath(home, ".config")), "user-dirs.dirs");
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
@@ -91,7 +99,7 @@ void setProgramFolderWritableOverride(std::optional<bool> writable) {
 }
 
 std::string userDataDir() {
-    return joinPath(envOr("XDG_DATA_HOME", joinPath(profileDir(), ".local/share")), "tesmo");
+    return joinPath(xdgBase("XDG_DATA_HOME", joinPath(profileDir(), ".local/share")), "tesmo");
 }
 
 std::string folderFor(FileKind kind) {
@@ -125,7 +133,7 @@ std::string desktopDir() {
 }
 
 std::string settingsDir() {
-    return joinPath(envOr("XDG_CONFIG_HOME", joinPath(profileDir(), ".config")), "tesmo");
+    return joinPath(xdgBase("XDG_CONFIG_HOME", joinPath(profileDir(), ".config")), "tesmo");
 }
 
 bool fileExists(const std::string &path) {

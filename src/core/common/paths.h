@@ -16,8 +16,8 @@ void setInstallDirOverride(const std::string &dir);
 
 // What a file is to the program; folderFor() decides where each kind lives.
 enum class FileKind {
-    Program,        // the programs, the help page, the shipped tesmo.mdb and tempportfolio.gbf
-    Database,       // the default database (mdbpath unset), made from the shipped one
+    Program,        // the programs, the help page, the shipped databases (template/tesmo.mdb)
+    Database,       // the default database (mdbpath unset), a copy of the shipped one
     Download,       // downloads and temporary files of the data update and the manual import
     Backup,         // tesmo.mbk, the database as it was before its last compaction
     UpdateDownload, // the updater's download folder "downtemp"
@@ -30,7 +30,8 @@ inline constexpr const char *kSystemInstallMarker = "system-install";
 bool programFolderWritable();
 // Tests may decide the answer of programFolderWritable(); nullopt asks the file system again.
 void setProgramFolderWritableOverride(std::optional<bool> writable);
-// $XDG_DATA_HOME/tesmo, default ~/.local/share/tesmo.
+// $XDG_DATA_HOME/tesmo, default ~/.local/share/tesmo (also when the variable holds a relative
+// path, which the XDG rules declare invalid).
 std::string userDataDir();
 // The folder of files of `kind`: the install folder, except that everything the program writes
 // goes to userDataDir() (made when missing) while the install folder cannot be written. The
@@ -43,7 +44,7 @@ std::string pathFor(FileKind kind, const std::string &name);
 std::string profileDir();
 // $HOME/デスクトップ when it exists, else the XDG desktop folder, else $HOME.
 std::string desktopDir();
-// $XDG_CONFIG_HOME/tesmo, default ~/.config/tesmo.
+// $XDG_CONFIG_HOME/tesmo, default ~/.config/tesmo (also for a relative value, as above).
 std::string settingsDir();
 
 std::string joinPath(const std::string &dir, const std::string &name);

@@ -2,9 +2,10 @@
 
 #include "acquire/import_driver.h"
 #include "common/dates.h"
-#include "shell/day_file_import.h"
 #include "common/shell_open.h"
+#include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
+#include "storage/update_lock.h"
 #include "update/update_start.h"
 
 namespace tesmo::shell {
@@ -73,11 +74,22 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
                          kUpdateCaption, MsgIcon::Information,
                          MsgButtons::OkCancel) != MsgAnswer::Ok)
             return DataUpdateResult::Cancelled;
-        // 3.-7.
+        // 3.-7. One data update at a time per database, whichever program runs it; the lock is
+        // taken after the question, so that an unanswered question never blocks a script.
+        std::optional<storage::UpdateLock> lock;
+        if (a.databaseFile) {
+            try {
+                lock.emplace(a.databaseFile());
+            } catch (const storage::UpdateRunning &refused) {
+                port.message(refused.what(), kUpdateCaption, MsgIcon::Exclamation, MsgButtons::Ok);
+                return DataUpdateResult::Refused;
+            }
+        }
         port.setBusy(true);
         a.closeAllForms(true);
         a.compactIfGrown();
         const std::string scan = a.scanDataSite();
+        lock.reset();
         // The program is ending: what was imported stays, nothing more is fetched or shown.
         throwIfStopRequested(port);
         const std::string versions = a.versionCheck(false);

@@ -37,6 +37,10 @@ struct DataUpdateActions {
     std::function<void()> restoreWindow;
     // Starts the updater and ends the program (update_exit).
     std::function<void()> startUpdaterAndExit;
+    // The database file that the update writes. When set, its update lock is held from the
+    // compaction to the end of the scan, and the command is refused while another program holds
+    // it.
+    std::function<std::string()> databaseFile;
 };
 
 enum class DataUpdateResult {
@@ -46,6 +50,7 @@ enum class DataUpdateResult {
     UpdaterStarted, // the updater was started and the program is ending
     Failed,         // an unexpected error was shown
     Stopped,        // the program is ending: the scan stopped at its next pause, nothing shown
+    Refused,        // another program updates the database: told so, nothing else happened
 };
 
 // The data older than 30 days (calendar days from the newest date to `now`)?
@@ -63,7 +68,8 @@ std::string importedReport(int importedCount, const std::string &importedList,
 // The manual import of one data file (".bnd", or ".lzh" holding it) chosen by the user: the
 // file is copied or extracted into the install folder (placeDayFile), imported as day 0 and the
 // result is shown after `refreshDate` ran. Returns the import's result text (empty on success)
-// or the extraction's failure text. Copy failures raise.
+// or the extraction's failure text. Copy failures raise. While another program updates the
+// database, nothing is imported and kOtherUpdateRunning is shown and returned.
 std::string manualImport(storage::Database &db, UiPort &port, const std::string &file,
                          const std::function<void()> &refreshDate);
 

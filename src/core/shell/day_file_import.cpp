@@ -5,8 +5,10 @@
 #include "acquire/lha_extract.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "storage/update_lock.h"
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -77,6 +79,14 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file) {
 
 LocalImport importLocalDayFile(storage::Database &db, UiPort &port, const std::string &file,
                                const std::function<void()> &refreshDate) {
+    std::optional<storage::UpdateLock> lock;
+    try {
+        lock.emplace(db.path());
+    } catch (const storage::UpdateRunning &refused) {
+        return {{}, refused.what()};
+    }
+    if (storage::isFileOfDatabase(db, file))
+        return {{}, std::string(kDatabaseIsNoDayFile) + file};
     const PlacedDayFile placed = placeDayFile(port, file);
     if (!placed.failure.empty())
         return {placed.failure, {}};

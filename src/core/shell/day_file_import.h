@@ -12,6 +12,9 @@ namespace tesmo::shell {
 // What the failure texts of the extraction begin with.
 inline constexpr const char *kUnpackFailed = "Lhaの解凍に失敗しました";
 inline constexpr const char *kUnpackedFileMissing = "Lhaの解凍後のﾌｧｲﾙが見つかりません";
+// The database itself, picked as a day file: reading it beside its own connection would drop
+// the connection's locks.
+inline constexpr const char *kDatabaseIsNoDayFile = "データベースファイルは取り込めません: ";
 
 struct PlacedDayFile {
     std::string path;         // the file to import; empty when `failure` is set
@@ -33,7 +36,9 @@ struct LocalImport {
 };
 
 // placeDayFile, then ImportDayFile as day 0, the unpacked file removed again and `refreshDate`
-// run after the import.
+// run after the import. Under the database's update lock: while another program updates the
+// database the result is kOtherUpdateRunning and nothing is placed or imported; the database
+// itself (or a file of SQLite's beside it) is refused with kDatabaseIsNoDayFile.
 LocalImport importLocalDayFile(storage::Database &db, UiPort &port, const std::string &file,
                                const std::function<void()> &refreshDate);
 

@@ -4,6 +4,7 @@
 #include "storage/connection.h"
 #include "storage/db_error.h"
 #include "storage/settings_keys.h"
+#include "storage/update_lock.h"
 
 #include <filesystem>
 
@@ -25,16 +26,6 @@ void removeWithSidecars(const std::string &path) {
         fs::remove(path + suffix, ec);
 }
 
-// A database file whose journal is still beside it is in use by another connection:
-// replacing it now would hand that journal to the new file.
-void requireNoJournal(const std::string &path) {
-    std::error_code ec;
-    for (const char *suffix : {"-wal", "-journal"})
-        if (fs::exists(path + suffix, ec) && fs::file_size(path + suffix, ec) > 0)
-            throw DbError("データベースが他のプログラムで使用中のため最適化できません: " + path);
-    fs::remove(path + "-shm", ec);
-    fs::remove(path + "-wal", ec);
-}
 } // namespace
 
 bool databaseHasGrown() {
@@ -54,6 +45,9 @@ bool CompactIfGrown(UiPort &port) {
 void CompactDatabaseFile(UiPort &port) {
     const std::string caption = port.caption();
     const std::string path = databasePath();
+    // Not while another program imports into the file; inside this program's own data update
+    // the lock is taken again.
+    const UpdateLock lock(path);
     port.setCaption(caption + " DBの領域が増えすぎた為、最適化しています。。");
     port.repaint();
     port.wait(1);
@@ -65,14 +59,15 @@ void CompactDatabaseFile(UiPort &port) {
     const std::string compact = compactCopyPath(path);
     try {
         {
-            // The backup is the file as it was: copied after its journal was written back.
+            // The backup is the file as it was, written through the connection: a copy of the
+            // file by a descriptor of our own would drop this process's locks on it.
             auto db = Database::open(path, kConnectString);
-            db->checkpoint();
-            std::error_code ec;
             removeWithSidecars(backup);
-            fs::copy_file(path, backup, fs::copy_options::overwrite_existing, ec);
-            if (ec)
-                throw DbError("バックアップ " + backup + " を作成できません: " + ec.message());
+            try {
+                db->backupTo(backup);
+            } catch (const DbError &e) {
+                throw DbError("バックアップ " + backup + " を作成できません: " + e.what());
+            }
             db->close();
         }
         removeWithSidecars(compact);
@@ -81,11 +76,13 @@ void CompactDatabaseFile(UiPort &port) {
         } catch (const std::exception &e) {
             throw DbError("最適化したコピー " + compact + " を作成できません: " + e.what());
         }
-        requireNoJournal(path);
-        std::error_code ec;
-        fs::rename(compact, path, ec); // atomic: the old file or the new one, never half of one
-        if (ec)
-            throw DbError("最適化したデータベースを置き換えられません: " + ec.message());
+        try {
+            replaceDatabaseFile(path, compact);
+        } catch (const DatabaseInUse &) {
+            throw DbError("データベースが他のプログラムで使用中のため最適化できません: " + path);
+        } catch (const DbError &e) {
+            throw DbError(std::string("最適化したデータベースを置き換えられません: ") + e.what());
+        }
         writeSetting(keys::DB_SIZE, std::to_string(fileLength(path)));
         removeWithSidecars(compact);
         ConnectDatabase();

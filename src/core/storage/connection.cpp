@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -15,27 +17,6 @@ namespace {
 std::unique_ptr<Database> &mainSlot() {
     static std::unique_ptr<Database> db;
     return db;
-}
-
-// Without mdbpath the database is the default one. Where the install folder cannot be written,
-// that is a copy of the shipped database in the user's data folder, made on the first start;
-// it appears whole (copy, then rename), so a second program starting at the same moment never
-// opens half a file.
-void provideDefaultDatabase(const std::string &path) {
-    const std::string shipped = installPath(keys::mdbpath.text);
-    if (path != defaultOf(keys::mdbpath) || fileExists(path) || !fileExists(shipped))
-        return;
-    const std::string part = path + ".new-" + std::to_string(::getpid());
-    std::error_code ec;
-    fs::copy_file(shipped, part, fs::copy_options::overwrite_existing, ec);
-    if (!ec)
-        fs::rename(part, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
-        throw DbError("データベース " + shipped + " を " + path +
-                      " にコピーできません: " + ec.message());
-    }
 }
 
 std::unique_ptr<Database> openConfigured() {
@@ -54,7 +35,37 @@ std::string &databasePathOverride() {
     static std::string path;
     return path;
 }
+
+std::string normalised(const std::string &path) {
+    std::error_code ec;
+    const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : p.string();
+}
 } // namespace
+
+std::string shippedDatabasePath() {
+    return installPath(kShippedDatabase);
+}
+
+// The copy appears whole (copy, then rename), so that a second program starting at the same
+// moment never opens half a file; an existing file is never replaced.
+void provideDefaultDatabase(const std::string &path) {
+    const std::string shipped = shippedDatabasePath();
+    if (fileExists(path) || normalised(path) != normalised(defaultOf(keys::mdbpath)) ||
+        !fileExists(shipped))
+        return;
+    const std::string part = path + ".new-" + std::to_string(::getpid());
+    std::error_code ec;
+    fs::copy_file(shipped, part, fs::copy_options::overwrite_existing, ec);
+    // link() never replaces: of two programs starting together, the second keeps the first's.
+    if (!ec && ::link(part.c_str(), path.c_str()) != 0 && errno != EEXIST && !fileExists(path))
+        fs::rename(part, path, ec); // a file system without hard links
+    std::error_code ignored;
+    fs::remove(part, ignored);
+    if (ec)
+        throw DbError("データベース " + shipped + " を " + path +
+                      " にコピーできません: " + ec.message());
+}
 
 std::string databasePath() {
     return databasePathOverride().empty() ? readSetting(keys::mdbpath) : databasePathOverride();
@@ -76,7 +87,9 @@ void CloseDatabase() noexcept {
     }
 }
 
-bool isDatabaseConnected() { return mainSlot() && mainSlot()->isOpen(); }
+bool isDatabaseConnected() {
+    return mainSlot() && mainSlot()->isOpen();
+}
 
 Database &mainDatabase() {
     if (!isDatabaseConnected())

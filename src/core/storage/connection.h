@@ -14,6 +14,17 @@ inline constexpr const char *kCompactLocale = ";LANGID=0x0411;CP=932;COUNTRY=0";
 
 // The setting mdbpath, by default tesmo.mdb in the install folder.
 std::string databasePath();
+
+// The shipped database, installed as a template beside the programs: the default database is
+// a copy of it, made on the first start, so that installing the programs again never touches
+// the user's data. The template itself is never opened.
+inline constexpr const char *kShippedDatabase = "template/tesmo.mdb";
+std::string shippedDatabasePath();
+// When `path` is the default database (mdbpath unset: tesmo.mdb in the install folder, or in
+// the user's data folder where the install folder cannot be written) and does not exist yet,
+// copies the shipped database there. Anything else is left alone. Raises DbError when the copy
+// fails.
+void provideDefaultDatabase(const std::string &path);
 // tesmoctl works on the database its command line names: from now on databasePath() is `path`
 // in this process (an empty text goes back to mdbpath). Nothing is saved.
 void setDatabasePathOverride(const std::string &path);

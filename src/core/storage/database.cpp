@@ -1,16 +1,16 @@
 #include "storage/database.h"
 
+#include "common/crypto.h"
 #include "storage/db_error.h"
 #include "storage/jet_functions.h"
-#include "common/crypto.h"
 
 #include <sqlite3.h>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -59,7 +59,9 @@ std::string readWriteUri(const std::string &path) {
     return out + "?mode=rw";
 }
 
-std::string linkSchema(const std::string &name) { return "link_" + asciiLower(name); }
+std::string linkSchema(const std::string &name) {
+    return "link_" + asciiLower(name);
+}
 
 std::string passwordHash(const std::string &salt, const std::string &password) {
     std::string h = salt + password;
@@ -139,26 +141,47 @@ std::map<std::string, std::string> parseConnectString(const std::string &connect
 }
 
 // ---------------------------------------------------------------------------------------------
+// Several programs share a database (the main program, tesmoctl from a script, the updater),
+// and SQLite keeps them apart with POSIX locks. Closing any descriptor of a file drops every
+// POSIX lock that the process holds on it, so a file that this process has open through SQLite
+// is never opened by anything else here: another program would then take itself for the last
+// connection, write the log back and delete it under this one, whose later writes would go
+// into a log that nobody else sees. The checks below use stat() and SQLite's own descriptor.
 void checkDatabaseFile(const std::string &path) {
     std::error_code ec;
     if (path.empty() || !fs::exists(path, ec))
         throw DbError("データベースファイルが見つかりません: " + path);
     if (fs::is_directory(path, ec))
         throw DbError("データベースファイルではなくフォルダです: " + path);
-    // Every SQLite file begins with these 16 bytes; an empty file does not, and SQLite would
-    // take it for a new database and write one into it.
-    static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
-                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
-    char head[sizeof kMagic] = {};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw DbError("データベースファイルを開けません: " + path);
-    in.read(head, sizeof head);
-    if (in.gcount() != sizeof head || std::memcmp(head, kMagic, sizeof head) != 0)
+    // SQLite would take an empty file for a new database and write one into it.
+    if (fs::file_size(path, ec) == 0 && !ec)
         throw DbError("データベースファイルではありません: " + path);
 }
 
 namespace {
+std::atomic<unsigned long long> g_commits{0};
+
+// Every SQLite file begins with these 16 bytes. They are read through the descriptor that the
+// connection holds, never through one of our own (see checkDatabaseFile), and before any
+// statement: SQLite would otherwise take up a log beside a file that is none of its own.
+bool hasSqliteHeader(sqlite3 *db) {
+    static const char kMagic[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+    sqlite3_file *file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods)
+        return false;
+    char head[sizeof kMagic] = {};
+    return file->pMethods->xRead(file, head, sizeof head, 0) == SQLITE_OK &&
+           std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
+int countCommit(void *connectionCount) {
+    ++g_commits;
+    ++*static_cast<unsigned long long *>(connectionCount);
+    return 0; // the commit goes ahead
+}
+
 std::pair<unsigned long long, unsigned long long> fileIdentity(const std::string &path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -172,20 +195,24 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
     checkDatabaseFile(path);
 
     std::unique_ptr<Database> db(new Database());
-    db->m_fileId = fileIdentity(path);
     db->m_path = path;
-    const int rc = sqlite3_open_v2(path.c_str(), &db->m_db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db->m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const std::string msg = db->m_db ? sqlite3_errmsg(db->m_db) : "out of memory";
+        db->close();
         throw DbError("データベースファイルを開けません: " + path + " (" + msg + ")");
     }
+    db->m_fileId = fileIdentity(path);
     sqlite3_busy_timeout(db->m_db, 10000);
     sqlite3_extended_result_codes(db->m_db, 1);
+    sqlite3_commit_hook(db->m_db, countCommit, &db->m_commits);
 
     const std::string wanted = parseConnectString(connect)["pwd"];
     try {
+        if (!db->headerReadable())
+            throw DbError("データベースファイルではありません: " + path);
         // Only a file that carries our catalog is ours; nothing is written to any other
         // (the journal mode below would already change a foreign file).
         if (!db->hasTable(kMetaTable))
@@ -228,12 +255,60 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
     return db;
 }
 
-Database::~Database() { close(); }
+Database::~Database() {
+    close();
+}
 
 void Database::verifyFile() const {
     checkDatabaseFile(m_path);
     if (fileIdentity(m_path) != m_fileId)
         throw DbError("データベースファイルが別のファイルに置き換えられています: " + m_path);
+    if (!headerReadable())
+        throw DbError("データベースファイルではありません: " + m_path);
+}
+
+bool Database::headerReadable() const {
+    return m_db && hasSqliteHeader(m_db);
+}
+
+long long Database::dataVersion() const {
+    if (!m_db)
+        throw DbError("データベースが閉じています。");
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &stmt, nullptr) != SQLITE_OK)
+        fail();
+    const int rc = sqlite3_step(stmt);
+    const long long version = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW)
+        fail();
+    return version;
+}
+
+void Database::backupTo(const std::string &dst) {
+    if (!m_db)
+        throw DbError("データベースが閉じています。");
+    std::error_code ec;
+    if (fs::exists(dst, ec))
+        throw DbError("ファイルは既に存在します: " + dst);
+    sqlite3 *out = nullptr;
+    std::string error;
+    if (sqlite3_open_v2(dst.c_str(), &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        error = out ? sqlite3_errmsg(out) : "out of memory";
+    } else if (sqlite3_backup *copy = sqlite3_backup_init(out, "main", m_db, "main")) {
+        sqlite3_backup_step(copy, -1);
+        if (sqlite3_backup_finish(copy) != SQLITE_OK)
+            error = sqlite3_errmsg(out);
+    } else {
+        error = sqlite3_errmsg(out);
+    }
+    sqlite3_close(out);
+    if (!error.empty()) {
+        for (const char *suffix : {"", "-journal"})
+            fs::remove(dst + suffix, ec);
+        throw DbError("データベースを " + dst + " に複写できません (" + error + ")");
+    }
 }
 
 void Database::close() noexcept {
@@ -246,9 +321,13 @@ void Database::close() noexcept {
     m_functions.clear();
 }
 
-void Database::fail() const { throw DbError(m_db ? sqlite3_errmsg(m_db) : "データベースが閉じています。"); }
+void Database::fail() const {
+    throw DbError(m_db ? sqlite3_errmsg(m_db) : "データベースが閉じています。");
+}
 
-std::string Database::translate(const std::string &sql) const { return translateSql(sql, m_links); }
+std::string Database::translate(const std::string &sql) const {
+    return translateSql(sql, m_links);
+}
 
 sqlite3_stmt *Database::prepare(const std::string &sql) {
     if (!m_db)
@@ -428,19 +507,25 @@ ResultSet Database::collect(const std::string &sql, sqlite3_stmt *stmt) {
     return rs;
 }
 
-void Database::execute(const std::string &sql) { runToEnd(sql, prepare(sql)); }
+void Database::execute(const std::string &sql) {
+    runToEnd(sql, prepare(sql));
+}
 
 void Database::execute(const std::string &sql, const std::vector<Value> &params) {
     runToEnd(sql, prepare(sql, params));
 }
 
-long long Database::changes() const { return m_db ? sqlite3_changes64(m_db) : 0; }
+long long Database::changes() const {
+    return m_db ? sqlite3_changes64(m_db) : 0;
+}
 
 bool Database::inTransaction() const {
     return m_db && sqlite3_get_autocommit(m_db) == 0;
 }
 
-ResultSet Database::openRecordset(const std::string &sql) { return collect(sql, prepare(sql)); }
+ResultSet Database::openRecordset(const std::string &sql) {
+    return collect(sql, prepare(sql));
+}
 
 ResultSet Database::openRecordset(const std::string &sql, const std::vector<Value> &params) {
     return collect(sql, prepare(sql, params));
@@ -572,7 +657,9 @@ void Database::applyPragmas() {
     raw("PRAGMA cache_size=-65536");
 }
 
-void Database::checkpoint() { raw("PRAGMA wal_checkpoint(TRUNCATE)"); }
+void Database::checkpoint() {
+    raw("PRAGMA wal_checkpoint(TRUNCATE)");
+}
 
 // ---------------------------------------------------------------------------------------------
 // Linked tables
@@ -596,9 +683,9 @@ void Database::attachLink(const std::string &name, const std::string &file,
         throw DbError("リンク先のデータベースファイルを開けません: " + file + " (" +
                       sqlite3_errmsg(m_db) + ")");
     try {
-        const Value found = scalar("SELECT count(*) FROM " + quoteIdent(schema) +
-                                   ".sqlite_master WHERE type='table' AND name=" +
-                                   quoteText(source) + " COLLATE NOCASE");
+        const Value found = scalar(
+            "SELECT count(*) FROM " + quoteIdent(schema) +
+            ".sqlite_master WHERE type='table' AND name=" + quoteText(source) + " COLLATE NOCASE");
         if (found.toInt() == 0)
             throw DbError("リンク先のデータベースにテーブル " + source + " がありません: " + file);
     } catch (const DbError &) {
@@ -765,8 +852,8 @@ std::unique_ptr<Database> createDatabaseFile(const std::string &path, const std:
     if (fs::exists(path, ec))
         throw DbError("ファイルは既に存在します: " + path);
     sqlite3 *raw = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         const std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
         sqlite3_close(raw);
         throw DbError("データベースファイルを作成できません: " + path + " (" + msg + ")");
@@ -801,6 +888,98 @@ void compactDatabase(const std::string &src, const std::string &dst, const std::
     db->checkpoint();
     db->execute("VACUUM INTO ?", {Value(dst)});
     db->close();
+}
+
+unsigned long long committedInThisProcess() {
+    return g_commits;
+}
+
+bool isFileOfDatabase(const Database &db, const std::string &path) {
+    const auto file = fileIdentity(path);
+    if (file == std::pair(0ULL, 0ULL))
+        return false;
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        if (fileIdentity(db.path() + suffix) == file)
+            return true;
+    return false;
+}
+
+namespace {
+// A connection of its own to `path`, for the steps that must see whether anybody else has the
+// file open. Not a Database: its settings would put the file back into WAL mode.
+struct RawConnection {
+    sqlite3 *db = nullptr;
+    explicit RawConnection(const std::string &path) {
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            const std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
+            throw DbError("データベースファイルを開けません: " + path + " (" + msg + ")");
+        }
+    }
+    ~RawConnection() { sqlite3_close(db); }
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+    // SQLite's result code; `error` receives its message, `answer` the first field of the
+    // last row.
+    int exec(const char *sql, std::string &error, std::string *answer = nullptr) {
+        char *err = nullptr;
+        const int rc = sqlite3_exec(
+            db, sql,
+            [](void *out, int, char **fields, char **) {
+                if (out && fields[0])
+                    *static_cast<std::string *>(out) = fields[0];
+                return 0;
+            },
+            answer, &err);
+        error = err ? err : "";
+        sqlite3_free(err);
+        return rc;
+    }
+};
+
+// Leaving WAL mode needs the file to itself: while any other connection, of this process or
+// another, has it open, SQLite refuses. On success SQLite has written the log back into the
+// file and removed the -wal and -shm. False when the file is no SQLite database.
+bool takeOutOfWalMode(RawConnection &c, const std::string &path) {
+    if (!hasSqliteHeader(c.db))
+        return false;
+    std::string error;
+    std::string mode;
+    const int rc = c.exec("PRAGMA journal_mode=DELETE", error, &mode);
+    if ((rc & 0xff) == SQLITE_NOTADB)
+        return false;
+    // A mode that could not be changed is answered with the old one.
+    if (rc != SQLITE_OK || asciiLower(mode) != "delete")
+        throw DatabaseInUse(path, error);
+    return true;
+}
+} // namespace
+
+DatabaseInUse::DatabaseInUse(const std::string &path, const std::string &detail)
+    : DbError("データベースが他のプログラムで使用中です: " + path +
+              (detail.empty() ? "" : " (" + detail + ")")) {}
+
+void settleDatabaseFile(const std::string &path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec) || fs::is_directory(path, ec) || fs::file_size(path, ec) == 0)
+        return;
+    RawConnection c(path);
+    takeOutOfWalMode(c, path);
+}
+
+void replaceDatabaseFile(const std::string &path, const std::string &replacement) {
+    RawConnection c(path);
+    std::string error;
+    if (!takeOutOfWalMode(c, path))
+        throw DbError("データベースファイルではありません: " + path);
+    // Held until the new file is in place: a program that opens the old one in this moment
+    // waits for the lock, and nobody writes into a file that is about to be replaced.
+    if (c.exec("BEGIN EXCLUSIVE", error) != SQLITE_OK)
+        throw DatabaseInUse(path, error);
+    std::error_code ec;
+    fs::rename(replacement, path, ec); // atomic: the old file or the new one, never half of one
+    c.exec("ROLLBACK", error);
+    if (ec)
+        throw DbError("データベースを置き換えられません: " + path + " (" + ec.message() + ")");
 }
 
 void repairDatabase(const std::string &path, const std::string &connect) {

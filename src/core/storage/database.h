@@ -1,6 +1,7 @@
 #pragma once
 // The database engine: one SQLite file per database, driven with the statements of the
 // program's own SQL dialect (see sql_translator.h). Every error raises DbError.
+#include "storage/db_error.h"
 #include "storage/sql_translator.h"
 #include "storage/value.h"
 
@@ -92,8 +93,17 @@ public:
     const std::string &path() const { return m_path; }
     // Raises DbError when the file at path() is no longer the one this connection opened: an
     // open connection goes on reading and writing a file that was deleted, emptied or
-    // replaced, and whatever it wrote would be lost. Commands that write call it first.
+    // replaced, and whatever it wrote would be lost. Commands that write call it first. Looks
+    // with stat() and the connection's own descriptor only (see checkDatabaseFile).
     void verifyFile() const;
+    // SQLite's PRAGMA data_version: it changes when another connection (of any program)
+    // committed since this one last looked; never for this connection's own commits.
+    long long dataVersion() const;
+    // How many transactions this connection has committed.
+    unsigned long long commitCount() const { return m_commits; }
+    // Writes the database as it is now into the new file `dst`, page by page through SQLite:
+    // the same length and content as the file after a checkpoint.
+    void backupTo(const std::string &dst);
 
     // A statement that returns no rows. INSERTs drop rows that violate a unique key.
     void execute(const std::string &sql);
@@ -157,11 +167,13 @@ private:
     void attachLink(const std::string &name, const std::string &file, const std::string &source);
     void loadLinks();
     void materialiseQueries();
+    bool headerReadable() const;
     [[noreturn]] void fail() const;
 
     sqlite3 *m_db = nullptr;
     std::string m_path;
     std::pair<unsigned long long, unsigned long long> m_fileId; // device and inode at open
+    unsigned long long m_commits = 0;
     LinkMap m_links;
     struct CachedStatement {
         sqlite3_stmt *stmt;
@@ -171,10 +183,34 @@ private:
     std::map<std::string, std::unique_ptr<ScalarFunction>> m_functions;
 };
 
-// Raises DbError unless `path` names an existing SQLite file:
+// Raises DbError unless `path` names an existing, non-empty file:
 // "データベースファイルが見つかりません" for a missing one, "データベースファイルではありません"
-// for an empty file or any other content. Reads only the first bytes of the file.
+// for an empty file. Never opens the file: Database::open reads its header through SQLite.
 void checkDatabaseFile(const std::string &path);
+
+// Whether `path` is the file of `db` or one of SQLite's files beside it (-wal, -shm, -journal),
+// found with stat(): such a file is never read as anything else while `db` is open.
+bool isFileOfDatabase(const Database &db, const std::string &path);
+
+// How many transactions the connections of this process have committed so far: beside
+// dataVersion() and commitCount(), it tells a change of this program from one of another.
+unsigned long long committedInThisProcess();
+
+// Another connection has the database open, so its file cannot be taken over.
+class DatabaseInUse : public DbError {
+public:
+    DatabaseInUse(const std::string &path, const std::string &detail);
+};
+
+// Makes the database at `path` whole in one file, for a program that copies or replaces it
+// without a connection of its own: SQLite writes the log back and removes the -wal and -shm.
+// Raises DatabaseInUse while any connection, of this process or another, has it open. A
+// missing or empty file, or one that is no SQLite database, is left as it is.
+void settleDatabaseFile(const std::string &path);
+// Puts the file `replacement` (on the same file system) in the place of the database `path`,
+// holding the old file exclusively meanwhile; raises DatabaseInUse while another connection has
+// it open. No -wal or -shm of the old file stays beside the new one.
+void replaceDatabaseFile(const std::string &path, const std::string &replacement);
 
 // A new, empty database file that carries `password` (empty: no password). Refuses an
 // existing file.

@@ -4,8 +4,10 @@
 #include "common/paths.h"
 #include "common/shell_open.h"
 #include "common/text.h"
+#include "storage/database.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
+#include "storage/update_lock.h"
 #include "update/release_install.h"
 #include "update/release_manifest.h"
 #include "update/update_start.h"
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -296,6 +299,10 @@ void removeOldRunFolders(const std::string &downloads) {
 
 } // namespace
 
+DatabaseReplacementGuard::DatabaseReplacementGuard(const std::string &path) : m_lock(path) {
+    storage::settleDatabaseFile(path);
+}
+
 SplashClock::Action SplashClock::tick() {
     ++m_ticks;
     if (m_interval == kStartInterval) {
@@ -347,14 +354,23 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                 const std::vector<Planned> plan =
                     planInstall(list.manifest, offers, database, downloads);
                 checkRoom(plan, database, downloads, list.text);
+                std::vector<std::string> sources;
+                for (const Planned &p : plan)
+                    sources.push_back(
+                        fetchChecked(p, run.path(), downloads, port, client, stopIfAborted));
+                // Taken once everything is fetched and checked, so that a refused release
+                // leaves the database folder as it was, and before the steps are planned, which
+                // take the old database as it is once its log is written back.
+                std::optional<DatabaseReplacementGuard> databaseGuard;
+                if (std::any_of(plan.begin(), plan.end(),
+                                [](const Planned &p) { return p.database; }))
+                    databaseGuard.emplace(database);
                 std::vector<InstallStep> steps;
-                for (const Planned &p : plan) {
-                    const std::string source =
-                        fetchChecked(p, run.path(), downloads, port, client, stopIfAborted);
-                    if (p.database)
-                        addDatabaseSteps(steps, p, source);
+                for (size_t i = 0; i < plan.size(); ++i) {
+                    if (plan[i].database)
+                        addDatabaseSteps(steps, plan[i], sources[i]);
                     else
-                        steps.push_back({p.target, source, p.entry->sha256});
+                        steps.push_back({plan[i].target, sources[i], plan[i].entry->sha256});
                 }
                 installRelease(steps, list.text);
                 outcome.installed = static_cast<int>(plan.size());

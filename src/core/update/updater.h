@@ -5,6 +5,8 @@
 #include "acquire/http_fetch.h"
 #include "common/ui_port.h"
 
+#include "storage/update_lock.h"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -74,5 +76,18 @@ struct UpdaterResult {
 // says so (the splash gave up), the update ends quietly at its next step.
 UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                         const std::function<bool()> &aborted = {}, bool startMainProgram = true);
+
+// Held while the updater replaces the database at `path`: no data update writes the old file
+// meanwhile, and the file is made whole in one file first (its write-ahead log written back), so
+// that the backup holds everything and no old log stays beside the new file. Raises
+// storage::UpdateRunning while another program updates it and storage::DatabaseInUse while
+// another program has it open: the old database then stays as it is.
+class DatabaseReplacementGuard {
+public:
+    explicit DatabaseReplacementGuard(const std::string &path);
+
+private:
+    storage::UpdateLock m_lock;
+};
 
 } // namespace tesmo::update

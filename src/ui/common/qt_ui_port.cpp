@@ -19,8 +19,12 @@
 
 namespace tesmo::ui {
 
-QString qs(const std::string &utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-std::string us(const QString &text) { return text.toUtf8().toStdString(); }
+QString qs(const std::string &utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+std::string us(const QString &text) {
+    return text.toUtf8().toStdString();
+}
 
 // The caption that a routine sees is the one it set: a refused close request's note is shown
 // behind it and never becomes part of it.
@@ -152,7 +156,12 @@ MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::strin
     for (const auto &n : names)
         if (QAbstractButton *b = box.button(n.button))
             b->setText(QString::fromUtf8(n.text));
-    switch (box.exec()) {
+    const int answer = box.exec();
+    // The program was asked to end while the box was open: nobody answered, and the routine
+    // that asked stops here rather than go on with a made-up answer.
+    if (SessionGuard::instance().stopRequested())
+        throw StopRequested();
+    switch (answer) {
     case QMessageBox::Ok:
         return MsgAnswer::Ok;
     case QMessageBox::Yes:
@@ -169,18 +178,24 @@ MsgAnswer QtUiPort::message(const std::string &text, const std::string &title, M
     return showMessage(m_window, text, title, icon, buttons);
 }
 
-void QtUiPort::beep() { QApplication::beep(); }
+void QtUiPort::beep() {
+    QApplication::beep();
+}
 
-std::string QtUiPort::clipboardText() const { return us(QApplication::clipboard()->text()); }
+std::string QtUiPort::clipboardText() const {
+    return us(QApplication::clipboard()->text());
+}
 
 void QtUiPort::setClipboardText(const std::string &text) {
     QApplication::clipboard()->setText(qs(text));
 }
 
 std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
-    return us(QFileDialog::getOpenFileName(m_window, qs(r.title),
-                                           qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)),
-                                           qs(r.filter)));
+    const std::string chosen = us(QFileDialog::getOpenFileName(
+        m_window, qs(r.title),
+        qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter)));
+    throwIfStopRequested(*this); // closed by the end of the program, not by the user
+    return chosen;
 }
 
 std::string QtUiPort::saveFileDialog(const FileDialogRequest &r) {
@@ -191,6 +206,7 @@ std::string QtUiPort::saveFileDialog(const FileDialogRequest &r) {
         m_window, qs(r.title),
         qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter),
         &chosenFilter, QFileDialog::DontConfirmOverwrite);
+    throwIfStopRequested(*this);
     return name.isEmpty() ? std::string() : withFilterExtension(us(name), us(chosenFilter));
 }
 

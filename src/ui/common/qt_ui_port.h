@@ -42,7 +42,8 @@ private:
 // A message box as the core's texts expect it: CR LF line breaks shown as line breaks. A
 // Yes/No question has no escape path (Esc and the close button do nothing); Esc cancels an
 // OK/Cancel question. Once the program is ending nothing is shown: a question raises
-// StopRequested, a message is dropped.
+// StopRequested, a message is dropped. A box that is open when the program is asked to end
+// closes unanswered and raises StopRequested.
 MsgAnswer showMessage(QWidget *parent, const std::string &text, const std::string &title,
                       MsgIcon icon, MsgButtons buttons);
 

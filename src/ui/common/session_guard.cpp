@@ -3,6 +3,7 @@
 #include "common/qt_ui_port.h"
 #include "common/routine_scope.h"
 
+#include <QDialog>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -69,12 +70,24 @@ void SessionGuard::watchSignals() {
 
 void SessionGuard::sessionEnds() {
     m_ending = true;
+    m_stop = true;
+    // A question or message on the screen holds its routine in the dialog's own event loop,
+    // however long nobody answers: it is answered as cancelled, and the routine stops there.
+    closeDialogs();
     if (runningRoutines() > 0) {
-        m_stop = true;
         m_endPending = true;
         return;
     }
     QTimer::singleShot(0, this, [this] { endNow(); });
+}
+
+void SessionGuard::closeDialogs() {
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible())
+            dialog->reject();
 }
 
 void SessionGuard::routinesEnded() {

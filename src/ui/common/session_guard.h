@@ -23,7 +23,8 @@ public:
     // The program is ending: routines stop at their next pause and nothing more is asked.
     bool stopRequested() const { return m_stop; }
     // The session ends: the program ends now, or once the running routines have unwound.
-    // Closing windows then asks nothing.
+    // Open questions, messages and file dialogs are cancelled; closing windows then asks
+    // nothing.
     void sessionEnds();
     bool sessionEnding() const { return m_ending; }
     // Called when the last running routine has ended.
@@ -38,6 +39,7 @@ protected:
 private:
     void endNow();
     void watchSignals();
+    void closeDialogs();
 
     std::function<void()> m_endProgram;
     bool m_stop = false;

@@ -4,16 +4,17 @@
 #include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
 #include "build_config.h"
-#include "common/paths.h"
 #include "common/app_state.h"
+#include "common/paths.h"
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
+#include "common/shell_open.h"
 #include "shell/clip_chart.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
-#include "common/shell_open.h"
 #include "shell/startup.h"
 #include "shell/window_hub.h"
+#include "storage/change_watch.h"
 #include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
@@ -29,11 +30,13 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <vector>
 
 namespace tesmo::ui {
 
@@ -91,8 +94,8 @@ void Form1::buildControls() {
     dateRow->addWidget(Text_date);
     dateRow->addStretch(1);
     auto *grid = new QGridLayout;
-    QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
-                            Command_opt, C_tasktray, Command5, Command6};
+    QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
+                            Command7, Command_opt, C_tasktray, Command5, Command6};
     for (int i = 0; i < 10; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
     auto *layout = new QVBoxLayout(this);
@@ -242,6 +245,7 @@ bool Form1::startUpSteps() {
     // 10. The newest date.
     try {
         set_later_date();
+        m_changes.look(mainDatabase());
     } catch (const std::exception &e) {
         Text_date->setText(QString());
         m_port.message(std::string("DBからデータを読めません。\r\n詳細:") + e.what(), "Tesmo",
@@ -287,20 +291,27 @@ bool Form1::Close_all_form(bool forceIn) {
     if (!force &&
         m_port.message("閉じられていない子ｳｨﾝﾄﾞｳがあります。\r\n通常は子ｳｨﾝﾄﾞｳからこの操作をしま"
                        "す。\r\n\r\n強制的に終了する場合は以下の[いいえ]を選択します",
-                       us(windowTitle()), MsgIcon::Information,
-                       MsgButtons::YesNo) != MsgAnswer::No)
+                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::No)
         return true;
     // From here on nothing is asked and nothing stops the closing.
-    const auto windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows) {
-        if (w == this)
+    std::vector<QPointer<QWidget>> windows;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        windows.emplace_back(w);
+    for (const QPointer<QWidget> &w : windows) {
+        if (!w || w == this)
             continue;
         const QString name = w->objectName();
         bool child = w->property("tag").toString() == QStringLiteral("tesmochart");
         for (const char *cls : kChildClasses)
             child = child || name == QLatin1String(cls);
-        if (child)
-            w->close();
+        if (!child)
+            continue;
+        // Gone at once, not at the next return to the event loop: a grid's connection to the
+        // database would otherwise stay open through the compaction that may follow, which
+        // needs the file to itself. (Qt clears the attribute when it closes the window.)
+        const bool deleteOnClose = w->testAttribute(Qt::WA_DeleteOnClose);
+        if (w->close() && w && deleteOnClose)
+            delete w.data();
     }
     return false;
 }
@@ -320,13 +331,16 @@ void Form1::Command1_Click_sub() {
         return acquire::ScanSelectedSource(mainDatabase(), m_port, Inet1,
                                            [this] { set_later_date(); });
     };
-    a.versionCheck = [this](bool complete) { return update::version_check(Inet1, m_port, complete); };
+    a.versionCheck = [this](bool complete) {
+        return update::version_check(Inet1, m_port, complete);
+    };
     a.importedCount = [] { return acquire::importRunState().importedCount; };
     a.importedList = [] { return acquire::importRunState().importedList; };
     a.skippedDays = [] { return acquire::importRunState().skippedDays; };
     a.runNote = [] { return acquire::sourceNote(); };
     a.isMinimized = [this] { return isMinimized(); };
     a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
+    a.databaseFile = [] { return mainDatabase().path(); };
     a.startUpdaterAndExit = [this] {
         const std::string failure = update::startUpdater(m_port);
         m_port.setBusy(false);
@@ -391,6 +405,28 @@ void Form1::heartbeat() {
             writeSetting(keys::taskttime, stamp);
     } catch (const std::exception &) {
         // a missed heartbeat only weakens the guard against a second instance
+    }
+    followOtherPrograms();
+}
+
+// tesmoctl from a script or cron may import into the database while the program is open: the
+// date and the open tables follow. Not while a routine runs, which refreshes what it changes
+// itself; the change is then seen at the first quiet heartbeat.
+void Form1::followOtherPrograms() {
+    if (!isDatabaseConnected() || isBusy() || runningRoutines() > 0)
+        return;
+    try {
+        const ChangeWatch::Change change = m_changes.look(mainDatabase());
+        if (change == ChangeWatch::Change::None)
+            return;
+        const QString shown = Text_date->text();
+        set_later_date();
+        // A grid's own saved edit needs no refresh of the grids; new days or another
+        // program's edits do.
+        if (change == ChangeWatch::Change::OtherProgram || Text_date->text() != shown)
+            WindowHub::instance().refreshDataWindows();
+    } catch (const std::exception &) {
+        // the next heartbeat looks again
     }
 }
 
@@ -497,8 +533,7 @@ void Form1::restorePosition() {
     bool okTop = false;
     bool okLeft = false;
     const double top = QString::fromStdString(readSetting(keys::mainf_top, "")).toDouble(&okTop);
-    const double left =
-        QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
+    const double left = QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
     if (!okTop || !okLeft)
         return;
     QRect g = geometry();

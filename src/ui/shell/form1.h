@@ -3,6 +3,7 @@
 // windows, starts the data update and closes everything at the end.
 #include "acquire/http_fetch.h"
 #include "common/qt_ui_port.h"
+#include "storage/change_watch.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -42,7 +43,8 @@ public:
     // Clip_Chart: opens a chart for the stock code found on the clipboard.
     void Clip_Chart();
 
-    // One heartbeat tick: saves becon, and taskttime while hidden in the tray.
+    // One heartbeat tick: saves becon, and taskttime while hidden in the tray; follows what
+    // another program wrote into the database.
     void heartbeat();
     // C_tasktray: hides the window behind a tray icon (when the desktop has a tray).
     void goToTray();
@@ -77,6 +79,7 @@ private:
     double twipsPerPixel() const;
     void savePosition();
     void restorePosition();
+    void followOtherPrograms();
 
     QLabel *Label1;
     QLabel *Text_date;
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket
     TrayResidence *m_trayResidence = nullptr;
     bool m_startupFailed = false;
+    storage::ChangeWatch m_changes;
 };
 
 } // namespace tesmo::ui

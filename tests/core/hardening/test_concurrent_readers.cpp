@@ -1,6 +1,6 @@
 // Two readers with their own connections (as two running programs would have) read the
 // ranking again and again while a tesmoctl import writes the same database.
-#include "hardening_support.h"
+#include "support/child_process.h"
 
 #include "acquire/day_file_writer.h"
 #include "storage/connection.h"

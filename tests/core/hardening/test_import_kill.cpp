@@ -1,6 +1,6 @@
 // A tesmoctl import killed with SIGKILL at random moments: after every kill the database still
 // opens, passes SQLite's integrity check, and the same import run again completes the day.
-#include "hardening_support.h"
+#include "support/child_process.h"
 
 #include "acquire/day_file_writer.h"
 #include "storage/connection.h"
@@ -66,8 +66,8 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
     // The first import's length is a poor guide on a busy machine: an import that ended before
     // its kill narrows the window, and such attempts do not count, up to three times the kills.
     for (int k = 0; k < 3 * kills && killedMidway < kills; ++k) {
-        SCOPED_TRACE("attempt " + std::to_string(k + 1) + ", TESMO_CRASH_SEED=" +
-                     std::to_string(seed));
+        SCOPED_TRACE("attempt " + std::to_string(k + 1) +
+                     ", TESMO_CRASH_SEED=" + std::to_string(seed));
         const size_t day = static_cast<size_t>(k) % days.size();
         const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
         {

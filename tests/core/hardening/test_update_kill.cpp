@@ -2,12 +2,13 @@
 // appears (among the renames), and run out of disk space: after the next start the program
 // folder holds the old release or the new one, byte for byte, the database passes SQLite's
 // check, and the update run again completes.
-#include "hardening_support.h"
+#include "support/child_process.h"
 
 #include "common/crypto.h"
 #include "common/paths.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "storage/update_lock.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"
 #include "storage/shipped_database.h"
@@ -84,6 +85,9 @@ public:
         m_database = storage::readSetting(storage::keys::mdbpath);
         m_pristine = env.path("old.mdb");
         storage::createShippedDatabase(m_pristine);
+        // As the updater leaves the old file before it replaces it (its log written back), so
+        // that the old set compares byte for byte whenever the kill lands.
+        storage::settleDatabaseFile(m_pristine);
         storage::createShippedDatabase(env.path("new.mdb"));
         {
             auto db = storage::Database::open(env.path("new.mdb"), storage::kConnectString);
@@ -135,14 +139,16 @@ public:
         return digests();
     }
 
-    // SHA-256 of every file in the program folder but tesmoctl, the lock, the downloads, the
+    // SHA-256 of every file in the program folder but tesmoctl, the locks, the downloads, the
     // fetch's temporary files (a kill may leave one, as it may in a data update) and what a
     // test put there to fill the disk.
     Digests digests() const {
         Digests out;
+        const std::string databaseLock =
+            fs::path(storage::UpdateLock::lockFileFor(m_database)).filename().string();
         for (const auto &entry : fs::directory_iterator(installDir())) {
             const std::string name = entry.path().filename().string();
-            if (name == "tesmoctl" || name == update::kLockFile ||
+            if (name == "tesmoctl" || name == update::kLockFile || name == databaseLock ||
                 name == update::kDownloadFolder || name == "filler" || name.ends_with(".tmp"))
                 continue;
             out[name] = entry.is_symlink() ? "link" : crypto::sha256FileHex(entry.path());

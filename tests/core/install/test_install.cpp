@@ -1,7 +1,7 @@
 // cmake --install into a temporary prefix: the program folder, the launchers and the desktop's
 // files, checked with the desktop's own validators; the installed programs find their folder
 // through the launchers, and an ordinary user of a read-only install keeps their files in the
-// user data folder.
+// user data folder. Installing again and the README's uninstall leave the user's database alone.
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -29,31 +29,42 @@ std::pair<int, int> pngSize(const std::string &path) {
     return {be32(16), be32(20)};
 }
 
-TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
-    TempEnv env;
-    const std::string prefix = env.path("prefix");
-    // The install lists its files in the build folder's manifest, with which a user removes
-    // their own install: that list is put back afterwards.
+// cmake --install into `prefix`; the list of installed files is copied to `manifestCopy`. The
+// install lists its files in the build folder's manifest, with which a user removes their own
+// install: that list is put back afterwards.
+void installInto(const std::string &prefix, const std::string &manifestCopy, const TempEnv &env) {
     const std::string manifest = std::string(TESMO_BUILD_DIR) + "/install_manifest.txt";
-    const std::string usersManifest = env.path("install_manifest.txt");
+    const std::string usersManifest = env.path("users_install_manifest.txt");
+    fs::remove(usersManifest);
     if (fs::exists(manifest))
         fs::copy_file(manifest, usersManifest);
     int status = -1;
     const std::string log = runCommand(std::string(TESMO_CMAKE_COMMAND) + " --install " +
                                            TESMO_BUILD_DIR + " --prefix " + prefix + " 2>&1",
                                        &status);
+    fs::copy_file(manifest, manifestCopy, fs::copy_options::overwrite_existing);
     if (fs::exists(usersManifest))
         fs::copy_file(usersManifest, manifest, fs::copy_options::overwrite_existing);
     else
         fs::remove(manifest);
     ASSERT_EQ(status, 0) << log;
+}
+
+TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
+    TempEnv env;
+    const std::string prefix = env.path("prefix");
+    const std::string ourManifest = env.path("install_manifest.txt");
+    ASSERT_NO_FATAL_FAILURE(installInto(prefix, ourManifest, env));
+    int status = -1;
 
     const std::string id = TESMO_APP_ID;
     const std::string desktop = prefix + "/share/applications/" + id + ".desktop";
     const std::string metainfo = prefix + "/share/metainfo/" + id + ".metainfo.xml";
-    for (const std::string name :
-         {"Tesmo", "tesmo_auto", "tesmoctl", "Tesmo.html", "tesmo.mdb", "tempportfolio.gbf"})
+    for (const std::string name : {"Tesmo", "tesmo_auto", "tesmoctl", "Tesmo.html",
+                                   "template/tesmo.mdb", "tempportfolio.gbf"})
         EXPECT_TRUE(fs::is_regular_file(prefix + "/lib/tesmo/" + name)) << name;
+    // The user's database is made by the programs, never installed.
+    EXPECT_FALSE(fs::exists(prefix + "/lib/tesmo/tesmo.mdb"));
     for (const std::string size : {"16", "22", "24", "32", "48", "64", "128", "256"}) {
         const std::string png =
             prefix + "/share/icons/hicolor/" + size + "x" + size + "/apps/" + id + ".png";
@@ -80,6 +91,18 @@ TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
     // The launcher leads the program to its folder; writable there, the files stay beside it.
     const std::string writable = runCommand(prefix + "/bin/tesmoctl paths", &status);
     EXPECT_NE(writable.find("database\t" + prefix + "/lib/tesmo\n"), std::string::npos) << writable;
+    // tesmoctl's first use of the default database makes it from the shipped one, and a second
+    // install (an upgrade) keeps the user's rows.
+    const std::string database = prefix + "/lib/tesmo/tesmo.mdb";
+    const std::string insert =
+        runCommand(prefix + "/bin/tesmoctl sql " + database +
+                       " \"insert into master(CODE, NAME) values('1301', 'kept')\" 2>&1",
+                   &status);
+    EXPECT_EQ(status, 0) << insert;
+    ASSERT_NO_FATAL_FAILURE(installInto(prefix, ourManifest, env));
+    const std::string select = std::string(TESMO_BIN_DIR) + "/tesmoctl sql " + database +
+                               " 'select NAME from master' 2>&1";
+    EXPECT_EQ(runCommand(select, &status), "NAME\nkept\n");
 
     // A system-wide install as an ordinary user sees it: the program folder is not theirs.
     ::chmod(env.dir().c_str(), 0755);
@@ -91,13 +114,31 @@ TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
         ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
         asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups " + asUser;
     }
-    const std::string readOnly = runCommand(asUser + prefix + "/bin/tesmoctl paths", &status);
+    // Relative XDG folders are ignored, as the XDG rules say: the same database either way.
+    for (const std::string xdg : {"", "XDG_DATA_HOME=data XDG_CONFIG_HOME=config "}) {
+        const std::string readOnly =
+            runCommand(asUser + xdg + prefix + "/bin/tesmoctl paths", &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(readOnly.find("program\t" + prefix + "/lib/tesmo\n"), std::string::npos);
+        EXPECT_NE(readOnly.find("mdbpath\t" + home + "/.local/share/tesmo/tesmo.mdb\n"),
+                  std::string::npos)
+            << xdg << readOnly;
+    }
+    // The user's copy is made on tesmoctl's first use too, not only by the main program.
+    const std::string mine = home + "/.local/share/tesmo/tesmo.mdb";
+    const std::string count = runCommand(
+        asUser + prefix + "/bin/tesmoctl sql " + mine + " 'select count(*) from master'", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_NE(readOnly.find("program\t" + prefix + "/lib/tesmo\n"), std::string::npos);
-    EXPECT_NE(readOnly.find("mdbpath\t" + home + "/.local/share/tesmo/tesmo.mdb\n"),
-              std::string::npos)
-        << readOnly;
+    EXPECT_EQ(count, "count(*)\n0\n");
     fs::permissions(prefix + "/lib/tesmo", fs::perms::owner_write, fs::perm_options::add);
+
+    // The README's uninstall removes the installed files and leaves the user's data.
+    const std::string removed = runCommand("xargs rm < " + ourManifest + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << removed;
+    EXPECT_FALSE(fs::exists(prefix + "/lib/tesmo/tesmoctl"));
+    EXPECT_FALSE(fs::exists(prefix + "/lib/tesmo/template/tesmo.mdb"));
+    EXPECT_EQ(runCommand(select, &status), "NAME\nkept\n");
+    EXPECT_TRUE(fs::exists(mine));
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
+#include "storage/update_lock.h"
+#include "support/child_process.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 #include "update/version_check.h"
@@ -26,6 +28,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using namespace tesmo;
@@ -98,6 +101,7 @@ protected:
         a.importedList = [] { return acquire::importRunState().importedList; };
         a.runNote = [] { return acquire::sourceNote(); };
         a.startUpdaterAndExit = [this] { ++updaterStarts; };
+        a.databaseFile = [] { return storage::mainDatabase().path(); };
         return a;
     }
 
@@ -140,6 +144,54 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     EXPECT_EQ(port.messages.size(), shown) << port.messages.back().text;
     EXPECT_EQ(port.beeps, beeps + 2); // the scan's own beep, then the command's instead of a box
     EXPECT_EQ(updaterStarts, 0);      // the sample site offers no program files
+}
+
+// The days a report lists under "[更新したﾃﾞｰﾀﾌｧｲﾙ]".
+std::vector<std::string> reportedDays(const std::string &report) {
+    std::vector<std::string> days;
+    const size_t list = report.find("[更新したﾃﾞｰﾀﾌｧｲﾙ]");
+    std::istringstream lines(list == std::string::npos ? "" : report.substr(list));
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() == 8 && line.find_first_not_of("0123456789") == std::string::npos)
+            days.push_back(line);
+    }
+    return days;
+}
+
+// The main window's データ更新 and a tesmoctl update from a script, started together on one
+// database: one runs, the other is told that an update runs (or finds nothing left when the
+// first was already done); every day is in the file once, and the file is sound.
+TEST_F(DataUpdateE2E, TheWindowAndTesmoctlUpdatingTogetherImportEachDayOnce) {
+    const std::string db = storage::databasePath();
+    test::ChildProcess ctl({std::string(TESMO_BIN_DIR) + "/tesmoctl", "update", "--no-wait", db},
+                           env.path("ctl.log"));
+    const DataUpdateResult window = Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    const int status = ctl.wait();
+    const std::string ctlSaid = test::readText(env.path("ctl.log"));
+
+    const bool ctlRefused = ctlSaid.find(storage::kOtherUpdateRunning) != std::string::npos;
+    const bool windowRefused = window == DataUpdateResult::Refused;
+    EXPECT_FALSE(ctlRefused && windowRefused);
+    EXPECT_EQ(status, (ctlRefused ? 1 : 0) << 8) << ctlSaid;
+    if (windowRefused)
+        EXPECT_EQ(port.messages.back().text, storage::kOtherUpdateRunning);
+    else
+        EXPECT_EQ(window, DataUpdateResult::Done);
+    std::vector<std::string> reported = reportedDays(ctlSaid);
+    if (!windowRefused)
+        for (const std::string &d : reportedDays(port.messages.back().text))
+            reported.push_back(d);
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported, (std::vector<std::string>{"20240103", "20240104", "20240105"})) << ctlSaid;
+    const storage::ResultSet perDay = storage::mainDatabase().openRecordset(
+        "select IDATE, count(*) from T_NEARLY group by IDATE order by IDATE");
+    ASSERT_EQ(perDay.rowCount(), 3u);
+    for (size_t r = 0; r < perDay.rowCount(); ++r)
+        EXPECT_EQ(perDay.at(r, 1).toInt(), 40) << perDay.at(r, 0).toInt();
+    storage::CloseDatabase();
+    EXPECT_EQ(test::integrityCheck(db), "ok");
 }
 
 TEST_F(DataUpdateE2E, StaleDataGoesToTheUpdaterWithoutScanning) {
@@ -259,7 +311,8 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
 TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
     storage::CloseDatabase();
     setProgramFolderWritableOverride(false);
-    fs::copy_file(env.newDatabase("shipped.mdb"), installPath("tesmo.mdb"));
+    fs::create_directories(fs::path(storage::shippedDatabasePath()).parent_path());
+    fs::copy_file(env.newDatabase("shipped.mdb"), storage::shippedDatabasePath());
     storage::writeSetting(keys::mdbpath, storage::defaultOf(keys::mdbpath));
     storage::writeSetting(keys::DB_SIZE, "1");
     const auto listing = [](const std::string &dir) {
@@ -287,8 +340,8 @@ TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
     userFiles.erase("tesmo.mdb-wal");
     userFiles.erase("tesmo.mdb-shm");
     // The scan keeps its last index page and counter, as it does in a writable program folder.
-    EXPECT_EQ(userFiles, (std::set<std::string>{"tesmo.mbk", "tesmo.mdb", "tmp_tesmo_cnt.gbf",
-                                                "tmp_tesmo_html.tmp"}));
+    EXPECT_EQ(userFiles, (std::set<std::string>{"tesmo.mbk", "tesmo.mdb", "tesmo.mdb.update-lock",
+                                                "tmp_tesmo_cnt.gbf", "tmp_tesmo_html.tmp"}));
 }
 
 } // namespace

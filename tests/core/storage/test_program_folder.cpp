@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -78,32 +79,66 @@ TEST(ProgramFolder, WritableIsWhatThisUserMayWrite) {
     EXPECT_FALSE(programFolderWritable());
 }
 
-TEST(ProgramFolder, FirstStartCopiesTheShippedDatabaseIntoTheUserDataFolder) {
+// The shipped database is a template: the first start copies it to the user's database, in the
+// program folder or in the user's data folder, and installing the programs again (a new
+// template) never reaches the user's rows.
+TEST(ProgramFolder, FirstStartCopiesTheShippedDatabaseAndNeverReplacesTheUsers) {
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "writable" : "read-only");
+        TempEnv env;
+        setProgramFolderWritableOverride(writable);
+        const std::string shipped = storage::shippedDatabasePath();
+        fs::create_directories(fs::path(shipped).parent_path());
+        fs::copy_file(env.newDatabase("made.mdb"), shipped);
+        const auto shippedTime = fs::last_write_time(shipped);
+
+        storage::ConnectDatabase();
+        const std::string mine =
+            (writable ? installDir() : env.path("data-home/tesmo")) + "/tesmo.mdb";
+        EXPECT_EQ(storage::databasePath(), mine);
+        storage::mainDatabase().execute("insert into master (CODE) values ('1301')");
+        storage::CloseDatabase();
+        EXPECT_EQ(fs::last_write_time(shipped), shippedTime);
+
+        // A reinstall brings a new template; the next start opens the user's copy again.
+        fs::remove(shipped);
+        fs::copy_file(env.newDatabase("new.mdb"), shipped);
+        storage::ConnectDatabase();
+        EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from master").toInt(), 1);
+        storage::CloseDatabase();
+
+        // A database named in the settings is never made from the shipped one.
+        const std::string elsewhere = env.path("elsewhere.mdb");
+        storage::writeSetting(keys::mdbpath, elsewhere);
+        EXPECT_THROW(storage::ConnectDatabase(), std::exception);
+        EXPECT_FALSE(fs::exists(elsewhere));
+    }
+}
+
+// A relative path in XDG_DATA_HOME or XDG_CONFIG_HOME is invalid by the XDG rules and ignored:
+// taken as it stands it would name another folder in each working folder.
+TEST(ProgramFolder, RelativeXdgFoldersAreIgnored) {
     TempEnv env;
-    setProgramFolderWritableOverride(false);
-    const std::string shipped = installPath("tesmo.mdb");
-    fs::copy_file(env.newDatabase("made.mdb"), shipped);
-    const auto shippedTime = fs::last_write_time(shipped);
-
-    storage::ConnectDatabase();
-    const std::string mine = env.path("data-home/tesmo/tesmo.mdb");
-    EXPECT_EQ(storage::databasePath(), mine);
-    storage::mainDatabase().execute("insert into master (CODE) values ('1301')");
-    storage::CloseDatabase();
-
-    // The next start opens the user's copy again; the shipped file is never written.
-    storage::ConnectDatabase();
-    EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from master").toInt(), 1);
-    storage::CloseDatabase();
-    EXPECT_EQ(fs::last_write_time(shipped), shippedTime);
-    for (const auto &e : fs::directory_iterator(installDir()))
-        EXPECT_EQ(e.path().filename(), "tesmo.mdb");
-
-    // A database named in the settings is never replaced by the shipped one.
-    const std::string elsewhere = env.path("elsewhere.mdb");
-    storage::writeSetting(keys::mdbpath, elsewhere);
-    EXPECT_THROW(storage::ConnectDatabase(), std::exception);
-    EXPECT_FALSE(fs::exists(elsewhere));
+    const std::string home = env.path("home");
+    const char *oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.c_str(), 1);
+    const struct {
+        const char *data, *config;
+        std::string dataDir, configDir;
+    } cases[] = {
+        {"relative/data", "relative/config", home + "/.local/share/tesmo", home + "/.config/tesmo"},
+        {"./x", "", home + "/.local/share/tesmo", home + "/.config/tesmo"},
+        {"/abs/data", "/abs/config", "/abs/data/tesmo", "/abs/config/tesmo"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.data);
+        ::setenv("XDG_DATA_HOME", c.data, 1);
+        ::setenv("XDG_CONFIG_HOME", c.config, 1);
+        EXPECT_EQ(userDataDir(), c.dataDir);
+        EXPECT_EQ(settingsDir(), c.configDir);
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #pragma once
-// What the crash and load tests share: real child processes, started with their output in a
-// file, killed for real and waited for; and SQLite's own check of a database file.
+// Real child processes for the tests where programs meet (crashes, loads, a shared database,
+// signals): started with their output in a file, killed for real and waited for; and SQLite's
+// own check of a database file.
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,8 @@ public:
     void kill(int signal);
     // Waits for the end; the raw status of waitpid().
     int wait();
+    // The same, giving up after `limit`: nothing when the process still runs.
+    std::optional<int> waitFor(std::chrono::milliseconds limit);
 
 private:
     pid_t m_pid = -1;

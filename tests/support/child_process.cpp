@@ -1,4 +1,4 @@
-#include "hardening_support.h"
+#include "support/child_process.h"
 
 #include <sqlite3.h>
 
@@ -68,6 +68,22 @@ int ChildProcess::wait() {
             m_reaped = true;
         else if (errno != EINTR)
             throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+    }
+    return m_status;
+}
+
+std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!m_reaped) {
+        const pid_t rc = ::waitpid(m_pid, &m_status, WNOHANG);
+        if (rc == m_pid)
+            m_reaped = true;
+        else if (rc < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+        else if (std::chrono::steady_clock::now() >= end)
+            return std::nullopt;
+        else
+            ::usleep(10000);
     }
     return m_status;
 }
