@@ -4,15 +4,18 @@
 #include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
 #include "build_config.h"
-#include "common/paths.h"
 #include "common/app_state.h"
+#include "common/paths.h"
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
+#include "common/shell_open.h"
 #include "shell/clip_chart.h"
 #include "shell/data_update.h"
+#include "shell/first_start.h"
 #include "shell/newest_date.h"
-#include "common/shell_open.h"
+#include "shell/screen_fit.h"
 #include "shell/startup.h"
+#include "shell/welcome_window.h"
 #include "shell/window_hub.h"
 #include "storage/compaction.h"
 #include "storage/connection.h"
@@ -56,6 +59,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent), m_port(this) {
     setWindowTitle(QStringLiteral("Tesmo"));
     buildControls();
     WindowHub::instance().setMainWindow(this);
+    keepOnScreen(this);
     connect(&Timer1, &QTimer::timeout, this, [this] {
         if (Timer1.interval() != 2000)
             Timer1.setInterval(2000);
@@ -71,6 +75,14 @@ void Form1::buildControls() {
     Text_date->setFrameShape(QFrame::StyledPanel);
     Text_date->setMinimumWidth(110);
     Text_date->setAlignment(Qt::AlignCenter);
+    Label2 = new QLabel(QStringLiteral("データ取得元"), this);
+    Label2->setObjectName("Label2");
+    Text_source = new QLabel(this);
+    Text_source->setObjectName("Text_source");
+    Text_source->setFrameShape(QFrame::StyledPanel);
+    Text_source->setAlignment(Qt::AlignCenter);
+    // The source wraps rather than widen the window or lose its end in a narrow one.
+    Text_source->setWordWrap(true);
 
     Command1 = makeButton(this, "Command1", QStringLiteral("データ更新"));
     C_rank1 = makeButton(this, "C_rank1", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
@@ -82,17 +94,19 @@ void Form1::buildControls() {
     C_tasktray = makeButton(this, "C_tasktray", QStringLiteral("ﾀｽｸﾄﾚｲに常駐"));
     Command5 = makeButton(this, "Command5", QStringLiteral("TesmoのHPへ"));
     Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
-    C_test = makeButton(this, "C_test", QStringLiteral("test"));
+    C_test = makeButton(this, "C_test", QStringLiteral("ﾌｧｲﾙ取込"));
 
-    // The date keeps its size when the window grows.
+    // The date and the source keep their size when the window grows.
     Text_date->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto *dateRow = new QHBoxLayout;
-    dateRow->addWidget(Label1);
-    dateRow->addWidget(Text_date);
-    dateRow->addStretch(1);
+    auto *dateRow = new QGridLayout;
+    dateRow->addWidget(Label1, 0, 0);
+    dateRow->addWidget(Text_date, 0, 1);
+    dateRow->addWidget(Label2, 1, 0);
+    dateRow->addWidget(Text_source, 1, 1);
+    dateRow->setColumnStretch(2, 1);
     auto *grid = new QGridLayout;
-    QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
-                            Command_opt, C_tasktray, Command5, Command6};
+    QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
+                            Command7, Command_opt, C_tasktray, Command5, Command6};
     for (int i = 0; i < 10; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
     auto *layout = new QVBoxLayout(this);
@@ -204,8 +218,6 @@ bool Form1::startUpSteps() {
         m_startupFailed = true;
         return true;
     }
-    // 2. Where the portfolio lives.
-    app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
     // 3. Folders.
     app.desktop_dir = shell::startupDesktopDir();
     app.profile_dir = shell::startupProfileDir();
@@ -224,14 +236,20 @@ bool Form1::startUpSteps() {
     case shell::GuardVerdict::Start:
         break;
     }
+    // Where the data come from, before the question about the portfolio: both only once this
+    // instance stays.
+    welcome();
+    // 2. Where the portfolio lives.
+    app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
     // 6./7. Heartbeat, title and position.
     Timer1.start(400);
     setWindowTitle(title);
     listenForActivation();
     restorePosition();
-    // 8. First run: the help page.
+    // 8. First run: the help page, where the desktop has a way to open it; without one the
+    // welcome window has said what to do.
     if (readSetting(keys::first) == "0") {
-        if (!file_exists(installPath("Tesmo.html")).empty())
+        if (shell::pageOpenerAvailable() && !file_exists(installPath("Tesmo.html")).empty())
             openHelp();
         writeSetting(keys::first, "1");
     }
@@ -262,13 +280,36 @@ bool Form1::startUpSteps() {
     }
     // 12./13.
     app.startup_done = true;
+    // Without a tray the window simply shows; the button says why it cannot go there.
     if (readSetting(keys::autotaskt) != "0")
-        goToTray();
+        enterTray();
     return true;
 }
 
 void Form1::set_later_date() {
+    showSource();
     Text_date->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
+}
+
+void Form1::showSource() {
+    try {
+        const shell::SourceState state = shell::sourceState();
+        Text_source->setText(qs(shell::sourceText(state)));
+        Text_source->setStyleSheet(shell::sourceUsable(state) ? QString()
+                                                              : QStringLiteral("color: #c00000;"));
+    } catch (const std::exception &) {
+        Text_source->clear(); // unreadable settings are said where they are used
+    }
+}
+
+void Form1::welcome() {
+    // Whatever the answer, the first start ends with start-up step 8; a start without a
+    // usable source welcomes again.
+    if (!shell::welcomeWanted())
+        return;
+    WelcomeWindow window;
+    window.exec();
+    showSource();
 }
 
 bool Form1::Close_all_form(bool forceIn) {
@@ -287,8 +328,7 @@ bool Form1::Close_all_form(bool forceIn) {
     if (!force &&
         m_port.message("閉じられていない子ｳｨﾝﾄﾞｳがあります。\r\n通常は子ｳｨﾝﾄﾞｳからこの操作をしま"
                        "す。\r\n\r\n強制的に終了する場合は以下の[いいえ]を選択します",
-                       us(windowTitle()), MsgIcon::Information,
-                       MsgButtons::YesNo) != MsgAnswer::No)
+                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::No)
         return true;
     // From here on nothing is asked and nothing stops the closing.
     const auto windows = QApplication::topLevelWidgets();
@@ -320,7 +360,9 @@ void Form1::Command1_Click_sub() {
         return acquire::ScanSelectedSource(mainDatabase(), m_port, Inet1,
                                            [this] { set_later_date(); });
     };
-    a.versionCheck = [this](bool complete) { return update::version_check(Inet1, m_port, complete); };
+    a.versionCheck = [this](bool complete) {
+        return update::version_check(Inet1, m_port, complete);
+    };
     a.importedCount = [] { return acquire::importRunState().importedCount; };
     a.importedList = [] { return acquire::importRunState().importedList; };
     a.skippedDays = [] { return acquire::importRunState().skippedDays; };
@@ -378,7 +420,18 @@ void Form1::C_test_Click() {
 }
 
 void Form1::Clip_Chart() {
-    WindowHub::instance().openChart(qs(shell::codeFromClipboardText(m_port.clipboardText())));
+    // A five-character code of the exchange's form opens that issue where the master has it.
+    const auto inMaster = [](const std::string &code) {
+        try {
+            return !mainDatabase()
+                        .openRecordset("SELECT CODE from master where CODE=? ;", {Value(code)})
+                        .eof();
+        } catch (const std::exception &) {
+            return false;
+        }
+    };
+    WindowHub::instance().openChart(
+        qs(shell::codeFromClipboardText(m_port.clipboardText(), inMaster)));
 }
 
 void Form1::heartbeat() {
@@ -397,6 +450,17 @@ void Form1::heartbeat() {
 void Form1::goToTray() {
     if (isBusy())
         return;
+    if (!enterTray())
+        runCommand(this, [this] {
+            m_port.message("ﾀｽｸﾄﾚｲ(通知領域)がないため、常駐できません。\r\n"
+                           "Tesmoはこのままウィンドウで動きます。",
+                           us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
+        });
+}
+
+bool Form1::enterTray() {
+    if (isBusy())
+        return false;
     m_port.setBusy(true);
     if (!m_trayResidence)
         m_trayResidence = new TrayResidence(this, TrayResidence::hooksFor(this), this);
@@ -406,6 +470,7 @@ void Form1::goToTray() {
         hide();
         heartbeat();
     }
+    return added;
 }
 
 void Form1::listenForActivation() {
@@ -497,8 +562,7 @@ void Form1::restorePosition() {
     bool okTop = false;
     bool okLeft = false;
     const double top = QString::fromStdString(readSetting(keys::mainf_top, "")).toDouble(&okTop);
-    const double left =
-        QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
+    const double left = QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
     if (!okTop || !okLeft)
         return;
     QRect g = geometry();
