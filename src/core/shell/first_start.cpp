@@ -66,11 +66,11 @@ std::string sourceText(SourceState state) {
     case SourceState::DataSite:
         return "データサイト";
     case SourceState::DataSiteUnset:
-        return "データサイト (接続先未設定)";
+        return "データサイト (未設定)";
     case SourceState::JQuants:
         return "J-Quants";
     case SourceState::JQuantsKeyMissing:
-        return "J-Quants (APIキー未設定)";
+        return "J-Quants (キー未設定)";
     }
     return {};
 }

@@ -25,7 +25,7 @@ bool sourceUsable(SourceState state);
 bool placeholderHost(const std::string &url);
 
 // What the main window shows after "データ取得元": the source and, when it cannot be used,
-// what it lacks ("J-Quants (APIキー未設定)").
+// what it lacks ("J-Quants (キー未設定)"); short enough for the narrowest main window.
 std::string sourceText(SourceState state);
 
 // The welcome window comes on the first start, and on every start while no source is usable.

@@ -80,7 +80,7 @@ void Form1::buildControls() {
     Text_source = new QLabel(this);
     Text_source->setObjectName("Text_source");
     Text_source->setFrameShape(QFrame::StyledPanel);
-    Text_source->setAlignment(Qt::AlignCenter);
+    Text_source->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The source wraps rather than widen the window or lose its end in a narrow one.
     Text_source->setWordWrap(true);
 
@@ -102,7 +102,7 @@ void Form1::buildControls() {
     dateRow->addWidget(Label1, 0, 0);
     dateRow->addWidget(Text_date, 0, 1);
     dateRow->addWidget(Label2, 1, 0);
-    dateRow->addWidget(Text_source, 1, 1);
+    dateRow->addWidget(Text_source, 1, 1, 1, 2);
     dateRow->setColumnStretch(2, 1);
     auto *grid = new QGridLayout;
     QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
@@ -294,9 +294,13 @@ void Form1::set_later_date() {
 void Form1::showSource() {
     try {
         const shell::SourceState state = shell::sourceState();
+        const bool usable = shell::sourceUsable(state);
         Text_source->setText(qs(shell::sourceText(state)));
-        Text_source->setStyleSheet(shell::sourceUsable(state) ? QString()
-                                                              : QStringLiteral("color: #c00000;"));
+        Text_source->setStyleSheet(usable ? QString() : QStringLiteral("color: #c00000;"));
+        Text_source->setToolTip(
+            usable ? QString()
+                   : QStringLiteral("使えるデータ取得元がありません。[ｵﾌﾟｼｮﾝ]の[データ取得元]で"
+                                    "設定してください。"));
     } catch (const std::exception &) {
         Text_source->clear(); // unreadable settings are said where they are used
     }
@@ -565,6 +569,10 @@ void Form1::restorePosition() {
     const double left = QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
     if (!okTop || !okLeft)
         return;
+    // Only the place is restored: a window not yet shown still has Qt's default size, which
+    // would replace the size its controls ask for.
+    if (!testAttribute(Qt::WA_Resized))
+        adjustSize();
     QRect g = geometry();
     g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
                          static_cast<int>(std::lround(top / twipsPerPixel()))));

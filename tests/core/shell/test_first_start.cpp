@@ -49,12 +49,12 @@ TEST(FirstStart, SourceStateAndWhenTheWelcomeComes) {
         const char *text;
         bool welcome;
     } cases[] = {
-        {"site", "", nullptr, "1", SourceState::DataSiteUnset, "データサイト (接続先未設定)", true},
+        {"site", "", nullptr, "1", SourceState::DataSiteUnset, "データサイト (未設定)", true},
         {"site", "", "http://127.0.0.1:9/cgi-bin/freedata/index.cgi", "1", SourceState::DataSite,
          "データサイト", false},
         {"site", "", "http://127.0.0.1:9/cgi-bin/freedata/index.cgi", "0", SourceState::DataSite,
          "データサイト", true},
-        {"jquants", "", nullptr, "1", SourceState::JQuantsKeyMissing, "J-Quants (APIキー未設定)",
+        {"jquants", "", nullptr, "1", SourceState::JQuantsKeyMissing, "J-Quants (キー未設定)",
          true},
         {"JQuants", "k", nullptr, "1", SourceState::JQuants, "J-Quants", false},
     };
