@@ -4,19 +4,19 @@
 #include "acquire/jquants_update.h"
 #include "acquire/site_scan.h"
 #include "build_config.h"
-#include "common/app_state.h"
 #include "common/paths.h"
+#include "common/app_state.h"
 #include "common/routine_scope.h"
 #include "common/session_guard.h"
-#include "common/shell_open.h"
 #include "shell/clip_chart.h"
 #include "shell/data_update.h"
-#include "shell/first_start.h"
 #include "shell/newest_date.h"
-#include "shell/screen_fit.h"
+#include "common/shell_open.h"
 #include "shell/startup.h"
-#include "shell/welcome_window.h"
 #include "shell/window_hub.h"
+#include "shell/first_start.h"
+#include "shell/screen_fit.h"
+#include "shell/welcome_window.h"
 #include "storage/compaction.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
@@ -105,8 +105,8 @@ void Form1::buildControls() {
     dateRow->addWidget(Text_source, 1, 1, 1, 2);
     dateRow->setColumnStretch(2, 1);
     auto *grid = new QGridLayout;
-    QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
-                            Command7, Command_opt, C_tasktray, Command5, Command6};
+    QPushButton *order[] = {Command1, C_rank1,  Command2, Command3, Command4, Command7,
+                            Command_opt, C_tasktray, Command5, Command6};
     for (int i = 0; i < 10; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
     auto *layout = new QVBoxLayout(this);
