@@ -126,8 +126,8 @@ TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
     EXPECT_EQ(caption(again.DBGrid1, 3), QStringLiteral("▲終値"));
 }
 
-// A new order or a new search shows its first row at the top. Volumes read as grouped whole numbers; with J-Quants the topic columns and the two buttons
-// that sort on them are gone.
+// A new order or a new search shows its first row at the top. Volumes read as grouped whole
+// numbers; with J-Quants the topic columns and the two buttons that sort on them are gone.
 TEST_F(TablesWindowTest, NewOrdersOpenAtTheTopAndJQuantsHidesTopicColumns) {
     db->execute("Update T_config set pINT = 202312 Where pID = 'MAXMM1'");
     db->execute("INSERT INTO T_MONTHLY (YYYYMM, CODE, AVDVAL) VALUES (202312, '1301', "
