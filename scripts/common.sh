@@ -12,6 +12,8 @@ TESMO_PACKAGES=(
     jlha-utils
     fonts-ipafont-gothic qt6-translations-l10n
     xvfb xauth
+    # xdg-open: the help page and the outside pages open in the desktop's browser
+    xdg-utils
     # the icon's PNG renderings, the checks of the menu entry and metainfo, cpack -G DEB
     librsvg2-bin desktop-file-utils appstream dpkg-dev
 )

@@ -40,6 +40,7 @@ int cmdInstallUpdate(const Args &args);
 int cmdReleaseKeygen(const Args &args);
 int cmdReleaseSign(const Args &args);
 int cmdJQuantsCheck(const Args &args);
+int cmdSource(const Args &args);
 int cmdExport(const Args &args);
 
 // The entry of the command table with this name.

@@ -50,6 +50,10 @@ const std::vector<Command> &commands() {
          "the connection test of the options window: one request to J-Quants API V2 with "
          "jquantsapi and jquantskey; says whether the key works and which dates the plan covers",
          cmdJQuantsCheck},
+        {"source", "source",
+         "the source of the data update as the main window shows it (データサイト, J-Quants, "
+         "and what an unusable one lacks); exit status 1 when it cannot be used",
+         cmdSource},
         {"version-check", "version-check [--complete]",
          "print the files the update site offers (name size stamp); --complete asks for the "
          "complete database",

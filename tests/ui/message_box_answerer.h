@@ -1,12 +1,14 @@
 #pragma once
 // Answers the message boxes that a window shows during a test, in order, and remembers their
-// texts. Without a scripted answer a box gets its default button (No for Yes/No).
+// texts. Without a scripted answer a box gets its default button (No for Yes/No). The welcome
+// window of a first start is counted and closed with "あとで設定する", or handed to onWelcome.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 namespace tesmo::test {
 
@@ -21,10 +23,22 @@ public:
     QStringList texts;
     QStringList titles;
     QStringList buttons; // per box, its button texts in the order of the box's layout
+    int welcomes = 0;
+    std::function<void(QWidget *)> onWelcome;
 
 private:
     void poll() {
         for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == QLatin1String("F_welcome") && w->isVisible() &&
+                !w->property("answered").toBool()) {
+                w->setProperty("answered", true);
+                ++welcomes;
+                if (onWelcome)
+                    onWelcome(w);
+                else if (auto *later = w->findChild<QAbstractButton *>(QStringLiteral("C_later")))
+                    later->click();
+                continue;
+            }
             auto *box = qobject_cast<QMessageBox *>(w);
             if (!box || !box->isVisible() || box->property("answered").toBool())
                 continue;

@@ -15,7 +15,13 @@
 #include <QLocalSocket>
 
 #include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +33,14 @@ using tesmo::test::TempEnv;
 
 namespace {
 
+// A data site on loopback and a start after the first: no welcome window.
+void settledSource() {
+    storage::writeSetting(storage::keys::myhpadd4, "http://127.0.0.1:9/cgi-bin/freedata/index.cgi");
+    storage::writeSetting(storage::keys::first, "1");
+}
+
 std::string databaseWithTwoDates(const TempEnv &env) {
+    settledSource();
     const std::string db = env.newDatabase();
     auto conn = storage::Database::open(db, storage::kConnectString);
     conn->execute("Insert Into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(20240105,'1301',1,2,3) ;");
@@ -73,6 +86,7 @@ TEST(Form1, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.newDatabase());
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    settledSource();
     ui::Form1 form;
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(form.dateText(), QStringLiteral("ﾃﾞｰﾀなし"));
@@ -323,17 +337,110 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     setInstallDirOverride("");
 }
 
+// The clipboard's code, with the master deciding about five characters: 25935 (a preferred
+// share in the master) opens itself, 72030 (J-Quants' form of 7203) the common share.
 TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
+    TempEnv env;
+    const std::string db = databaseWithTwoDates(env);
+    storage::Database::open(db, storage::kConnectString)
+        ->execute("Insert into master(CODE,NAME,MARKET) Values('25935','伊藤園(優先)','東証P')");
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
     QStringList opened;
     ui::WindowHub::instance().setChartOpener(
         [&](const QString &code, std::optional<double>) { opened << code; });
     ui::Form1 form;
-    for (const char *text : {"130A 新興テック", "１３０ａ", "銘柄 7203 トヨタ", "no digits"}) {
+    ASSERT_TRUE(form.startUp());
+    for (const char *text :
+         {"130A 新興テック", "１３０ａ", "銘柄 7203 トヨタ", "no digits", "25935", "72030"}) {
         QApplication::clipboard()->setText(QString::fromUtf8(text));
         form.Clip_Chart();
     }
-    EXPECT_EQ(opened, (QStringList{"130A", "130A", "7203", ""}));
+    EXPECT_EQ(opened, (QStringList{"130A", "130A", "7203", "", "25935", "7203"}));
     ui::WindowHub::instance().setChartOpener({});
+    form.close();
+}
+
+// The first start: the welcome window explains the sources and takes the J-Quants key (the
+// data site of this build has no address), then the portfolio question follows. The main
+// window shows the source; the welcome comes again only while no source can be used.
+TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
+    TempEnv env;
+    storage::writeSetting(storage::keys::mdbpath, env.newDatabase());
+    MessageBoxAnswerer boxes;
+    QString siteNote;
+    bool siteSelectable = true;
+    boxes.onWelcome = [&](QWidget *w) {
+        auto *site = w->findChild<QRadioButton *>(QStringLiteral("Op_source_0"));
+        siteSelectable = site->isEnabled();
+        siteNote = w->findChild<QLabel *>(QStringLiteral("L_siteNote"))->text();
+        w->findChild<QRadioButton *>(QStringLiteral("Op_source_1"))->click();
+        w->findChild<QLineEdit *>(QStringLiteral("T_jqkey"))->setText(QStringLiteral("my-key"));
+        auto *plan = w->findChild<QComboBox *>(QStringLiteral("Cb_plan"));
+        plan->setCurrentIndex(plan->findData(QStringLiteral("60")));
+        w->findChild<QPushButton *>(QStringLiteral("C_OK"))->click();
+    };
+    {
+        ui::Form1 form;
+        ASSERT_TRUE(form.startUp());
+        EXPECT_EQ(boxes.welcomes, 1);
+        EXPECT_FALSE(siteSelectable);
+        EXPECT_TRUE(siteNote.contains(QStringLiteral("接続先が設定されていない")))
+            << siteNote.toStdString();
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(
+            boxes.texts[0].endsWith(QStringLiteral("次回の起動時にも、この案内を表示しますか？")));
+        EXPECT_EQ(storage::readSetting(storage::keys::datasource), "jquants");
+        EXPECT_EQ(storage::readSetting(storage::keys::jquantskey), "my-key");
+        EXPECT_EQ(storage::readSetting(storage::keys::jquantsrate), "60");
+        EXPECT_EQ(storage::readSetting(storage::keys::first), "1");
+        EXPECT_EQ(form.sourceText(), QStringLiteral("J-Quants"));
+        form.close();
+    }
+    boxes.onWelcome = {};
+    {
+        ui::Form1 form; // a usable source: straight to the main window
+        ASSERT_TRUE(form.startUp());
+        EXPECT_EQ(boxes.welcomes, 1);
+        form.close();
+    }
+    storage::writeSetting(storage::keys::jquantskey, "");
+    ui::Form1 form; // the key is gone: welcomed again, and "あとで設定する" leaves it so
+    ASSERT_TRUE(form.startUp());
+    EXPECT_EQ(boxes.welcomes, 2);
+    EXPECT_EQ(form.sourceText(), QStringLiteral("J-Quants (キー未設定)"));
+    // The source and the date stay readable in the narrowest main window.
+    form.show();
+    form.resize(form.minimumSizeHint());
+    QApplication::processEvents();
+    auto *date = form.findChild<QLabel *>(QStringLiteral("Text_date"));
+    EXPECT_LE(date->fontMetrics().horizontalAdvance(date->text()), date->contentsRect().width());
+    auto *source = form.findChild<QLabel *>(QStringLiteral("Text_source"));
+    EXPECT_LE(source->heightForWidth(source->width()), source->height());
+    EXPECT_LE(source->fontMetrics().horizontalAdvance(source->text()),
+              source->contentsRect().width()); // on one line
+    form.close();
+}
+
+// The small things of the main window: the manual import's caption, and the tray button on a
+// desktop without a tray says so and keeps the window.
+TEST(Form1, ImportButtonAndTrayWithoutATray) {
+    TempEnv env;
+    databaseWithTwoDates(env);
+    storage::writeSetting(storage::keys::usermdbconfirm, "1");
+    MessageBoxAnswerer boxes;
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.show();
+    EXPECT_EQ(form.findChild<QPushButton *>(QStringLiteral("C_test"))->text(),
+              QStringLiteral("ﾌｧｲﾙ取込"));
+    form.findChild<QPushButton *>(QStringLiteral("C_tasktray"))->click();
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("ﾀｽｸﾄﾚｲ(通知領域)がないため")));
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(form.inTray());
+    }
+    form.close();
 }
 
 } // namespace

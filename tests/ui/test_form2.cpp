@@ -59,44 +59,27 @@ protected:
     TempEnv env;
 };
 
-TEST_F(Form2Test, ToolbarHidesAfterTwoTicksAndResizeRedrawsOnce) {
+// The toolbar is an ordinary one: it stays, and the chart starts below it, so that nothing of
+// the plot lies under it.
+TEST_F(Form2Test, ToolbarStaysAboveTheChartAndResizeRedrawsOnce) {
     ui::Form2 form;
     form.show();
     QApplication::processEvents();
     EXPECT_EQ(form.twipsPerPixel(), 15);
     form.T_code->setText(QStringLiteral("1301"));
-    EXPECT_EQ(form.toolbarHold(), 2);
     EXPECT_EQ(form.portPrice(), -1);
     // The resize at show asked for a redraw; let it run so that the counters start clean.
     form.Timer1_Timer();
     form.Timer1_Timer();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
-    EXPECT_FALSE(form.toolbarShown());
-    EXPECT_TRUE(form.stripShown());
-
-    // The strip pulls the toolbar back without starting a countdown.
-    auto *strip = form.findChild<QLabel *>(QStringLiteral("L_hikidasi"));
-    ASSERT_NE(strip, nullptr);
-    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), strip->mapToGlobal(QPointF(5, 5)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(strip, &move);
+    for (int i = 0; i < 4; ++i)
+        form.Timer1_Timer();
     EXPECT_TRUE(form.toolbarShown());
-    EXPECT_FALSE(form.stripShown());
-    EXPECT_EQ(form.toolbarHold(), 0);
-    form.Timer1_Timer();
-    form.Timer1_Timer();
-    EXPECT_TRUE(form.toolbarShown());
-
-    // Moving over the toolbar starts the countdown again.
     auto *frame = form.findChild<QWidget *>(QStringLiteral("Frame1"));
-    QMouseEvent over(QEvent::MouseMove, QPointF(300, 30), frame->mapToGlobal(QPointF(300, 30)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(frame, &over);
-    EXPECT_EQ(form.toolbarHold(), 2);
-    form.Timer1_Timer();
-    EXPECT_TRUE(form.toolbarShown());
-    form.Timer1_Timer();
-    EXPECT_FALSE(form.toolbarShown());
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(form.view()->y(), frame->height());
+    EXPECT_EQ(form.view()->height(), form.height() - frame->height());
+    EXPECT_EQ(form.findChild<QLabel *>(QStringLiteral("L_hikidasi")), nullptr);
 
     // A resize burst: the graph area follows at once (never below 3800 twips a side), the
     // size is saved, and the chart is drawn again on the second tick after the last resize.
@@ -108,7 +91,6 @@ TEST_F(Form2Test, ToolbarHidesAfterTwoTicksAndResizeRedrawsOnce) {
     EXPECT_EQ(form.redrawDelay(), 2);
     EXPECT_EQ(form.model().elements().Sh_garea.width, 4500 - 100);
     EXPECT_EQ(form.model().elements().Sh_garea.height, 3800 - 15 - 50);
-    EXPECT_EQ(strip->width(), (4500 - 100) / 15);
     // The outer size is saved: the client area and the window's frame.
     const QSize outer = form.frameGeometry().size();
     EXPECT_EQ(storage::readSetting(keys::form2_width), std::to_string(outer.width() * 15));
@@ -204,9 +186,8 @@ TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
     EXPECT_EQ(shown, QStringLiteral("追加しました(株数追加)"));
 }
 
-// A code typed in full width or lower case draws its stored code; Enter in the code box draws;
-// the toolbar stays while the box has the focus and while there is no chart.
-TEST_F(Form2Test, CodeBoxEnterAndToolbarThatStaysWhileNeeded) {
+// A code typed in full width or lower case draws its stored code; Enter in the code box draws.
+TEST_F(Form2Test, CodeBoxEnterDrawsTheStoredCode) {
     test::MessageBoxAnswerer answerer;
     ui::Form2 form;
     form.show();
@@ -217,56 +198,85 @@ TEST_F(Form2Test, CodeBoxEnterAndToolbarThatStaysWhileNeeded) {
     QApplication::sendEvent(form.T_code, &enter);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
     EXPECT_EQ(form.T_code->text(), QStringLiteral("1301"));
-    for (int i = 0; i < 3; ++i)
-        form.Timer1_Timer();
-    EXPECT_TRUE(form.toolbarShown());
-
-    form.view()->setFocus();
     form.T_code->setText(QStringLiteral("9999"));
     form.Command1_Click();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9999)"));
-    for (int i = 0; i < 3; ++i)
-        form.Timer1_Timer();
-    EXPECT_TRUE(form.toolbarShown());
     form.close();
 }
 
-// Every axis label, as painted, lies inside the client area, below the strip of the hidden
-// toolbar and clear of the right edge; the newest day has its label.
+// Every axis label, as painted, lies inside the chart below the toolbar and clear of the right
+// edge, no two labels of the day axis run into each other (the month starts read "01/01"),
+// and the newest day has its label.
 TEST_F(Form2Test, LabelsStayInsideTheClientArea) {
+    // 1332: 41 trading days from November to January.
+    {
+        auto db =
+            storage::Database::open(storage::readSetting(keys::mdbpath), storage::kConnectString);
+        int n = 0;
+        for (int m : {202311, 202312, 202401})
+            for (int d = 1; d <= 31; ++d)
+                if ((m != 202311 || d >= 20) && (m != 202312 || d < 23 || d > 28) &&
+                    (m != 202401 || d <= 5) && !(m == 202311 && d > 30))
+                    db->execute("Insert into T_NEARLY(IDATE,CODE,PRC,DVAL,TALK) Values(?,'1332',?,"
+                                "?,1)",
+                                {m * 100 + d, 800 + (++n), 4500000 + n * 10000});
+        ASSERT_EQ(n, 41);
+    }
     ui::Form2 form;
     form.show();
     QApplication::processEvents();
-    form.T_code->setText(QStringLiteral("1301"));
-    form.Command1_Click();
-    const double tpp = form.twipsPerPixel();
-    const QFontMetricsF fm(ui::chartLabelFont());
-    const QRectF client(0, 240 / tpp, form.width() - 2, form.height() - 240 / tpp);
-    const chart::ChartElements &e = form.model().elements();
-    int checked = 0;
-    for (const chart::ElementArray *labels : {&e.Y1Label, &e.Y2Label, &e.XLabel}) {
-        for (const chart::Element &l : *labels) {
-            if (!l.visible)
-                continue;
-            const QRectF box(l.left / tpp, l.top / tpp, l.width / tpp, l.height / tpp);
-            const QRectF text = fm.boundingRect(
-                box,
-                static_cast<int>(
-                    (l.align == chart::TextAlign::Right ? Qt::AlignRight : Qt::AlignLeft) |
-                    Qt::AlignTop | Qt::TextDontClip),
-                QString::fromStdString(l.text));
-            EXPECT_TRUE(client.contains(text)) << l.text << " at " << text.x() << "," << text.y();
-            ++checked;
+    for (const char *code : {"1301", "1332"}) {
+        SCOPED_TRACE(code);
+        form.T_code->setText(QString::fromLatin1(code));
+        form.Command1_Click();
+        const double tpp = form.twipsPerPixel();
+        const QFontMetricsF fm(ui::chartLabelFont());
+        const QRectF client(0, 0, form.view()->width() - 2, form.view()->height());
+        const chart::ChartElements &e = form.model().elements();
+        int checked = 0;
+        for (const chart::ElementArray *labels :
+             {&e.Y1Label, &e.Y2Label, &e.XLabel, &e.LegendLabel}) {
+            for (const chart::Element &l : *labels) {
+                if (!l.visible)
+                    continue;
+                const QRectF box(l.left / tpp, l.top / tpp, l.width / tpp, l.height / tpp);
+                const QRectF text = fm.boundingRect(
+                    box,
+                    static_cast<int>(
+                        (l.align == chart::TextAlign::Right ? Qt::AlignRight : Qt::AlignLeft) |
+                        Qt::AlignTop | Qt::TextDontClip),
+                    QString::fromStdString(l.text));
+                EXPECT_TRUE(client.contains(text))
+                    << l.text << " at " << text.x() << "," << text.y();
+                ++checked;
+            }
         }
+        EXPECT_GT(checked, 10);
+        // As painted, no two labels of the day axis run into each other, nor two of the legend.
+        for (const chart::ElementArray *row : {&e.XLabel, &e.LegendLabel}) {
+            double end = -1;
+            for (const chart::Element &l : *row) {
+                if (!l.visible)
+                    continue;
+                const double left = l.left / tpp;
+                EXPECT_GE(left, end) << l.text;
+                end = left + fm.horizontalAdvance(QString::fromStdString(l.text));
+            }
+        }
+        const chart::ElementArray &days = e.XLabel;
+        int newest = 0;
+        for (size_t i = 1; i < days.size(); ++i)
+            if (!days[i].text.empty())
+                newest = static_cast<int>(i);
+        ASSERT_GT(newest, 0);
+        EXPECT_TRUE(days[static_cast<size_t>(newest)].visible);
     }
-    EXPECT_GT(checked, 10);
-    const chart::ElementArray &days = e.XLabel;
-    int newest = 0;
-    for (size_t i = 1; i < days.size(); ++i)
-        if (!days[i].text.empty())
-            newest = static_cast<int>(i);
-    ASSERT_GT(newest, 0);
-    EXPECT_TRUE(days[static_cast<size_t>(newest)].visible);
+    // The month starts of the 41 days read month and day.
+    QStringList months;
+    for (const chart::Element &l : form.model().elements().XLabel)
+        if (l.visible && l.text.find('/') != std::string::npos)
+            months << QString::fromStdString(l.text);
+    EXPECT_EQ(months, (QStringList{"11/20", "12/01", "01/01"}));
     form.close();
 }
 

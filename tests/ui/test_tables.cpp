@@ -18,6 +18,7 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,71 @@ TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
     ui::F_ranktb again;
     EXPECT_EQ(again.dataSource().recordSource(), "select * from V_RANK ORDER BY PRC ;");
     EXPECT_EQ(caption(again.DBGrid1, 3), QStringLiteral("▲終値"));
+}
+
+// A new order or a new search shows its first row at the top. Volumes read as grouped whole
+// numbers; with J-Quants the topic columns and the two buttons that sort on them are gone.
+TEST_F(TablesWindowTest, NewOrdersOpenAtTheTopAndJQuantsHidesTopicColumns) {
+    db->execute("Update T_config set pINT = 202312 Where pID = 'MAXMM1'");
+    db->execute("INSERT INTO T_MONTHLY (YYYYMM, CODE, AVDVAL) VALUES (202312, '1301', "
+                "1744827.5862069)");
+    for (int i = 0; i < 200; ++i) {
+        const std::string code = std::to_string(2000 + i);
+        db->execute("INSERT INTO master (CODE, NAME, MARKET) VALUES (?, '銘柄', '東証1部')",
+                    {code});
+        db->execute("INSERT INTO T_NEARLY (IDATE, CODE, PRC, A1PRC) VALUES (20240105, ?, ?, ?)",
+                    {code, 100 + i, i / 1000.0});
+    }
+    ui::F_ranktb w;
+    w.show();
+    QApplication::processEvents();
+    QAbstractItemModel *m = w.DBGrid1->model();
+    int row1301 = -1;
+    for (int r = 0; r < m->rowCount(); ++r)
+        if (cell(w.DBGrid1, r, 0) == QStringLiteral("1301"))
+            row1301 = r;
+    ASSERT_GE(row1301, 0);
+    EXPECT_EQ(cell(w.DBGrid1, row1301, 4), QStringLiteral("1,744,828"));
+
+    const auto atTheTop = [&] {
+        return w.DBGrid1->currentIndex().row() == 0 &&
+               w.DBGrid1->verticalScrollBar()->value() == 0 &&
+               w.navigatorCaption().startsWith(" 1 /");
+    };
+    const auto goToTheEnd = [&] {
+        w.DBGrid1->setCurrentIndex(m->index(m->rowCount() - 1, 0));
+        w.DBGrid1->scrollToBottom();
+        ASSERT_GT(w.DBGrid1->verticalScrollBar()->value(), 0);
+    };
+    goToTheEnd();
+    clickHeader(w.DBGrid1, 3);
+    EXPECT_TRUE(atTheTop());
+    goToTheEnd();
+    w.Command2->click();
+    EXPECT_TRUE(atTheTop());
+    for (int c : {5, 7, 8, 10})
+        EXPECT_FALSE(w.DBGrid1->isColumnHidden(c)) << c;
+    EXPECT_TRUE(w.Command1->isEnabled());
+    w.close();
+
+    storage::writeSetting(keys::datasource, "jquants");
+    ui::F_ranktb jq;
+    jq.show();
+    EXPECT_EQ(jq.dataSource().recordSource(), "select * from V_RANK ORDER BY A1PRC DESC ;");
+    for (int c = 0; c < jq.DBGrid1->model()->columnCount(); ++c)
+        EXPECT_EQ(jq.DBGrid1->isColumnHidden(c), c == 5 || c == 7 || c == 8 || c == 10) << c;
+    EXPECT_FALSE(jq.Command1->isEnabled());
+    EXPECT_FALSE(jq.Command2->isEnabled());
+    jq.close();
+
+    ui::Form3 find;
+    find.show();
+    QApplication::processEvents();
+    find.DBGrid1->setCurrentIndex(find.DBGrid1->model()->index(150, 0));
+    find.T_findtxt->setText(QStringLiteral("銘柄"));
+    EXPECT_EQ(find.DBGrid1->currentIndex().row(), 0);
+    EXPECT_EQ(find.DBGrid1->verticalScrollBar()->value(), 0);
+    find.close();
 }
 
 TEST_F(TablesWindowTest, CopyPutsTheWholeTableOnTheClipboard) {
@@ -261,7 +327,8 @@ TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
 TEST_F(TablesWindowTest, PortfolioWindowRefreshesAfterAnAddInAChart) {
     ui::registerTableWindows();
     test::MessageBoxAnswerer answerer;
-    auto *maint = qobject_cast<ui::F_portM *>(ui::WindowHub::instance().show(ui::WindowKind::PortM));
+    auto *maint =
+        qobject_cast<ui::F_portM *>(ui::WindowHub::instance().show(ui::WindowKind::PortM));
     ASSERT_NE(maint, nullptr);
     const std::string source = maint->dataSource().recordSource();
     ASSERT_EQ(maint->model()->dataRowCount(), 2);

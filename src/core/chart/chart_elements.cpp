@@ -56,7 +56,8 @@ ChartElements::ChartElements()
       Y2scr(line(kWindowText)), Y2Label(label(kAxisLabelWidth, {0, 0, 128}, TextAlign::Left)),
       Aobj1(square({255, 0, 0})), Aobj2(square({0, 0, 255})), Aobj3(square({0, 0, 128})),
       Aobj4(square({128, 0, 0})), Cobj1(line({255, 0, 0})), Cobj2(line({0, 0, 255})),
-      Cobj3(line({0, 0, 128})), Cobj4(line({128, 0, 0})) {
+      Cobj3(line({0, 0, 128})), Cobj4(line({128, 0, 0})), Legend(line(kWindowText)),
+      LegendLabel(label(0, kWindowText, TextAlign::Left)) {
     Sh_garea.kind = ElementKind::Area;
     Sh_garea.color = {255, 255, 255};
     Sh_garea.left = 15;
@@ -74,8 +75,9 @@ ChartElements::ChartElements()
 template <class F> void ChartElements::forEach(F f) const {
     for (const Element *e : {&Sh_garea, &Lx, &Ly, &Ly2, &L_price1})
         f(*e);
-    for (const ElementArray *a : {&Xscr, &XLabel, &Y1scr, &Y1Label, &Y2scr, &Y2Label, &Aobj1,
-                                  &Aobj2, &Aobj3, &Aobj4, &Cobj1, &Cobj2, &Cobj3, &Cobj4})
+    for (const ElementArray *a :
+         {&Xscr, &XLabel, &Y1scr, &Y1Label, &Y2scr, &Y2Label, &Aobj1, &Aobj2, &Aobj3, &Aobj4,
+          &Cobj1, &Cobj2, &Cobj3, &Cobj4, &Legend, &LegendLabel})
         for (const Element &e : *a)
             f(e);
 }

@@ -36,8 +36,9 @@ struct Element {
     double left = 0, top = 0, width = 0, height = 0;
     std::string text;  // caption of a label
     std::string hover; // hover text of a square
-    // The plotted value of a square as text; "0" means no point in this slot.
-    std::string tag = "0";
+    // The plotted value of a square as text; empty when the slot has no point. A value of 0
+    // is a point like any other.
+    std::string tag;
     TextAlign align = TextAlign::Left;
 };
 
@@ -77,6 +78,7 @@ public:
     ElementArray Aobj1, Aobj2, Aobj3, Aobj4; // point squares: day price, day volume/topic,
                                              // month volume/topic, month price
     ElementArray Cobj1, Cobj2, Cobj3, Cobj4; // the segments of the same four series
+    ElementArray Legend, LegendLabel;        // a short line and the name of each series
 
     void bringToFront(Element &e) { e.z = ++m_front; }
 

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace tesmo::chart {
 namespace {
@@ -19,8 +21,14 @@ const std::string kCrLf = "\r\n";
 
 // Axis ticks of one pass; make_unit keeps them near fifteen, so more means runaway values.
 constexpr int kMaxTicks = 1000;
-// Distance of the top of both value axes from the top of the graph area, in twips.
+// Distance of the top of both value axes from the top of the graph area, in twips: the
+// legend of the series lives above them.
 constexpr double kAxisTop = 400;
+// Widths of the day axis's texts as the label font sets them (two digits, "12/01") and the
+// least room between two of them, in twips.
+constexpr double kDayTextWidth = 180;
+constexpr double kMonthDayTextWidth = 420;
+constexpr double kLabelGap = 30;
 
 struct ModeLook {
     const char *dayRanges;
@@ -85,10 +93,28 @@ long long wholeNumber(double v) {
     return static_cast<long long>(r);
 }
 
-// Segments test the previous square's tag as a number: no point and a point of value 0 both
-// leave the next segment out.
-bool tagNonZero(const std::string &tag) {
-    return std::strtod(tag.c_str(), nullptr) != 0;
+// A segment joins two points; only a slot without a point (a null value) breaks the line.
+bool hasPoint(const Element &square) {
+    return !square.tag.empty();
+}
+
+// Whether `n` is a whole multiple of `unit`.
+bool wholeMultiple(double n, double unit) {
+    const double q = n / unit;
+    return std::isfinite(q) && std::fabs(q - std::round(q)) < 1e-9;
+}
+
+// Width of a label's text in the chart's label font: a full-width character takes about 165
+// twips, an ASCII one about half of it.
+double textWidth(const std::string &utf8) {
+    double w = 0;
+    for (unsigned char c : utf8) {
+        if (c < 0x80)
+            w += 90;
+        else if (c >= 0xC0)
+            w += 165;
+    }
+    return w;
 }
 
 std::string lastTwo(const std::string &s) {
@@ -114,13 +140,37 @@ std::string replace_last(const std::string &s, const std::string &find, const st
     return s;
 }
 
+std::vector<std::string> axisLabelTexts(const std::vector<double> &values) {
+    // A unit per label would read "5百万, 450万, 4百万" down one axis.
+    static const std::pair<double, const char *> units[] = {
+        {1e8, "億"}, {1e6, "百万"}, {1e4, "万"}};
+    const std::pair<double, const char *> *unit = nullptr;
+    for (const auto &u : units) {
+        if (std::all_of(values.begin(), values.end(),
+                        [&](double v) { return wholeMultiple(v, u.first); })) {
+            unit = &u;
+            break;
+        }
+    }
+    std::vector<std::string> texts;
+    for (double v : values) {
+        if (!unit || v == 0)
+            texts.push_back(storage::formatDouble(v));
+        else
+            texts.push_back(storage::formatDouble(std::round(v / unit->first)) + unit->second);
+    }
+    return texts;
+}
+
 std::string axisLabelText(double v) {
-    std::string t = storage::formatDouble(v);
-    // The eight zeros first, so that 1 followed by eight zeros reads 1億, not 100百万.
-    t = replace_last(t, "00000000", "億");
-    t = replace_last(t, "000000", "百万");
-    t = replace_last(t, "0000", "万");
-    return t;
+    return axisLabelTexts({v}).front();
+}
+
+std::string monthDayText(long long yyyymmdd) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d/%02d", static_cast<int>(yyyymmdd / 100 % 100),
+                  static_cast<int>(yyyymmdd % 100));
+    return buf;
 }
 
 ClientLayout layoutForClient(double clientWidth, double clientHeight) {
@@ -129,7 +179,6 @@ ClientLayout layoutForClient(double clientWidth, double clientHeight) {
     ClientLayout l;
     l.gareaHeight = h - 15 - 50; // the graph area's top is 15
     l.gareaWidth = w - 100;
-    l.hikidasiWidth = w - 100;
     return l;
 }
 
@@ -149,14 +198,15 @@ double ChartModel::yOf(double v, double axisMin, double scale) const {
 
 void ChartModel::resetElements() {
     m_el.L_price1.visible = false;
-    for (ElementArray *a : {&m_el.Xscr, &m_el.XLabel, &m_el.Y1scr, &m_el.Y2scr, &m_el.Y1Label,
-                            &m_el.Y2Label, &m_el.Cobj1, &m_el.Cobj2, &m_el.Cobj3, &m_el.Cobj4})
+    for (ElementArray *a :
+         {&m_el.Xscr, &m_el.XLabel, &m_el.Y1scr, &m_el.Y2scr, &m_el.Y1Label, &m_el.Y2Label,
+          &m_el.Cobj1, &m_el.Cobj2, &m_el.Cobj3, &m_el.Cobj4, &m_el.Legend, &m_el.LegendLabel})
         for (Element &e : *a)
             e.visible = false;
     for (ElementArray *a : {&m_el.Aobj1, &m_el.Aobj2, &m_el.Aobj3, &m_el.Aobj4})
         for (Element &e : *a) {
             e.hover.clear();
-            e.tag = "0";
+            e.tag.clear();
             e.visible = false;
         }
     const ModeLook &l = look(mode);
@@ -175,8 +225,6 @@ void ChartModel::layoutAxes() {
     Element &ly = m_el.Ly;
     Element &ly2 = m_el.Ly2;
     Element &lx = m_el.Lx;
-    // The axes start below the strip that stands in for the hidden toolbar (240 twips), so
-    // that the label of the top tick is never covered.
     ly.y1 = T + kAxisTop;
     ly.y2 = T + H - 50;
     ly.x1 = ly.x2 = L + 600;
@@ -249,11 +297,15 @@ void ChartModel::readRanges(Database &db) {
 void ChartModel::placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax,
                            double unit, double scale, bool left) {
     const double axisX = left ? m_el.Ly.x1 : m_el.Ly2.x1;
-    int i = 0;
-    for (double v = vmin; v <= vmax; v += unit, ++i) {
-        if (i >= kMaxTicks)
+    std::vector<double> values;
+    for (double v = vmin; v <= vmax; v += unit) {
+        if (values.size() >= kMaxTicks)
             throw ChartError(kOverflow);
-        const size_t n = static_cast<size_t>(i);
+        values.push_back(v);
+    }
+    const std::vector<std::string> texts = axisLabelTexts(values);
+    for (size_t n = 0; n < values.size(); ++n) {
+        const double v = values[n];
         ticks.ensure(n);
         labels.ensure(n);
         Element &t = ticks[n];
@@ -264,7 +316,7 @@ void ChartModel::placeAxis(ElementArray &ticks, ElementArray &labels, double vmi
         m_el.bringToFront(t);
 
         Element &lab = labels[n];
-        lab.text = axisLabelText(v);
+        lab.text = texts[n];
         lab.top = t.y1 - labels[0].height / 2 - 30;
         lab.left = left ? axisX - lab.width - 30 : axisX + 50;
         lab.visible = true;
@@ -321,6 +373,7 @@ void ChartModel::placeDailySeries(Database &db) {
     // Slots follow the stock's own rows, not the calendar: a missing date shifts the later
     // points one slot to the left.
     size_t i = 0;
+    std::vector<long long> slotDates{0};
     auto place = [&](ElementArray &squares, ElementArray &segments, const PointPlace &p) {
         squares.ensure(i);
         segments.ensure(i);
@@ -331,7 +384,7 @@ void ChartModel::placeDailySeries(Database &db) {
         a.hover = p.hover;
         a.tag = p.tag;
         const Element &prev = squares[i - 1];
-        if (tagNonZero(prev.tag)) {
+        if (hasPoint(prev)) {
             Element &c = segments[i];
             c.x1 = x;
             c.y1 = a.top + 12;
@@ -348,6 +401,8 @@ void ChartModel::placeDailySeries(Database &db) {
     for (; !rs.eof(); rs.moveNext()) {
         ++i;
         const std::string day = lastTwo(rs.field(0).textOr(""));
+        slotDates.push_back(rs.field(0).isNull() ? 0
+                                                 : static_cast<long long>(rs.field(0).toDouble()));
         m_el.XLabel.ensure(i).text = day;
         m_el.Aobj1.ensure(i);
         m_el.Cobj1.ensure(i);
@@ -366,6 +421,45 @@ void ChartModel::placeDailySeries(Database &db) {
                val.toText()});
     }
     rs.close();
+    labelMonthStarts(slotDates);
+}
+
+// Day numbers alone do not tell the month: the leftmost slot and the first day of every month
+// read "12/01". Those labels are wider than the day numbers, so day numbers that would run
+// into one give way, and so does the leftmost label when a month starts right after it.
+void ChartModel::labelMonthStarts(const std::vector<long long> &slotDates) {
+    const auto left = [this](size_t i) { return m_el.Xscr.ensure(i).x1 - 50; };
+    std::vector<size_t> starts;
+    for (size_t i = 1; i < slotDates.size(); ++i)
+        if (slotDates[i] > 0 && (i == 1 || slotDates[i] / 100 != slotDates[i - 1] / 100))
+            starts.push_back(i);
+    std::vector<size_t> kept;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t i = starts[k];
+        const bool crowdedEdge = i == 1 && k + 1 < starts.size() &&
+                                 left(1) + kMonthDayTextWidth + kLabelGap > left(starts[k + 1]);
+        if (crowdedEdge)
+            continue;
+        if (!kept.empty() && left(kept.back()) + kMonthDayTextWidth + kLabelGap > left(i))
+            continue;
+        kept.push_back(i);
+    }
+    for (size_t i = 1; i < m_el.XLabel.size() && i < m_el.Xscr.size(); ++i) {
+        Element &lab = m_el.XLabel[i];
+        if (!lab.visible)
+            continue;
+        for (size_t k : kept) {
+            const bool clear = left(i) + kDayTextWidth + kLabelGap <= left(k) ||
+                               left(k) + kMonthDayTextWidth + kLabelGap <= left(i);
+            if (!clear)
+                lab.visible = false;
+        }
+    }
+    for (size_t k : kept) {
+        Element &lab = m_el.XLabel[k];
+        lab.text = monthDayText(slotDates[k]);
+        lab.visible = true;
+    }
 }
 
 void ChartModel::placeMonthlySeries(Database &db) {
@@ -385,7 +479,7 @@ void ChartModel::placeMonthlySeries(Database &db) {
         a.left = x - 20;
         a.hover = hover;
         a.tag = tag;
-        if (i < days && tagNonZero(squares[i + 1].tag)) {
+        if (i < days && hasPoint(squares[i + 1])) {
             Element &c = segments[i];
             c.x1 = x;
             c.y1 = a.top + 12;
@@ -416,6 +510,51 @@ void ChartModel::placeMonthlySeries(Database &db) {
         }
     }
     rs.close();
+}
+
+// Names the four series in their colours above the plot, against its right end where the
+// monthly averages run; where the plot is too narrow for all four, the monthly ones.
+void ChartModel::placeLegend() {
+    const ModeLook &l = look(mode);
+    const bool volume = mode == ChartMode::Volume;
+    struct Item {
+        const char *name;
+        Rgb color;
+    };
+    std::vector<Item> items = {{"終値", {255, 0, 0}},
+                               {volume ? "出来高" : "Web話題", l.dayColor},
+                               {"月平均終値", {128, 0, 0}},
+                               {volume ? "月平均出来高" : "月平均Web話題", l.monthColor}};
+    constexpr double kLine = 180, kBeforeText = 45, kBetween = 120;
+    const auto widthOf = [&](const std::vector<Item> &list) {
+        double w = 0;
+        for (const Item &it : list)
+            w += kLine + kBeforeText + textWidth(it.name) + kBetween;
+        return w - kBetween;
+    };
+    const double room = m_el.Ly2.x1 - m_el.Ly.x1;
+    if (widthOf(items) > room)
+        items.erase(items.begin(), items.begin() + 2);
+    double x = std::max(m_el.Ly.x1, m_el.Ly2.x1 - widthOf(items));
+    const double top = m_el.Sh_garea.top + 100;
+    for (size_t n = 0; n < items.size(); ++n) {
+        Element &line = m_el.Legend.ensure(n);
+        line.color = items[n].color;
+        line.x1 = x;
+        line.x2 = x + kLine;
+        line.y1 = line.y2 = top + 82;
+        line.visible = true;
+        m_el.bringToFront(line);
+        Element &lab = m_el.LegendLabel.ensure(n);
+        lab.text = items[n].name;
+        lab.color = items[n].color;
+        lab.left = x + kLine + kBeforeText;
+        lab.top = top;
+        lab.width = textWidth(lab.text);
+        lab.visible = true;
+        m_el.bringToFront(lab);
+        x = lab.left + lab.width + kBetween;
+    }
 }
 
 void ChartModel::placePortfolioLine() {
@@ -495,6 +634,8 @@ std::string ChartModel::make_graph() {
         placeDailySeries(db);
         step = "月次ﾃﾞｰﾀ処理";
         placeMonthlySeries(db);
+        step = "凡例";
+        placeLegend();
         step = "ﾎﾟｰﾄﾌｫﾘｵ価格表示ﾗｲﾝ";
         placePortfolioLine();
         step = "Other(1)";

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tesmo::chart {
 
@@ -22,15 +23,21 @@ inline constexpr const char *kChartCaption = "Tesmo ﾁｬｰﾄ";
 // replaced by `repl`; otherwise `s` comes back unchanged.
 std::string replace_last(const std::string &s, const std::string &find, const std::string &repl);
 
-// The text of an axis label for the value v: 1億, 15百万, 12万, 15000, 850.
+// The labels of one axis, in one unit for all of them: the largest of 億, 百万 and 万 that
+// every value is a whole multiple of, else the plain digits (0, 5百万, 10百万; 400万, 450万,
+// 500万; 15000, 16000).
+std::vector<std::string> axisLabelTexts(const std::vector<double> &values);
+// The label of a single value under the same rule: 1億, 15百万, 12万, 15000, 850.
 std::string axisLabelText(double v);
 
-// Where the graph area and the strip L_hikidasi go for a client area of the given size in
-// twips: each side is taken as a whole number and raised to at least 3800 first.
+// The label of a day slot that starts a month, or the leftmost slot: month and day ("12/01").
+std::string monthDayText(long long yyyymmdd);
+
+// Where the graph area goes for a client area of the given size in twips: each side is taken
+// as a whole number and raised to at least 3800 first.
 struct ClientLayout {
     double gareaWidth = 0;
     double gareaHeight = 0;
-    double hikidasiWidth = 0;
 };
 ClientLayout layoutForClient(double clientWidth, double clientHeight);
 
@@ -76,8 +83,10 @@ private:
                    double scale, bool left);
     void placeXAxis();
     void placeDailySeries(storage::Database &db);
+    void labelMonthStarts(const std::vector<long long> &slotDates);
     void placeMonthlySeries(storage::Database &db);
     void placePortfolioLine();
+    void placeLegend();
     double yOf(double v, double axisMin, double scale) const;
 
     ChartDbLink m_link;

@@ -9,7 +9,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -53,7 +52,8 @@ bool isFile(const std::string &path) {
     return !path.empty() && fs::is_regular_file(path, ec);
 }
 
-// The rate as typed: a whole number from 1 on, else nothing.
+} // namespace
+
 std::optional<long long> rateNumber(const std::string &text) {
     if (text.empty() || text.size() > 6 ||
         text.find_first_not_of("0123456789") != std::string::npos)
@@ -61,8 +61,6 @@ std::optional<long long> rateNumber(const std::string &text) {
     const long long v = std::stoll(text);
     return v >= 1 ? std::optional<long long>(v) : std::nullopt;
 }
-
-} // namespace
 
 OptionValues loadOptions() {
     OptionValues v;

@@ -6,6 +6,7 @@
 #include "storage/database.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ enum class OptionsSaveResult {
 // OK: refuses while the portfolio is switched on with a missing file, then saves every value
 // in the window's order and tells the user to restart when mdbpath or the portfolio changed.
 OptionsSaveResult saveOptions(const OptionValues &values, UiPort &port);
+
+// The J-Quants request rate as typed: a whole number from 1 on, else nothing.
+std::optional<long long> rateNumber(const std::string &text);
 
 // "接続テスト": one request to J-Quants with the key and rate the window holds (and the stored
 // jquantsapi), under the busy pointer; the answer is shown, titled "接続テスト". Returns

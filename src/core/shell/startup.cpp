@@ -18,9 +18,11 @@ const char *const kAlreadyInTrayQuestion =
     "既にタスクトレイ上に起動しています。\r\n\r\n強制的に起動する場合、以下の[いいえ]を選択してく"
     "ださい";
 
+// A question that the two answers read plainly: はい shows it again at the next start, いいえ
+// not any more.
 const char *const kPortfolioHint = "現在はポートフォリオが個別になっていません。\r\n"
                                    "\r\n"
-                                   "【以下の作業を行ってください】\r\n"
+                                   "【ポートフォリオを個別のファイルにするには】\r\n"
                                    "\r\n"
                                    "[ｵﾌﾟｼｮﾝ]でｳｨﾝﾄﾞｳを開いて\r\n"
                                    "[ﾎﾟｰﾄﾌｫﾘｵを外部DBにする]にチェックを入れます。\r\n"
@@ -28,8 +30,7 @@ const char *const kPortfolioHint = "現在はポートフォリオが個別に�
                                    "Tesmoのすべてのウィンドウを閉じて\r\n"
                                    "再度Tesmoを呼び出します。\r\n"
                                    "\r\n"
-                                   "このメッセージを再度表示したくない場合は、\r\n"
-                                   "以下で[いいえ]を選んでください。";
+                                   "次回の起動時にも、この案内を表示しますか？";
 
 long long heartbeatStamp(std::time_t now, bool lessThree) {
     std::tm t{};

@@ -28,8 +28,8 @@ extern const char *const kAlreadyInTrayQuestion;
 // Text of the hint that the portfolio is not yet kept in a file of its own.
 extern const char *const kPortfolioHint;
 
-// Start-up step 2: portopt decides where the portfolio lives; with it off and the hint not yet
-// declined, asks the hint (Yes/No) and remembers a No. Returns portfile_path.
+// Where the portfolio lives: portopt decides; with it off and the hint not yet declined, asks
+// the hint (Yes/No: show it again next time?) and remembers a No. Returns portfile_path.
 std::string choosePortfolioPath(UiPort &port, const std::string &title);
 
 // The folders of start-up step 3.

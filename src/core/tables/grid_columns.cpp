@@ -16,7 +16,10 @@ NumberForm formOf(std::string_view field) {
     for (std::string_view f : {"ANPRC", "AXTALK", "VAL1", "A1PRC", "A1TALK"})
         if (field == f)
             return NumberForm::Ratio;
-    for (std::string_view f : {"PRC", "MM1AVDVAL", "DVAL", "TALK", "APRC", "AVAL", "PPRC2"})
+    for (std::string_view f : {"MM1AVDVAL", "DVAL", "TALK", "AVAL"})
+        if (field == f)
+            return NumberForm::Whole;
+    for (std::string_view f : {"PRC", "APRC", "PPRC2"})
         if (field == f)
             return NumberForm::Grouped;
     return NumberForm::Plain;
@@ -85,9 +88,28 @@ std::string gridText(const storage::Value &v, NumberForm form) {
     if (form == NumberForm::Grouped || !std::isfinite(d))
         return groupDigits(v.toText());
     char buf[64];
+    if (form == NumberForm::Whole) {
+        // Half to even, as every conversion to a whole number; -0 reads 0.
+        const double whole = std::nearbyint(d);
+        std::snprintf(buf, sizeof buf, "%.0f", whole == 0 ? 0.0 : whole);
+        return groupDigits(buf);
+    }
     // A ratio that rounds to zero shows without a minus sign.
     std::snprintf(buf, sizeof buf, "%.4f", std::fabs(d) < 0.00005 ? 0.0 : d);
     return groupDigits(buf);
+}
+
+bool isTopicColumn(const GridColumn &col) {
+    for (std::string_view f : {"TALK", "AXTALK", "VAL1", "A1TALK"})
+        if (col.field == f)
+            return true;
+    return false;
+}
+
+void showTopicColumns(GridColumns &cols, bool show) {
+    for (GridColumn &c : cols)
+        if (isTopicColumn(c))
+            c.visible = show;
 }
 
 int markedColumn(const GridColumns &cols) {

@@ -12,8 +12,10 @@ namespace tesmo::tables {
 enum class Align { General, Right, Centre };
 
 // How a grid shows a column's numbers (on screen only: copy text and files keep the default
-// text form). Volumes and amounts get thousands separators, ratios their four decimals.
-enum class NumberForm { Plain, Grouped, Ratio };
+// text form). Prices get thousands separators; volumes, counts and numbers of shares are
+// whole numbers with separators (a monthly average volume is no fraction of a share); ratios
+// show their four decimals.
+enum class NumberForm { Plain, Grouped, Whole, Ratio };
 
 struct GridColumn {
     std::string caption; // as shown, including a sort mark
@@ -51,6 +53,12 @@ inline bool clickSortsDescending(const GridColumn &col) {
 
 // The text a grid cell shows for `v`: a null shows nothing, a text as it is.
 std::string gridText(const storage::Value &v, NumberForm form);
+
+// The columns that come from the web topic counts (Web話題, 最大Web話, 推薦度, 前比Web話). A
+// source without topic counts (J-Quants) leaves them empty, so they are hidden then; the other
+// columns keep their visibility.
+bool isTopicColumn(const GridColumn &col);
+void showTopicColumns(GridColumns &cols, bool show);
 
 GridColumns rankColumns();
 GridColumns portTbColumns();

@@ -86,13 +86,16 @@ storage::Query searchSource(const std::string &text, bool maintenance) {
 
 std::string RankTable::open() {
     int c = storedColumn(keys::F_ranktbsorta, columns, kRankDefaultColumn);
-    // J-Quants counts no web topics, so 最大Web話 stays empty: the window's default sort
-    // becomes 前比終値 descending. The default cannot be told from the same sort chosen by a
-    // click, which sorts on the empty column only until the next open; any other stays.
-    if (storage::jquantsSource() && c == kRankDefaultColumn &&
-        storedDescending(keys::F_ranktbsortb))
+    bool descending = storedDescending(keys::F_ranktbsortb);
+    // J-Quants counts no web topics: their columns are hidden, and a sort on one of them (the
+    // window's default 最大Web話 among them) becomes 前比終値 descending.
+    const bool topics = !storage::jquantsSource();
+    showTopicColumns(columns, topics);
+    if (!topics && isTopicColumn(columns.at(static_cast<size_t>(c)))) {
         c = kRankPriceChangeColumn;
-    if (!storedDescending(keys::F_ranktbsortb))
+        descending = true;
+    }
+    if (!descending)
         addSortMark(columns.at(static_cast<size_t>(c)), kMarkDescending);
     return sortByColumn(c);
 }
@@ -133,7 +136,12 @@ std::string PortTable::headerClick(int c, int selectedGroup) {
 
 std::string PortTable::fill(int selectedGroup) {
     const long long g0 = intSetting(keys::F_porttboptno, 0);
-    const int c = storedColumn(keys::F_porttbsorta, columns, 1);
+    int c = storedColumn(keys::F_porttbsorta, columns, 1);
+    // A topic column is hidden while the data come from J-Quants: the table sorts by code.
+    const bool topics = !storage::jquantsSource();
+    showTopicColumns(columns, topics);
+    if (!topics && isTopicColumn(columns.at(static_cast<size_t>(c))))
+        c = 1;
     bool descending = storedDescending(keys::F_porttbsortb);
     if (g0 == selectedGroup) {
         const GridColumn &col = columns.at(static_cast<size_t>(c));

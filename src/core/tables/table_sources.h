@@ -31,7 +31,8 @@ storage::Query searchSource(const std::string &text, bool maintenance);
 inline constexpr int kRankDefaultColumn = 7;
 inline constexpr int kRankPriceChangeColumn = 9;
 
-// The ranking window (sort column 7, descending, by default; 9 with J-Quants).
+// The ranking window (sort column 7, descending, by default; 9 with J-Quants, whose topic
+// columns are hidden).
 class RankTable {
 public:
     GridColumns columns = rankColumns();

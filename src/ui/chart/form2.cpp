@@ -8,6 +8,7 @@
 #include "common/routine_scope.h"
 #include "common/shell_open.h"
 #include "common/text.h"
+#include "shell/screen_fit.h"
 #include "shell/window_hub.h"
 #include "storage/settings_keys.h"
 
@@ -16,7 +17,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -63,7 +63,8 @@ void setTextColor(QWidget *w, const QColor &c) {
 }
 
 constexpr int kTimerMs = 2000;
-constexpr int kHold = 2;
+// The toolbar's height: it stays above the chart instead of hiding over its top.
+constexpr double kToolbarHeight = 870;
 
 } // namespace
 
@@ -75,8 +76,6 @@ Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
     setFont(chartWindowFont());
 
     m_view = new ChartView(m_model, this);
-    // A chart opens with the focus on the chart, so that its toolbar can hide; the code box
-    // keeps the toolbar while the user types in it.
     m_view->setFocusPolicy(Qt::ClickFocus);
     connect(m_view, &ChartView::squareClicked, this, [this](const QString &hover) {
         runCommand(this, [&] {
@@ -116,9 +115,7 @@ void Form2::buildControls() {
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
     Frame1->setAutoFillBackground(true);
-    Frame1->setGeometry(px(-105), px(-90), px(9990), px(870));
-    Frame1->setMouseTracking(true);
-    Frame1->installEventFilter(this);
+    Frame1->setGeometry(0, 0, px(9990), px(kToolbarHeight));
 
     const auto place = [this](QWidget *w, const char *name, double left, double top, double width,
                               double height) {
@@ -156,25 +153,8 @@ void Form2::buildControls() {
                            C_addPort, C_realtmcall, Command2,   Command3};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    // Focus on any of these keeps the toolbar up a little longer.
-    for (QWidget *w : {static_cast<QWidget *>(T_code), static_cast<QWidget *>(Command1),
-                       static_cast<QWidget *>(Command2), static_cast<QWidget *>(Command3),
-                       static_cast<QWidget *>(C_addPort), static_cast<QWidget *>(Ch_marker),
-                       static_cast<QWidget *>(Ch_dval1_0), static_cast<QWidget *>(Ch_dval1_1)})
-        w->installEventFilter(this);
 
-    L_hikidasi = new QLabel(this);
-    L_hikidasi->setObjectName(QStringLiteral("L_hikidasi"));
-    L_hikidasi->setAutoFillBackground(true);
-    L_hikidasi->setMouseTracking(true);
-    L_hikidasi->installEventFilter(this);
-    L_hikidasi->setGeometry(px(30), 0, px(3700), px(240));
-    L_hikidasi->hide();
-
-    connect(T_code, &QLineEdit::textChanged, this, [this] {
-        m_model.port_price = -1;
-        m_toolbarHold = kHold;
-    });
+    connect(T_code, &QLineEdit::textChanged, this, [this] { m_model.port_price = -1; });
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
     connect(T_code, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
     connect(Ch_dval1_0, &QRadioButton::clicked, this, &Form2::onModeClicked);
@@ -187,18 +167,11 @@ void Form2::buildControls() {
 }
 
 bool Form2::toolbarShown() const {
-    return Frame1->isVisibleTo(this);
-}
-bool Form2::stripShown() const {
-    return L_hikidasi->isVisibleTo(this);
+    return Frame1->isVisibleTo(this) && m_view->y() >= Frame1->y() + Frame1->height();
 }
 
 std::string Form2::code() const {
     return normalizeStockCode(us(T_code->text()));
-}
-
-bool Form2::chartEmpty() const {
-    return m_model.caption().rfind("見つかりません", 0) == 0 || code().empty();
 }
 
 std::string Form2::make_graph() {
@@ -311,17 +284,6 @@ void Form2::closeEvent(QCloseEvent *e) {
 }
 
 void Form2::Timer1_Timer() {
-    if (m_toolbarHold > 0) {
-        --m_toolbarHold;
-        // The toolbar stays while the code is being typed, and while there is no chart to
-        // make room for.
-        if (m_toolbarHold == 0 && (T_code->hasFocus() || chartEmpty()))
-            m_toolbarHold = kHold;
-        else if (m_toolbarHold == 0) {
-            Frame1->hide();
-            L_hikidasi->show();
-        }
-    }
     if (m_model.redraw_delay > 0) {
         --m_model.redraw_delay;
         if (m_model.redraw_delay == 0)
@@ -331,14 +293,13 @@ void Form2::Timer1_Timer() {
 
 void Form2::resizeEvent(QResizeEvent *e) {
     QWidget::resizeEvent(e);
-    m_view->setGeometry(rect());
+    const int bar = Frame1->height();
+    Frame1->resize(width(), bar);
+    m_view->setGeometry(0, bar, width(), std::max(0, height() - bar));
     if (isMinimized())
         return;
     const double tpp = twipsPerPixel();
-    const double w = width() * tpp;
-    const double h = height() * tpp;
-    m_model.setClientSize(w, h);
-    L_hikidasi->resize(px(chart::layoutForClient(w, h).hikidasiWidth), px(240));
+    m_model.setClientSize(m_view->width() * tpp, m_view->height() * tpp);
     if (!isMaximized() && !isFullScreen()) {
         try {
             const QRect outer = frameGeometry();
@@ -365,27 +326,13 @@ void Form2::showEvent(QShowEvent *e) {
     m_loadedOuter = QSize();
     if (client != size() && !isMaximized() && !isMinimized())
         resize(client);
+    // The stored size may come from a larger screen.
+    fitBeforeShow(this);
 }
 
 void Form2::keyReleaseEvent(QKeyEvent *e) {
     key_shortcut(e->key(), e->modifiers());
     QWidget::keyReleaseEvent(e);
-}
-
-bool Form2::eventFilter(QObject *watched, QEvent *e) {
-    if (watched == Frame1 && e->type() == QEvent::MouseMove) {
-        m_toolbarHold = kHold;
-    } else if (watched == L_hikidasi && e->type() == QEvent::MouseMove) {
-        // Pulling the toolbar back starts no countdown; the next activity on it does.
-        if (!Frame1->isVisibleTo(this)) {
-            Frame1->show();
-            Frame1->raise();
-            L_hikidasi->hide();
-        }
-    } else if (e->type() == QEvent::FocusIn) {
-        m_toolbarHold = kHold;
-    }
-    return QWidget::eventFilter(watched, e);
 }
 
 Form2 *openChartWindow(const QString &code, std::optional<double> portPrice) {

@@ -1,6 +1,6 @@
 #pragma once
-// The chart window Form2: one stock's chart with a self-hiding toolbar (draw, mode and marker
-// switches, add to portfolio, three outside pages). Any number may be open at once; each has
+// The chart window Form2: one stock's chart under its toolbar (draw, mode and marker switches,
+// add to portfolio, three outside pages). Any number may be open at once; each has
 // the tag "tesmochart" and counts itself in the formcnt/Form2 setting while it exists.
 #include "chart/chart_model.h"
 #include "common/qt_ui_port.h"
@@ -11,7 +11,6 @@
 
 class QCheckBox;
 class QFrame;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -40,16 +39,14 @@ public:
     void setPortPrice(std::int32_t price) { m_model.port_price = price; }
     std::int32_t portPrice() const { return m_model.port_price; }
 
-    // Timer1's tick (every 2000 ms): counts down the toolbar's hiding and a pending redraw.
+    // Timer1's tick (every 2000 ms): counts down a pending redraw.
     void Timer1_Timer();
 
     QLineEdit *T_code = nullptr;
 
     const chart::ChartModel &model() const { return m_model; }
-    int toolbarHold() const { return m_toolbarHold; }
     int redrawDelay() const { return m_model.redraw_delay; }
     bool toolbarShown() const;
-    bool stripShown() const;
     ChartView *view() const { return m_view; }
     double twipsPerPixel() const;
 
@@ -59,7 +56,6 @@ protected:
     void keyReleaseEvent(QKeyEvent *e) override;
     // Refused while a drawing pass, a question or the Web1 wait runs.
     void closeEvent(QCloseEvent *e) override;
-    bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
     int px(double twips) const;
@@ -74,13 +70,11 @@ private:
     bool openPage(const std::string &command);
     // The code in the box, half width and upper case.
     std::string code() const;
-    bool chartEmpty() const;
 
     chart::ChartModel m_model;
     QtUiPort m_port;
     ChartView *m_view = nullptr;
     QFrame *Frame1 = nullptr;
-    QLabel *L_hikidasi = nullptr;
     QPushButton *Command1 = nullptr;
     QRadioButton *Ch_dval1_0 = nullptr; // "Web話題"
     QRadioButton *Ch_dval1_1 = nullptr; // "出来高"
@@ -90,7 +84,6 @@ private:
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;
     QTimer *Timer1 = nullptr;
-    int m_toolbarHold = 0;
     QSize m_loadedOuter; // until the first show
 };
 

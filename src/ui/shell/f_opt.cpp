@@ -298,8 +298,11 @@ void F_opt::C_OK_Click() {
         saved = result != shell::OptionsSaveResult::PortfolioMissing &&
                 result != shell::OptionsSaveResult::RateInvalid;
     });
-    if (saved)
+    if (saved) {
+        if (Form1 *main = mainForm())
+            main->showSource();
         close();
+    }
 }
 
 void F_opt::C_cancel_Click() {

@@ -11,8 +11,11 @@
 #include "common/shell_open.h"
 #include "shell/clip_chart.h"
 #include "shell/data_update.h"
+#include "shell/first_start.h"
 #include "shell/newest_date.h"
+#include "shell/screen_fit.h"
 #include "shell/startup.h"
+#include "shell/welcome_window.h"
 #include "shell/window_hub.h"
 #include "storage/change_watch.h"
 #include "storage/compaction.h"
@@ -59,6 +62,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent), m_port(this) {
     setWindowTitle(QStringLiteral("Tesmo"));
     buildControls();
     WindowHub::instance().setMainWindow(this);
+    keepOnScreen(this);
     connect(&Timer1, &QTimer::timeout, this, [this] {
         if (Timer1.interval() != 2000)
             Timer1.setInterval(2000);
@@ -74,6 +78,14 @@ void Form1::buildControls() {
     Text_date->setFrameShape(QFrame::StyledPanel);
     Text_date->setMinimumWidth(110);
     Text_date->setAlignment(Qt::AlignCenter);
+    Label2 = new QLabel(QStringLiteral("データ取得元"), this);
+    Label2->setObjectName("Label2");
+    Text_source = new QLabel(this);
+    Text_source->setObjectName("Text_source");
+    Text_source->setFrameShape(QFrame::StyledPanel);
+    Text_source->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The source wraps rather than widen the window or lose its end in a narrow one.
+    Text_source->setWordWrap(true);
 
     Command1 = makeButton(this, "Command1", QStringLiteral("データ更新"));
     C_rank1 = makeButton(this, "C_rank1", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
@@ -85,14 +97,16 @@ void Form1::buildControls() {
     C_tasktray = makeButton(this, "C_tasktray", QStringLiteral("ﾀｽｸﾄﾚｲに常駐"));
     Command5 = makeButton(this, "Command5", QStringLiteral("TesmoのHPへ"));
     Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
-    C_test = makeButton(this, "C_test", QStringLiteral("test"));
+    C_test = makeButton(this, "C_test", QStringLiteral("ﾌｧｲﾙ取込"));
 
-    // The date keeps its size when the window grows.
+    // The date and the source keep their size when the window grows.
     Text_date->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto *dateRow = new QHBoxLayout;
-    dateRow->addWidget(Label1);
-    dateRow->addWidget(Text_date);
-    dateRow->addStretch(1);
+    auto *dateRow = new QGridLayout;
+    dateRow->addWidget(Label1, 0, 0);
+    dateRow->addWidget(Text_date, 0, 1);
+    dateRow->addWidget(Label2, 1, 0);
+    dateRow->addWidget(Text_source, 1, 1, 1, 2);
+    dateRow->setColumnStretch(2, 1);
     auto *grid = new QGridLayout;
     QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
                             Command7, Command_opt, C_tasktray, Command5, Command6};
@@ -207,8 +221,6 @@ bool Form1::startUpSteps() {
         m_startupFailed = true;
         return true;
     }
-    // 2. Where the portfolio lives.
-    app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
     // 3. Folders.
     app.desktop_dir = shell::startupDesktopDir();
     app.profile_dir = shell::startupProfileDir();
@@ -227,14 +239,20 @@ bool Form1::startUpSteps() {
     case shell::GuardVerdict::Start:
         break;
     }
+    // Where the data come from, before the question about the portfolio: both only once this
+    // instance stays.
+    welcome();
+    // 2. Where the portfolio lives.
+    app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
     // 6./7. Heartbeat, title and position.
     Timer1.start(400);
     setWindowTitle(title);
     listenForActivation();
     restorePosition();
-    // 8. First run: the help page.
+    // 8. First run: the help page, where the desktop has a way to open it; without one the
+    // welcome window has said what to do.
     if (readSetting(keys::first) == "0") {
-        if (!file_exists(installPath("Tesmo.html")).empty())
+        if (shell::pageOpenerAvailable() && !file_exists(installPath("Tesmo.html")).empty())
             openHelp();
         writeSetting(keys::first, "1");
     }
@@ -266,13 +284,40 @@ bool Form1::startUpSteps() {
     }
     // 12./13.
     app.startup_done = true;
+    // Without a tray the window simply shows; the button says why it cannot go there.
     if (readSetting(keys::autotaskt) != "0")
-        goToTray();
+        enterTray();
     return true;
 }
 
 void Form1::set_later_date() {
+    showSource();
     Text_date->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
+}
+
+void Form1::showSource() {
+    try {
+        const shell::SourceState state = shell::sourceState();
+        const bool usable = shell::sourceUsable(state);
+        Text_source->setText(qs(shell::sourceText(state)));
+        Text_source->setStyleSheet(usable ? QString() : QStringLiteral("color: #c00000;"));
+        Text_source->setToolTip(
+            usable ? QString()
+                   : QStringLiteral("使えるデータ取得元がありません。[ｵﾌﾟｼｮﾝ]の[データ取得元]で"
+                                    "設定してください。"));
+    } catch (const std::exception &) {
+        Text_source->clear(); // unreadable settings are said where they are used
+    }
+}
+
+void Form1::welcome() {
+    // Whatever the answer, the first start ends with start-up step 8; a start without a
+    // usable source welcomes again.
+    if (!shell::welcomeWanted())
+        return;
+    WelcomeWindow window;
+    window.exec();
+    showSource();
 }
 
 bool Form1::Close_all_form(bool forceIn) {
@@ -392,7 +437,18 @@ void Form1::C_test_Click() {
 }
 
 void Form1::Clip_Chart() {
-    WindowHub::instance().openChart(qs(shell::codeFromClipboardText(m_port.clipboardText())));
+    // A five-character code of the exchange's form opens that issue where the master has it.
+    const auto inMaster = [](const std::string &code) {
+        try {
+            return !mainDatabase()
+                        .openRecordset("SELECT CODE from master where CODE=? ;", {Value(code)})
+                        .eof();
+        } catch (const std::exception &) {
+            return false;
+        }
+    };
+    WindowHub::instance().openChart(
+        qs(shell::codeFromClipboardText(m_port.clipboardText(), inMaster)));
 }
 
 void Form1::heartbeat() {
@@ -433,6 +489,17 @@ void Form1::followOtherPrograms() {
 void Form1::goToTray() {
     if (isBusy())
         return;
+    if (!enterTray())
+        runCommand(this, [this] {
+            m_port.message("ﾀｽｸﾄﾚｲ(通知領域)がないため、常駐できません。\r\n"
+                           "Tesmoはこのままウィンドウで動きます。",
+                           us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
+        });
+}
+
+bool Form1::enterTray() {
+    if (isBusy())
+        return false;
     m_port.setBusy(true);
     if (!m_trayResidence)
         m_trayResidence = new TrayResidence(this, TrayResidence::hooksFor(this), this);
@@ -442,6 +509,7 @@ void Form1::goToTray() {
         hide();
         heartbeat();
     }
+    return added;
 }
 
 void Form1::listenForActivation() {
@@ -536,6 +604,10 @@ void Form1::restorePosition() {
     const double left = QString::fromStdString(readSetting(keys::mainf_left, "")).toDouble(&okLeft);
     if (!okTop || !okLeft)
         return;
+    // Only the place is restored: a window not yet shown still has Qt's default size, which
+    // would replace the size its controls ask for.
+    if (!testAttribute(Qt::WA_Resized))
+        adjustSize();
     QRect g = geometry();
     g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
                          static_cast<int>(std::lround(top / twipsPerPixel()))));

@@ -31,14 +31,16 @@ public:
     bool startUp();
     bool startupFailed() const { return m_startupFailed; }
 
-    // set_later_date: refresh the date field from the database.
+    // set_later_date: refresh the date field from the database (and the source beside it).
     void set_later_date();
+    // Shows which source the data update uses, and whether it can be used.
+    void showSource();
     // Close_all_form: closes the child windows; asks first unless `force`. Returns true
     // when the user chose not to close.
     bool Close_all_form(bool force);
     // Command1_Click_sub: the data update command ("データ更新").
     void Command1_Click_sub();
-    // C_test: imports one day file chosen by the user.
+    // C_test ("ﾌｧｲﾙ取込"): imports one day file chosen by the user.
     void C_test_Click();
     // Clip_Chart: opens a chart for the stock code found on the clipboard.
     void Clip_Chart();
@@ -46,10 +48,11 @@ public:
     // One heartbeat tick: saves becon, and taskttime while hidden in the tray; follows what
     // another program wrote into the database.
     void heartbeat();
-    // C_tasktray: hides the window behind a tray icon (when the desktop has a tray).
+    // C_tasktray: hides the window behind a tray icon; says so when the desktop has no tray.
     void goToTray();
 
     QString dateText() const { return Text_date->text(); }
+    QString sourceText() const { return Text_source->text(); }
     QString statusText() const { return StatusLine->text(); }
     // Whether start-up or the tray button put the program in the tray.
     bool inTray() const;
@@ -75,6 +78,10 @@ private:
     void onActivationRequest();
     bool activateRunningInstance();
     void openHelp();
+    // Hides the window behind a tray icon; false when the desktop has no tray.
+    bool enterTray();
+    // The welcome window, when this start wants it.
+    void welcome();
     void openHomePage();
     double twipsPerPixel() const;
     void savePosition();
@@ -83,6 +90,8 @@ private:
 
     QLabel *Label1;
     QLabel *Text_date;
+    QLabel *Label2; // "データ取得元"
+    QLabel *Text_source;
     QLabel *L_status; // the note of a refused close request
     QPushButton *C_rank1;
     QPushButton *Command2;

@@ -5,6 +5,7 @@
 #include "common/qt_ui_port.h"
 #include "common/routine_scope.h"
 #include "common/shell_open.h"
+#include "shell/screen_fit.h"
 
 namespace tesmo::ui {
 
@@ -47,6 +48,7 @@ void WindowHub::openChart(const QString &code, std::optional<double> price) {
 void showNormal(QWidget *w) {
     if (!w)
         return;
+    keepOnScreen(w);
     if (w->isMinimized())
         w->showNormal();
     else

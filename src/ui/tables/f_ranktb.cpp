@@ -24,6 +24,17 @@ F_ranktb::F_ranktb(QWidget *parent)
     finishOpen(13000, 7200);
 }
 
+void F_ranktb::columnsApplied() {
+    for (QPushButton *b : {Command1, Command2}) {
+        if (!b)
+            continue;
+        const bool topics = columns().at(b == Command1 ? 7 : 8).visible;
+        b->setEnabled(topics);
+        b->setToolTip(topics ? QString()
+                             : QStringLiteral("J-Quantsのデータには話題数がないため使えません"));
+    }
+}
+
 void F_ranktb::sortByColumn(int c) {
     busyCommand([this, c] { runSource(m_rank.sortByColumn(c)); });
 }

@@ -22,6 +22,8 @@ public:
 
 protected:
     void headerClicked(int c) override { sortByColumn(c); }
+    // The two ranking buttons sort on topic columns, which J-Quants leaves empty and hidden.
+    void columnsApplied() override;
     bool longCopyNote() const override { return true; }
 
 private:

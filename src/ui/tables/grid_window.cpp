@@ -168,6 +168,7 @@ void GridWindow::applyColumns() {
     // The design width, or what the caption and the usual contents need ("東証スタンダード" in
     // 市場): the first rows stand for the rest, so a long table costs no more than a short one.
     const int rows = std::min(m_model->dataRowCount(), 200);
+    tables::showTopicColumns(m_columns, !storage::jquantsSource());
     for (size_t i = 0; i < m_columns.size(); ++i) {
         const int c = static_cast<int>(i);
         DBGrid1->setColumnHidden(c, !m_columns[i].visible);
@@ -177,6 +178,7 @@ void GridWindow::applyColumns() {
         h->resizeSection(c, std::max(px(m_columns[i].width), std::min(width, px(6000))));
     }
     m_model->captionsChanged();
+    columnsApplied();
 }
 
 bool GridWindow::openDatabase() {
@@ -198,8 +200,9 @@ std::string GridWindow::portfolioView(const char *base) {
     }
 }
 
-bool GridWindow::runSource(const storage::Query &source) {
-    const int keepRow = DBGrid1->currentIndex().row();
+bool GridWindow::runSource(const storage::Query &source, RowAfterRun rowAfter) {
+    const bool same = rowAfter == RowAfterRun::SameStock;
+    const int keepRow = same ? DBGrid1->currentIndex().row() : -1;
     const int keepCol = std::max(0, DBGrid1->currentIndex().column());
     // The selected stock stays selected where the new rows still have it.
     const QString keepCode = keepRow >= 0 ? m_model->text(keepRow, codeColumn()) : QString();
@@ -224,6 +227,10 @@ bool GridWindow::runSource(const storage::Query &source) {
                 break;
             }
         DBGrid1->setCurrentIndex(m_model->index(row, keepCol));
+        if (same)
+            DBGrid1->scrollTo(DBGrid1->currentIndex());
+        else
+            DBGrid1->scrollToTop();
     }
     updateNavigator();
     return true;
@@ -239,7 +246,7 @@ void GridWindow::refresh() {
     // A window whose table never opened has nothing to re-read; it said why when it opened.
     if (m_data.recordSource().empty())
         return;
-    busyCommand([this] { runSource(currentSource()); });
+    busyCommand([this] { runSource(currentSource(), RowAfterRun::SameStock); });
 }
 
 void GridWindow::openChartOfRow(int row) {

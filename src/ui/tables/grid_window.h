@@ -74,16 +74,22 @@ protected:
     // The portfolio view `base` (V_PORT or M_PORT) for the portfolio in use; when the external
     // portfolio's view cannot be made, `base` itself, with the error shown.
     std::string portfolioView(const char *base);
+    // Which row is current after a record source ran: a new order or a new search shows its
+    // first row at the top; a re-read of the same rows keeps the stock that was current.
+    enum class RowAfterRun { First, SameStock };
     // Runs `source` as the new record source and shows its rows and the column captions.
     // Errors of the engine are shown in a message box; the grid is then empty and the result
     // is false.
-    bool runSource(const storage::Query &source);
-    bool runSource(const std::string &sql) { return runSource(storage::Query{sql, {}}); }
-    storage::Query currentSource() const {
-        return {m_data.recordSource(), m_data.recordParams()};
+    bool runSource(const storage::Query &source, RowAfterRun row = RowAfterRun::First);
+    bool runSource(const std::string &sql, RowAfterRun row = RowAfterRun::First) {
+        return runSource(storage::Query{sql, {}}, row);
     }
-    // Shows the columns' captions, widths and visibility.
+    storage::Query currentSource() const { return {m_data.recordSource(), m_data.recordParams()}; }
+    // Shows the columns' captions, widths and visibility; the topic columns only while the
+    // data come with topic counts.
     void applyColumns();
+    // After applyColumns(): controls that depend on the columns shown.
+    virtual void columnsApplied() {}
     // Busy guard: false when the window is already busy, else shows the hourglass.
     bool beginBusy();
     void endBusy();

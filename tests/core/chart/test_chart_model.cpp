@@ -19,8 +19,8 @@ using tesmo::test::opt;
 namespace {
 
 // A client area of 9000 x 6000 twips puts the axes at round numbers: the left axis at x 615,
-// the right one at 8265, the plot from y 215 (top) to 5350 (the X axis).
-constexpr double kPlotTop = 415; // below the strip of the hidden toolbar
+// the right one at 8265, the plot from y 415 (top) to 5350 (the X axis).
+constexpr double kPlotTop = 415; // below the legend
 constexpr double kXAxis = 5350;
 constexpr double kLeftAxis = 615;
 constexpr double kRightAxis = 8265;
@@ -47,8 +47,27 @@ TEST(ChartLayout, ClientAreaIsRaisedToTheFloorFirst) {
         const auto l = layoutForClient(c.w, c.h);
         EXPECT_EQ(l.gareaWidth, c.gw) << c.w;
         EXPECT_EQ(l.gareaHeight, c.gh) << c.h;
-        EXPECT_EQ(l.hikidasiWidth, c.gw);
     }
+}
+
+// One unit down a whole axis: the largest of 億, 百万 and 万 that every tick is a whole
+// multiple of, else plain digits; 0 stays 0.
+TEST(ChartText, OneUnitPerAxis) {
+    const struct {
+        std::vector<double> ticks;
+        std::vector<std::string> labels;
+    } axes[] = {
+        {{4e6, 4.5e6, 5e6}, {"400万", "450万", "500万"}},
+        {{0, 5e6, 1e7, 1.5e7}, {"0", "5百万", "10百万", "15百万"}},
+        {{0, 5e7, 1e8}, {"0", "50百万", "100百万"}},
+        {{1e8, 2e8}, {"1億", "2億"}},
+        {{10000, 15000, 20000}, {"10000", "15000", "20000"}},
+        {{-20000, 0, 20000}, {"-2万", "0", "2万"}},
+        {{0.5, 1.5}, {"0.5", "1.5"}},
+        {{}, {}},
+    };
+    for (const auto &a : axes)
+        EXPECT_EQ(tesmo::chart::axisLabelTexts(a.ticks), a.labels) << a.labels.size();
 }
 
 TEST(ChartText, AxisLabelsAndReplaceLast) {
@@ -138,8 +157,9 @@ TEST_F(ChartTest, DayLabelsEverySecondSlotBackFromTheNewest) {
     ChartModel m = model("1301");
     ASSERT_EQ(m.make_graph(), "");
     const auto &x = m.elements().XLabel;
-    const std::pair<const char *, bool> want[] = {{"02", false}, {"04", true}, {"06", false},
-                                                  {"4", true},   {"5", false}, {"6", true}};
+    // The leftmost slot reads month and day.
+    const std::pair<const char *, bool> want[] = {{"01/02", true}, {"04", true}, {"06", false},
+                                                  {"4", true},     {"5", false}, {"6", true}};
     for (size_t i = 1; i <= 6; ++i) {
         EXPECT_EQ(x[i].text, want[i - 1].first) << i;
         EXPECT_EQ(x[i].visible, want[i - 1].second) << i;
@@ -168,11 +188,11 @@ TEST_F(ChartTest, AllPricesNullGiveTheTenStepAxesAndNoPoints) {
     EXPECT_EQ(e.XLabel[3].text, "03");
 }
 
-TEST_F(ChartTest, SegmentsSkipZerosAndNulls) {
+TEST_F(ChartTest, SegmentsJoinZerosAndBreakAtNulls) {
     calendar(5);
     stock("1301");
-    // Prices 100, 0, 120, null, 130: the zero is a point but starts no segment, the null
-    // is no point at all.
+    // Prices 100, 0, 120, null, 130: the zero is a point joined on both sides, the null is
+    // no point at all and breaks the line.
     day(20240101, "1301", opt(100), opt(5), opt(1));
     day(20240102, "1301", opt(0), opt(6), opt(1));
     day(20240103, "1301", opt(120), kNull, opt(1));
@@ -183,7 +203,7 @@ TEST_F(ChartTest, SegmentsSkipZerosAndNulls) {
         ASSERT_EQ(m.make_graph(), "");
         const auto &e = m.elements();
         const bool squares[] = {false, true, true, true, false, true};
-        const bool segments[] = {false, false, true, false, false, false};
+        const bool segments[] = {false, false, true, true, false, false};
         for (size_t i = 1; i <= 5; ++i) {
             EXPECT_EQ(e.Aobj1[i].visible, squares[i] && marker) << i;
             EXPECT_EQ(e.Cobj1[i].visible, segments[i]) << i;
@@ -192,6 +212,7 @@ TEST_F(ChartTest, SegmentsSkipZerosAndNulls) {
         EXPECT_EQ(e.Aobj1[2].hover, "02日: 終値=0");
         EXPECT_EQ(e.Aobj1[2].tag, "0");
         EXPECT_EQ(e.Aobj1[4].hover, "");
+        EXPECT_EQ(e.Aobj1[4].tag, "");
         const Element &c = e.Cobj1[2];
         EXPECT_EQ(c.x1, e.Xscr[2].x1);
         EXPECT_EQ(c.y1, e.Aobj1[2].top + 12);
@@ -261,7 +282,7 @@ TEST_F(ChartTest, LargeVolumesReadAsOkuAndHyakuman) {
     EXPECT_EQ(visibleCount(y2), 11u);
     EXPECT_EQ(y2[0].text, "0");
     EXPECT_EQ(y2[1].text, "10百万");
-    EXPECT_EQ(y2[10].text, "1億");
+    EXPECT_EQ(y2[10].text, "100百万"); // the axis's unit, not 1億
     EXPECT_EQ(y2[10].color, (Rgb{0, 128, 0}));
 }
 
@@ -413,9 +434,107 @@ TEST_F(ChartTest, ANewPassHidesWhatTheLastOnePlaced) {
     EXPECT_TRUE(e.Aobj1[1].visible);
     EXPECT_FALSE(e.Aobj1[4].visible);
     EXPECT_EQ(e.Aobj1[4].hover, "");
-    EXPECT_EQ(e.Aobj1[4].tag, "0");
+    EXPECT_EQ(e.Aobj1[4].tag, "");
     EXPECT_FALSE(e.Cobj1[4].visible);
     EXPECT_EQ(e.XLabel[3].text, "3");
+}
+
+// Over weeks of days the month is told where it starts: the leftmost slot and the first day
+// of each month read month and day; day numbers that would run into those labels give way, and
+// so does the leftmost label when a month starts right after it.
+TEST_F(ChartTest, MonthStartsAndTheLeftEdgeReadMonthAndDay) {
+    const struct {
+        std::vector<int> dates;
+        double width;                       // of the client area, in twips
+        std::vector<std::string> monthDays; // the labels with a slash, left to right
+        size_t visible;                     // labels shown in all
+    } cases[] = {
+        // Wide slots: every label fits.
+        {{20241128, 20241129, 20241202, 20241203}, 9000, {"11/28", "12/02"}, 4},
+        // 41 narrow slots across two month ends: 21 odd slots, 12/01 in an even one, and four
+        // day numbers next to the month labels give way.
+        {{}, 9000, {"11/18", "12/01", "01/08"}, 18},
+        // A month starting one slot after the edge takes the edge's place.
+        {{}, 5000, {"12/02", "01/06"}, 7},
+    };
+    // Trading days from 2024-11-18: five a week, no holidays.
+    std::vector<int> many;
+    for (int m : {202411, 202412, 202501})
+        for (int d = 1; d <= 31 && many.size() < 41; ++d)
+            if ((m != 202411 || (d >= 18 && d <= 30)) && (m != 202501 || d >= 6) && d % 7 != 0 &&
+                d % 7 != 6)
+                many.push_back(m * 100 + d);
+    std::vector<int> crowded = {20241129};
+    for (int d : many)
+        if (d >= 20241202 && crowded.size() < 12)
+            crowded.push_back(d);
+    crowded.push_back(20250106);
+    int n = 0;
+    for (auto c : cases) {
+        if (c.dates.empty())
+            c.dates = n == 1 ? many : crowded;
+        SCOPED_TRACE(n++);
+        db->execute("Delete * from T_NEARLY");
+        db->execute("Delete * from master");
+        stock("1301");
+        for (int d : c.dates)
+            day(d, "1301", opt(100), opt(5), opt(1));
+        ChartModel m = model("1301");
+        m.setClientSize(c.width, 6000);
+        ASSERT_EQ(m.make_graph(), "");
+        const auto &x = m.elements().XLabel;
+        std::vector<std::string> monthDays;
+        size_t visible = 0;
+        double end = -1e9; // no two visible labels share their room
+        for (size_t i = 1; i <= c.dates.size(); ++i) {
+            if (!x[i].visible)
+                continue;
+            ++visible;
+            if (x[i].text.find('/') != std::string::npos)
+                monthDays.push_back(x[i].text);
+            EXPECT_GE(x[i].left, end) << x[i].text;
+            end = x[i].left + (x[i].text.size() > 3 ? 420 : 180);
+        }
+        EXPECT_EQ(monthDays, c.monthDays);
+        EXPECT_EQ(visible, c.visible);
+    }
+    EXPECT_EQ(tesmo::chart::monthDayText(20241201), "12/01");
+    EXPECT_EQ(tesmo::chart::monthDayText(20250110), "01/10");
+}
+
+// The legend names the four lines in their colours above the plot, against its right end; a
+// narrow chart keeps the two monthly ones.
+TEST_F(ChartTest, LegendNamesTheLinesAndTheMonthlyAverages) {
+    calendar(3);
+    stock("1301");
+    day(20240103, "1301", opt(500), opt(1200), opt(7));
+    const struct {
+        ChartMode mode;
+        double width;
+        std::vector<std::string> names;
+    } cases[] = {
+        {ChartMode::Volume, 9000, {"終値", "出来高", "月平均終値", "月平均出来高"}},
+        {ChartMode::Topic, 9000, {"終値", "Web話題", "月平均終値", "月平均Web話題"}},
+        {ChartMode::Volume, 3800, {"月平均終値", "月平均出来高"}},
+    };
+    for (const auto &c : cases) {
+        ChartModel m = model("1301", c.mode);
+        m.setClientSize(c.width, 6000);
+        ASSERT_EQ(m.make_graph(), "");
+        const auto &e = m.elements();
+        std::vector<std::string> names;
+        for (const Element &lab : e.LegendLabel)
+            if (lab.visible)
+                names.push_back(lab.text);
+        EXPECT_EQ(names, c.names);
+        const Element &first = e.Legend[0];
+        const Element &last = e.LegendLabel[names.size() - 1];
+        EXPECT_GE(first.x1, e.Ly.x1);
+        EXPECT_LE(last.left + last.width, e.Ly2.x1 + 1);
+        EXPECT_LT(last.top + last.height, e.Ly.y1 - 100); // above the top tick's label
+        EXPECT_EQ(e.Legend[names.size() - 1].color, last.color);
+        EXPECT_EQ(last.color, c.mode == ChartMode::Volume ? (Rgb{0, 128, 0}) : (Rgb{0, 0, 128}));
+    }
 }
 
 } // namespace

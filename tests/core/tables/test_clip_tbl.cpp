@@ -84,8 +84,9 @@ TEST_F(ClipTest, TextFormat) {
               "");
 }
 
-// Grids group volumes and amounts and show ratios with four decimals; copies keep the
-// default text form, and a typed file name gets the chosen filter's extension.
+// Grids group prices, show volumes and counts as grouped whole numbers and ratios with four
+// decimals; copies keep the default text form, and a typed file name gets the chosen filter's
+// extension.
 TEST(GridText, DisplayFormsAndFilterExtension) {
     using storage::Value;
     const struct {
@@ -94,6 +95,10 @@ TEST(GridText, DisplayFormsAndFilterExtension) {
         const char *text;
     } cases[] = {
         {Value(1234567), NumberForm::Grouped, "1,234,567"},
+        {Value(1744827.5862069), NumberForm::Whole, "1,744,828"},
+        {Value(2.5), NumberForm::Whole, "2"}, // half to even
+        {Value(-0.4), NumberForm::Whole, "0"},
+        {Value(-1234.6), NumberForm::Whole, "-1,235"},
         {Value(224496.55172413794), NumberForm::Grouped, "224,496.551724138"},
         {Value(-1200.0), NumberForm::Grouped, "-1,200"},
         {Value(999), NumberForm::Grouped, "999"},
@@ -107,9 +112,12 @@ TEST(GridText, DisplayFormsAndFilterExtension) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(gridText(c.v, c.form), c.text) << c.text;
-    EXPECT_EQ(rankColumns()[4].form, NumberForm::Grouped); // 平均出来高
-    EXPECT_EQ(rankColumns()[8].form, NumberForm::Ratio);   // 推薦度
-    EXPECT_EQ(portTbColumns()[6].form, NumberForm::Plain); // 参考日, a date
+    EXPECT_EQ(rankColumns()[3].form, NumberForm::Grouped);  // 終値 keeps its decimals
+    EXPECT_EQ(rankColumns()[4].form, NumberForm::Whole);    // 平均出来高
+    EXPECT_EQ(portTbColumns()[10].form, NumberForm::Whole); // 出来高
+    EXPECT_EQ(portMColumns()[5].form, NumberForm::Whole);   // 株数
+    EXPECT_EQ(rankColumns()[8].form, NumberForm::Ratio);    // 推薦度
+    EXPECT_EQ(portTbColumns()[6].form, NumberForm::Plain);  // 参考日, a date
 
     EXPECT_EQ(withFilterExtension("/d/out", "ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), "/d/out.txt");
     EXPECT_EQ(withFilterExtension("/d/out", kExportFilter), "/d/out.csv");

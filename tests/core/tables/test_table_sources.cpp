@@ -106,20 +106,37 @@ TEST_F(RankingTest, StoredDirectionIsReappliedOnNextOpen) {
     EXPECT_EQ(odd.open(), "select * from V_RANK ORDER BY KEY2 DESC ;");
 }
 
-// J-Quants counts no web topics: the default sort moves to 前比終値, a chosen sort stays.
-TEST_F(RankingTest, JQuantsSourceOpensOnThePriceChangeUnlessChosen) {
+// J-Quants counts no web topics: their columns are hidden, a sort on one of them moves to
+// 前比終値 descending, any other sort stays; back on the data site they show again.
+TEST_F(RankingTest, JQuantsSourceHidesTopicColumnsAndSortsOnThePriceChange) {
     storage::writeSetting(keys::datasource, "jquants");
     RankTable fresh;
     EXPECT_EQ(fresh.open(), "select * from V_RANK ORDER BY A1PRC DESC ;");
     EXPECT_EQ(fresh.columns[9].caption, "▼前比終値");
-    storage::writeSetting(keys::F_ranktbsorta, "7"); // the data site's default left behind
-    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY A1PRC DESC ;");
-    storage::writeSetting(keys::F_ranktbsorta, "7"); // ascending: only a click gives that
-    storage::writeSetting(keys::F_ranktbsortb, "0");
-    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY KEY2 ;");
-    storage::writeSetting(keys::F_ranktbsorta, "3");
-    storage::writeSetting(keys::F_ranktbsortb, "-1");
-    EXPECT_EQ(RankTable().open(), "select * from V_RANK ORDER BY PRC DESC ;");
+    std::string hidden;
+    for (const GridColumn &c : fresh.columns)
+        if (!c.visible)
+            hidden += c.caption + " ";
+    EXPECT_EQ(hidden, "Web話題 最大Web話 推薦度 前比Web話 ");
+    const struct {
+        const char *column, *direction, *order;
+    } stored[] = {
+        {"7", "-1", "A1PRC DESC"}, // the data site's default left behind
+        {"7", "0", "A1PRC DESC"},  // a topic column ascending: hidden all the same
+        {"8", "-1", "A1PRC DESC"}, {"3", "-1", "PRC DESC"}, {"3", "0", "PRC"},
+    };
+    for (const auto &c : stored) {
+        storage::writeSetting(keys::F_ranktbsorta, c.column);
+        storage::writeSetting(keys::F_ranktbsortb, c.direction);
+        EXPECT_EQ(RankTable().open(),
+                  std::string("select * from V_RANK ORDER BY ") + c.order + " ;")
+            << c.column << "/" << c.direction;
+    }
+    storage::writeSetting(keys::datasource, "site");
+    RankTable site;
+    site.open();
+    for (const GridColumn &c : site.columns)
+        EXPECT_TRUE(c.visible) << c.caption;
 }
 
 class PortfolioTest : public ::testing::Test {
