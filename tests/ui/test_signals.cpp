@@ -1,16 +1,22 @@
 // SIGTERM, SIGHUP and SIGINT end the real programs in whatever state they are, a question or a
 // message on the screen included: exit 0, the question unanswered, nothing written for it.
+#include "common/session_guard.h"
 #include "storage/settings_keys.h"
 #include "support/child_process.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -80,6 +86,39 @@ TEST(Signals, EndTheProgramsInEveryStateWithExitZero) {
         std::printf("[ %s at %s: ended %lld ms after signal %d ]\n", c.program, c.state,
                     static_cast<long long>(ms), c.signal);
     }
+}
+
+// Signals pour in while the event loop is busy: the handler never blocks the thread it
+// interrupts nor changes its errno, and the program ends once the loop runs again.
+TEST(Signals, AFloodNeitherBlocksNorChangesErrno) {
+    auto ended = std::make_shared<int>(0);
+    ui::SessionGuard &guard = ui::SessionGuard::instance();
+    guard.install(*qobject_cast<QApplication *>(qApp), [ended] { ++*ended; });
+    // Shared with the thread, which outlives the test if the handler blocks.
+    auto changed = std::make_shared<std::promise<int>>();
+    std::future<int> result = changed->get_future();
+    std::thread flood([changed] {
+        int count = 0;
+        for (int i = 0; i < 20000; ++i) {
+            errno = EDOM;
+            std::raise(SIGTERM); // to this thread, which runs the handler at once
+            count += errno != EDOM;
+        }
+        changed->set_value(count);
+    });
+    if (result.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        flood.detach();
+        FAIL() << "the signal handler blocked";
+    }
+    flood.join();
+    EXPECT_EQ(result.get(), 0);
+    for (int i = 0; i < 500 && *ended == 0; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(*ended, 1);
+    guard.reset();
 }
 
 } // namespace

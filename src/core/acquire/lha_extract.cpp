@@ -7,8 +7,10 @@
 #include <lhasa.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -58,9 +60,46 @@ std::vector<std::string> pathParts(const std::string &raw) {
     return parts;
 }
 
-void pumpEvents(unsigned int, unsigned int, void *port) {
-    static_cast<UiPort *>(port)->processEvents();
+// What liblhasa's callbacks share with extractMember(). liblhasa is C, so nothing may be
+// thrown through it: a stop request from the port is parked here, the archive then reads as
+// ended so that the library gives up at once, and the stop is raised once it has returned.
+struct Unpacking {
+    std::FILE *file = nullptr;
+    UiPort *port = nullptr;
+    std::exception_ptr raised;
+};
+
+void pumpEvents(unsigned int, unsigned int, void *unpacking) {
+    auto *u = static_cast<Unpacking *>(unpacking);
+    if (u->raised)
+        return;
+    try {
+        u->port->processEvents();
+    } catch (...) {
+        u->raised = std::current_exception();
+    }
 }
+
+int readArchive(void *unpacking, void *buf, size_t len) {
+    auto *u = static_cast<Unpacking *>(unpacking);
+    if (u->raised)
+        return 0;
+    const size_t n = std::fread(buf, 1, len, u->file);
+    return n == 0 && std::ferror(u->file) ? -1 : static_cast<int>(n);
+}
+
+int skipArchive(void *unpacking, size_t bytes) {
+    auto *u = static_cast<Unpacking *>(unpacking);
+    return !u->raised && ::fseeko(u->file, static_cast<off_t>(bytes), SEEK_CUR) == 0;
+}
+
+void leaveOpen(void *) {} // the file belongs to extractMember()
+
+const LHAInputStreamType kArchiveStream = {readArchive, skipArchive, leaveOpen};
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
 
 enum class Extracted { Damaged, NoSuchMember, Done };
 
@@ -72,8 +111,12 @@ Extracted extractMember(const std::string &archive, UiPort &port, const std::str
     std::error_code ec;
     if (!fs::is_regular_file(archive, ec))
         return Extracted::Damaged;
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(archive.c_str(), "rb"));
+    if (!file)
+        return Extracted::Damaged;
+    Unpacking unpacking{file.get(), &port, {}};
     std::unique_ptr<LHAInputStream, StreamDeleter> stream(
-        lha_input_stream_from(const_cast<char *>(archive.c_str())));
+        lha_input_stream_new(&kArchiveStream, &unpacking));
     if (!stream)
         return Extracted::Damaged;
     std::unique_ptr<LHAReader, ReaderDeleter> reader(lha_reader_new(stream.get()));
@@ -107,8 +150,12 @@ Extracted extractMember(const std::string &archive, UiPort &port, const std::str
         }();
         const std::string unpacked = joinPath(folder.path(), member);
         // Given an explicit name, liblhasa writes just that file and checks the CRC.
-        if (!lha_reader_extract(reader.get(), const_cast<char *>(unpacked.c_str()), pumpEvents,
-                                &port))
+        const int extracted = lha_reader_extract(reader.get(), const_cast<char *>(unpacked.c_str()),
+                                                 pumpEvents, &unpacking);
+        // Stopped: the private folder goes with what was unpacked so far.
+        if (unpacking.raised)
+            std::rethrow_exception(unpacking.raised);
+        if (!extracted)
             return Extracted::Damaged;
         // The permissions stored in the archive mean nothing here.
         fs::permissions(unpacked,
@@ -155,6 +202,8 @@ std::string ExtractArchive(const std::string &archive, UiPort &port, const std::
             return kExtractFailed;
         step = "[unLHA] step2";
         return {};
+    } catch (const StopRequested &) {
+        throw;
     } catch (const RefusedMember &e) {
         return std::string(kExtractFailed) + "\r\nDetail:" + e.what();
     } catch (const std::exception &e) {

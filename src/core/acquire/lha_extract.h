@@ -19,6 +19,8 @@ inline constexpr long long kMaxMemberBytes = 200LL * 1000 * 1000;
 // of that name is left alone);
 // "[unLHA] un compress error" when the archive is damaged or not an archive, with a "Detail:"
 // line when the member was refused (past kMaxMemberBytes) or could not be put in place.
+// A stop request that the port raises while the member is unpacked ends the unpacking and is
+// raised again (StopRequested), with nothing written.
 std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
                            const std::string &member);
 

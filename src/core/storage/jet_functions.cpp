@@ -1,5 +1,7 @@
 #include "storage/jet_functions.h"
 
+#include "storage/db_error.h"
+
 #include <sqlite3.h>
 
 #include <ctime>
@@ -43,80 +45,126 @@ char32_t fold(char32_t c) {
     return c;
 }
 
-// Matches a character class "[...]" starting at pattern[pi] (the '['); returns false when the
-// class is malformed, with matched set accordingly. `next` receives the index after ']'.
-bool matchClass(const std::u32string &pat, size_t pi, char32_t c, bool &matched, size_t &next) {
-    size_t i = pi + 1;
-    bool negate = false;
+// A pattern taken apart once. Every item but a star stands for exactly one character of the
+// text, so a failed attempt only ever has to go back to the last star: the match costs at
+// most text length times pattern length, whatever the number of stars.
+struct Pattern {
+    enum class Kind { Star, Any, Digit, Char, OpenBracket, Class };
+    struct Item {
+        Kind kind;
+        char32_t c = 0;  // Char: folded
+        size_t from = 0; // Class: its ranges are ranges[from] .. ranges[to - 1]
+        size_t to = 0;
+        bool negate = false; // Class: "[!...]"
+    };
+    std::vector<Item> items;
+    std::vector<std::pair<char32_t, char32_t>> ranges; // folded bounds, both included
+
+    bool matches(const Item &item, char32_t c) const {
+        const char32_t f = fold(c);
+        switch (item.kind) {
+        case Kind::Any:
+            return true;
+        case Kind::Digit:
+            return f >= U'0' && f <= U'9';
+        case Kind::Char:
+            return f == item.c;
+        case Kind::OpenBracket:
+            return c == U'[';
+        case Kind::Class:
+            for (size_t r = item.from; r < item.to; ++r)
+                if (f >= ranges[r].first && f <= ranges[r].second)
+                    return !item.negate;
+            return item.negate;
+        case Kind::Star:
+            break;
+        }
+        return false;
+    }
+};
+
+// A class "[...]" starts at pat[at]; a ']' right after "[" or "[!" is a member, "a-z" a range.
+// Returns false for a class without its ']', whose '[' then stands for itself.
+bool addClass(const std::u32string &pat, size_t at, Pattern &out, size_t &next) {
+    Pattern::Item item{Pattern::Kind::Class};
+    size_t i = at + 1;
     if (i < pat.size() && pat[i] == U'!') {
-        negate = true;
+        item.negate = true;
         ++i;
     }
-    bool hit = false;
-    bool first = true;
-    while (i < pat.size() && (pat[i] != U']' || first)) {
-        first = false;
-        char32_t lo = fold(pat[i]);
+    item.from = out.ranges.size();
+    for (bool first = true; i < pat.size() && (pat[i] != U']' || first); first = false) {
+        const char32_t lo = fold(pat[i]);
         if (i + 2 < pat.size() && pat[i + 1] == U'-' && pat[i + 2] != U']') {
-            const char32_t hi = fold(pat[i + 2]);
-            if (fold(c) >= lo && fold(c) <= hi)
-                hit = true;
+            out.ranges.emplace_back(lo, fold(pat[i + 2]));
             i += 3;
         } else {
-            if (fold(c) == lo)
-                hit = true;
+            out.ranges.emplace_back(lo, lo);
             ++i;
         }
     }
-    if (i >= pat.size())
+    if (i >= pat.size()) {
+        out.ranges.resize(item.from);
         return false;
+    }
+    item.to = out.ranges.size();
+    out.items.push_back(item);
     next = i + 1;
-    matched = hit != negate;
     return true;
 }
 
-bool matchFrom(const std::u32string &pat, size_t pi, const std::u32string &txt, size_t ti) {
-    while (pi < pat.size()) {
-        const char32_t p = pat[pi];
+Pattern compile(const std::u32string &pat) {
+    Pattern out;
+    for (size_t i = 0; i < pat.size();) {
+        const char32_t p = pat[i];
         if (p == U'*') {
-            while (pi < pat.size() && pat[pi] == U'*')
-                ++pi;
-            if (pi == pat.size())
-                return true;
-            for (size_t k = ti; k <= txt.size(); ++k)
-                if (matchFrom(pat, pi, txt, k))
-                    return true;
-            return false;
-        }
-        if (ti >= txt.size())
-            return false;
-        const char32_t c = txt[ti];
-        if (p == U'?') {
-            ++pi;
-        } else if (p == U'#') {
-            if (fold(c) < U'0' || fold(c) > U'9')
-                return false;
-            ++pi;
+            // A run of stars is one star.
+            while (i < pat.size() && pat[i] == U'*')
+                ++i;
+            out.items.push_back({Pattern::Kind::Star});
         } else if (p == U'[') {
-            bool matched = false;
-            size_t next = 0;
-            if (matchClass(pat, pi, c, matched, next)) {
-                if (!matched)
-                    return false;
-                pi = next;
-            } else {
-                if (c != U'[') // an unclosed '[' stands for itself
-                    return false;
-                ++pi;
+            if (!addClass(pat, i, out, i)) {
+                out.items.push_back({Pattern::Kind::OpenBracket});
+                ++i;
             }
         } else {
-            if (fold(p) != fold(c))
-                return false;
-            ++pi;
+            if (p == U'?')
+                out.items.push_back({Pattern::Kind::Any});
+            else if (p == U'#')
+                out.items.push_back({Pattern::Kind::Digit});
+            else
+                out.items.push_back({Pattern::Kind::Char, fold(p)});
+            ++i;
         }
-        ++ti;
     }
-    return ti == txt.size();
+    return out;
+}
+
+bool matchPattern(const Pattern &pat, const std::u32string &txt) {
+    const std::vector<Pattern::Item> &items = pat.items;
+    constexpr size_t kNoStar = static_cast<size_t>(-1);
+    size_t pi = 0;
+    size_t ti = 0;
+    size_t afterStar = kNoStar; // the item after the last star passed
+    size_t starText = 0;        // where the text after that star starts in this attempt
+    while (ti < txt.size()) {
+        if (pi < items.size() && items[pi].kind == Pattern::Kind::Star) {
+            afterStar = ++pi;
+            starText = ti;
+        } else if (pi < items.size() && pat.matches(items[pi], txt[ti])) {
+            ++pi;
+            ++ti;
+        } else if (afterStar != kNoStar) {
+            // The last star takes one more character, and the rest is tried again from there.
+            pi = afterStar;
+            ti = ++starText;
+        } else {
+            return false;
+        }
+    }
+    while (pi < items.size() && items[pi].kind == Pattern::Kind::Star)
+        ++pi;
+    return pi == items.size();
 }
 
 void likeFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
@@ -143,13 +191,21 @@ void nowFunction(sqlite3_context *ctx, int, sqlite3_value **) {
 } // namespace
 
 bool jetLike(const char *text, const char *pattern) {
-    return matchFrom(decodeUtf8(pattern), 0, decodeUtf8(text), 0);
+    return matchPattern(compile(decodeUtf8(pattern)), decodeUtf8(text));
 }
 
 void registerJetFunctions(sqlite3 *db) {
-    sqlite3_create_function(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                            likeFunction, nullptr, nullptr);
-    sqlite3_create_function(db, "now", 0, SQLITE_UTF8, nullptr, nowFunction, nullptr, nullptr);
+    // Without our like, SQLite's own would answer with other wildcards ('%' and '_'), and
+    // every stored query and search would quietly find something else.
+    const auto add = [db](const char *name, int args, int flags,
+                          void (*function)(sqlite3_context *, int, sqlite3_value **)) {
+        if (sqlite3_create_function(db, name, args, flags, nullptr, function, nullptr, nullptr) !=
+            SQLITE_OK)
+            throw DbError(std::string("データベースに関数 ") + name +
+                          " を登録できません: " + sqlite3_errmsg(db));
+    };
+    add("like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, likeFunction);
+    add("now", 0, SQLITE_UTF8, nowFunction);
 }
 
 } // namespace tesmo::storage

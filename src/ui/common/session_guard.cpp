@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -16,12 +17,17 @@
 namespace tesmo::ui {
 namespace {
 
-// A signal handler may only write to a descriptor; the event loop reads the other end.
+// A signal handler may only write to a descriptor; the event loop reads the other end. Both
+// ends are non-blocking: with the buffer full a byte is already waiting, so a flood of signals
+// drops its write instead of stopping the thread it interrupted.
 int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     const char c = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+    errno = savedErrno;
 }
 
 } // namespace
@@ -52,12 +58,14 @@ void SessionGuard::install(QApplication &app, std::function<void()> endProgram) 
 
 void SessionGuard::watchSignals() {
     if (g_signalPipe[0] >= 0 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char c = 0;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        // One wake-up takes every signal that came since the last.
+        char buf[256];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
         sessionEnds();
     });
     struct sigaction action {};

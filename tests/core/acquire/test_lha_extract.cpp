@@ -39,6 +39,21 @@ void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// A port as the windows have one: from the `stopAt`th pause on, the program is asked to end
+// and processEvents() raises StopRequested.
+class StoppingPort : public RecordingPort {
+public:
+    explicit StoppingPort(int stopAt) : m_stopAt(stopAt) {}
+    void processEvents() override {
+        RecordingPort::processEvents();
+        stop = stop || eventPumps >= m_stopAt;
+        throwIfStopRequested(*this);
+    }
+
+private:
+    int m_stopAt;
+};
+
 class LhaExtract : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(dest); }
@@ -197,6 +212,34 @@ TEST_F(LhaExtract, AStoredMemberWithAWrongCrcFails) {
     writeFile(archive, bytes);
     EXPECT_EQ(ExtractArchive(archive, port, dest, kDay), kFailed);
     EXPECT_TRUE(destFiles().empty());
+}
+
+TEST_F(LhaExtract, AStopRequestWhileUnpackingReachesTheCallerAndWritesNothing) {
+    writeFile(dest + "/" + kDay, "an older file");
+    const std::string big = env.path("big.lzh");
+    writeFile(big, level0Archive({{kDay, std::string(1 << 20, 'x'), {}}}));
+    const struct {
+        std::string archive;
+        int stopAt;
+    } cases[] = {
+        {kFixtures + "l0_lh5.lzh", 1},
+        {kFixtures + "l2_lh5.lzh", 2},
+        {kFixtures + "l2_lh0.lzh", 1},
+        {big, 1},
+        {big, 5},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.archive + ", stopped at pause " + std::to_string(c.stopAt));
+        StoppingPort stopping(c.stopAt);
+        EXPECT_THROW(ExtractArchive(c.archive, stopping, dest, kDay), StopRequested);
+        EXPECT_EQ(stopping.eventPumps, c.stopAt);
+        // No half file, no private folder: the file of that name is as it was.
+        EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
+        EXPECT_EQ(readFile(dest + "/" + kDay), "an older file");
+    }
+    StoppingPort never(1000000);
+    EXPECT_EQ(ExtractArchive(kFixtures + "l2_lh5.lzh", never, dest, kDay), "");
+    EXPECT_EQ(readFile(dest + "/" + kDay), day);
 }
 
 } // namespace

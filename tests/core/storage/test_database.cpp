@@ -7,6 +7,7 @@
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -284,9 +285,70 @@ TEST(Database, LikeFollowsTheDialect) {
         {"TOYOTA", "*ｔｏｙｏ*", true},
         {"１３０１", "13#1", true},
         {"130A", "*１３０ａ*", true},
+        // A star gives back what it took when the rest does not fit.
+        {"abcabd", "*abd", true},
+        {"mississippi", "*ss*?pi", true},
+        {"mississippi", "m*iss*ppi*", true},
+        {"ab", "*a*b*c", false},
+        {"abc", "***", true},
+        {"", "", true},
+        {"", "?", false},
+        {"", "*?", false},
+        // Each kind of item, also right after a star.
+        {"a7b", "*#b", true},
+        {"ab7", "*#", true},
+        {"７", "#", true},
+        {"a", "#", false},
+        {"q", "[a-fp-z]", true},
+        {"Q", "[a-f]", false},
+        {"Ｑ", "[p-z]", true},
+        {"-", "[a-]", true},
+        {"]", "[]]", true},
+        {"x", "[!]]", true},
+        {"]", "[!]]", false},
+        {"abz", "*[!a-c]", true},
+        {"abc", "*[!a-c]", false},
+        // Brackets make the wildcards plain characters.
+        {"a*b", "a[*]b", true},
+        {"axb", "a[*]b", false},
+        {"?", "[?]", true},
+        {"#", "[#]", true},
+        {"1", "[#]", false},
+        {"[", "[[]", true},
+        {"a[b", "a[b", true}, // no closing ']'
+        {"a[bc]", "a[b*", true},
+        // One character however many bytes it takes in UTF-8.
+        {"極洋", "??", true},
+        {"極洋", "?", false},
+        {"極洋", "???", false},
+        {"ｶﾌﾞ", "?ﾌﾞ", true},
+        {"😀x", "?x", true},
+        {"日本水産", "日*?産", true},
+        // Many stars over a long text that never matches: answered at once.
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "*a*a*a*a*a*a*a*a*a*a*b", false},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*a*a*b", true},
+        {"ﾆｯｽｲ", "*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*", false},
+        {"ﾆｯｽｲ", "*?*?*?*?*", true},
     };
     for (const L &c : cases)
         EXPECT_EQ(jetLike(c.text, c.pattern), c.match) << c.text << " like " << c.pattern;
+}
+
+// SQLite's own like (wildcards '%' and '_') must never answer in its place: a connection that
+// cannot take ours is refused.
+TEST(Database, RefusedLikeFunctionFailsLoudly) {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    registerJetFunctions(db);
+    // SQLite refuses to replace a function while a statement runs.
+    sqlite3_stmt *running = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "select 1 union all select 2", -1, &running, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(running), SQLITE_ROW);
+    const std::string message = messageOf([&] { registerJetFunctions(db); });
+    EXPECT_NE(message.find("like"), std::string::npos) << message;
+    sqlite3_finalize(running);
+    sqlite3_close(db);
 }
 
 TEST(Value, DefaultTextFormHasFifteenSignificantDigits) {
