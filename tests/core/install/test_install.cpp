@@ -77,7 +77,7 @@ TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
 
     const std::string help = runCommand(prefix + "/bin/tesmoctl --help", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_NE(help.find("usage: tesmoctl"), std::string::npos) << help;
+    EXPECT_NE(help.find("Usage: tesmoctl"), std::string::npos) << help;
 
     EXPECT_NE(runCommand("grep -x 'Exec=" + prefix + "/bin/tesmo' " + desktop, &status), "");
     const std::string desktopCheck =
