@@ -86,19 +86,28 @@ as_user tesmoctl paths | tee "$OUT/paths.txt"
 grep -qx "mdbpath	$HOME_DIR/.local/share/tesmo/tesmo.mdb" "$OUT/paths.txt" ||
     fail "the user's database is not under ~/.local/share/tesmo"
 
-# Starts Tesmo with a command for a few seconds under Xvfb; it must still run then (timeout
-# ends it with status 124), and a screenshot shows what it showed.
+# Starts Tesmo with a command for a few seconds under Xvfb; it must still run then, and a
+# screenshot shows what it showed. It must then end on SIGTERM, as at the end of a session;
+# one that does not within 10 s is killed, so that the check reports it instead of hanging.
 start_tesmo() {
-    local name="$1"
+    local name="$1" result
     shift
-    as_user xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    result="$(as_user xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         "$@" >/tmp/tesmo-check-$$.log 2>&1 &
         pid=$!
         sleep 6
         command -v import >/dev/null && import -window root "'"$WORK/$name.png"'"
-        if kill -0 $pid 2>/dev/null; then kill $pid; wait $pid 2>/dev/null; echo running; fi
-        ' starter "$@" | grep -qx running || fail "Tesmo ($*) did not keep running"
+        kill -0 $pid 2>/dev/null || exit 0
+        echo running
+        kill $pid
+        for _ in $(seq 100); do kill -0 $pid 2>/dev/null || exit 0; sleep 0.1; done
+        kill -KILL $pid
+        echo "kept running after SIGTERM"
+        ' starter "$@")"
     [ -f "$WORK/$name.png" ] && cp "$WORK/$name.png" "$OUT/$name.png"
+    grep -qx running <<<"$result" || fail "Tesmo ($*) did not keep running"
+    ! grep -qx "kept running after SIGTERM" <<<"$result" ||
+        fail "Tesmo ($*) did not end within 10 s of SIGTERM (screenshot: $OUT/$name.png)"
     echo "Tesmo ran from $*"
 }
 
