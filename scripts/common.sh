@@ -16,11 +16,16 @@ TESMO_PACKAGES=(
     xdg-utils
     # the icon's PNG renderings, the checks of the menu entry and metainfo, cpack -G DEB
     librsvg2-bin desktop-file-utils appstream dpkg-dev
+    # the manual pages, made from the programs' --help
+    help2man
 )
+# What scripts/check-deb.sh needs beyond the build: the Debian package's checker.
+TESMO_DEB_CHECK_PACKAGES=(lintian)
 
+# install_missing [PACKAGE...]: the build's packages and these, with apt-get.
 install_missing() {
     local missing=()
-    for p in "${TESMO_PACKAGES[@]}"; do
+    for p in "${TESMO_PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -33,11 +38,24 @@ install_missing() {
         "${missing[@]}"
 }
 
-build_all() {
+# configure [CMAKE ARGS...]: the build folder, with the same settings for every script so that
+# ./run and ./test share their objects.
+configure() {
     # ccache, where installed, lets several work trees share their compiled objects.
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     cmake -S "$TESMO_ROOT" -B "$TESMO_BUILD" -G Ninja \
         -DCMAKE_BUILD_TYPE="${TESMO_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" "$@" >/dev/null
+}
+
+# build_all [CMAKE ARGS...]: everything, tests and benchmarks included.
+build_all() {
+    configure "$@"
     cmake --build "$TESMO_BUILD" -j "$(nproc)"
+}
+
+# build_targets TARGET...: only these targets and what they need.
+build_targets() {
+    configure
+    cmake --build "$TESMO_BUILD" -j "$(nproc)" --target "$@"
 }

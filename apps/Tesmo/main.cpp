@@ -7,11 +7,55 @@
 #include "tables/register_tables.h"
 #include "update/release_install.h"
 
+#include "build_config.h"
+
 #include <QApplication>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The answers to --help and --version come before Qt opens the display, so that they work in
+// a terminal without one (help2man makes the manual page from them while building).
+constexpr const char *kHelp =
+    "Usage: %s [OPTION]\n"
+    "\n"
+    "Tesmo is a desktop stock-watch tool for Japanese equities. Once a day the user\n"
+    "presses \"データ更新\" (data update): Tesmo downloads the trading days that its\n"
+    "database lacks from the data site, or from J-Quants API V2, imports them and\n"
+    "shows the closing prices, traded volumes and web topic counts in a ranking\n"
+    "table, per-stock charts, portfolio tables and a stock search. The windows are\n"
+    "Japanese; the settings are made in the options window or with tesmoctl.\n"
+    "\n"
+    "Started while it runs already, Tesmo brings the running instance's window\n"
+    "forward instead of opening a second one.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "      --version  print the version and exit\n";
+
+// The exit status when an option asked only for information, or -1 to start the program.
+int answerInformationOption(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            const char *slash = std::strrchr(argv[0], '/');
+            std::printf(kHelp, slash ? slash + 1 : argv[0]);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("Tesmo %s\n", TESMO_VERSION);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
+    if (const int status = answerInformationOption(argc, argv); status >= 0)
+        return status;
     tesmo::ui::GuardedApplication app(argc, argv);
     tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
     // An update killed midway is finished or undone before anything opens the program's files.

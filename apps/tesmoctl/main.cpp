@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "build_config.h"
 #include "storage/connection.h"
 #include "storage/database.h"
 
@@ -130,13 +131,43 @@ std::unique_ptr<tesmo::storage::Database> openNamedDatabase(const std::string &p
 } // namespace tesmoctl
 
 namespace {
-void printHelp() {
-    std::printf(
-        "tesmoctl: the command-line companion of Tesmo\n\nusage: tesmoctl COMMAND [ARGS]\n\n");
-    for (const auto &cmd : tesmoctl::commands())
-        std::printf("  %-44s %s\n", cmd.usage, cmd.summary);
-    std::printf("\nSettings are those of the current user ($XDG_CONFIG_HOME/tesmo).\n");
+
+// Each command's usage on a line of its own and its summary wrapped below it at a deep indent:
+// readable in a terminal, and the layout from which help2man makes the manual page's list.
+void printWrapped(const std::string &text, std::size_t indent, std::size_t width) {
+    std::string line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find(' ', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+            std::printf("%*s%s\n", static_cast<int>(indent), "", line.c_str());
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    if (!line.empty())
+        std::printf("%*s%s\n", static_cast<int>(indent), "", line.c_str());
 }
+
+void printHelp() {
+    std::printf("Usage: tesmoctl COMMAND [ARGS]\n\n"
+                "The command-line companion of Tesmo: what its windows do, without a display,\n"
+                "through the same routines and on the same files and settings.\n\n"
+                "Commands:\n");
+    for (const auto &cmd : tesmoctl::commands()) {
+        std::printf("  %s\n", cmd.usage);
+        printWrapped(cmd.summary, 20, 79);
+    }
+    std::printf("\nOptions:\n"
+                "  -h, --help        print this help and exit\n"
+                "      --version     print the version and exit\n"
+                "\nSettings are those of the current user ($XDG_CONFIG_HOME/tesmo).\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -144,6 +175,10 @@ int main(int argc, char **argv) {
         !std::strcmp(argv[1], "help")) {
         printHelp();
         return argc < 2 ? 2 : 0;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("tesmoctl %s\n", TESMO_VERSION);
+        return 0;
     }
     const tesmoctl::Args args(argv + 2, argv + argc);
     for (const auto &cmd : tesmoctl::commands()) {

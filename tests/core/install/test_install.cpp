@@ -2,6 +2,7 @@
 // files, checked with the desktop's own validators; the installed programs find their folder
 // through the launchers, and an ordinary user of a read-only install keeps their files in the
 // user data folder. Installing again and the README's uninstall leave the user's database alone.
+#include "build_config.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 using tesmo::test::runCommand;
 using tesmo::test::TempEnv;
@@ -29,9 +31,9 @@ std::pair<int, int> pngSize(const std::string &path) {
     return {be32(16), be32(20)};
 }
 
-// cmake --install into `prefix`; the list of installed files is copied to `manifestCopy`. The
-// install lists its files in the build folder's manifest, with which a user removes their own
-// install: that list is put back afterwards.
+// The README's cmake --install --strip into `prefix`; the list of installed files is copied to
+// `manifestCopy`. The install lists its files in the build folder's manifest, with which a user
+// removes their own install: that list is put back afterwards.
 void installInto(const std::string &prefix, const std::string &manifestCopy, const TempEnv &env) {
     const std::string manifest = std::string(TESMO_BUILD_DIR) + "/install_manifest.txt";
     const std::string usersManifest = env.path("users_install_manifest.txt");
@@ -39,15 +41,77 @@ void installInto(const std::string &prefix, const std::string &manifestCopy, con
     if (fs::exists(manifest))
         fs::copy_file(manifest, usersManifest);
     int status = -1;
-    const std::string log = runCommand(std::string(TESMO_CMAKE_COMMAND) + " --install " +
-                                           TESMO_BUILD_DIR + " --prefix " + prefix + " 2>&1",
-                                       &status);
+    const std::string log =
+        runCommand(std::string(TESMO_CMAKE_COMMAND) + " --install " + TESMO_BUILD_DIR +
+                       " --prefix " + prefix + " --strip 2>&1",
+                   &status);
     fs::copy_file(manifest, manifestCopy, fs::copy_options::overwrite_existing);
     if (fs::exists(usersManifest))
         fs::copy_file(usersManifest, manifest, fs::copy_options::overwrite_existing);
     else
         fs::remove(manifest);
     ASSERT_EQ(status, 0) << log;
+}
+
+// The programs keep no debug information or symbol table: a per-user install is as small as
+// the package's.
+void expectStripped(const std::string &programDir) {
+    for (const std::string program : {"Tesmo", "tesmo_auto", "tesmoctl"}) {
+        int status = -1;
+        const std::string sections =
+            runCommand("readelf --section-headers --wide " + programDir + "/" + program, &status);
+        ASSERT_EQ(status, 0) << program;
+        EXPECT_EQ(sections.find(".debug_info"), std::string::npos) << program;
+        EXPECT_EQ(sections.find(".symtab"), std::string::npos) << program;
+    }
+}
+
+// help2man turned each command of tesmoctl's help into an entry of the manual page, and the
+// pages name the commands on the PATH; Tesmo answers --help and --version without a display,
+// as help2man asked them while building.
+void expectManualPages(const std::string &prefix) {
+    int status = -1;
+    const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    const std::string help = runCommand(noDisplay + prefix + "/bin/tesmo --help", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(help.rfind("Usage: tesmo [OPTION]\n", 0), 0u) << help;
+    EXPECT_EQ(runCommand(noDisplay + prefix + "/bin/tesmo --version", &status),
+              "Tesmo " TESMO_VERSION "\n");
+    EXPECT_EQ(runCommand(prefix + "/bin/tesmoctl --version", &status),
+              "tesmoctl " TESMO_VERSION "\n");
+
+    const std::string man = prefix + "/share/man/man1/";
+    const std::string tesmoPage = runCommand("zcat " + man + "tesmo.1.gz", &status);
+    EXPECT_EQ(status, 0);
+    for (const std::string part : {".SH NAME\ntesmo \\- ", ".SH SYNOPSIS\n.B tesmo\n",
+                                   "\\fB\\-\\-version\\fR", ".SH FILES\n"})
+        EXPECT_NE(tesmoPage.find(part), std::string::npos) << part << "\n" << tesmoPage;
+
+    const std::string ctlPage = runCommand("zcat " + man + "tesmoctl.1.gz", &status);
+    EXPECT_EQ(status, 0);
+    std::istringstream ctlHelp(runCommand(prefix + "/bin/tesmoctl --help", &status));
+    int commands = 0;
+    for (std::string line; std::getline(ctlHelp, line);) {
+        if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] == ' ' || line[2] == '-')
+            continue;
+        std::string entry = ".TP\n" + line.substr(2, line.find(' ', 2) - 2);
+        for (std::size_t at = 0; (at = entry.find('-', at)) != std::string::npos; at += 2)
+            entry.insert(at, "\\");
+        EXPECT_NE(ctlPage.find(entry), std::string::npos) << line;
+        ++commands;
+    }
+    EXPECT_GT(commands, 10) << ctlPage;
+}
+
+// The copyright file and the changelog that Debian expects of a package, the changelog's
+// newest entry being this version.
+void expectPackageDocuments(const std::string &prefix) {
+    const std::string doc = prefix + "/share/doc/tesmo/";
+    EXPECT_NE(tesmo::test::fileBytes(doc + "copyright").find("\nLicense: "), std::string::npos);
+    int status = -1;
+    const std::string changelog = runCommand("zcat " + doc + "changelog.gz", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(changelog.rfind("tesmo (" TESMO_VERSION ") ", 0), 0u) << changelog;
 }
 
 TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
@@ -77,7 +141,10 @@ TEST(Install, LaysOutAPrefixThatTheDesktopAndItsUsersCanUse) {
 
     const std::string help = runCommand(prefix + "/bin/tesmoctl --help", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_NE(help.find("usage: tesmoctl"), std::string::npos) << help;
+    EXPECT_NE(help.find("Usage: tesmoctl"), std::string::npos) << help;
+    expectStripped(prefix + "/lib/tesmo");
+    expectManualPages(prefix);
+    expectPackageDocuments(prefix);
 
     EXPECT_NE(runCommand("grep -x 'Exec=" + prefix + "/bin/tesmo' " + desktop, &status), "");
     const std::string desktopCheck =
