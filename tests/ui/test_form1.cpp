@@ -1,5 +1,6 @@
 #include "acquire/day_file_writer.h"
 #include "common/app_state.h"
+#include "common/dates.h"
 #include "common/paths.h"
 #include "message_box_answerer.h"
 #include "shell/data_update.h"
@@ -9,6 +10,7 @@
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/shipped_database.h"
+#include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
 
 #include <QLocalServer>
@@ -16,6 +18,8 @@
 
 #include <QClipboard>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -265,7 +269,7 @@ TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
     }
 }
 
-// The status line mirrors the caption whole while an import reports in it; the bar shows
+// The status line shows the caption in words while an import reports in it; the bar shows
 // where a step knows how far it is.
 TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     TempEnv env;
@@ -283,7 +287,7 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     QStringList seen;
     QObject::connect(&form, &QWidget::windowTitleChanged, [&] { seen << form.statusText(); });
     shell::manualImport(storage::mainDatabase(), form.port(), file, {});
-    EXPECT_TRUE(seen.contains(form.titleText() + QStringLiteral(" ﾃﾞｰﾀ更新1処理中")))
+    EXPECT_TRUE(seen.contains(QStringLiteral("データを読み込み中")))
         << seen.join('|').toStdString();
     EXPECT_EQ(form.statusText(), form.titleText());
     auto *bar = form.findChild<QProgressBar *>(QString::fromUtf8(ui::kProgressBarName));
@@ -295,6 +299,72 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     EXPECT_FALSE(bar->isVisibleTo(&form));
     form.close();
     setInstallDirOverride("");
+}
+
+// 中止 shows while a data update runs and stops it after the day under way. The status line
+// reads the day, its count and the step in words, wide enough for them, and the window takes
+// its size again afterwards.
+TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
+    TempEnv env;
+    using namespace storage;
+    // A day of long ago: the date field shows digits before and after, as tall.
+    const std::string dbPath = env.newDatabase();
+    Database::open(dbPath, kConnectString)
+        ->execute("Insert Into T_NEARLY(IDATE,CODE,PRC) Values(20200106,'1301',1) ;");
+    writeSetting(keys::mdbpath, dbPath);
+    writeSetting(keys::usermdbconfirm, "1");
+    writeSetting(keys::datasource, "jquants");
+    writeSetting(keys::jquantskey, "tesmo-sample-key");
+    writeSetting(keys::jquantsrate, "500");
+    writeSetting(keys::maxdtc, "4");
+    writeSetting(keys::compyc, "30");
+    test::FakeClock clock;
+    sample_site::JQuantsOptions o;
+    o.endDate = sample_site::lastTradingDayBefore(localDate(std::time(nullptr)));
+    o.stocks = 30;
+    o.rate = 0;
+    test::JQuantsStandIn stand(o, clock);
+    writeSetting(keys::jquantsapi, stand.base());
+    MessageBoxAnswerer boxes;
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.show();
+    const QSize before = form.size();
+    EXPECT_FALSE(form.stopButton()->isVisible());
+    QStringList seen;
+    int widthWhileRunning = 0;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&] {
+        seen << form.statusText();
+        QPushButton *stop = form.stopButton();
+        if (stop->isVisible() && stop->isEnabled() && form.windowTitle().contains("] 2/5日")) {
+            widthWhileRunning = form.width();
+            stop->click();
+        }
+    });
+    form.Command1_Click_sub();
+
+    ASSERT_FALSE(boxes.texts.isEmpty());
+    const QString report = boxes.texts.last();
+    EXPECT_TRUE(report.startsWith(QStringLiteral("中止しました。"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("まだ取り込んでいない日: 3日")))
+        << report.toStdString();
+    EXPECT_EQ(mainDatabase()
+                  .scalar("select count(distinct IDATE) from T_NEARLY where IDATE > 20200106")
+                  .toInt(),
+              2);
+    const QString all = seen.join('|');
+    EXPECT_TRUE(
+        seen.filter(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d 2/5日 残り"))).size() >
+        0)
+        << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("\nデータを読み込み中"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("\n中止を受け付けました。"))) << all.toStdString();
+    EXPECT_FALSE(all.contains(QStringLiteral("step"))) << all.toStdString();
+    EXPECT_GT(widthWhileRunning, before.width());
+    EXPECT_FALSE(form.stopButton()->isVisible());
+    EXPECT_EQ(form.size(), before);
+    EXPECT_EQ(form.statusText(), form.titleText());
+    form.close();
 }
 
 TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {

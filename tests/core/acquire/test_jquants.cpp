@@ -3,6 +3,7 @@
 // the API and the plan window. The stand-in's clock moves only with the port's waits.
 #include "core/acquire/acquire_test_env.h"
 
+#include "acquire/catch_up_progress.h"
 #include "acquire/jquants_client.h"
 #include "acquire/jquants_update.h"
 #include "common/dates.h"
@@ -11,9 +12,15 @@
 #include "support/http_test_server.h"
 #include "support/jquants_stand_in.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <map>
 
 namespace tesmo::test {
 namespace {
@@ -181,6 +188,56 @@ TEST_F(JQuants, RequestsStayWithinTheRate) {
     }
     EXPECT_TRUE(captionSeen("取得間隔の調整中(あと"));
     EXPECT_LE(clock.now() - start, 62.0);
+    // The count from the first day, the time left once a day has shown the pace.
+    EXPECT_TRUE(captionSeen("Tesmo [20231227] 1/5日 ﾃﾞｰﾀ更新1処理中"));
+    EXPECT_TRUE(captionSeen("Tesmo [20231228] 2/5日 残り"));
+    EXPECT_TRUE(captionSeen("Tesmo [20240105] 5/5日 残り1分未満"));
+}
+
+// The count and the time left: the pace of the days so far, and never faster than the rate lets
+// the requests of a day through; the issue names that are read once are no pace.
+TEST(CatchUpProgress, CountsTheDaysAndEstimatesTheRest) {
+    struct Case {
+        const char *name;
+        int perMinute;
+        long long total;
+        int done;
+        double secondsPerDay;
+        int requestsPerDay;
+        double setAside;
+        const char *text;
+    };
+    const Case cases[] = {
+        {"no pace before the first day ends", 5, 41, 0, 0, 0, 0, "1/41日"},
+        {"the pace so far", 0, 41, 11, 10, 4, 0, "12/41日 残り約5分"},
+        {"the rate bounds a fast start", 5, 41, 11, 2, 4, 0, "12/41日 残り約24分"},
+        {"a server slower than the rate", 5, 41, 11, 90, 4, 0, "12/41日 残り約45分"},
+        {"names read once", 5, 41, 11, 2, 4, 600, "12/41日 残り約24分"},
+        {"hours", 0, 100, 1, 120, 1, 0, "2/100日 残り約3時間18分"},
+        {"whole hours", 0, 61, 1, 60, 1, 0, "2/61日 残り約1時間"},
+        {"the last day", 5, 41, 40, 10, 1, 0, "41/41日 残り1分未満"},
+    };
+    for (const Case &c : cases) {
+        double now = 0;
+        acquire::CatchUpProgress progress([&] { return now; }, c.perMinute);
+        progress.addDays(c.total);
+        for (int d = 0; d < c.done; ++d) {
+            progress.dayStarted();
+            now += c.secondsPerDay;
+            if (d == 0) {
+                now += c.setAside;
+                progress.setAside(c.setAside);
+            }
+            progress.dayEnded(c.requestsPerDay);
+        }
+        progress.dayStarted();
+        EXPECT_EQ(progress.text(), c.text) << c.name;
+    }
+    const std::pair<double, const char *> left[] = {
+        {0, "残り1分未満"}, {59.9, "残り1分未満"}, {60, "残り約1分"},
+        {61, "残り約2分"},  {3599, "残り約1時間"}, {3601, "残り約1時間1分"}};
+    for (const auto &[seconds, text] : left)
+        EXPECT_EQ(acquire::timeLeftText(seconds), text) << seconds;
 }
 
 // A 429 waits a minute with a counting caption and tries again; a server that keeps refusing
@@ -275,6 +332,124 @@ TEST_F(JQuants, PlanWindowEndsTheCatchUp) {
         EXPECT_EQ(note, "J-Quants: ご契約のプランで取得できるのは" + slashDate(c.planEnd) +
                             "までのデータです。");
     }
+}
+
+// 中止 (Ctrl+C in tesmoctl): the run ends between two days, at once also in the wait before a
+// day's first page; a day under way finishes when it needs no long wait and is given up, none of
+// its rows kept, when its next page is a minute away. Only whole days stay, the days still
+// missing are counted, and the next run brings them in.
+TEST_F(JQuants, StopKeepsWholeDays) {
+    enum class When { TwoDaysIn, TwoDaysInAndWaiting, ThirdDayAsked };
+    struct Case {
+        const char *name;
+        int rate;
+        int pageSize;
+        When when;
+        size_t daysIn;
+        long long stillMissing;
+        long long givenUp;
+    };
+    const Case cases[] = {
+        {"between days", 500, 1000, When::TwoDaysIn, 2, 3, 0},
+        {"in the wait for a day's first page", 1, 1000, When::TwoDaysInAndWaiting, 2, 3, 0},
+        {"within a day without waits", 500, 7, When::ThirdDayAsked, 3, 2, 0},
+        {"within a day a minute from its next page", 1, 7, When::ThirdDayAsked, 2, 3, 20231229},
+    };
+    const std::vector<std::string> whole = {"20231227|35", "20231228|35", "20231229|35",
+                                            "20240104|35", "20240105|35"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        db->execute("Delete from T_NEARLY ;");
+        clock.advance(120); // a fresh minute for the pacer
+        setting(keys::jquantsrate, std::to_string(c.rate));
+        JQuantsOptions o;
+        o.rate = 0;
+        o.pageSize = c.pageSize;
+        serve(o);
+        cport.stopAfterDay = false;
+        cport.stopAfterDayWhen = [&] {
+            switch (c.when) {
+            case When::TwoDaysIn:
+                return state.importedCount >= 2;
+            case When::TwoDaysInAndWaiting:
+                return state.importedCount >= 2 &&
+                       cport.caption().find("取得間隔の調整中") != std::string::npos;
+            case When::ThirdDayAsked:
+                break;
+            }
+            return asked("/v2/equities/bars/daily?date=20231229") > 0;
+        };
+        EXPECT_EQ(update(20240107), "");
+        EXPECT_TRUE(state.stopped);
+        EXPECT_EQ(rowsPerDay(), std::vector<std::string>(whole.begin(), whole.begin() + c.daysIn));
+        EXPECT_EQ(state.stillMissing, c.stillMissing);
+        EXPECT_EQ(state.givenUpDay, c.givenUp);
+        EXPECT_EQ(count("wonton_dat01"), 0);
+        EXPECT_EQ(cport.caption(), "Tesmo");
+        if (c.when != When::ThirdDayAsked) { // stopped before the wait was sat out
+            EXPECT_EQ(asked("/v2/equities/bars/daily?date=20231229"), 0);
+        }
+
+        cport.stopAfterDayWhen = {};
+        cport.stopAfterDay = false;
+        EXPECT_EQ(update(20240107), "");
+        EXPECT_FALSE(state.stopped);
+        EXPECT_EQ(rowsPerDay(), whole);
+    }
+}
+
+// Ctrl+C in `tesmoctl update`, once the first day is in: the update ends after the day under
+// way, the days in stay whole, the report counts the days still missing, and tesmoctl exits 130.
+TEST_F(JQuants, TesmoctlStopsOnCtrlCAfterTheDay) {
+    JQuantsOptions o;
+    o.endDate = sample_site::lastTradingDayBefore(localDate(std::time(nullptr)));
+    o.pageSize = 1; // a page per issue: the update is far from its end when the signal comes
+    o.rate = 0;
+    serve(o);
+    const std::string dbPath = env.newDatabase("ctrl-c.mdb");
+    const std::string ctl = std::string(TESMO_BIN_DIR) + "/tesmoctl";
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&files, out[0]);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const char *argv[] = {ctl.c_str(), "update", dbPath.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, ctl.c_str(), &files, nullptr, const_cast<char **>(argv), environ),
+              0);
+    posix_spawn_file_actions_destroy(&files);
+    ::close(out[1]);
+    FILE *printed = ::fdopen(out[0], "r");
+    std::string all;
+    bool signalled = false;
+    char line[4096];
+    while (std::fgets(line, sizeof line, printed)) {
+        all += line;
+        if (!signalled && std::string(line).rfind("直近日付", 0) == 0) {
+            ::kill(pid, SIGINT);
+            signalled = true;
+        }
+    }
+    std::fclose(printed);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << all;
+    EXPECT_EQ(WEXITSTATUS(status), 130) << all;
+
+    auto stopped = storage::Database::open(dbPath, storage::kConnectString);
+    std::map<long long, long long> days;
+    stopped->forEachRow("select IDATE, count(*) from T_NEARLY group by IDATE", {},
+                        [&](const storage::RowView &r) { days[r.integer(0)] = r.integer(1); });
+    for (const auto &[day, n] : days)
+        EXPECT_EQ(n, 35) << day;
+    ASSERT_GE(days.size(), 1u);
+    ASSERT_LT(days.size(), 5u);
+    EXPECT_NE(all.find("中止しました。\n\n[取り込んだ日]\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("まだ取り込んでいない日: " + std::to_string(5 - days.size()) + "日"),
+              std::string::npos)
+        << all;
 }
 
 TEST_F(JQuants, ConnectionTestTellsTheKeyAndThePlanWindow) {
@@ -532,7 +707,7 @@ TEST_F(JQuants, TesmoctlFailsWithTheSpoiledDayNamed) {
         serve(o);
         const std::string healthy = runCommand(ctl, &status);
         EXPECT_EQ(status, 0) << healthy;
-        EXPECT_NE(healthy.find("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n" +
+        EXPECT_NE(healthy.find("正常終了\n\n[取り込んだ日]\n" +
                                std::to_string(stand->site().spoiledDay()) + "\n"),
                   std::string::npos)
             << healthy;
