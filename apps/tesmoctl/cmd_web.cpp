@@ -24,10 +24,9 @@
 
 #include <csignal>
 #include <cstdio>
-
 #include <ctime>
-#include <signal.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace tesmoctl {

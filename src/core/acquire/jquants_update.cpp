@@ -279,10 +279,11 @@ struct StopAtWait {
     bool dayGivenUp;
 };
 
-// How long a day in progress may still wait for the rate once the user stopped the run. A day
-// is a page or two of bars (the stand-in's 3,800 issues come in four pages) and, on the first
-// day, the master's pages: at 5 requests a minute that fits in about one minute. A server that
-// hands out small pages could take up to the page cap, 20 minutes; the day is given up instead.
+// How long a day under way may still wait for the rate once the user stopped the run. The rest
+// of a day is a few pages (the stand-in serves 3,800 issues in four), which at 5 requests a
+// minute mostly fit in the minute; a full wait of the pacer's window, or a server of small
+// pages (up to the page cap, 20 minutes), would keep the user waiting for a stop he asked for,
+// so the day is given up instead and costs those few requests again at the next run.
 constexpr double kStopGrace = 60;
 
 // The days of one data update: which ones the kept window lacks, each fetched page by page
@@ -347,6 +348,8 @@ public:
                 m_progress.dayEnded(m_client.requestCount() - before - m_onceOnly);
                 m_onceOnly = 0;
                 m_port.setCaption(m_caption);
+                // The import's own steps used the bar; between days it shows the days again.
+                m_port.progress(m_progress.done(), m_progress.total());
                 if (!failure.empty())
                     return failure;
                 if (outcome == DayOutcome::Empty)

@@ -108,7 +108,6 @@ void Form1::buildControls() {
     StatusLine = new QLabel(this);
     StatusLine->setObjectName("StatusLine");
     StatusLine->setWordWrap(true);
-    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
     StatusLine->setFrameShape(QFrame::StyledPanel);
     StatusProgress = new QProgressBar(this);
@@ -382,6 +381,7 @@ void Form1::beginUpdateRun() {
         width = std::max(width, metrics.horizontalAdvance(QString::fromUtf8(line)));
     const int frame = 2 * (StatusLine->frameWidth() + StatusLine->margin()) + 8;
     StatusLine->setMinimumSize(width + frame, kProgressLines * metrics.lineSpacing() + frame);
+    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop); // the lines stay where they are
     adjustSize();
     // Grown to the right or down, the window stays on its screen.
     if (const QScreen *screen = this->screen()) {
@@ -406,6 +406,7 @@ void Form1::endUpdateRun() {
     m_port.setStopAfterDay(false);
     showStatus();
     StatusLine->setMinimumSize(0, 0);
+    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The window's least size follows its layout only once the layout is run again.
     layout()->activate();
     if (m_sizeBeforeRun.isValid())
