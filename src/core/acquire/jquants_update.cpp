@@ -348,8 +348,6 @@ public:
                 m_progress.dayEnded(m_client.requestCount() - before - m_onceOnly);
                 m_onceOnly = 0;
                 m_port.setCaption(m_caption);
-                // The import's own steps used the bar; between days it shows the days again.
-                m_port.progress(m_progress.done(), m_progress.total());
                 if (!failure.empty())
                     return failure;
                 if (outcome == DayOutcome::Empty)
@@ -383,9 +381,12 @@ public:
     }
 
 private:
-    // A wait of the client once the user asked to stop: between days the run ends at once; a
-    // day under way finishes unless its waits would run past kStopGrace, and is given up then.
+    // Before each second of a wait of the client. Once the user asked to stop, between days the
+    // run ends at once; a day under way finishes unless its waits would run past kStopGrace, and
+    // is given up then.
     void beforeWait(double ahead) {
+        // Each request's download takes the bar for its bytes; a wait shows the days again.
+        m_port.progress(m_progress.done() + 1, m_progress.total());
         if (!m_port.stopAfterDayRequested())
             return;
         if (!m_dayUnderWay)

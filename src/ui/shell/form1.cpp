@@ -313,6 +313,12 @@ bool Form1::Close_all_form(bool forceIn) {
 }
 
 void Form1::Command1_Click_sub() {
+    // Ends after the routine's scope, which takes the note of a refused close away: the window
+    // then takes the size it had before the run once more, without the note's room.
+    struct SizeAfterRun {
+        Form1 *form;
+        ~SizeAfterRun() { form->restoreSizeBeforeRun(); }
+    } sizeAfterRun{this};
     RoutineScope scope(this);
     shell::DataUpdateActions a;
     a.refreshNewestDate = [this] {
@@ -407,15 +413,22 @@ void Form1::endUpdateRun() {
     showStatus();
     StatusLine->setMinimumSize(0, 0);
     StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Back to its size before the report shows; once more after the routine.
+    restoreSizeBeforeRun(false);
+}
+
+void Form1::restoreSizeBeforeRun(bool last) {
+    if (!m_sizeBeforeRun.isValid())
+        return;
     // The window's least size follows its layout only once the layout is run again.
     layout()->activate();
-    if (m_sizeBeforeRun.isValid())
-        resize(m_sizeBeforeRun);
-    m_sizeBeforeRun = QSize();
+    resize(m_sizeBeforeRun);
     // Back where it was, unless the user moved it since.
     if (!m_shift.isNull() && pos() == m_movedTo)
         move(pos() - m_shift);
     m_shift = QPoint();
+    if (last)
+        m_sizeBeforeRun = QSize();
 }
 
 void Form1::stopUpdate() {

@@ -97,6 +97,8 @@ private:
     // for its progress; afterwards both go and the window takes its size and place again.
     void beginUpdateRun();
     void endUpdateRun();
+    // `last`: the run is over and its sizes are forgotten.
+    void restoreSizeBeforeRun(bool last = true);
     void stopUpdate();
 
     QLabel *Label1;
