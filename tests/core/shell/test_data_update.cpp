@@ -116,7 +116,7 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     EXPECT_EQ(port.messages[0].title, "Tesmo");
 }
 
-TEST(DataUpdate, DaysThatDidNotComeInAreListedEvenWithNomoremsg) {
+TEST(DataUpdate, DaysThatDidNotComeInOrAStopAreToldEvenWithNomoremsg) {
     TempEnv env;
     storage::writeSetting(storage::keys::nomoremsg, "1");
     Fake fake;
@@ -136,21 +136,29 @@ TEST(DataUpdate, DaysThatDidNotComeInAreListedEvenWithNomoremsg) {
                          "取得できなかった日: 20241205 (ﾌｧｲﾙが取得出来ませんでした(2))\r\n");
         EXPECT_EQ(port.messages[0].icon, MsgIcon::Exclamation);
     }
+    // A run the user stopped is told too, and fetches nothing more: no program files.
+    fake.stillMissing = 29;
+    fake.versions = "Tesmo\r\n";
+    fake.calls.clear();
+    port.messages.clear();
+    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "close(force)", "compact", "scan"}));
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text.rfind("中止しました。\r\n", 0), 0u);
     EXPECT_EQ(port.beeps, 0);
 }
 
 // The report of a run: J-Quants names its days "取り込んだ日" and lists ten at most; the data
 // site keeps its texts; a stopped run says how many days are still missing.
 TEST(DataUpdate, ReportListsTenJQuantsDaysAndWhatAStopLeft) {
-    const auto days = [](int from, int n) {
+    const auto days = [](int n) {
         std::string list;
-        for (int d = from; d < from + n; ++d)
+        for (int d = 1; d <= n; ++d)
             list += std::to_string(20261000 + d) + "\r\n";
         return list;
     };
-    const std::string ten = days(1, 10);
+    const std::string missing = "まだ取り込んでいない日: 29日(次回のデータ更新で取り込みます)\r\n";
     struct Case {
-        const char *name;
         bool jquants;
         int imported;
         long long stillMissing; // -2: not stopped
@@ -158,76 +166,42 @@ TEST(DataUpdate, ReportListsTenJQuantsDaysAndWhatAStopLeft) {
         std::string text;
     };
     const Case cases[] = {
-        {"41 days", true, 41, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + ten + "ほか31日\r\n"},
-        {"ten days", true, 10, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + ten},
-        {"eleven days", true, 11, -2, 0,
-         "正常終了\r\n\r\n[取り込んだ日]\r\n" + ten + "ほか1日\r\n"},
-        {"nothing new", true, 0, -2, 0, "J-Quantsに新しいデータはありませんでした。"},
-        {"the data site lists all", false, 12, -2, 0,
-         "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + days(1, 12)},
-        {"nothing new on the data site", false, 0, -2, 0,
-         "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。"},
-        {"stopped after two days", true, 2, 39, 0,
-         "中止しました。\r\n\r\n[取り込んだ日]\r\n" + days(1, 2) +
-             "\r\nまだ取り込んでいない日: 39日(次回のデータ更新で取り込みます)\r\n"},
-        {"stopped giving a day up", true, 12, 29, 20261013,
-         "中止しました。\r\n\r\n[取り込んだ日]\r\n" + ten +
-             "ほか2日\r\n\r\n20261013は取得の途中で中止したため、取り込んでいません。\r\n"
-             "まだ取り込んでいない日: 29日(次回のデータ更新で取り込みます)\r\n"},
-        {"stopped before the list was known", true, 0, -1, 0,
+        {true, 41, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + days(10) + "ほか31日\r\n"},
+        {true, 10, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + days(10)},
+        {true, 0, -2, 0, "J-Quantsに新しいデータはありませんでした。"},
+        {false, 12, -2, 0, "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + days(12)},
+        {false, 0, -2, 0, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。"},
+        {true, 12, 29, 20261013,
+         "中止しました。\r\n\r\n[取り込んだ日]\r\n" + days(10) + "ほか2日\r\n\r\n" +
+             "20261013は取得の途中で中止したため、取り込んでいません。\r\n" + missing},
+        {false, 0, 29, 0, "中止しました。\r\n\r\n" + missing},
+        {true, 0, -1, 0,
          "中止しました。\r\n\r\nまだ取り込んでいない日があります(次回のデータ更新で取り込みます)"
          "\r\n"},
-        {"the data site stopped", false, 1, 4, 0,
-         "中止しました。\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20261001\r\n\r\n"
-         "まだ取り込んでいない日: 4日(次回のデータ更新で取り込みます)\r\n"},
     };
     for (const Case &c : cases) {
         acquire::ImportRunState run;
         run.importedCount = c.imported;
-        run.importedList = days(1, c.imported);
+        run.importedList = days(c.imported);
         if (c.stillMissing != -2)
             run.stop(c.stillMissing, c.givenUp);
-        EXPECT_EQ(importedReport(run, c.jquants), c.text) << c.name;
+        EXPECT_EQ(importedReport(run, c.jquants), c.text);
     }
-}
-
-// A run the user stopped is reported even with nomoremsg set, and fetches nothing more: no
-// program files either.
-TEST(DataUpdate, StoppedRunIsReportedAndChecksNoProgramFiles) {
-    TempEnv env;
-    storage::writeSetting(storage::keys::nomoremsg, "1");
-    Fake fake;
-    fake.stillMissing = 39;
-    fake.versions = "Tesmo\r\n";
-    RecordingPort port;
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
-              DataUpdateResult::Done);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "close(force)", "compact", "scan"}));
-    ASSERT_EQ(port.messages.size(), 1u);
-    EXPECT_EQ(port.messages[0].text.rfind("中止しました。\r\n", 0), 0u);
-    EXPECT_NE(port.messages[0].text.find("まだ取り込んでいない日: 39日"), std::string::npos);
-    EXPECT_EQ(port.beeps, 0);
 }
 
 // The status line's words for the progress captions of both sources and the import.
 TEST(DataUpdate, ProgressInPlainWords) {
     const std::pair<const char *, const char *> cases[] = {
         {"Tesmo 1.0", "Tesmo 1.0"},
-        {"Tesmo 1.0 営業日取得中", "営業日取得中"},
         {"Tesmo 1.0 [20261009] 12/41日 残り約25分 取得間隔の調整中(あと56秒)",
          "2026/10/09 12/41日 残り約25分\n取得間隔の調整中(あと56秒)"},
-        {"Tesmo 1.0 [20261009] 1/41日", "2026/10/09 1/41日"},
-        {"Tesmo 1.0 [20261009] 3/41日 残り約1時間5分 ﾃﾞｰﾀ更新4処理中 step1/3(30/3800)",
-         "2026/10/09 3/41日 残り約1時間5分\n指標を計算中(月平均と比較 30/3800銘柄)"},
-        {"Tesmo 1.0 [20240105] 2/3日 ﾃﾞｰﾀ更新4処理中  step3/3(60/40)",
-         "2024/01/05 2/3日\n指標を計算中(月最大と比較 60/40銘柄)"},
-        {"Tesmo 1.0 [20240105] ﾃﾞｰﾀ更新4.1処理中", "2024/01/05\n日付の情報を更新中"},
+        {"Tesmo 1.0 [20261009] 3/41日 ﾃﾞｰﾀ更新4処理中 step1/3(30/3800)",
+         "2026/10/09 3/41日\n指標を計算中(月平均と比較 30/3800銘柄)"},
+        {"Tesmo 1.0 [20240105] ﾃﾞｰﾀ更新4処理中  step3/3(60/40)",
+         "2024/01/05\n指標を計算中(月最大と比較 60/40銘柄)"},
+        {"Tesmo 1.0 ﾃﾞｰﾀ更新4.1処理中", "日付の情報を更新中"},
         {"Tesmo 1.0 ﾃﾞｰﾀ更新1処理中", "データを読み込み中"},
-        {"Tesmo 1.0 ﾃﾞｰﾀ更新2処理中", "銘柄と株価を登録中"},
         {"Tesmo 1.0処理中。。", "受信したファイルを処理中"},
-        {"Tesmo 1.0 DBの領域が増えすぎた為、最適化しています。。",
-         "DBの領域が増えすぎた為、最適化しています。。"},
-        {"Tesmo", "Tesmo"}, // another title: left as it is
     };
     for (const auto &[caption, plain] : cases)
         EXPECT_EQ(plainProgress(caption, "Tesmo 1.0"), plain) << caption;
