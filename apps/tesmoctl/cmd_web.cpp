@@ -16,14 +16,19 @@
 #include "shell/newest_date.h"
 #include "storage/connection.h"
 #include "storage/database.h"
+#include "storage/settings_keys.h"
 #include "storage/update_lock.h"
 #include "update/release_install.h"
 #include "update/update_start.h"
 #include "update/updater.h"
 #include "update/version_check.h"
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
+
+#include <signal.h>
+#include <unistd.h>
 
 namespace tesmoctl {
 
@@ -45,6 +50,38 @@ int cmdFetch(const Args &args) {
     return 0;
 }
 
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+// The first Ctrl+C asks the update to stop after the day it is on; a second one ends tesmoctl at
+// once, as Ctrl+C always does (the database keeps what its last commit holds).
+extern "C" void onInterrupt(int) {
+    interrupted = 1;
+    static const char note[] = "\n中止を受け付けました。取り込み中の日が終わりしだい中止します"
+                               "(すぐに終了するにはもう一度Ctrl+C)\n";
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, note, sizeof note - 1);
+}
+
+// Ctrl+C stops the update after the day while `update` runs; the handler gives way to the
+// default after its first call (SA_RESETHAND).
+void catchInterrupt(bool on) {
+    struct sigaction action {};
+    action.sa_handler = on ? onInterrupt : SIG_DFL;
+    action.sa_flags = on ? SA_RESETHAND | SA_RESTART : 0;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+// The console of `update`: Ctrl+C is the stop button of the main window.
+class UpdateConsole : public ConsolePort {
+public:
+    using ConsolePort::ConsolePort;
+    bool stopAfterDayRequested() const override { return interrupted != 0; }
+};
+
+} // namespace
+
 int cmdUpdate(const Args &args) {
     Args positional = args;
     const bool waits = !takeFlag(positional, "--no-wait");
@@ -54,7 +91,7 @@ int cmdUpdate(const Args &args) {
     // Refused with a message while another program updates the same database.
     const tesmo::storage::UpdateLock lock(db->path());
     // Captions go to stdout as they change, like the title bar of the main window.
-    ConsolePort port(stdout, stdout, "Tesmo", waits);
+    UpdateConsole port(stdout, stdout, "Tesmo", waits);
     tesmo::acquire::HttpClient client;
     tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
     const auto showNewestDate = [&] {
@@ -62,19 +99,24 @@ int cmdUpdate(const Args &args) {
                     tesmo::shell::newestDateText(tesmo::shell::newestDate(*db)).c_str());
         std::fflush(stdout);
     };
+    interrupted = 0;
+    catchInterrupt(true);
     const std::string failure =
         tesmo::acquire::ScanSelectedSource(*db, port, client, showNewestDate, state);
+    catchInterrupt(false);
     db->close();
     if (!failure.empty()) {
         std::printf("%s\n", withNewlines(failure).c_str());
         return 1;
     }
-    const std::string report =
-        tesmo::shell::importedReport(state.importedCount, state.importedList, state.skippedDays);
+    const std::string report = tesmo::shell::importedReport(state, tesmo::storage::jquantsSource());
     std::printf("%s%s", withNewlines(report).c_str(), report.ends_with("\r\n") ? "" : "\n");
     if (!tesmo::acquire::sourceNote().empty())
         std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
-    // A day that did not come in fails the run, so that a script notices it.
+    // Stopped as a shell stops a command on Ctrl+C (128 + SIGINT); a day that did not come in
+    // fails the run, so that a script notices it.
+    if (state.stopped)
+        return 128 + SIGINT;
     return state.skippedDays.empty() ? 0 : 1;
 }
 

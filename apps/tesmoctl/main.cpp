@@ -45,7 +45,8 @@ const std::vector<Command> &commands() {
         {"update", "update [--no-wait] DB",
          "run the fetch and import of a data update into DB with the current settings, from "
          "the source that datasource names (site or jquants); --no-wait skips the pauses that "
-         "only keep a window alive",
+         "only keep a window alive; Ctrl+C stops it between two days, like the 中止 button, "
+         "and it exits 130",
          cmdUpdate},
         {"jquants-check", "jquants-check",
          "the connection test of the options window: one request to J-Quants API V2 with "

@@ -4,6 +4,7 @@
 #include "common/ui_port.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +56,11 @@ public:
             progresses.emplace_back(done, total);
     }
     bool stopRequested() const override { return stop; }
+    bool stopAfterDayRequested() const override {
+        if (!stopAfterDay && stopAfterDayWhen && stopAfterDayWhen())
+            stopAfterDay = true;
+        return stopAfterDay;
+    }
 
     std::vector<std::string> captions;
     std::vector<int> waits;
@@ -68,6 +74,9 @@ public:
     int eventPumps = 0;
     int beeps = 0;
     bool stop = false; // the program is asked to end; this port never raises by itself
+    // The user's stop (中止): set, or from the first time the condition holds when asked.
+    mutable bool stopAfterDay = false;
+    std::function<bool()> stopAfterDayWhen;
 
 private:
     std::string m_caption;

@@ -1,5 +1,6 @@
 #include "acquire/day_file_writer.h"
 #include "common/app_state.h"
+#include "common/dates.h"
 #include "common/paths.h"
 #include "message_box_answerer.h"
 #include "shell/data_update.h"
@@ -9,6 +10,7 @@
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/shipped_database.h"
+#include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
 
 #include <QLocalServer>
@@ -305,7 +307,7 @@ TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
     }
 }
 
-// The status line mirrors the caption whole while an import reports in it; the bar shows
+// The status line shows the caption in words while an import reports in it; the bar shows
 // where a step knows how far it is.
 TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     TempEnv env;
@@ -323,7 +325,7 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     QStringList seen;
     QObject::connect(&form, &QWidget::windowTitleChanged, [&] { seen << form.statusText(); });
     shell::manualImport(storage::mainDatabase(), form.port(), file, {});
-    EXPECT_TRUE(seen.contains(form.titleText() + QStringLiteral(" ﾃﾞｰﾀ更新1処理中")))
+    EXPECT_TRUE(seen.contains(QStringLiteral("データを読み込み中")))
         << seen.join('|').toStdString();
     EXPECT_EQ(form.statusText(), form.titleText());
     auto *bar = form.findChild<QProgressBar *>(QString::fromUtf8(ui::kProgressBarName));
@@ -335,6 +337,63 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     EXPECT_FALSE(bar->isVisibleTo(&form));
     form.close();
     setInstallDirOverride("");
+}
+
+// 中止 shows while a data update runs and stops it after the day under way; closing is still
+// refused. The status line reads the day, its count and the step in words, wide enough for
+// them, and the window takes its size again afterwards.
+TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
+    TempEnv env;
+    // A day of long ago: the date field shows digits before and after, as tall.
+    const std::string db = env.newDatabase();
+    storage::Database::open(db, storage::kConnectString)
+        ->execute("Insert Into T_NEARLY(IDATE,CODE,PRC) Values(20200106,'1301',1) ;");
+    test::FakeClock clock;
+    sample_site::JQuantsOptions o;
+    o.endDate = sample_site::lastTradingDayBefore(localDate(std::time(nullptr)));
+    o.stocks = 30;
+    o.rate = 0;
+    test::JQuantsStandIn stand(o, clock);
+    namespace keys = storage::keys;
+    for (const auto &[key, value] : {std::pair{&keys::mdbpath, db},
+                                     {&keys::usermdbconfirm, "1"},
+                                     {&keys::datasource, "jquants"},
+                                     {&keys::jquantsapi, stand.base()},
+                                     {&keys::jquantskey, "tesmo-sample-key"},
+                                     {&keys::jquantsrate, "500"},
+                                     {&keys::maxdtc, "4"},
+                                     {&keys::compyc, "30"}})
+        storage::writeSetting(*key, value);
+    MessageBoxAnswerer boxes;
+    ui::Form1 form;
+    ASSERT_TRUE(form.startUp());
+    form.show();
+    const QSize before = form.size();
+    EXPECT_FALSE(form.stopButton()->isVisible());
+    QStringList seen;
+    int widthWhileRunning = 0;
+    QObject::connect(&form, &QWidget::windowTitleChanged, [&] {
+        seen << form.statusText();
+        QPushButton *stop = form.stopButton();
+        if (stop->isVisible() && stop->isEnabled() && form.windowTitle().contains("] 2/5日")) {
+            widthWhileRunning = form.width();
+            stop->click();
+            EXPECT_FALSE(form.close()); // refused with its note, which leaves no room behind
+        }
+    });
+    form.Command1_Click_sub();
+
+    ASSERT_FALSE(boxes.texts.isEmpty());
+    EXPECT_TRUE(boxes.texts.last().startsWith(QStringLiteral("中止しました。")));
+    EXPECT_TRUE(boxes.texts.last().contains(QStringLiteral("まだ取り込んでいない日: 3日")));
+    const std::string all = seen.join('|').toStdString();
+    for (const char *words : {" 2/5日 残り", "\nデータを読み込み中", "\n中止を受け付けました。"})
+        EXPECT_NE(all.find(words), std::string::npos) << words << all;
+    EXPECT_GT(widthWhileRunning, before.width());
+    EXPECT_FALSE(form.stopButton()->isVisible());
+    EXPECT_EQ(form.size(), before);
+    EXPECT_EQ(form.statusText(), form.titleText());
+    form.close();
 }
 
 // The clipboard's code, with the master deciding about five characters: 25935 (a preferred

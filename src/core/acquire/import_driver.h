@@ -22,11 +22,25 @@ struct ImportRunState {
     int importedCount = 0;
     std::string importedList; // each imported day number followed by CR LF
     std::vector<SkippedDay> skippedDays;
+    // The user stopped the run between two days: the days it had still to bring in then
+    // (-1 while the run did not know them yet), and the day it gave up midway, none of whose
+    // rows were kept (0: none).
+    bool stopped = false;
+    long long stillMissing = -1;
+    long long givenUpDay = 0;
 
     void reset() {
         importedCount = 0;
         importedList.clear();
         skippedDays.clear();
+        stopped = false;
+        stillMissing = -1;
+        givenUpDay = 0;
+    }
+    void stop(long long missing, long long givenUp = 0) {
+        stopped = true;
+        stillMissing = missing;
+        givenUpDay = givenUp;
     }
     void skip(long long day, std::string reason);
 };

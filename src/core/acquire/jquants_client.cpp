@@ -269,7 +269,7 @@ double steadySeconds() {
         .count();
 }
 
-void RequestPacer::admit(int perMinute, UiPort &port) {
+void RequestPacer::admit(int perMinute, UiPort &port, const WaitHook &beforeWait) {
     perMinute = std::max(1, perMinute);
     const std::string caption = port.caption();
     bool waited = false;
@@ -280,6 +280,8 @@ void RequestPacer::admit(int perMinute, UiPort &port) {
         if (static_cast<int>(m_sent.size()) < perMinute)
             break;
         const int left = static_cast<int>(std::ceil(m_sent.front() + kPacingWindow - now));
+        if (beforeWait)
+            beforeWait(left);
         port.setCaption(caption + " 取得間隔の調整中(あと" + std::to_string(left) + "秒)");
         port.repaint();
         waitOneSecond(port, m_clock);
@@ -363,6 +365,8 @@ std::string Client::redact(std::string text) const {
 void Client::waitCounting(int seconds, const std::string &what) {
     const std::string caption = m_port.caption();
     for (int left = seconds; left > 0; --left) {
+        if (m_beforeWait)
+            m_beforeWait(left);
         m_port.setCaption(caption + " " + what + "(あと" + std::to_string(left) + "秒)");
         m_port.repaint();
         waitOneSecond(m_port, [this] { return m_pacer.now(); });
@@ -395,7 +399,7 @@ Body Client::fetch(const std::string &path, const Query &query) {
     int faults = 0;
     int limited = 0;
     for (;;) {
-        m_pacer.admit(m_settings.rate, m_port);
+        m_pacer.admit(m_settings.rate, m_port, m_beforeWait);
         ++m_requests;
         Body body;
         std::string fault;
@@ -414,6 +418,8 @@ Body Client::fetch(const std::string &path, const Query &query) {
         if (!fault.empty() || status >= 500) {
             if (m_retrying && faults < retimes) {
                 ++faults;
+                if (m_beforeWait)
+                    m_beforeWait(resec);
                 const std::string caption = m_port.caption();
                 m_port.setCaption(caption + " 再試行中です(" + std::to_string(faults) + "/" +
                                   std::to_string(retimes) + ")");

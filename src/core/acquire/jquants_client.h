@@ -22,6 +22,10 @@ namespace tesmo::acquire::jquants {
 using Clock = std::function<double()>;
 double steadySeconds();
 
+// Runs before each second of a wait of the client (the pacing, a 429, a retry) with the seconds
+// still ahead of it: what it raises ends the request, so that a stop need not sit the wait out.
+using WaitHook = std::function<void(double secondsAhead)>;
+
 // The requests of the last minute. Before each request the pacer waits, showing the seconds
 // left in the caption, until one more fits into the allowed number per minute. The program
 // keeps one pacer, so that a connection test and a data update right after it share the
@@ -29,7 +33,7 @@ double steadySeconds();
 class RequestPacer {
 public:
     explicit RequestPacer(Clock clock = steadySeconds) : m_clock(std::move(clock)) {}
-    void admit(int perMinute, UiPort &port);
+    void admit(int perMinute, UiPort &port, const WaitHook &beforeWait = {});
     double now() const { return m_clock(); }
 
 private:
@@ -123,6 +127,7 @@ public:
 
     // Off: one request per page() whatever the answer, for the connection test.
     void setRetrying(bool on) { m_retrying = on; }
+    void setWaitHook(WaitHook hook) { m_beforeWait = std::move(hook); }
     int requestCount() const { return m_requests; }
     // `text` with every occurrence of the key masked: for texts that come from outside.
     std::string redact(std::string text) const;
@@ -139,6 +144,7 @@ private:
     RequestPacer &m_pacer;
     int m_requests = 0;
     bool m_retrying = true;
+    WaitHook m_beforeWait;
 };
 
 // The code the database keeps for an API code: the 4-character code when the fifth

@@ -1,5 +1,6 @@
 #include "acquire/jquants_update.h"
 
+#include "acquire/catch_up_progress.h"
 #include "acquire/site_scan.h"
 #include "acquire/step_label.h"
 #include "common/dates.h"
@@ -270,6 +271,21 @@ struct PlanRefusal {
     long long day;
 };
 
+// The user's stop, raised at a wait of the client where the run may end: before the day's first
+// page has come (nothing of the day is there yet), or within the day when finishing it would
+// keep the user waiting longer than kStopGrace. No std::exception, so that no catch of the
+// client or the import takes it for a failure.
+struct StopAtWait {
+    bool dayGivenUp;
+};
+
+// How long a day under way may still wait for the rate once the user stopped the run. The rest
+// of a day is a few pages (the stand-in serves 3,800 issues in four), which at 5 requests a
+// minute mostly fit in the minute; a full wait of the pacer's window, or a server of small
+// pages (up to the page cap, 20 minutes), would keep the user waiting for a stop he asked for,
+// so the day is given up instead and costs those few requests again at the next run.
+constexpr double kStopGrace = 60;
+
 // The days of one data update: which ones the kept window lacks, each fetched page by page
 // into the staging table, checked, named from the master and imported; a day that fails is
 // passed over and named in the run state.
@@ -277,9 +293,12 @@ class CatchUp {
 public:
     CatchUp(Database &db, UiPort &port, Client &client, ImportRunState &state,
             const std::string &caption, const std::function<void()> &setLaterDate, long long keep,
-            long long complete)
+            long long complete, const jquants::Clock &clock, int perMinute)
         : m_db(db), m_port(port), m_client(client), m_state(state), m_caption(caption),
-          m_setLaterDate(setLaterDate), m_keep(keep), m_complete(complete) {}
+          m_setLaterDate(setLaterDate), m_keep(keep), m_complete(complete), m_clock(clock),
+          m_progress(clock, perMinute) {
+        m_client.setWaitHook([this](double ahead) { beforeWait(ahead); });
+    }
 
     // Every day of the kept window that the database lacks, oldest first, from the business
     // days `days` (ascending, up to the window's end). Returns the empty text or the import's
@@ -293,19 +312,41 @@ public:
         // A second pass only when the newest days turned out unpublished: the window then ends
         // before them, and the days that fall into it at its old end are fetched too, so that
         // the database keeps its maxdtc + 1 days.
+        const ProgressScope bar(m_port);
         for (int pass = 0; pass < 2; ++pass) {
             const std::vector<long long> wanted = missingDays(days, end);
             if (wanted.empty())
                 break;
             m_newest = std::max(m_newest, wanted.back());
-            for (const long long day : wanted) {
+            m_progress.addDays(static_cast<long long>(wanted.size()));
+            for (size_t i = 0; i < wanted.size(); ++i) {
+                const long long day = wanted[i];
+                const long long left = static_cast<long long>(wanted.size() - i);
                 throwIfStopRequested(m_port);
+                if (m_port.stopAfterDayRequested()) {
+                    m_state.stop(left);
+                    return {};
+                }
                 m_tried.insert(day);
                 step = "J-Quants[" + std::to_string(day) + "]取得";
-                m_port.setCaption(m_caption + " [" + std::to_string(day) + "]");
+                m_progress.dayStarted();
+                m_dayCaption = m_caption + " [" + std::to_string(day) + "] " + m_progress.text();
+                m_port.setCaption(m_dayCaption);
+                m_port.progress(m_progress.done() + 1, m_progress.total());
                 m_port.repaint();
                 std::string failure;
-                const DayOutcome outcome = fetchDay(day, step, failure);
+                DayOutcome outcome = DayOutcome::Failed;
+                const int before = m_client.requestCount();
+                try {
+                    outcome = fetchDay(day, step, failure);
+                } catch (const StopAtWait &stop) {
+                    m_db.execute("Delete from wonton_dat01 ");
+                    m_port.setCaption(m_caption);
+                    m_state.stop(left, stop.dayGivenUp ? day : 0);
+                    return {};
+                }
+                m_progress.dayEnded(m_client.requestCount() - before - m_onceOnly);
+                m_onceOnly = 0;
                 m_port.setCaption(m_caption);
                 if (!failure.empty())
                     return failure;
@@ -340,6 +381,23 @@ public:
     }
 
 private:
+    // Before each second of a wait of the client. Once the user asked to stop, between days the
+    // run ends at once; a day under way finishes unless its waits would run past kStopGrace, and
+    // is given up then.
+    void beforeWait(double ahead) {
+        // Each request's download takes the bar for its bytes; a wait shows the days again.
+        m_port.progress(m_progress.done() + 1, m_progress.total());
+        if (!m_port.stopAfterDayRequested())
+            return;
+        if (!m_dayUnderWay)
+            throw StopAtWait{false};
+        const double now = m_clock();
+        if (m_stopSeen < 0)
+            m_stopSeen = now;
+        if (now - m_stopSeen + ahead > kStopGrace)
+            throw StopAtWait{true};
+    }
+
     // The newest date of T_NEARLY up to `end`: a date after it (a row of the future that an
     // earlier version stored) proves nothing about what is published.
     long long newestStoredUpTo(long long end) {
@@ -388,6 +446,14 @@ private:
     DayOutcome fetchDay(long long day, StepLabel &step, std::string &failure) {
         m_db.execute("Delete from wonton_dat01 ");
         long long rows = 0;
+        // From the first page on the day is under way, and a stop lets it finish.
+        struct DayUnderWay {
+            CatchUp &c;
+            ~DayUnderWay() {
+                c.m_dayUnderWay = false;
+                c.m_stopSeen = -1;
+            }
+        } underWay{*this};
         try {
             try {
                 std::optional<OwnTransaction> page;
@@ -402,6 +468,7 @@ private:
                         stageBar(day, bar);
                     },
                     [&] {
+                        m_dayUnderWay = true;
                         if (page)
                             page->commit();
                         page.reset();
@@ -436,11 +503,11 @@ private:
         {
             // Committed whatever the import returns: its failure text says what ran.
             OwnTransaction transaction(m_db);
-            m_port.setCaption(m_caption + " ﾃﾞｰﾀ更新1処理中");
+            m_port.setCaption(m_dayCaption + " ﾃﾞｰﾀ更新1処理中");
             nameStagedRows();
             usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
             if (usable) {
-                failure = ImportStagedDay(m_db, m_port, m_caption, day, m_state);
+                failure = ImportStagedDay(m_db, m_port, m_dayCaption, day, m_state);
                 transaction.commit();
             }
         }
@@ -499,6 +566,17 @@ private:
     // names and markets are today's; for codes it lacks (issues that left the market since),
     // the master as of the day itself, once per day and only for codes not looked up before.
     void knowNames(long long day, const std::vector<std::string> &codes) {
+        // Each master is read once for the run or once for a code: its pages are no pace of
+        // the days still to come.
+        struct SetAside {
+            CatchUp &c;
+            int requests;
+            double started;
+            ~SetAside() {
+                c.m_onceOnly += c.m_client.requestCount() - requests;
+                c.m_progress.setAside(c.m_clock() - started);
+            }
+        } once{*this, m_client.requestCount(), m_clock()};
         if (!m_master) {
             Master newest;
             try {
@@ -567,6 +645,13 @@ private:
     const std::function<void()> &m_setLaterDate;
     long long m_keep;
     long long m_complete;
+    const jquants::Clock &m_clock;
+
+    CatchUpProgress m_progress;
+    std::string m_dayCaption;   // the caption of the day in progress, with the count
+    int m_onceOnly = 0;         // requests of the day that no other day makes
+    bool m_dayUnderWay = false; // the day's first page has come
+    double m_stopSeen = -1;     // when a wait of the day first saw the user's stop
 
     std::set<long long> m_tried;
     std::vector<long long> m_empty; // asked days that answered no bars
@@ -613,8 +698,11 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
             throw std::out_of_range("maxdtc が負の値です: " + std::to_string(keep - 1));
         const long long complete = storage::readSettingInt(storage::keys::compyc);
         const long long today = options.today ? options.today : localDate(std::time(nullptr));
-        Client client(settings, port, options.pacer ? *options.pacer : jquants::processPacer());
-        CatchUp catchUp(db, port, client, state, caption, setLaterDate, keep, complete);
+        jquants::RequestPacer &pacer = options.pacer ? *options.pacer : jquants::processPacer();
+        Client client(settings, port, pacer);
+        const jquants::Clock clock = [&pacer] { return pacer.now(); };
+        CatchUp catchUp(db, port, client, state, caption, setLaterDate, keep, complete, clock,
+                        settings.rate);
 
         long long upTo = today;
         long long planEnd = 0;
@@ -652,6 +740,9 @@ std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<vo
             port.setCaption(caption);
             catchUp.reportHoles();
             return jquants::describe(e);
+        } catch (const StopAtWait &) {
+            // Stopped while the calendar was asked for: which days are missing is not known.
+            state.stop(-1);
         }
         catchUp.reportHoles();
         note = planNote(planEnd);

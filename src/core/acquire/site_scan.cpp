@@ -1,5 +1,7 @@
 #include "acquire/site_scan.h"
 
+#include "acquire/catch_up_progress.h"
+#include "acquire/jquants_client.h"
 #include "acquire/lha_extract.h"
 #include "acquire/step_label.h"
 #include "common/cp932.h"
@@ -92,6 +94,26 @@ long long linkDate(const std::string &name) {
     return std::stoll(name.substr(0, 8));
 }
 
+long long storedRows(storage::Database &db, long long day) {
+    return db.scalar("Select count(IDATE) From T_NEARLY where IDATE=" + std::to_string(day) + ";")
+        .toInt();
+}
+
+// The listed days that the scan will fetch, for the count in the caption. A link that names no
+// date counts too: the scan stops at it with its failure, and the count is no promise.
+long long daysToFetch(storage::Database &db, const std::vector<std::string> &links) {
+    const long long complete = storage::readSettingInt(storage::keys::compyc);
+    long long n = 0;
+    for (const std::string &name : links) {
+        bool dated = name.size() >= 8;
+        for (size_t i = 0; dated && i < 8; ++i)
+            dated = name[i] >= '0' && name[i] <= '9';
+        if (!name.empty() && (!dated || storedRows(db, std::stoll(name.substr(0, 8))) < complete))
+            ++n;
+    }
+    return n;
+}
+
 } // namespace
 
 std::vector<std::string> dayLinks(const std::string &page) {
@@ -171,6 +193,8 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
 
         const std::string dataUrl = readSetting(keys::myhpad_data4);
         const ProgressScope progress(port);
+        CatchUpProgress days(jquants::steadySeconds);
+        days.addDays(daysToFetch(db, links));
         long long listed = 0;
         for (const std::string &name : links) {
             ++listed;
@@ -181,12 +205,15 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             step = "Tesmo_html[" + name + "]更新非更新ﾁｪｯｸ";
             const long long day = linkDate(name);
             checkFileName(name);
-            const long long rows =
-                db.scalar("Select count(IDATE) From T_NEARLY where IDATE=" + std::to_string(day) +
-                          ";")
-                    .toInt();
-            if (rows >= readSettingInt(keys::compyc))
+            if (storedRows(db, day) >= readSettingInt(keys::compyc))
                 continue;
+            // The user's stop ends the scan between two days; the announcement waits too.
+            if (port.stopAfterDayRequested()) {
+                port.setCaption(caption);
+                state.stop(days.remaining());
+                return {};
+            }
+            days.dayStarted();
 
             step = "Tesmo_html[" + std::to_string(day) + "]取得";
             const std::string archive = pathFor(FileKind::Download, kArchiveFile);
@@ -212,11 +239,12 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             if (!missing.empty()) {
                 removeIfExists(dayPath);
                 state.skip(day, missing);
+                days.dayEnded();
                 continue;
             }
 
             step = "[" + dayFile + "]";
-            port.setCaption(caption + " [" + std::to_string(day) + "]");
+            port.setCaption(caption + " [" + std::to_string(day) + "] " + days.text());
             port.progress(listed, static_cast<long long>(links.size()));
             port.repaint();
             const std::string imported = ImportDayFile(db, dayPath, port, day, state);
@@ -226,6 +254,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             }
             if (setLaterDate)
                 setLaterDate();
+            days.dayEnded();
 
             step = "Tesmo_html[" + dayFile + "]後処理";
             removeIfExists(dayPath);

@@ -63,6 +63,10 @@ public:
     // wait() and repaint() and from every question, so that the routine unwinds at its next
     // pause through its ordinary failure path (an import commits what ran, as on any failure).
     virtual bool stopRequested() const { return false; }
+    // True once the user asked the data update in progress to stop (中止, Ctrl+C). Unlike
+    // stopRequested() nothing raises: the update finishes the day it is on, so that only whole
+    // days are kept, and ends before the next.
+    virtual bool stopAfterDayRequested() const { return false; }
 };
 
 // Ends the progress of a step on every way out of it.

@@ -3,10 +3,13 @@
 #include "acquire/import_driver.h"
 #include "common/dates.h"
 #include "common/shell_open.h"
+#include "common/text.h"
 #include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
 #include "storage/update_lock.h"
 #include "update/update_start.h"
+
+#include <regex>
 
 namespace tesmo::shell {
 namespace {
@@ -20,6 +23,26 @@ bool messagesOff() {
 }
 
 const char *const kUpdateCaption = "データ更新";
+// The imported days a J-Quants report lists before "ほかN日".
+constexpr size_t kListedDays = 10;
+
+// The first `count` lines of a day list (each day followed by CR LF), then "ほかN日" for the
+// rest.
+std::string firstDays(const std::string &list, size_t count) {
+    std::string shown;
+    size_t more = 0;
+    for (const std::string &day : splitText(list, "\r\n")) {
+        if (day.empty())
+            continue;
+        if (count > 0) {
+            shown += day + "\r\n";
+            --count;
+        } else {
+            ++more;
+        }
+    }
+    return shown + (more ? "ほか" + std::to_string(more) + "日\r\n" : "");
+}
 
 } // namespace
 
@@ -29,17 +52,65 @@ bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
     return dayOrdinal(localDate(now)) - dayOrdinal(*newestDate) > 30;
 }
 
-std::string importedReport(int importedCount, const std::string &importedList,
-                           const std::vector<acquire::SkippedDay> &skipped) {
-    if (skipped.empty())
-        return importedCount == 0 ? "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。"
-                                  : "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList;
-    std::string text;
-    if (importedCount != 0)
-        text = "[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + importedList + "\r\n";
-    for (const acquire::SkippedDay &s : skipped)
-        text += "取得できなかった日: " + std::to_string(s.day) + " (" + s.reason + ")\r\n";
-    return text;
+std::string importedReport(const acquire::ImportRunState &run, bool jquants) {
+    const std::string heading = jquants ? "[取り込んだ日]\r\n" : "[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n";
+    const std::string list = jquants ? firstDays(run.importedList, kListedDays) : run.importedList;
+    std::string skipped;
+    for (const acquire::SkippedDay &s : run.skippedDays)
+        skipped += "取得できなかった日: " + std::to_string(s.day) + " (" + s.reason + ")\r\n";
+    if (run.stopped) {
+        std::string text = "中止しました。\r\n\r\n";
+        if (run.importedCount != 0)
+            text += heading + list + "\r\n";
+        if (run.givenUpDay)
+            text += std::to_string(run.givenUpDay) +
+                    "は取得の途中で中止したため、取り込んでいません。\r\n";
+        text += run.stillMissing < 0
+                    ? std::string("まだ取り込んでいない日があります")
+                    : "まだ取り込んでいない日: " + std::to_string(run.stillMissing) + "日";
+        return text + "(次回のデータ更新で取り込みます)\r\n" + skipped;
+    }
+    if (!skipped.empty())
+        return (run.importedCount != 0 ? heading + list + "\r\n" : std::string()) + skipped;
+    if (run.importedCount == 0)
+        return jquants ? "J-Quantsに新しいデータはありませんでした。"
+                       : "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。";
+    return "正常終了\r\n\r\n" + heading + list;
+}
+
+std::string plainProgress(const std::string &caption, const std::string &title) {
+    std::string rest = caption;
+    if (!title.empty() && rest.rfind(title, 0) == 0)
+        rest.erase(0, title.size());
+    // The day, its count and the time left, as the catch-ups write them after the title.
+    static const std::regex head(R"(^ *\[(\d{8})\](?: (\d+/\d+日))?(?: (残り\S+))?)");
+    std::string first;
+    std::smatch m;
+    if (std::regex_search(rest, m, head)) {
+        first = slashDate(std::stoll(m[1].str()));
+        for (int i = 2; i <= 3; ++i)
+            if (m[i].matched)
+                first += " " + m[i].str();
+        rest = m.suffix();
+    }
+    static const std::pair<const char *, const char *> words[] = {
+        {"ﾃﾞｰﾀ更新1処理中", "データを読み込み中"},   {"ﾃﾞｰﾀ更新2処理中", "銘柄と株価を登録中"},
+        {"ﾃﾞｰﾀ更新4処理中", "指標を計算中"},         {"ﾃﾞｰﾀ更新4.1処理中", "日付の情報を更新中"},
+        {"ﾃﾞｰﾀ更新4.3処理中", "仕上げ中"},           {"ﾃﾞｰﾀ更新4.4処理中", "仕上げ中"},
+        {"処理中。。", " 受信したファイルを処理中"},
+    };
+    for (const auto &[numbered, plain] : words)
+        replaceAll(rest, numbered, plain);
+    static const std::regex pass(R"( *step([123])/3\((\d+/\d+)\))");
+    static const char *const passNames[] = {"月平均と比較", "前日と比較", "月最大と比較"};
+    while (std::regex_search(rest, m, pass))
+        rest = m.prefix().str() + "(" + passNames[m[1].str()[0] - '1'] + " " + m[2].str() +
+               "銘柄)" + m.suffix().str();
+    const size_t start = rest.find_first_not_of(' ');
+    rest = start == std::string::npos ? std::string() : rest.substr(start);
+    if (first.empty())
+        return rest.empty() ? caption : rest;
+    return rest.empty() ? first : first + "\n" + rest;
 }
 
 DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
@@ -92,23 +163,27 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         lock.reset();
         // The program is ending: what was imported stays, nothing more is fetched or shown.
         throwIfStopRequested(port);
-        const std::string versions = a.versionCheck(false);
+        const acquire::ImportRunState run = a.runState ? a.runState() : acquire::ImportRunState();
+        // A run the user stopped fetches nothing more, the program files neither.
+        const std::string versions = run.stopped ? std::string() : a.versionCheck(false);
         port.setBusy(false);
         // 8. The scan's result.
-        const std::vector<acquire::SkippedDay> skipped =
-            a.skippedDays ? a.skippedDays() : std::vector<acquire::SkippedDay>();
         if (!scan.empty()) {
             if (a.isMinimized && a.isMinimized() && a.restoreWindow)
                 a.restoreWindow();
             port.message(scan, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
-        } else if (!skipped.empty()) {
+        } else if (run.stopped) {
+            // The days still missing are told whatever nomoremsg says.
+            port.message(importedReport(run, jquants), "Tesmo", MsgIcon::Information,
+                         MsgButtons::Ok);
+        } else if (!run.skippedDays.empty()) {
             // Days that did not come in are no success: told whatever nomoremsg says.
-            port.message(importedReport(a.importedCount(), a.importedList(), skipped), "Tesmo",
-                         MsgIcon::Exclamation, MsgButtons::Ok);
+            port.message(importedReport(run, jquants), "Tesmo", MsgIcon::Exclamation,
+                         MsgButtons::Ok);
         } else if (!quiet) {
-            std::string report = importedReport(a.importedCount(), a.importedList());
+            std::string report = importedReport(run, jquants);
             if (const std::string note = a.runNote ? a.runNote() : std::string(); !note.empty())
-                report += (a.importedCount() ? "\r\n" : "\r\n\r\n") + note;
+                report += (run.importedCount ? "\r\n" : "\r\n\r\n") + note;
             port.message(report, "Tesmo", MsgIcon::Information, MsgButtons::Ok);
         } else {
             port.beep();

@@ -26,11 +26,8 @@ struct DataUpdateActions {
     std::function<std::string()> scanDataSite;
     // version_check(completeDatabase): the selected program files, empty when none.
     std::function<std::string(bool completeDatabase)> versionCheck;
-    // Imported-count and imported-list of the scan's run.
-    std::function<int()> importedCount;
-    std::function<std::string()> importedList;
-    // The days the scan passed over (none when not set).
-    std::function<std::vector<acquire::SkippedDay>()> skippedDays;
+    // What the scan's run imported, passed over and, when the user stopped it, left missing.
+    std::function<acquire::ImportRunState()> runState;
     // A line the source adds to the report (the last day a J-Quants plan covers); optional.
     std::function<std::string()> runNote;
     std::function<bool()> isMinimized;
@@ -61,9 +58,18 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actio
                                     const std::string &title, std::time_t now);
 
 // The text of step 8 for a successful scan. Days that were passed over are listed, one line
-// each ("取得できなかった日: 20240110 (HTTP 500)"), instead of the success lines.
-std::string importedReport(int importedCount, const std::string &importedList,
-                           const std::vector<acquire::SkippedDay> &skipped = {});
+// each ("取得できなかった日: 20240110 (HTTP 500)"), instead of the success lines; a run the user
+// stopped says so and how many days are still missing. J-Quants (`jquants`) names the days
+// "取り込んだ日" and lists ten of them at most: a catch-up of weeks would make a box taller
+// than the screen.
+std::string importedReport(const acquire::ImportRunState &run, bool jquants);
+
+// The progress caption of a data update as the main window's status line shows it: without the
+// window's title in front, the day as a date, and the import's numbered steps in words
+// ("ﾃﾞｰﾀ更新4処理中 step1/3(30/3800)" reads "指標を計算中(月平均と比較 30/3800銘柄)"). The day,
+// the count and the time left make the first line, the step the second. The caption that is
+// the title alone stays as it is.
+std::string plainProgress(const std::string &caption, const std::string &title);
 
 // The manual import of one data file (".bnd", or ".lzh" holding it) chosen by the user: the
 // file is copied or extracted into the install folder (placeDayFile), imported as day 0 and the

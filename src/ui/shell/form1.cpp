@@ -35,6 +35,7 @@
 #include <QLockFile>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -129,9 +130,15 @@ void Form1::buildControls() {
     StatusProgress = new QProgressBar(this);
     StatusProgress->setObjectName(kProgressBarName);
     StatusProgress->setVisible(false);
-    layout->addWidget(StatusLine);
+    C_stop = makeButton(this, "C_stop", QStringLiteral("中止"));
+    C_stop->setVisible(false);
+    auto *statusRow = new QHBoxLayout;
+    statusRow->addWidget(StatusLine, 1);
+    statusRow->addWidget(C_stop, 0, Qt::AlignTop);
+    layout->addLayout(statusRow);
     layout->addWidget(StatusProgress);
-    connect(this, &QWidget::windowTitleChanged, StatusLine, &QLabel::setText);
+    connect(this, &QWidget::windowTitleChanged, this, [this] { showStatus(); });
+    connect(C_stop, &QPushButton::clicked, this, [this] { stopUpdate(); });
     // The caption is too narrow for the progress and a note both.
     L_status = new QLabel(this);
     L_status->setObjectName(QString::fromLatin1(kStatusLineName));
@@ -362,6 +369,12 @@ bool Form1::Close_all_form(bool forceIn) {
 }
 
 void Form1::Command1_Click_sub() {
+    // Ends after the routine's scope, which takes the note of a refused close away: the window
+    // then takes the size it had before the run once more, without the note's room.
+    struct SizeAfterRun {
+        Form1 *form;
+        ~SizeAfterRun() { form->restoreSizeBeforeRun(); }
+    } sizeAfterRun{this};
     RoutineScope scope(this);
     shell::DataUpdateActions a;
     a.refreshNewestDate = [this] {
@@ -373,15 +386,18 @@ void Form1::Command1_Click_sub() {
     a.closeAllForms = [this](bool force) { return Close_all_form(force); };
     a.compactIfGrown = [this] { CompactIfGrown(m_port); };
     a.scanDataSite = [this] {
+        struct Run {
+            Form1 *form;
+            ~Run() { form->endUpdateRun(); }
+        } run{this};
+        beginUpdateRun();
         return acquire::ScanSelectedSource(mainDatabase(), m_port, Inet1,
                                            [this] { set_later_date(); });
     };
     a.versionCheck = [this](bool complete) {
         return update::version_check(Inet1, m_port, complete);
     };
-    a.importedCount = [] { return acquire::importRunState().importedCount; };
-    a.importedList = [] { return acquire::importRunState().importedList; };
-    a.skippedDays = [] { return acquire::importRunState().skippedDays; };
+    a.runState = [] { return acquire::importRunState(); };
     a.runNote = [] { return acquire::sourceNote(); };
     a.isMinimized = [this] { return isMinimized(); };
     a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
@@ -400,6 +416,84 @@ void Form1::Command1_Click_sub() {
     if (shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr)) ==
         shell::DataUpdateResult::Done)
         WindowHub::instance().refreshDataWindows();
+}
+
+namespace {
+// The widest progress the status line shows: a day with its count and time left, and a step.
+const char *const kWidestProgress[] = {
+    "2026/12/30 100/100日 残り約1時間59分", "指標を計算中(月平均と比較 4400/4400銘柄)",
+    "中止を受け付けました。取り込み中の日が終わりしだい中止します。"};
+// Lines the status line keeps room for during a run: day, step and the note of a stop.
+constexpr int kProgressLines = 3;
+} // namespace
+
+void Form1::showStatus() {
+    QString text = qs(shell::plainProgress(us(windowTitle()), us(titleText())));
+    if (m_port.stopAfterDayRequested())
+        text += QStringLiteral("\n") + QString::fromUtf8(kWidestProgress[2]);
+    StatusLine->setText(text);
+}
+
+void Form1::beginUpdateRun() {
+    m_sizeBeforeRun = size();
+    m_shift = QPoint();
+    m_port.setStopAfterDay(false);
+    C_stop->setEnabled(true);
+    C_stop->setVisible(true);
+    const QFontMetrics metrics(StatusLine->font());
+    int width = 0;
+    for (const char *line : kWidestProgress)
+        width = std::max(width, metrics.horizontalAdvance(QString::fromUtf8(line)));
+    const int frame = 2 * (StatusLine->frameWidth() + StatusLine->margin()) + 8;
+    StatusLine->setMinimumSize(width + frame, kProgressLines * metrics.lineSpacing() + frame);
+    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop); // the lines stay where they are
+    adjustSize();
+    // Grown to the right or down, the window stays on its screen.
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        const QRect frameRect = frameGeometry();
+        QPoint shift;
+        if (frameRect.right() > area.right())
+            shift.setX(std::max(area.left() - frameRect.left(), area.right() - frameRect.right()));
+        if (frameRect.bottom() > area.bottom())
+            shift.setY(std::max(area.top() - frameRect.top(), area.bottom() - frameRect.bottom()));
+        if (!shift.isNull()) {
+            move(pos() + shift);
+            m_shift = shift;
+            m_movedTo = pos();
+        }
+    }
+    showStatus();
+}
+
+void Form1::endUpdateRun() {
+    C_stop->setVisible(false);
+    m_port.setStopAfterDay(false);
+    showStatus();
+    StatusLine->setMinimumSize(0, 0);
+    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Back to its size before the report shows; once more after the routine.
+    restoreSizeBeforeRun(false);
+}
+
+void Form1::restoreSizeBeforeRun(bool last) {
+    if (!m_sizeBeforeRun.isValid())
+        return;
+    // The window's least size follows its layout only once the layout is run again.
+    layout()->activate();
+    resize(m_sizeBeforeRun);
+    // Back where it was, unless the user moved it since.
+    if (!m_shift.isNull() && pos() == m_movedTo)
+        move(pos() - m_shift);
+    m_shift = QPoint();
+    if (last)
+        m_sizeBeforeRun = QSize();
+}
+
+void Form1::stopUpdate() {
+    m_port.setStopAfterDay(true);
+    C_stop->setEnabled(false);
+    showStatus();
 }
 
 void Form1::C_test_Click() {

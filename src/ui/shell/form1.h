@@ -20,6 +20,18 @@ namespace tesmo::ui {
 
 class TrayResidence;
 
+// The main window's port: a data update also stops, after the day it is on, once the user
+// pressed 中止.
+class MainWindowPort : public QtUiPort {
+public:
+    using QtUiPort::QtUiPort;
+    bool stopAfterDayRequested() const override { return m_stopAfterDay; }
+    void setStopAfterDay(bool on) { m_stopAfterDay = on; }
+
+private:
+    bool m_stopAfterDay = false;
+};
+
 class Form1 : public QWidget {
     Q_OBJECT
 public:
@@ -58,6 +70,8 @@ public:
     bool inTray() const;
     QString titleText() const;
     UiPort &port() { return m_port; }
+    // 中止, for tests: present while a data update runs.
+    QPushButton *stopButton() const { return C_stop; }
     bool isBusy() const { return m_port.busy(); }
 
     // The name of the local socket on which a running instance listens for activation.
@@ -87,6 +101,15 @@ private:
     void savePosition();
     void restorePosition();
     void followOtherPrograms();
+    // The status line: the caption in plain words, and the note of a stop on its way.
+    void showStatus();
+    // While the data update fetches and imports: 中止 shown and the status line wide enough
+    // for its progress; afterwards both go and the window takes its size and place again.
+    void beginUpdateRun();
+    void endUpdateRun();
+    // `last`: the run is over and its sizes are forgotten.
+    void restoreSizeBeforeRun(bool last = true);
+    void stopUpdate();
 
     QLabel *Label1;
     QLabel *Text_date;
@@ -105,9 +128,13 @@ private:
     QPushButton *Command6;
     QPushButton *C_test;
     QLabel *StatusLine;
+    QPushButton *C_stop; // 中止: stops the data update after the day it is on
     QProgressBar *StatusProgress;
     QTimer Timer1;
-    QtUiPort m_port;
+    MainWindowPort m_port;
+    QSize m_sizeBeforeRun;     // valid while a data update runs
+    QPoint m_movedTo;          // where the run moved the window to keep it on the screen
+    QPoint m_shift;            // by how much
     acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket

@@ -3,6 +3,7 @@
 // the API and the plan window. The stand-in's clock moves only with the port's waits.
 #include "core/acquire/acquire_test_env.h"
 
+#include "acquire/catch_up_progress.h"
 #include "acquire/jquants_client.h"
 #include "acquire/jquants_update.h"
 #include "common/dates.h"
@@ -11,7 +12,12 @@
 #include "support/http_test_server.h"
 #include "support/jquants_stand_in.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -181,6 +187,46 @@ TEST_F(JQuants, RequestsStayWithinTheRate) {
     }
     EXPECT_TRUE(captionSeen("取得間隔の調整中(あと"));
     EXPECT_LE(clock.now() - start, 62.0);
+    // The count from the first day, the time left once a day has shown the pace.
+    EXPECT_TRUE(captionSeen("Tesmo [20231227] 1/5日 ﾃﾞｰﾀ更新1処理中"));
+    EXPECT_TRUE(captionSeen("Tesmo [20231228] 2/5日 残り"));
+    EXPECT_TRUE(captionSeen("Tesmo [20240105] 5/5日 残り1分未満"));
+}
+
+// The count and the time left: the pace of the days so far, and never faster than the rate lets
+// the requests of a day through; the issue names that are read once are no pace.
+TEST(CatchUpProgress, CountsTheDaysAndEstimatesTheRest) {
+    struct Case {
+        int perMinute;
+        long long total;
+        int done;
+        double secondsPerDay;
+        int requestsPerDay;
+        double setAside; // on the first day
+        const char *text;
+    };
+    const Case cases[] = {
+        {5, 41, 0, 0, 0, 0, "1/41日"},                     // no pace before a day has ended
+        {0, 41, 11, 10, 4, 0, "12/41日 残り約5分"},        // the pace so far
+        {5, 41, 11, 2, 4, 600, "12/41日 残り約24分"},      // the rate bounds a fast start
+        {5, 41, 11, 90, 4, 0, "12/41日 残り約45分"},       // a server slower than the rate
+        {0, 100, 1, 120, 1, 0, "2/100日 残り約3時間18分"}, // minutes rounded up
+        {0, 61, 1, 60, 1, 0, "2/61日 残り約1時間"},
+        {5, 41, 40, 10, 1, 0, "41/41日 残り1分未満"},
+    };
+    for (const Case &c : cases) {
+        double now = 0;
+        acquire::CatchUpProgress progress([&] { return now; }, c.perMinute);
+        progress.addDays(c.total);
+        progress.setAside(c.setAside);
+        for (int d = 0; d < c.done; ++d) {
+            progress.dayStarted();
+            now += c.secondsPerDay + (d == 0 ? c.setAside : 0);
+            progress.dayEnded(c.requestsPerDay);
+        }
+        progress.dayStarted();
+        EXPECT_EQ(progress.text(), c.text);
+    }
 }
 
 // A 429 waits a minute with a counting caption and tries again; a server that keeps refusing
@@ -275,6 +321,106 @@ TEST_F(JQuants, PlanWindowEndsTheCatchUp) {
         EXPECT_EQ(note, "J-Quants: ご契約のプランで取得できるのは" + slashDate(c.planEnd) +
                             "までのデータです。");
     }
+}
+
+// 中止 (Ctrl+C in tesmoctl): the run ends between two days, at once also in the wait before a
+// day's first page; a day under way finishes when it needs no long wait and is given up, none of
+// its rows kept, when its next page is a minute away. Only whole days stay, the days still
+// missing are counted, and the next run brings them in.
+TEST_F(JQuants, StopKeepsWholeDays) {
+    const auto twoDaysIn = [&] { return state.importedCount >= 2; };
+    const auto thirdDayAsked = [&] { return asked("/v2/equities/bars/daily?date=20231229") > 0; };
+    const auto waiting = [&] {
+        return twoDaysIn() && cport.caption().find("取得間隔の調整中") != std::string::npos;
+    };
+    struct Case {
+        const char *name;
+        int rate;
+        int pageSize;
+        std::function<bool()> when;
+        size_t daysIn;
+        long long stillMissing;
+        long long givenUp;
+    };
+    const Case cases[] = {
+        {"between days", 500, 1000, twoDaysIn, 2, 3, 0},
+        {"in the wait for a day's first page", 1, 1000, waiting, 2, 3, 0},
+        {"within a day without waits", 500, 7, thirdDayAsked, 3, 2, 0},
+        {"within a day a minute from its next page", 1, 7, thirdDayAsked, 2, 3, 20231229},
+    };
+    const std::vector<std::string> whole = {"20231227|35", "20231228|35", "20231229|35",
+                                            "20240104|35", "20240105|35"};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        db->execute("Delete from T_NEARLY ;");
+        clock.advance(120); // a fresh minute for the pacer
+        setting(keys::jquantsrate, std::to_string(c.rate));
+        JQuantsOptions o;
+        o.rate = 0;
+        o.pageSize = c.pageSize;
+        serve(o);
+        cport.stopAfterDayWhen = c.when;
+        EXPECT_EQ(update(20240107), "");
+        EXPECT_TRUE(state.stopped);
+        EXPECT_EQ(rowsPerDay(), std::vector<std::string>(whole.begin(), whole.begin() + c.daysIn));
+        EXPECT_EQ(state.stillMissing, c.stillMissing);
+        EXPECT_EQ(state.givenUpDay, c.givenUp);
+        EXPECT_EQ(count("wonton_dat01"), 0);
+        EXPECT_EQ(cport.caption(), "Tesmo");
+        EXPECT_EQ(thirdDayAsked(), c.daysIn == 3 || c.givenUp); // else stopped before its wait
+
+        cport.stopAfterDayWhen = {};
+        cport.stopAfterDay = false;
+        EXPECT_EQ(update(20240107), "");
+        EXPECT_EQ(rowsPerDay(), whole);
+    }
+}
+
+// Ctrl+C in `tesmoctl update`, once the first day is in: the update ends after the day under
+// way, the days in stay whole, the report counts the days still missing, and tesmoctl exits 130.
+TEST_F(JQuants, TesmoctlStopsOnCtrlCAfterTheDay) {
+    JQuantsOptions o;
+    o.endDate = sample_site::lastTradingDayBefore(localDate(std::time(nullptr)));
+    o.pageSize = 1; // a page per issue: the update is far from its end when the signal comes
+    o.rate = 0;
+    serve(o);
+    db->close();
+    const std::string ctl = std::string(TESMO_BIN_DIR) + "/tesmoctl";
+    const std::string dbPath = env.path("tesmo.mdb"); // the fixture's database
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const char *argv[] = {ctl.c_str(), "update", dbPath.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], &files, nullptr, const_cast<char **>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    ::close(out[1]);
+    FILE *printed = ::fdopen(out[0], "r");
+    std::string all;
+    char line[4096];
+    while (std::fgets(line, sizeof line, printed)) {
+        if (std::string(line).rfind("直近日付", 0) == 0 &&
+            all.find("直近日付") == std::string::npos)
+            ::kill(pid, SIGINT);
+        all += line;
+    }
+    std::fclose(printed);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 130) << all;
+
+    db = storage::Database::open(dbPath, storage::kConnectString);
+    const std::vector<std::string> days = rows("select count(*) from T_NEARLY group by IDATE");
+    ASSERT_GE(days.size(), 1u);
+    ASSERT_LT(days.size(), 5u);
+    EXPECT_EQ(days, std::vector<std::string>(days.size(), "35")); // whole days only
+    EXPECT_NE(all.find("中止しました。\n\n[取り込んだ日]\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("まだ取り込んでいない日: " + std::to_string(5 - days.size()) + "日"),
+              std::string::npos)
+        << all;
 }
 
 TEST_F(JQuants, ConnectionTestTellsTheKeyAndThePlanWindow) {
@@ -532,7 +678,7 @@ TEST_F(JQuants, TesmoctlFailsWithTheSpoiledDayNamed) {
         serve(o);
         const std::string healthy = runCommand(ctl, &status);
         EXPECT_EQ(status, 0) << healthy;
-        EXPECT_NE(healthy.find("正常終了\n\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\n" +
+        EXPECT_NE(healthy.find("正常終了\n\n[取り込んだ日]\n" +
                                std::to_string(stand->site().spoiledDay()) + "\n"),
                   std::string::npos)
             << healthy;

@@ -119,7 +119,7 @@ TEST_F(SiteScan, ImportsTheListedDaysInPageOrderThenAnnounces) {
     EXPECT_EQ(rowsOf(20240105), 6);
     EXPECT_EQ(rowsOf(20240104), 6);
     EXPECT_EQ(laterDates, 2);
-    EXPECT_NE(std::find(port.captions.begin(), port.captions.end(), "Tesmo [20240105]"),
+    EXPECT_NE(std::find(port.captions.begin(), port.captions.end(), "Tesmo [20240105] 1/2日"),
               port.captions.end());
     EXPECT_EQ(port.caption(), "Tesmo");
     EXPECT_EQ(server.hits("/cgi-bin/wcnt315/wwwcount.cgi"), 1);
@@ -141,6 +141,26 @@ TEST_F(SiteScan, ImportsTheListedDaysInPageOrderThenAnnounces) {
     EXPECT_EQ(server.hits("/cgi-bin/wcnt315/wwwcount.cgi"), 2);
     EXPECT_EQ(port.messages.size(), 2u);
     EXPECT_EQ(port.beeps, 2);
+}
+
+// 中止 ends the scan between two days: the days in stay whole, the others are counted, and the
+// announcement waits for the next scan.
+TEST_F(SiteScan, StopEndsTheScanBetweenDays) {
+    publish({{"20240103.bnd", day(20240103)},
+             {"20240104.bnd.lzh", packed(20240104)},
+             {"20240105.bnd", day(20240105)}});
+    port.stopAfterDayWhen = [this] { return laterDates >= 1; };
+    EXPECT_EQ(scan(), "");
+    EXPECT_EQ(state.importedList, "20240103\r\n");
+    EXPECT_TRUE(state.stopped);
+    EXPECT_EQ(state.stillMissing, 2);
+    EXPECT_EQ(rowsOf(20240103), 6);
+    EXPECT_EQ(rowsOf(20240104), 0);
+    EXPECT_NE(std::find(port.captions.begin(), port.captions.end(), "Tesmo [20240103] 1/3日"),
+              port.captions.end());
+    EXPECT_EQ(port.caption(), "Tesmo");
+    EXPECT_TRUE(port.messages.empty());
+    EXPECT_EQ(server.hits("/freedata/20240104.bnd.lzh"), 0);
 }
 
 TEST_F(SiteScan, ADayWithFewerRowsThanCompycIsImportedAgain) {
@@ -407,7 +427,7 @@ TEST_F(SampleSite, TesmoctlUpdateReportsLikeTheDataUpdateCommand) {
     int status = -1;
     const std::string first = test::runCommand(ctl, &status);
     EXPECT_EQ(status, 0) << first;
-    EXPECT_NE(first.find("Tesmo [20240105]\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("Tesmo [20240105] 2/2日 残り1分未満\n"), std::string::npos) << first;
     EXPECT_NE(first.find("[Tesmoからのお知らせ]\n【アナウンスが届いております】\n"),
               std::string::npos);
     EXPECT_EQ(first.substr(first.rfind("正常終了")),

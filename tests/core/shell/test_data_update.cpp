@@ -1,8 +1,8 @@
 #include "shell/data_update.h"
 #include "storage/settings_keys.h"
-#include "update/update_start.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
+#include "update/update_start.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,7 @@ struct Fake {
     std::string versions;
     int imported = 2;
     std::vector<acquire::SkippedDay> skipped;
+    long long stillMissing = -1; // the user stopped the run with so many days to go
     bool throwInCompact = false;
 
     DataUpdateActions actions() {
@@ -58,9 +59,15 @@ struct Fake {
             calls.push_back(complete ? "check(db)" : "check");
             return versions;
         };
-        a.importedCount = [this] { return imported; };
-        a.importedList = [] { return std::string("20241202\r\n20241203\r\n"); };
-        a.skippedDays = [this] { return skipped; };
+        a.runState = [this] {
+            acquire::ImportRunState run;
+            run.importedCount = imported;
+            run.importedList = imported ? "20241202\r\n20241203\r\n" : "";
+            run.skippedDays = skipped;
+            if (stillMissing >= 0)
+                run.stop(stillMissing);
+            return run;
+        };
         a.isMinimized = [] { return false; };
         a.startUpdaterAndExit = [this] { calls.push_back("updater"); };
         return a;
@@ -83,8 +90,8 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     RecordingPort port;
     EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
               DataUpdateResult::Done);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "close(force)", "compact", "scan",
-                                                     "check"}));
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{"date", "close(force)", "compact", "scan", "check"}));
     ASSERT_EQ(port.messages.size(), 2u);
     EXPECT_EQ(port.messages[0].title, "データ更新");
     EXPECT_EQ(port.messages[0].buttons, MsgButtons::OkCancel);
@@ -109,7 +116,7 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     EXPECT_EQ(port.messages[0].title, "Tesmo");
 }
 
-TEST(DataUpdate, DaysThatDidNotComeInAreListedEvenWithNomoremsg) {
+TEST(DataUpdate, DaysThatDidNotComeInOrAStopAreToldEvenWithNomoremsg) {
     TempEnv env;
     storage::writeSetting(storage::keys::nomoremsg, "1");
     Fake fake;
@@ -129,7 +136,75 @@ TEST(DataUpdate, DaysThatDidNotComeInAreListedEvenWithNomoremsg) {
                          "取得できなかった日: 20241205 (ﾌｧｲﾙが取得出来ませんでした(2))\r\n");
         EXPECT_EQ(port.messages[0].icon, MsgIcon::Exclamation);
     }
+    // A run the user stopped is told too, and fetches nothing more: no program files.
+    fake.stillMissing = 29;
+    fake.versions = "Tesmo\r\n";
+    fake.calls.clear();
+    port.messages.clear();
+    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "close(force)", "compact", "scan"}));
+    ASSERT_EQ(port.messages.size(), 1u);
+    EXPECT_EQ(port.messages[0].text.rfind("中止しました。\r\n", 0), 0u);
     EXPECT_EQ(port.beeps, 0);
+}
+
+// The report of a run: J-Quants names its days "取り込んだ日" and lists ten at most; the data
+// site keeps its texts; a stopped run says how many days are still missing.
+TEST(DataUpdate, ReportListsTenJQuantsDaysAndWhatAStopLeft) {
+    const auto days = [](int n) {
+        std::string list;
+        for (int d = 1; d <= n; ++d)
+            list += std::to_string(20261000 + d) + "\r\n";
+        return list;
+    };
+    const std::string missing = "まだ取り込んでいない日: 29日(次回のデータ更新で取り込みます)\r\n";
+    struct Case {
+        bool jquants;
+        int imported;
+        long long stillMissing; // -2: not stopped
+        long long givenUp;
+        std::string text;
+    };
+    const Case cases[] = {
+        {true, 41, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + days(10) + "ほか31日\r\n"},
+        {true, 10, -2, 0, "正常終了\r\n\r\n[取り込んだ日]\r\n" + days(10)},
+        {true, 0, -2, 0, "J-Quantsに新しいデータはありませんでした。"},
+        {false, 12, -2, 0, "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n" + days(12)},
+        {false, 0, -2, 0, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。"},
+        {true, 12, 29, 20261013,
+         "中止しました。\r\n\r\n[取り込んだ日]\r\n" + days(10) + "ほか2日\r\n\r\n" +
+             "20261013は取得の途中で中止したため、取り込んでいません。\r\n" + missing},
+        {false, 0, 29, 0, "中止しました。\r\n\r\n" + missing},
+        {true, 0, -1, 0,
+         "中止しました。\r\n\r\nまだ取り込んでいない日があります(次回のデータ更新で取り込みます)"
+         "\r\n"},
+    };
+    for (const Case &c : cases) {
+        acquire::ImportRunState run;
+        run.importedCount = c.imported;
+        run.importedList = days(c.imported);
+        if (c.stillMissing != -2)
+            run.stop(c.stillMissing, c.givenUp);
+        EXPECT_EQ(importedReport(run, c.jquants), c.text);
+    }
+}
+
+// The status line's words for the progress captions of both sources and the import.
+TEST(DataUpdate, ProgressInPlainWords) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"Tesmo 1.0", "Tesmo 1.0"},
+        {"Tesmo 1.0 [20261009] 12/41日 残り約25分 取得間隔の調整中(あと56秒)",
+         "2026/10/09 12/41日 残り約25分\n取得間隔の調整中(あと56秒)"},
+        {"Tesmo 1.0 [20261009] 3/41日 ﾃﾞｰﾀ更新4処理中 step1/3(30/3800)",
+         "2026/10/09 3/41日\n指標を計算中(月平均と比較 30/3800銘柄)"},
+        {"Tesmo 1.0 [20240105] ﾃﾞｰﾀ更新4処理中  step3/3(60/40)",
+         "2024/01/05\n指標を計算中(月最大と比較 60/40銘柄)"},
+        {"Tesmo 1.0 ﾃﾞｰﾀ更新4.1処理中", "日付の情報を更新中"},
+        {"Tesmo 1.0 ﾃﾞｰﾀ更新1処理中", "データを読み込み中"},
+        {"Tesmo 1.0処理中。。", "受信したファイルを処理中"},
+    };
+    for (const auto &[caption, plain] : cases)
+        EXPECT_EQ(plainProgress(caption, "Tesmo 1.0"), plain) << caption;
 }
 
 TEST(DataUpdate, CancelAndBusyDoNothing) {

@@ -97,8 +97,7 @@ protected:
         a.versionCheck = [this](bool complete) {
             return update::version_check(client, port, complete);
         };
-        a.importedCount = [] { return acquire::importRunState().importedCount; };
-        a.importedList = [] { return acquire::importRunState().importedList; };
+        a.runState = [] { return acquire::importRunState(); };
         a.runNote = [] { return acquire::sourceNote(); };
         a.startUpdaterAndExit = [this] { ++updaterStarts; };
         a.databaseFile = [] { return storage::mainDatabase().path(); };
@@ -291,7 +290,7 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
     ASSERT_GE(port.messages.size(), 2u);
     EXPECT_EQ(port.messages.front().text.rfind("この処理はJ-Quants APIにアクセスして", 0), 0u);
     const std::string report = port.messages.back().text;
-    EXPECT_EQ(report.rfind("正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n", 0), 0u) << report;
+    EXPECT_EQ(report.rfind("正常終了\r\n\r\n[取り込んだ日]\r\n", 0), 0u) << report;
     const int days = acquire::importRunState().importedCount;
     EXPECT_GE(days, 4); // six business days up to today, of which today may not be out yet
     storage::Database &db = storage::mainDatabase();
@@ -302,7 +301,7 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
 
     EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", std::time(nullptr)),
               DataUpdateResult::Done);
-    EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
+    EXPECT_EQ(port.messages.back().text, "J-Quantsに新しいデータはありませんでした。");
     EXPECT_EQ(updaterStarts, 0);
 }
 
