@@ -88,9 +88,8 @@ void BM_CopyRanking(benchmark::State &state) {
     tables::RankTable rank;
     const std::string source = rank.open();
     for (auto _ : state) {
-        const std::string text =
-            tables::clipText(*db, *tables::clipStatement(source, rank.columns), {}, rank.columns,
-                             '\t');
+        const std::string text = tables::clipText(*db, *tables::clipStatement(source, rank.columns),
+                                                  {}, rank.columns, '\t');
         benchmark::DoNotOptimize(text.size());
         state.counters["bytes"] = static_cast<double>(text.size());
     }

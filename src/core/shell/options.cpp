@@ -1,9 +1,9 @@
 #include "shell/options.h"
 
 #include "acquire/jquants_client.h"
+#include "common/app_state.h"
 #include "common/dates.h"
 #include "common/paths.h"
-#include "common/app_state.h"
 #include "shell/day_file_import.h"
 #include "storage/settings_keys.h"
 

@@ -14,9 +14,9 @@ namespace tesmo::shell {
 long long heartbeatStamp(std::time_t now, bool lessThree);
 
 enum class GuardVerdict {
-    Start,          // no other instance wrote its heartbeat in the last three seconds
-    AskTray,        // another instance sits in the tray: ask whether to start anyway
-    ActivateOther,  // another instance is visible: bring it to the front and quit
+    Start,         // no other instance wrote its heartbeat in the last three seconds
+    AskTray,       // another instance sits in the tray: ask whether to start anyway
+    ActivateOther, // another instance is visible: bring it to the front and quit
 };
 // `stamp` from heartbeatStamp(now, true); `becon` and `taskttime` as stored.
 GuardVerdict singleInstanceGuard(long long stamp, long long becon, long long taskttime);

@@ -229,11 +229,11 @@ void Form2::onAddPort() {
     bool added = false;
     runCommand(this, [this, &added] {
         m_port.setBusy(true);
-        const chart::AddPortResult r = chart::addToPortfolio(
-            m_model.link(), portfolioTable(), code(), chart::todayYmd());
+        const chart::AddPortResult r =
+            chart::addToPortfolio(m_model.link(), portfolioTable(), code(), chart::todayYmd());
         m_port.setBusy(false);
-        added = r.outcome == chart::AddPortOutcome::New ||
-                r.outcome == chart::AddPortOutcome::Added;
+        added =
+            r.outcome == chart::AddPortOutcome::New || r.outcome == chart::AddPortOutcome::Added;
         if (r.outcome == chart::AddPortOutcome::Failed)
             showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
         else

@@ -110,7 +110,8 @@ void F_portM::deleteSelectedRows() {
     if (entries.empty() || m_port.busy() ||
         m_port.message("選択した" + std::to_string(entries.size()) +
                            "行をﾎﾟｰﾄﾌｫﾘｵから削除します。\r\nよろしいですか？",
-                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes)
+                       us(windowTitle()), MsgIcon::Information,
+                       MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     busyCommand([&] {
         for (const auto &[pdate, code] : entries)

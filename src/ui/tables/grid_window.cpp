@@ -9,8 +9,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
-#include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -262,9 +262,9 @@ void GridWindow::Image1_Click() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
-        tables::copyTableCommand(
-            m_port, tables::TableExport{m_data.database(), currentSource(), m_columns,
-                                        us(windowTitle()), m_prefix, longCopyNote()});
+        tables::copyTableCommand(m_port,
+                                 tables::TableExport{m_data.database(), currentSource(), m_columns,
+                                                     us(windowTitle()), m_prefix, longCopyNote()});
     });
     endBusy();
 }
@@ -274,9 +274,8 @@ void GridWindow::Image2_Click() {
         return;
     runCommand(this, [this] {
         tables::fileTableCommand(m_port,
-                                 tables::TableExport{m_data.database(), currentSource(),
-                                                     m_columns, us(windowTitle()), m_prefix,
-                                                     longCopyNote()},
+                                 tables::TableExport{m_data.database(), currentSource(), m_columns,
+                                                     us(windowTitle()), m_prefix, longCopyNote()},
                                  us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     });
     endBusy();

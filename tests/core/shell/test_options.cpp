@@ -3,9 +3,9 @@
 #include "shell/options.h"
 
 #include "acquire/day_file_writer.h"
+#include "common/app_state.h"
 #include "common/paths.h"
 #include "core/acquire/test_lha_archive.h"
-#include "common/app_state.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "storage/settings_store.h"

@@ -1,6 +1,6 @@
 // tesmoctl's storage commands, run as a user would run them.
-#include "storage/data_source.h"
 #include "storage/connection.h"
+#include "storage/data_source.h"
 #include "storage/db_error.h"
 #include "support/temp_env.h"
 
@@ -31,8 +31,9 @@ TEST(Tesmoctl, NewDbSqlAndSettings) {
 
     ctl("sql " + db + " \"insert into master(CODE,NAME) values('1301', 'a')\"", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ctl("sql " + db + " 'select * from master Where master.NAME like \"*a*\" Order by "
-                  "master.NAME;'",
+    EXPECT_EQ(ctl("sql " + db +
+                      " 'select * from master Where master.NAME like \"*a*\" Order by "
+                      "master.NAME;'",
                   &status)
                   .substr(0, 9),
               "CODE\tNAME");
