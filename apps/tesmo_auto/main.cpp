@@ -63,7 +63,7 @@ int main() {
     // The main program needs these seconds to end before its files are replaced.
     std::this_thread::sleep_for(std::chrono::seconds(12));
     ConsolePort port;
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const auto end = runUpdate(client, port).end;
     return end == UpdateEnd::Installed || end == UpdateEnd::NothingNew ? 0 : 1;
 }

@@ -3,7 +3,6 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "acquire/http_fetch.h"
 #include "acquire/import_driver.h"
 #include "acquire/jquants_client.h"
 #include "acquire/jquants_update.h"
@@ -12,6 +11,7 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/ui_port.h"
+#include "net/http_fetch.h"
 #include "shell/data_update.h"
 #include "shell/newest_date.h"
 #include "storage/connection.h"
@@ -37,13 +37,13 @@ int cmdFetch(const Args &args) {
         return usageError(commandNamed("fetch"));
     ConsolePort port(stderr);
     port.setCaption("tesmoctl fetch");
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     if (args.size() == 2) {
-        const std::string failure = tesmo::acquire::FetchToFile(args[0], port, client, args[1]);
+        const std::string failure = tesmo::net::FetchToFile(args[0], port, client, args[1]);
         return failure.empty() ? 0 : fail(failure);
     }
     std::string text;
-    const std::string failure = tesmo::acquire::FetchToText(args[0], port, client, text);
+    const std::string failure = tesmo::net::FetchToText(args[0], port, client, text);
     if (!failure.empty())
         return fail(failure);
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -92,7 +92,7 @@ int cmdUpdate(const Args &args) {
     const tesmo::storage::UpdateLock lock(db->path());
     // Captions go to stdout as they change, like the title bar of the main window.
     UpdateConsole port(stdout, stdout, "Tesmo", waits);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
     const auto showNewestDate = [&] {
         std::printf("直近日付 %s\n",
@@ -137,7 +137,7 @@ int cmdVersionCheck(const Args &args) {
     if (!rest.empty())
         return usageError(commandNamed("version-check"));
     ConsolePort port(nullptr);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const std::string selection = tesmo::update::version_check(client, port, completeDb);
     // One selected file per line: name, size, stamp.
     size_t start = 0;
@@ -186,7 +186,7 @@ int cmdInstallUpdate(const Args &args) {
     }
     // Download progress goes to stderr; the updater's messages to stdout.
     ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const tesmo::update::UpdaterResult result =
         tesmo::update::runUpdate(client, port, {}, startMainProgram);
     using tesmo::update::UpdateEnd;

@@ -2,10 +2,10 @@
 
 #include "acquire/day_cipher.h"
 #include "acquire/day_record.h"
-#include "acquire/http_fetch.h"
 #include "acquire/step_label.h"
 #include "common/cp932.h"
 #include "common/paths.h"
+#include "net/http_fetch.h"
 #include "storage/settings_keys.h"
 
 namespace tesmo::acquire {
@@ -38,7 +38,7 @@ std::string DecodeDailyRows(const std::string &path, const std::string &key, UiP
 
         step = "ｾﾊﾟﾚｰﾀ読込";
         // The same cap as a download: a local file may be anything the user picked.
-        const std::string content = readFileCapped(path, kMaxTransferBytes);
+        const std::string content = readFileCapped(path, net::kMaxTransferBytes);
 
         int linesInSection = 0;
         bool dataSection = false;

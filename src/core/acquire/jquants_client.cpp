@@ -1,8 +1,8 @@
 #include "acquire/jquants_client.h"
 
-#include "acquire/http_fetch.h"
 #include "common/dates.h"
 #include "common/text.h"
+#include "net/http_fetch.h"
 #include "storage/settings_keys.h"
 
 #include <algorithm>
@@ -386,8 +386,8 @@ Body Client::fetch(const std::string &path, const Query &query) {
         url += (i ? "&" : "?") + percentEncoded(query[i].first) + "=" +
                percentEncoded(query[i].second);
 
-    HttpClient http;
-    applyMainSettings(http);
+    net::HttpClient http;
+    net::applyMainSettings(http);
     http.headers = {"x-api-key: " + m_settings.key, "Accept: application/json"};
     http.followRedirects = false;
     http.acceptEncoding = "gzip"; // the API compresses its answers with gzip
@@ -409,7 +409,7 @@ Body Client::fetch(const std::string &path, const Query &query) {
             });
         } catch (const StopRequested &) {
             throw;
-        } catch (const BodyTooLarge &e) {
+        } catch (const net::BodyTooLarge &e) {
             throw ApiError(ApiError::Kind::TooLarge, redact(e.what()));
         } catch (const std::exception &e) {
             fault = redact(e.what());

@@ -3,8 +3,8 @@
 // key, paced below the plan's rate, pages followed to the last one, and the API's refusals
 // turned into texts the user can read. The answers are JSON, read with nlohmann-json one row at
 // a time, so that no answer is ever held as a whole JSON document.
-#include "acquire/http_fetch.h"
 #include "common/ui_port.h"
+#include "net/http_fetch.h"
 
 #include <nlohmann/json.hpp>
 
@@ -82,7 +82,7 @@ struct Settings {
     std::string key;
     int rate = 5; // requests per minute, at least 1
     // The most one answer may bring: the cap of every download unless a test lowers it.
-    long long maxBytes = kMaxTransferBytes;
+    long long maxBytes = net::kMaxTransferBytes;
     // jquantsapi, jquantskey and jquantsrate; raises SettingsError for a rate that is no number.
     static Settings fromStore();
 };

@@ -760,7 +760,7 @@ std::string &sourceNote() {
     return note;
 }
 
-std::string ScanSelectedSource(Database &db, UiPort &port, HttpClient &client,
+std::string ScanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
     if (storage::jquantsSource())
         return UpdateFromJQuants(db, port, setLaterDate, state);

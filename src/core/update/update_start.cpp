@@ -32,7 +32,7 @@ bool okCancel(UiPort &port, const std::string &text, const std::string &title) {
 }
 
 // Runs the check with the busy pointer showing.
-std::string checkBusy(acquire::HttpClient &client, UiPort &port, bool completeDb) {
+std::string checkBusy(net::HttpClient &client, UiPort &port, bool completeDb) {
     port.setBusy(true);
     std::string selection = version_check(client, port, completeDb);
     port.setBusy(false);
@@ -109,8 +109,7 @@ std::string startUpdater(UiPort &port) {
     }
 }
 
-UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port,
-                               const std::string &title) {
+UpdateOutcome runProgramUpdate(net::HttpClient &client, UiPort &port, const std::string &title) {
     if (!programFolderWritable()) {
         port.message(kPackageManagerNote, title, MsgIcon::Information, MsgButtons::Ok);
         return UpdateOutcome::SystemManaged;
@@ -124,8 +123,7 @@ UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port,
     return confirmAndStart(port, title, kProgramUpdateLine, selection);
 }
 
-UpdateOutcome runDatabaseRefetch(acquire::HttpClient &client, UiPort &port,
-                                 const std::string &title) {
+UpdateOutcome runDatabaseRefetch(net::HttpClient &client, UiPort &port, const std::string &title) {
     if (!okCancel(port,
                   lines({"この処理は、TesmoのホームページからDBを再取得する処理です。",
                          "【ご注意】通常の更新を数日おきにでも行っていた場合は、"

@@ -112,7 +112,7 @@ bool isDatabaseModule(const std::string &name) {
     return lowerAscii(name).find(kDatabaseFile) != std::string::npos;
 }
 
-std::string version_check(acquire::HttpClient &client, UiPort &port, bool completeDb) {
+std::string version_check(net::HttpClient &client, UiPort &port, bool completeDb) {
     using namespace storage;
     g_updateSize = 0;
     std::string result;
@@ -130,7 +130,7 @@ std::string version_check(acquire::HttpClient &client, UiPort &port, bool comple
         const long long now = hourStamp(std::time(nullptr));
 
         std::string page;
-        if (!acquire::FetchToText(moduleTableUrl(), port, client, page).empty())
+        if (!net::FetchToText(moduleTableUrl(), port, client, page).empty())
             return {};
         std::vector<std::string> refused;
         for (const ModuleRow &row : parseModuleTable(page)) {

@@ -106,7 +106,7 @@ protected:
     long long rowsOf(long long date) { return count("T_NEARLY", "IDATE=" + std::to_string(date)); }
 
     test::HttpTestServer server;
-    HttpClient client;
+    net::HttpClient client;
     ImportRunState state;
     int laterDates = 0;
 };
@@ -396,7 +396,7 @@ protected:
 
 TEST_F(SampleSite, FiveDaysIntoANewDatabase) {
     start("5", "3800");
-    HttpClient client;
+    net::HttpClient client;
     ImportRunState state;
     int laterDates = 0;
     EXPECT_EQ(ScanDataSite(

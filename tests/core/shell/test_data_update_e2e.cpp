@@ -106,7 +106,7 @@ protected:
 
     TempEnv env;
     RecordingPort port;
-    acquire::HttpClient client;
+    net::HttpClient client;
     std::string base;
     long m_site = 0;
     int closed = 0;

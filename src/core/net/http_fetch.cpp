@@ -1,4 +1,4 @@
-#include "acquire/http_fetch.h"
+#include "net/http_fetch.h"
 
 #include "common/cp932.h"
 #include "common/paths.h"
@@ -20,7 +20,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tesmo::acquire {
+namespace tesmo::net {
 namespace {
 
 const char *const kFailPhrase = "時にエラー発生 詳細:";
@@ -463,4 +463,4 @@ std::string FetchToText(const std::string &url, UiPort &port, HttpClient &client
     }
 }
 
-} // namespace tesmo::acquire
+} // namespace tesmo::net

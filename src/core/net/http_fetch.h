@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tesmo::acquire {
+namespace tesmo::net {
 
 class HttpError : public std::runtime_error {
 public:
@@ -107,4 +107,4 @@ std::string FetchToText(const std::string &url, UiPort &port, HttpClient &client
 // second), a number from 1 to 512 and ".tmp".
 std::string tempDownloadName(std::time_t when, int number);
 
-} // namespace tesmo::acquire
+} // namespace tesmo::net
