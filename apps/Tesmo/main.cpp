@@ -1,9 +1,9 @@
 #include "chart/form2.h"
 #include "common/application.h"
 #include "common/session_guard.h"
+#include "common/window_hub.h"
 #include "shell/f_opt.h"
 #include "shell/form1.h"
-#include "shell/window_hub.h"
 #include "tables/register_tables.h"
 #include "update/release_install.h"
 

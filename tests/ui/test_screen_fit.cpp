@@ -1,7 +1,7 @@
 // Windows open whole on their screen: the rule, and the windows that follow it.
 #include "chart/form2.h"
-#include "shell/screen_fit.h"
-#include "shell/window_hub.h"
+#include "common/screen_fit.h"
+#include "common/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "support/temp_env.h"

@@ -1,7 +1,7 @@
 // The table windows under the offscreen platform: open, sort, group, search, edit, copy, close.
 #include "chart/form2.h"
 #include "common/app_state.h"
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "storage/connection.h"
 #include "storage/settings_keys.h"
 #include "support/temp_env.h"

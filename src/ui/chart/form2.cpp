@@ -6,10 +6,10 @@
 #include "chart/make_unit.h"
 #include "common/app_state.h"
 #include "common/routine_scope.h"
+#include "common/screen_fit.h"
 #include "common/shell_open.h"
 #include "common/text.h"
-#include "shell/screen_fit.h"
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "storage/settings_keys.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "shell/f_opt.h"
 
 #include "common/routine_scope.h"
+#include "common/window_hub.h"
 #include "shell/form1.h"
-#include "shell/window_hub.h"
 #include "storage/connection.h"
 #include "update/update_start.h"
 

@@ -3,8 +3,8 @@
 #include "common/paths.h"
 #include "common/routine_scope.h"
 #include "common/shell_open.h"
+#include "common/window_hub.h"
 #include "shell/options.h"
-#include "shell/window_hub.h"
 #include "storage/settings_keys.h"
 
 #include <QButtonGroup>

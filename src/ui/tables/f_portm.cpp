@@ -1,7 +1,7 @@
 #include "tables/f_portm.h"
 
 #include "common/app_state.h"
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "tables/f_porttb.h"
 #include "tables/result_set_model.h"
 #include "tables/table_edits.h"

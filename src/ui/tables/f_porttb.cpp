@@ -1,6 +1,6 @@
 #include "tables/f_porttb.h"
 
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "tables/result_set_model.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "tables/grid_window.h"
 
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "storage/connection.h"
 #include "tables/clip_tbl.h"
 #include "tables/result_set_model.h"

@@ -1,6 +1,6 @@
 #include "tables/register_tables.h"
 
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 #include "tables/f_portm.h"
 #include "tables/f_porttb.h"
 #include "tables/f_ranktb.h"

@@ -1,6 +1,6 @@
-#include "shell/screen_fit.h"
+#include "common/screen_fit.h"
 
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "tables/f_submenu.h"
+#include "shell/f_submenu.h"
 
+#include "common/window_hub.h"
 #include "shell/form1.h"
-#include "shell/window_hub.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,11 +1,11 @@
-#include "shell/window_hub.h"
+#include "common/window_hub.h"
 
 #include "common/app_state.h"
 #include "common/process.h"
 #include "common/qt_ui_port.h"
 #include "common/routine_scope.h"
+#include "common/screen_fit.h"
 #include "common/shell_open.h"
-#include "shell/screen_fit.h"
 
 namespace tesmo::ui {
 
