@@ -1,11 +1,11 @@
 // The ranking table with about 3,800 stocks: opening it (run its record source and read every
 // row), one re-sort, and a full copy to text.
-#include "storage/connection.h"
-#include "storage/data_source.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/data_source.h"
+#include "core/storage/settings_keys.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
 #include "support/temp_env.h"
-#include "tables/clip_tbl.h"
-#include "tables/table_sources.h"
 
 #include <benchmark/benchmark.h>
 

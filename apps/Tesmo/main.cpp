@@ -1,13 +1,13 @@
-#include "chart/form2.h"
-#include "common/application.h"
-#include "common/session_guard.h"
-#include "common/window_hub.h"
-#include "shell/f_opt.h"
-#include "shell/form1.h"
-#include "tables/register_tables.h"
-#include "update/release_install.h"
+#include "core/update/release_install.h"
+#include "ui/chart/form2.h"
+#include "ui/common/application.h"
+#include "ui/common/session_guard.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/f_opt.h"
+#include "ui/shell/form1.h"
+#include "ui/tables/register_tables.h"
 
-#include "build_config.h"
+#include "core/common/build_config.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "jquants_site.h"
 
-#include "common/dates.h"
+#include "core/common/dates.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>

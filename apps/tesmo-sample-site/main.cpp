@@ -3,8 +3,8 @@
 #include "jquants_site.h"
 #include "sample_site.h"
 
-#include "storage/settings_keys.h"
-#include "update/version_check.h"
+#include "core/storage/settings_keys.h"
+#include "core/update/version_check.h"
 
 #include <httplib.h>
 

@@ -2,13 +2,13 @@
 
 #include "lzh_writer.h"
 
-#include "acquire/day_file_writer.h"
-#include "common/cp932.h"
-#include "common/crypto.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "update/release_publish.h"
-#include "update/version_check.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/cp932.h"
+#include "core/common/crypto.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/update/release_publish.h"
+#include "core/update/version_check.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,13 +2,13 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "acquire/day_file_writer.h"
-#include "acquire/import_driver.h"
-#include "common/text.h"
-#include "shell/day_file_import.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/update_lock.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/text.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/update_lock.h"
 
 #include <cstdio>
 #include <cstdlib>

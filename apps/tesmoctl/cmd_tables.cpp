@@ -2,12 +2,12 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
-#include "tables/clip_tbl.h"
-#include "tables/table_sources.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "console_port.h"
 
-#include "common/text.h"
+#include "core/common/text.h"
 
 namespace tesmoctl {
 

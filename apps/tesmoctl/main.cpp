@@ -1,8 +1,8 @@
 #include "commands.h"
 
-#include "build_config.h"
-#include "storage/connection.h"
-#include "storage/database.h"
+#include "core/common/build_config.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "common/session_guard.h"
+#include "ui/common/session_guard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "acquire/day_file_decoder.h"
+#include "core/acquire/day_file_decoder.h"
 
-#include "acquire/day_cipher.h"
-#include "acquire/day_record.h"
-#include "acquire/step_label.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "net/http_fetch.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_record.h"
+#include "core/acquire/step_label.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 
 namespace tesmo::acquire {
 namespace {

@@ -1,13 +1,13 @@
-#include "acquire/import_driver.h"
+#include "core/acquire/import_driver.h"
 
-#include "acquire/day_cipher.h"
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_record.h"
-#include "acquire/indicators.h"
-#include "acquire/step_label.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
-#include "storage/sql_translator.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_record.h"
+#include "core/acquire/indicators.h"
+#include "core/acquire/step_label.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/sql_translator.h"
 
 #include <algorithm>
 #include <array>

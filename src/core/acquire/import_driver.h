@@ -2,8 +2,8 @@
 // Carries one unpacked daily data file into the database: staging table, stock master,
 // T_NEARLY, the retention windows, the month row of T_MONTHLY, the indicators and the date
 // markers.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
-#include "acquire/jquants_client.h"
+#include "core/acquire/jquants_client.h"
 
-#include "common/dates.h"
-#include "common/text.h"
-#include "net/http_fetch.h"
-#include "storage/settings_keys.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <chrono>

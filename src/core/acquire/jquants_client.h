@@ -3,8 +3,8 @@
 // key, paced below the plan's rate, pages followed to the last one, and the API's refusals
 // turned into texts the user can read. The answers are JSON, read with nlohmann-json one row at
 // a time, so that no answer is ever held as a whole JSON document.
-#include "common/ui_port.h"
-#include "net/http_fetch.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,11 +1,11 @@
-#include "acquire/jquants_update.h"
+#include "core/acquire/jquants_update.h"
 
-#include "acquire/catch_up_progress.h"
-#include "acquire/site_scan.h"
-#include "acquire/step_label.h"
-#include "common/dates.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/catch_up_progress.h"
+#include "core/acquire/site_scan.h"
+#include "core/acquire/step_label.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <ctime>

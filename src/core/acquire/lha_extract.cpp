@@ -1,8 +1,8 @@
-#include "acquire/lha_extract.h"
+#include "core/acquire/lha_extract.h"
 
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/text.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
 
 #include <lhasa.h>
 

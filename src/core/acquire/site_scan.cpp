@@ -1,13 +1,13 @@
-#include "acquire/site_scan.h"
+#include "core/acquire/site_scan.h"
 
-#include "acquire/catch_up_progress.h"
-#include "acquire/jquants_client.h"
-#include "acquire/lha_extract.h"
-#include "acquire/step_label.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/catch_up_progress.h"
+#include "core/acquire/jquants_client.h"
+#include "core/acquire/lha_extract.h"
+#include "core/acquire/step_label.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,10 +1,10 @@
 #pragma once
 // The data-site scan of a data update: reads the index page, downloads, unpacks and imports
 // every listed day that the database does not hold in full, and shows a new announcement.
-#include "acquire/import_driver.h"
-#include "common/ui_port.h"
-#include "net/http_fetch.h"
-#include "storage/database.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "chart/chart_model.h"
+#include "core/chart/chart_model.h"
 
-#include "chart/make_unit.h"
-#include "storage/settings_keys.h"
+#include "core/chart/make_unit.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "common/cp932.h"
+#include "core/common/cp932.h"
 
 #include <cerrno>
 #include <iconv.h>

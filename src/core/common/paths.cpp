@@ -1,4 +1,4 @@
-#include "common/paths.h"
+#include "core/common/paths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

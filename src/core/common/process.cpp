@@ -1,4 +1,4 @@
-#include "common/process.h"
+#include "core/common/process.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
-#include "net/http_fetch.h"
+#include "core/net/http_fetch.h"
 
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
 
 #include <curl/curl.h>
 #include <iconv.h>

@@ -2,7 +2,7 @@
 // Every download of the programs: a file fetch that retries when nothing arrived and a text
 // fetch for pages. Both block the caller until the transfer ends but keep the window alive
 // by pumping its events through the UI port.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <ctime>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "shell/clip_chart.h"
+#include "core/shell/clip_chart.h"
 
-#include "common/text.h"
+#include "core/common/text.h"
 
 namespace tesmo::shell {
 namespace {

@@ -1,11 +1,11 @@
-#include "shell/day_file_import.h"
+#include "core/shell/day_file_import.h"
 
-#include "acquire/import_driver.h"
-#include "acquire/lha_extract.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "net/http_fetch.h"
-#include "storage/update_lock.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/lha_extract.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/update_lock.h"
 
 #include <filesystem>
 #include <optional>

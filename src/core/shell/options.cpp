@@ -1,11 +1,11 @@
-#include "shell/options.h"
+#include "core/shell/options.h"
 
-#include "acquire/jquants_client.h"
-#include "common/app_state.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "shell/day_file_import.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/jquants_client.h"
+#include "core/common/app_state.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/settings_keys.h"
 
 #include <ctime>
 #include <filesystem>

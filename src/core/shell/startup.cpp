@@ -1,10 +1,10 @@
-#include "shell/startup.h"
+#include "core/shell/startup.h"
 
-#include "common/paths.h"
-#include "common/shell_open.h"
-#include "storage/connection.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/common/shell_open.h"
+#include "core/storage/connection.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
 
 #include <filesystem>
 #include <random>

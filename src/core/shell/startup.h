@@ -1,8 +1,8 @@
 #pragma once
 // The main program's start-up and shutdown logic that needs no window: the heartbeat stamp
 // and the single-instance guard, the portfolio hint, and attaching the external portfolio.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <ctime>
 #include <string>

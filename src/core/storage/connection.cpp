@@ -1,8 +1,8 @@
-#include "storage/connection.h"
+#include "core/storage/connection.h"
 
-#include "common/paths.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include "storage/jet_functions.h"
+#include "core/storage/jet_functions.h"
 
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <sqlite3.h>
 

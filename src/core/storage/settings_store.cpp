@@ -1,7 +1,7 @@
-#include "storage/settings_store.h"
+#include "core/storage/settings_store.h"
 
-#include "common/paths.h"
-#include "common/text.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

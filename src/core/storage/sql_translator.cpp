@@ -1,6 +1,6 @@
-#include "storage/sql_translator.h"
+#include "core/storage/sql_translator.h"
 
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "tables/grid_columns.h"
+#include "core/tables/grid_columns.h"
 
 #include <cmath>
 #include <cstdio>

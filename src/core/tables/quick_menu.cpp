@@ -1,4 +1,4 @@
-#include "tables/quick_menu.h"
+#include "core/tables/quick_menu.h"
 
 #include <cstdio>
 

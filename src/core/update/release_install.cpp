@@ -1,9 +1,9 @@
-#include "update/release_install.h"
+#include "core/update/release_install.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
-#include "update/release_manifest.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_keys.h"
+#include "core/update/release_manifest.h"
 
 #include <fcntl.h>
 #include <signal.h>

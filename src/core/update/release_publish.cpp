@@ -1,8 +1,8 @@
-#include "update/release_publish.h"
+#include "core/update/release_publish.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "update/version_check.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/update/version_check.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
-#include "update/update_start.h"
+#include "core/update/update_start.h"
 
-#include "common/app_state.h"
-#include "common/paths.h"
-#include "common/process.h"
-#include "common/text.h"
-#include "update/version_check.h"
+#include "core/common/app_state.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
+#include "core/common/text.h"
+#include "core/update/version_check.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #pragma once
 // Handing over to the updater: the questions the user answers first, the download folder,
 // the start of tesmo_auto, and the two commands of the options window that lead there.
-#include "common/ui_port.h"
-#include "net/http_fetch.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <string>
 

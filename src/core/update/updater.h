@@ -2,10 +2,10 @@
 // The updater (tesmo_auto): fetches the release that the main program's version check found,
 // checks it against the signed list, puts it in place and starts Tesmo again. The splash window
 // only shows the two texts and drives the clock below; everything else happens here.
-#include "common/ui_port.h"
-#include "net/http_fetch.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
-#include "storage/update_lock.h"
+#include "core/storage/update_lock.h"
 
 #include <functional>
 #include <stdexcept>

@@ -1,9 +1,9 @@
-#include "update/version_check.h"
+#include "core/update/version_check.h"
 
-#include "common/paths.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
 
 #include <cerrno>
 #include <cstdlib>

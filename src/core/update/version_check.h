@@ -1,8 +1,8 @@
 #pragma once
 // The version check: reads the update site's module table, picks the files that are newer
 // than the installed ones and records them for the updater (tesmo_auto).
-#include "common/ui_port.h"
-#include "net/http_fetch.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <ctime>
 #include <string>

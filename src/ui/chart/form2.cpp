@@ -1,16 +1,16 @@
-#include "chart/form2.h"
+#include "ui/chart/form2.h"
 
-#include "chart/chart_commands.h"
-#include "chart/chart_painter.h"
-#include "chart/chart_view.h"
-#include "chart/make_unit.h"
-#include "common/app_state.h"
-#include "common/routine_scope.h"
-#include "common/screen_fit.h"
-#include "common/shell_open.h"
-#include "common/text.h"
-#include "common/window_hub.h"
-#include "storage/settings_keys.h"
+#include "core/chart/chart_commands.h"
+#include "core/chart/make_unit.h"
+#include "core/common/app_state.h"
+#include "core/common/shell_open.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "ui/chart/chart_painter.h"
+#include "ui/chart/chart_view.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/screen_fit.h"
+#include "ui/common/window_hub.h"
 
 #include <QApplication>
 #include <QCheckBox>

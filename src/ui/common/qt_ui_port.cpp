@@ -1,7 +1,7 @@
-#include "common/qt_ui_port.h"
+#include "ui/common/qt_ui_port.h"
 
-#include "common/routine_scope.h"
-#include "common/session_guard.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/session_guard.h"
 
 #include <algorithm>
 

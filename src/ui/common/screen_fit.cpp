@@ -1,6 +1,6 @@
-#include "common/screen_fit.h"
+#include "ui/common/screen_fit.h"
 
-#include "common/window_hub.h"
+#include "ui/common/window_hub.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "common/session_guard.h"
+#include "ui/common/session_guard.h"
 
-#include "common/qt_ui_port.h"
-#include "common/routine_scope.h"
+#include "ui/common/qt_ui_port.h"
+#include "ui/common/routine_scope.h"
 
 #include <QDialog>
 #include <QSessionManager>

@@ -1,10 +1,10 @@
 #pragma once
 // The options window: the settings the user may change, the external portfolio file, the
 // program update and the complete-database fetch, and day files dropped onto "DB再取得".
-#include "common/qt_ui_port.h"
-#include "net/http_fetch.h"
-#include "shell/options.h"
-#include "update/update_start.h"
+#include "core/net/http_fetch.h"
+#include "core/shell/options.h"
+#include "core/update/update_start.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
-#include "shell/f_submenu.h"
+#include "ui/shell/f_submenu.h"
 
-#include "common/window_hub.h"
-#include "shell/form1.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>

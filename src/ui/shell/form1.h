@@ -1,9 +1,9 @@
 #pragma once
 // The main window: a small launcher that runs the program's start-up, opens the other
 // windows, starts the data update and closes everything at the end.
-#include "common/qt_ui_port.h"
-#include "net/http_fetch.h"
-#include "storage/change_watch.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/change_watch.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QLabel>
 #include <QPushButton>

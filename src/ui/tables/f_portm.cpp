@@ -1,10 +1,10 @@
-#include "tables/f_portm.h"
+#include "ui/tables/f_portm.h"
 
-#include "common/app_state.h"
-#include "common/window_hub.h"
-#include "tables/f_porttb.h"
-#include "tables/result_set_model.h"
-#include "tables/table_edits.h"
+#include "core/common/app_state.h"
+#include "core/tables/table_edits.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/f_porttb.h"
+#include "ui/tables/result_set_model.h"
 
 #include <QKeyEvent>
 #include <QTimer>

@@ -1,10 +1,10 @@
-#include "tables/grid_window.h"
+#include "ui/tables/grid_window.h"
 
-#include "common/window_hub.h"
-#include "storage/connection.h"
-#include "tables/clip_tbl.h"
-#include "tables/result_set_model.h"
-#include "tables/table_sources.h"
+#include "core/storage/connection.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/result_set_model.h"
 
 #include <QApplication>
 #include <QCloseEvent>

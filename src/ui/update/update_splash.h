@@ -2,9 +2,9 @@
 // The updater's only window: a splash without a title that shows what is going on while the
 // update runs. Its timer starts the update after twelve seconds (the main program needs that
 // long to end) and gives up twenty minutes after the update began.
-#include "common/qt_ui_port.h"
-#include "net/http_fetch.h"
-#include "update/updater.h"
+#include "core/net/http_fetch.h"
+#include "core/update/updater.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_record.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_record.h"
 
 #include "acquire_test_env.h"
-#include "net/http_fetch.h"
+#include "core/net/http_fetch.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,10 +1,10 @@
-#include "acquire/site_scan.h"
+#include "core/acquire/site_scan.h"
 
-#include "acquire/day_file_writer.h"
 #include "acquire_test_env.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/process.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
 #include "support/http_test_server.h"
 #include "test_lha_archive.h"
 

@@ -1,7 +1,7 @@
 // tesmoctl's storage commands, run as a user would run them.
-#include "storage/connection.h"
-#include "storage/data_source.h"
-#include "storage/db_error.h"
+#include "core/storage/connection.h"
+#include "core/storage/data_source.h"
+#include "core/storage/db_error.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
