@@ -60,9 +60,9 @@ public:
         BadAnswer,   // an answer that is not the JSON the API sends
         TooLarge,    // an answer beyond the size cap; not asked again
     };
-    ApiError(Kind kind, const std::string &detail, int status = 0,
-             std::optional<PlanRange> plan = std::nullopt)
-        : std::runtime_error(detail), kind(kind), status(status), plan(plan) {}
+    ApiError(Kind errorKind, const std::string &detail, int httpStatus = 0,
+             std::optional<PlanRange> coveredPlan = std::nullopt)
+        : std::runtime_error(detail), kind(errorKind), status(httpStatus), plan(coveredPlan) {}
     Kind kind;
     int status;
     // OutOfPlan: the covered dates when the refusal names them.

@@ -64,9 +64,9 @@ protected:
         for (int i = 0; i < 500 && fileLength(portFile) <= 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::ifstream in(portFile);
-        int port = 0;
-        ASSERT_TRUE(in >> port);
-        base = "http://127.0.0.1:" + std::to_string(port);
+        int sitePort = 0;
+        ASSERT_TRUE(in >> sitePort);
+        base = "http://127.0.0.1:" + std::to_string(sitePort);
         storage::writeSetting(keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
         storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
         storage::writeSetting(keys::updatesite, base);
