@@ -60,7 +60,7 @@ int main(int argc, char **argv) {
     tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
     // An update killed midway is finished or undone before anything opens the program's files.
     if (const std::string failure = tesmo::update::recoverInstallAtStart(); !failure.empty())
-        std::fprintf(stderr, "Tesmo: %s\n", failure.c_str());
+        (void)std::fprintf(stderr, "Tesmo: %s\n", failure.c_str());
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
     tesmo::ui::registerOptionsWindow();

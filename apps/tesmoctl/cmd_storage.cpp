@@ -127,8 +127,8 @@ int cmdCompact(const Args &args) {
     const bool compacted = ifGrown ? CompactIfGrown(port) : (CompactDatabaseFile(port), true);
     CloseDatabase();
     if (!compacted)
-        std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n", before,
-                     readSetting(keys::DB_SIZE).c_str());
+        (void)std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n",
+                           before, readSetting(keys::DB_SIZE).c_str());
     std::printf("%lld\n", tesmo::fileLength(databasePath()));
     return 0;
 }

@@ -46,7 +46,7 @@ int cmdFetch(const Args &args) {
     const std::string failure = tesmo::net::FetchToText(args[0], port, client, text);
     if (!failure.empty())
         return fail(failure);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    (void)std::fwrite(text.data(), 1, text.size(), stdout); // checked by main()
     return 0;
 }
 
@@ -68,7 +68,7 @@ extern "C" void onInterrupt(int) {
 void catchInterrupt(bool on) {
     struct sigaction action {};
     action.sa_handler = on ? onInterrupt : SIG_DFL;
-    action.sa_flags = on ? SA_RESETHAND | SA_RESTART : 0;
+    action.sa_flags = on ? static_cast<int>(SA_RESETHAND | SA_RESTART) : 0;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
 }
@@ -97,7 +97,7 @@ int cmdUpdate(const Args &args) {
     const auto showNewestDate = [&] {
         std::printf("直近日付 %s\n",
                     tesmo::shell::newestDateText(tesmo::shell::newestDate(*db)).c_str());
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
     };
     interrupted = 0;
     catchInterrupt(true);
@@ -147,12 +147,12 @@ int cmdVersionCheck(const Args &args) {
         start = tab + 1;
     }
     if (!selection.empty())
-        std::fprintf(stderr, "update-size: %.0f\n",
-                     static_cast<double>(tesmo::update::updateSize()));
+        (void)std::fprintf(stderr, "update-size: %.0f\n",
+                           static_cast<double>(tesmo::update::updateSize()));
     if (!tesmo::programFolderWritable()) {
         std::string note = tesmo::update::kPackageManagerNote;
         tesmo::replaceAll(note, "\r\n", "\n");
-        std::fprintf(stderr, "%s\n", note.c_str());
+        (void)std::fprintf(stderr, "%s\n", note.c_str());
     }
     return 0;
 }

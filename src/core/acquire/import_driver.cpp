@@ -218,7 +218,7 @@ private:
 
 } // namespace
 
-void ImportRunState::skip(long long day, std::string reason) {
+void ImportRunState::skip(long long day, const std::string &reason) {
     // One line per day: the reasons are made for a message box of their own.
     skippedDays.push_back({day, singleLine(reason)});
 }
@@ -247,7 +247,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
 
         step = "Encode処理";
         port.setCaption(caption + " ﾃﾞｰﾀ更新1処理中");
-        const std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
+        std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
         if (!decoded.empty()) {
             if (dayNumber <= 0)
                 return decoded;

@@ -42,7 +42,7 @@ struct ImportRunState {
         stillMissing = missing;
         givenUpDay = givenUp;
     }
-    void skip(long long day, std::string reason);
+    void skip(long long day, const std::string &reason);
 };
 
 // The program's run state, shared by the scan, the import and the data update command.

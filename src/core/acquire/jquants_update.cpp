@@ -186,7 +186,7 @@ std::vector<long long> calendarDays(Client &client, long long from, long long to
 long long probePlanEnd(Client &client, long long refused) {
     long long unused = 0;
     const std::vector<long long> days =
-        calendarDays(client, addDays(refused, -3 * 365), addDays(refused, -1), unused);
+        calendarDays(client, addDays(refused, -3LL * 365), addDays(refused, -1), unused);
     const auto covered = [&](long long day) {
         try {
             client.page(kBarsPath, {{"date", apiDate(day)}}, [](const json &) {});

@@ -98,7 +98,7 @@ void leaveOpen(void *) {} // the file belongs to extractMember()
 const LHAInputStreamType kArchiveStream = {readArchive, skipArchive, leaveOpen};
 
 struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
+    void operator()(std::FILE *f) const { (void)std::fclose(f); } // read only
 };
 
 enum class Extracted { Damaged, NoSuchMember, Done };

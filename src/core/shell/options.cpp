@@ -198,7 +198,7 @@ std::string pickPortfolioFile(UiPort &port) {
     request.initialDir = readSetting(keys::def_portdir, profileFolder());
     request.initialName = "*.mdb";
     request.filter = "外部ﾎﾟｰﾄﾌｫﾘｵ用のMDBﾌｧｲﾙ(.mdb) (*.mdb)";
-    const std::string chosen = port.openFileDialog(request);
+    std::string chosen = port.openFileDialog(request);
     if (chosen.empty())
         return {};
     try {

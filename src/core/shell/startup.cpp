@@ -36,7 +36,7 @@ long long heartbeatStamp(std::time_t now, bool lessThree) {
     std::tm t{};
     localtime_r(&now, &t);
     const long long mmdd = (t.tm_mon + 1) * 100 + t.tm_mday;
-    return mmdd * 100000 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec - (lessThree ? 3 : 0);
+    return mmdd * 100000 + t.tm_hour * 3600LL + t.tm_min * 60LL + t.tm_sec - (lessThree ? 3 : 0);
 }
 
 GuardVerdict singleInstanceGuard(long long stamp, long long becon, long long taskttime) {

@@ -133,7 +133,7 @@ bool attachPortfolioLink(Database &db, const std::string &linkName,
 }
 
 std::string ensureDerivedQuery(Database &db, const std::string &base, const std::string &linkName) {
-    const std::string name = base + linkName;
+    std::string name = base + linkName;
     for (const std::string &q : db.queryDefNames())
         if (q == name)
             return name;

@@ -290,7 +290,7 @@ std::string keepOld(const std::string &target) {
     }
     if (S_ISDIR(st.st_mode))
         throw std::runtime_error("同じ名前のフォルダがあるため置き換えられません: " + target);
-    const std::string old = siblingName(target, ".old-");
+    std::string old = siblingName(target, ".old-");
     if (::link(target.c_str(), old.c_str()) == 0)
         return old;
     if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&

@@ -102,7 +102,7 @@ std::string formatReleaseManifest(const ReleaseManifest &manifest) {
 
 std::string releasePublicKey() {
     try {
-        const std::string key = crypto::fromBase64(TESMO_RELEASE_PUBKEY);
+        std::string key = crypto::fromBase64(TESMO_RELEASE_PUBKEY);
         if (key.size() == crypto::kPublicKeyBytes)
             return key;
     } catch (const crypto::CryptoError &) {

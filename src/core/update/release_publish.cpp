@@ -114,7 +114,7 @@ ReleaseManifest signReleaseFolder(const std::string &secretKeyPath, const std::s
         if (previous)
             serial = std::max(*serial, *previous + 1);
     }
-    const ReleaseManifest manifest = manifestOfFolder(dir, *serial);
+    ReleaseManifest manifest = manifestOfFolder(dir, *serial);
     const SignedManifest signedManifest = signManifest(manifest, secretKey);
     // Two lists with one serial are two releases that an updater cannot tell apart: it would
     // refuse the second.

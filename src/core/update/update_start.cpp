@@ -56,7 +56,7 @@ UpdateOutcome confirmAndStart(UiPort &port, const std::string &title, const char
 
 bool askUpdateNow(UiPort &port, const std::string &title, const std::string &firstLine) {
     char size[64];
-    std::snprintf(size, sizeof size, "%.2f", static_cast<double>(updateSize()) / 1000000.0);
+    (void)std::snprintf(size, sizeof size, "%.2f", static_cast<double>(updateSize()) / 1000000.0);
     const std::string text = firstLine + "\r\n" + "ダウンロードするトータルサイズ = 約" + size +
                              "MB" + "\r\n" +
                              lines({"いますぐ、バージョンアップを行いますか？", "",
@@ -126,6 +126,7 @@ UpdateOutcome runProgramUpdate(net::HttpClient &client, UiPort &port, const std:
 UpdateOutcome runDatabaseRefetch(net::HttpClient &client, UiPort &port, const std::string &title) {
     if (!okCancel(port,
                   lines({"この処理は、TesmoのホームページからDBを再取得する処理です。",
+                         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split
                          "【ご注意】通常の更新を数日おきにでも行っていた場合は、"
                          "この処理は必要ありません。",
                          "通常は１ヶ月ほど、更新をしていなかった場合に使用します。", "",

@@ -355,6 +355,7 @@ UpdaterResult runUpdate(net::HttpClient &client, UiPort &port, const std::functi
                     planInstall(list.manifest, offers, database, downloads);
                 checkRoom(plan, database, downloads, list.text);
                 std::vector<std::string> sources;
+                sources.reserve(plan.size());
                 for (const Planned &p : plan)
                     sources.push_back(
                         fetchChecked(p, run.path(), downloads, port, client, stopIfAborted));

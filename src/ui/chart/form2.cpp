@@ -183,7 +183,7 @@ std::string Form2::make_graph() {
     }
     m_model.mode = Ch_dval1_1->isChecked() ? chart::ChartMode::Volume : chart::ChartMode::Topic;
     m_model.marker = Ch_marker->isChecked();
-    const std::string r = m_model.make_graph();
+    std::string r = m_model.make_graph();
     setWindowTitle(qs(m_model.caption()));
     m_view->update();
     return r;

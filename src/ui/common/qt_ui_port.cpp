@@ -191,7 +191,7 @@ void QtUiPort::setClipboardText(const std::string &text) {
 }
 
 std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
-    const std::string chosen = us(QFileDialog::getOpenFileName(
+    std::string chosen = us(QFileDialog::getOpenFileName(
         m_window, qs(r.title),
         qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter)));
     throwIfStopRequested(*this); // closed by the end of the program, not by the user
