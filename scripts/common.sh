@@ -21,6 +21,8 @@ TESMO_PACKAGES=(
 )
 # What scripts/check-deb.sh needs beyond the build: the Debian package's checker.
 TESMO_DEB_CHECK_PACKAGES=(lintian)
+# What fuzz/run.sh needs beyond the build: clang with libFuzzer and the sanitizers' runtime.
+TESMO_FUZZ_PACKAGES=(clang libclang-rt-dev)
 
 # install_missing [PACKAGE...]: the build's packages and these, with apt-get.
 install_missing() {
