@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/ from the tests'
-# fixtures and a few small pages shaped like the sites' own. Run again after the fixtures
-# change; needs a built tesmoctl for the made-up day file (TESMOCTL, default build/bin).
+# fixtures, a few small pages shaped like the sites' own, and the answers of the J-Quants
+# stand-in. Run again after the fixtures change; needs a built tesmoctl for the made-up day file
+# and a built tesmo-sample-site for the stand-in (TESMOCTL and SAMPLE_SITE, default build/bin),
+# and curl.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/.." && pwd)"
 data="$root/tests/data/acquire"
 tesmoctl="${TESMOCTL:-$root/build/bin/tesmoctl}"
+sample_site="${SAMPLE_SITE:-$root/build/bin/tesmo-sample-site}"
 out="$here/corpus"
 rm -rf "$out"
-mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract,fuzz_release_manifest,fuzz_jquants_page}
+mkdir -p "$out"/{fuzz_day_file,fuzz_day_record,fuzz_site_pages,fuzz_module_table,fuzz_sql_translator,fuzz_lha_extract,fuzz_release_manifest,fuzz_jquants_page,fuzz_jquants_answers}
 
 # Day files: the good one, the broken ones, and a made-up day of a few stocks.
 cp "$data/ok/20240105.bnd" "$out/fuzz_day_file/ok_20240105.bnd"
@@ -49,6 +52,80 @@ printf '{"data":[{"Date":"2024-12-30","HolDiv":"1"},{"Date":"2024-12-31","HolDiv
 printf '{"message":"\\u001b[31mThis API requires at least 1 parameter\\r\\n","meta":[{"data":[]}]}' \
     >"$out/fuzz_jquants_page/refusal"
 printf 'name\tNUL\0 \xe2\x80\xae\x1b[2J\r\n\xc2\x9b\xff' >"$out/fuzz_jquants_page/controls"
+
+# Answers of the J-Quants stand-in, small: four stocks and its special issues, pages of six rows.
+# Each seed of the answers' target is a day's bars and master, or a month's calendar, page by
+# page behind the lines that name them; the faults spoil the bars of the day before the end.
+jq_end=20240607
+jq_day=20240606
+jq_from=20240601
+jq_to=20240630
+stand_in=""
+jq_work="$(mktemp -d)"
+stop_stand_in() {
+    if [ -n "$stand_in" ]; then
+        kill "$stand_in" 2>/dev/null || true
+        wait "$stand_in" 2>/dev/null || true
+        stand_in=""
+    fi
+}
+trap 'stop_stand_in; rm -rf "$jq_work"' EXIT
+# serve_jquants [--fault NAME ...]: the stand-in on a free port, in $jq_base.
+serve_jquants() {
+    stop_stand_in
+    rm -f "$jq_work/port"
+    "$sample_site" --port 0 --port-file "$jq_work/port" --quiet --jquants --stocks 4 \
+        --page-size 6 --rate 0 --end "$jq_end" "$@" &
+    stand_in=$!
+    for _ in $(seq 100); do
+        [ -s "$jq_work/port" ] && break
+        sleep 0.1
+    done
+    jq_base="http://127.0.0.1:$(cat "$jq_work/port")/v2"
+}
+# pages TAG PATH QUERY: every page of the query (six at most: some faults never end), each
+# behind "#TAG".
+pages() {
+    local key="" n=0 body
+    while [ $n -lt 6 ]; do
+        body="$(curl -s -H 'x-api-key: tesmo-sample-key' \
+            "$jq_base$2?$3${key:+&pagination_key=$key}")"
+        printf '#%s\n%s\n' "$1" "$body"
+        key="$(printf '%s' "$body" | sed -n 's/.*"pagination_key":"\([^"]*\)".*/\1/p')"
+        [ -n "$key" ] || break
+        n=$((n + 1))
+    done
+}
+answers="$out/fuzz_jquants_answers"
+day_answers() { # the bars of jq_day and the master of that day
+    pages "bars $(date -d "$jq_day" +%F)" /equities/bars/daily "date=$jq_day"
+    pages master /equities/master "date=$jq_day"
+}
+calendar_answers() {
+    pages "calendar $(date -d "$jq_from" +%F) $(date -d "$jq_to" +%F)" /markets/calendar \
+        "from=$jq_from&to=$jq_to"
+}
+serve_jquants
+day_answers >"$answers/day"
+calendar_answers >"$answers/calendar"
+curl -s -H 'x-api-key: tesmo-sample-key' "$jq_base/equities/bars/daily?date=$jq_day" \
+    >"$out/fuzz_jquants_page/stand_in_bars"
+curl -s -H 'x-api-key: tesmo-sample-key' "$jq_base/equities/master?date=$jq_day" \
+    >"$out/fuzz_jquants_page/stand_in_master"
+curl -s -H 'x-api-key: wrong-key' "$jq_base/equities/master" >"$out/fuzz_jquants_page/stand_in_403"
+for fault in future-row other-day-row loose-row number-code text-close text-volume repeated-row \
+    hole key-loop control-names; do
+    serve_jquants --fault "$fault"
+    day_answers >"$answers/fault_$fault"
+done
+serve_jquants --fault long-message --fault-bytes 400
+pages "bars $(date -d "$jq_day" +%F)" /equities/bars/daily "date=$jq_day" \
+    >"$answers/fault_long-message"
+for fault in empty-calendar full-width-holdiv number-holdiv blank-holdiv; do
+    serve_jquants --fault "$fault"
+    calendar_answers >"$answers/fault_$fault"
+done
+stop_stand_in
 
 # Signed lists of a release: one as release-sign writes it (with its signature after it, as the
 # harness reads it), and one of a single file without a final line break.

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Runs each fuzz target in turn for SECONDS seconds (at low priority, one at a time).
 #   fuzz/run.sh SECONDS [TARGET...]      default: every target
-# Builds the targets first in $TESMO_FUZZ_BUILD (default build-fuzz, clang). Each target grows
-# its own working corpus from the seeds in fuzz/corpus/<target>; findings go to
-# <build>/fuzz-artifacts/<target>/ and the log of each run to <build>/fuzz-logs/<target>.log.
+# Installs what is missing (clang, libFuzzer), then builds the targets in $TESMO_FUZZ_BUILD
+# (default build-fuzz, clang). Each target grows its own working corpus from the seeds in
+# fuzz/corpus/<target>; findings go to <build>/fuzz-artifacts/<target>/ and the log of each run
+# to <build>/fuzz-logs/<target>.log.
 # Exits non-zero when any target found something.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/.." && pwd)"
+source "$root/scripts/common.sh"
 build="${TESMO_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:?usage: fuzz/run.sh SECONDS [TARGET...]}"
 shift
@@ -18,6 +20,7 @@ if [ ${#targets[@]} -eq 0 ]; then
     done
 fi
 
+install_missing "${TESMO_FUZZ_PACKAGES[@]}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DTESMO_BUILD_FUZZ=ON \
     -DTESMO_BUILD_GUI=OFF -DTESMO_BUILD_TESTS=OFF -DTESMO_BUILD_BENCH=OFF >/dev/null

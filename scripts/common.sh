@@ -25,6 +25,8 @@ TESMO_PACKAGES=(
 TESMO_DEB_CHECK_PACKAGES=(lintian)
 # What scripts/tidy.sh needs beyond the build.
 TESMO_TIDY_PACKAGES=(clang-tidy-14)
+# What fuzz/run.sh needs beyond the build: clang with libFuzzer and the sanitizers' runtime.
+TESMO_FUZZ_PACKAGES=(clang libclang-rt-dev)
 
 # install_missing [PACKAGE...]: the build's packages and these, with apt-get.
 install_missing() {

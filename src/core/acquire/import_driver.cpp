@@ -264,6 +264,13 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
     }
 }
 
+std::optional<std::string> shownText(std::string_view text) {
+    std::string shown = withoutControlCharacters(text);
+    if (shown.empty())
+        return std::nullopt;
+    return shown;
+}
+
 std::string ImportStagedDay(Database &db, UiPort &port, const std::string &caption,
                             long long dayNumber, ImportRunState &state) {
     StepLabel step;
@@ -278,8 +285,8 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         db.defineFunction("tesmo_shown_text", 2, [](const std::vector<Value> &v) {
             if (v[0].isNull())
                 return Value();
-            std::string text = withoutControlCharacters(v[0].toText());
-            return text.empty() ? v[1] : Value(std::move(text));
+            std::optional<std::string> text = shownText(v[0].toText());
+            return text ? Value(std::move(*text)) : v[1];
         });
         db.execute("Update wonton_dat01 set NAME = tesmo_shown_text(NAME, CODE) "
                    "where NAME <> tesmo_shown_text(NAME, '') ;");

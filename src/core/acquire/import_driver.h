@@ -5,7 +5,9 @@
 #include "core/common/ui_port.h"
 #include "core/storage/database.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tesmo::acquire {
@@ -71,5 +73,9 @@ std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort
 // decoding.
 std::string ImportStagedDay(storage::Database &db, UiPort &port, const std::string &caption,
                             long long dayNumber, ImportRunState &state);
+
+// A name or market of the staging table as the import keeps it: without the characters that
+// steer a terminal or the direction of text; nullopt when nothing else is left.
+std::optional<std::string> shownText(std::string_view text);
 
 } // namespace tesmo::acquire

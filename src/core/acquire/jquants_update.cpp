@@ -1,6 +1,7 @@
 #include "core/acquire/jquants_update.h"
 
 #include "core/acquire/catch_up_progress.h"
+#include "core/acquire/jquants_answers.h"
 #include "core/acquire/site_scan.h"
 #include "core/acquire/step_label.h"
 #include "core/common/dates.h"
@@ -12,14 +13,15 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <unordered_map>
 
 namespace tesmo::acquire {
 namespace {
 
 using jquants::apiDate;
 using jquants::ApiError;
+using jquants::badAnswer;
 using jquants::Client;
+using jquants::Master;
 using nlohmann::json;
 using storage::Database;
 using storage::Value;
@@ -30,133 +32,25 @@ constexpr const char *kCalendarPath = "/markets/calendar";
 // Each learned end of the plan starts the catch-up again with an earlier window; a server
 // that keeps moving it is not followed for ever.
 constexpr int kMaxRounds = 5;
-// A day of the exchange lists some 4,400 issues, and the master about as many; ten times that
-// is no answer of the exchange. The cap bounds the staging table and the master kept in memory.
-constexpr long long kMaxIssues = 50000;
-// The numbers of a bar that the API documents; each is a number, or null on a day without
-// trades. C and Vo are what the database keeps, so they must be there.
-constexpr const char *kRequiredNumbers[] = {"C", "Vo"};
-constexpr const char *kOptionalNumbers[] = {"O",    "H",    "L",    "Va",   "AdjFactor",
-                                            "AdjO", "AdjH", "AdjL", "AdjC", "AdjVo"};
 
-[[noreturn]] void badAnswer(const std::string &what) {
-    throw ApiError(ApiError::Kind::BadAnswer, what);
+// A value of a staging row: null when there is none.
+template <class T> Value valueOr(const std::optional<T> &v) {
+    return v ? Value(*v) : Value();
 }
-
-// A value of an answer quoted in a message: short, on one line.
-std::string quoted(const json &v) {
-    return singleLine(v.is_string() ? "\"" + v.get<std::string>() + "\"" : v.dump(), 40);
-}
-
-const json *member(const json &row, const char *name) {
-    const auto it = row.find(name);
-    return it == row.end() ? nullptr : &*it;
-}
-
-// A text member: absent and null read as empty, anything but a string is a broken answer.
-std::string textMember(const json &row, const char *name, const std::string &what) {
-    const json *v = member(row, name);
-    if (!v || v->is_null())
-        return {};
-    if (!v->is_string())
-        badAnswer(what + ": " + name + " が文字列ではありません: " + quoted(*v));
-    return v->get<std::string>();
-}
-
-// A code of the exchange as the API writes it: four characters, digits in the first and third
-// place, a digit or a capital letter in the second and fourth ("1301", "130A"), and in the API's
-// five-character form a digit after them ("13010", "130A0", "25935").
-bool exchangeCode(const std::string &code) {
-    if (code.size() != 4 && code.size() != 5)
-        return false;
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    const auto digitOrLetter = [&](char c) { return digit(c) || (c >= 'A' && c <= 'Z'); };
-    return digit(code[0]) && digitOrLetter(code[1]) && digit(code[2]) && digitOrLetter(code[3]) &&
-           (code.size() == 4 || digit(code[4]));
-}
-
-std::string codeMember(const json &row, const std::string &what) {
-    const json *v = member(row, "Code");
-    if (!v || !v->is_string() || !exchangeCode(v->get<std::string>()))
-        badAnswer(what + ": 銘柄コードが読めない行があります: " + (v ? quoted(*v) : quoted(row)));
-    return v->get<std::string>();
-}
-
-// The master's key of a code: the API's five characters.
-std::string apiCode(const std::string &code) {
-    return code.size() == 4 ? code + "0" : code;
-}
-
-// An issue of the master as of one day.
-struct Issue {
-    std::string name;
-    Value market; // null when the master names none
-    std::string category;
-};
-using Master = std::unordered_map<std::string, Issue>; // by API code
 
 Master readMaster(Client &client, long long day) {
-    const std::string what = "銘柄情報";
     Master master;
-    client.forEachRow(kMasterPath, {{"date", apiDate(day)}}, [&](const json &row) {
-        if (!row.is_object())
-            badAnswer(what + ": 行がオブジェクトではありません: " + quoted(row));
-        const std::string code = codeMember(row, what);
-        Issue issue;
-        issue.name = textMember(row, "CoName", what);
-        issue.category = textMember(row, "ProdCat", what);
-        const std::string market = textMember(row, "Mkt", what);
-        const std::string marketName = textMember(row, "MktNm", what);
-        // The three markets of the exchange today carry its name, as the data site writes
-        // them ("東証プライム"); the older and special markets keep the API's name.
-        if (!marketName.empty())
-            issue.market = market == "0111" || market == "0112" || market == "0113"
-                               ? "東証" + marketName
-                               : marketName;
-        if (static_cast<long long>(master.size()) >= kMaxIssues)
-            badAnswer(what + ": 銘柄数が多すぎます");
-        master[apiCode(code)] = std::move(issue);
-    });
+    client.forEachRow(kMasterPath, {{"date", apiDate(day)}},
+                      [&](const json &row) { jquants::addMasterRow(master, row); });
     return master;
 }
 
-// The trading days from `from` to `to`: HolDiv "1" (business day) and "2" (half-day session);
-// "0" and "3" (derivatives only) have no bars of stocks. The calendar must list every day of
-// the range once with one of these four divisions: a day that is missing or that no division
-// describes would pass as a holiday, and its bars would never be asked for.
+// The trading days from `from` to `to`, from a calendar that lists every day of the range.
 std::vector<long long> readCalendar(Client &client, long long from, long long to) {
-    const std::string what = "営業日カレンダー";
-    std::set<long long> dates;
-    std::vector<long long> business;
-    client.forEachRow(
-        kCalendarPath, {{"from", apiDate(from)}, {"to", apiDate(to)}}, [&](const json &row) {
-            if (!row.is_object())
-                badAnswer(what + ": 行がオブジェクトではありません: " + quoted(row));
-            const json *date = member(row, "Date");
-            const std::optional<long long> day =
-                date && date->is_string() ? parseIsoDate(date->get<std::string>()) : std::nullopt;
-            if (!day || *day < from || *day > to)
-                badAnswer(what + ": 範囲外か読めない日付があります: " +
-                          (date ? quoted(*date) : quoted(row)));
-            const json *division = member(row, "HolDiv");
-            const std::string div =
-                division && division->is_string() ? division->get<std::string>() : "";
-            if (div != "0" && div != "1" && div != "2" && div != "3")
-                badAnswer(what + ": 休日区分(HolDiv)が読めません: " +
-                          (division ? quoted(*division) : std::string("なし")) + " (" +
-                          isoDate(*day) + ")");
-            if (!dates.insert(*day).second)
-                badAnswer(what + ": 同じ日付が2度あります: " + isoDate(*day));
-            if (div == "1" || div == "2")
-                business.push_back(*day);
-        });
-    if (dates.empty())
-        badAnswer(what + "が空です");
-    if (static_cast<long long>(dates.size()) != dayOrdinal(to) - dayOrdinal(from) + 1)
-        badAnswer(what + "に抜けている日付があります(" + isoDate(from) + "～" + isoDate(to) +
-                  "のうち" + std::to_string(dates.size()) + "日)");
-    std::sort(business.begin(), business.end());
-    return business;
+    jquants::CalendarCheck calendar(from, to);
+    client.forEachRow(kCalendarPath, {{"from", apiDate(from)}, {"to", apiDate(to)}},
+                      [&](const json &row) { calendar.add(row); });
+    return calendar.businessDays();
 }
 
 // Business days from `from` to `to`. A plan whose calendar covers less answers 400 with its
@@ -215,22 +109,6 @@ long long probePlanEnd(Client &client, long long refused) {
         (covered(days[static_cast<size_t>(mid)]) ? good : bad) = mid;
     }
     return days[static_cast<size_t>(good)];
-}
-
-// A number of a bar: a JSON number, or null; absent only when not `required`.
-Value numberMember(const json &bar, const char *name, bool required, const std::string &code) {
-    const json *v = member(bar, name);
-    if (!v && !required)
-        return Value();
-    if (!v || !(v->is_number() || v->is_null()))
-        badAnswer(std::string(name) + " が数値ではない行があります: " + code + " " +
-                  (v ? quoted(*v) : std::string("なし")));
-    if (v->is_null())
-        return Value();
-    const double d = v->get<double>();
-    if (d < 0)
-        badAnswer(std::string(name) + " が負の行があります: " + code + " " + quoted(*v));
-    return Value(d);
 }
 
 // A transaction of its own unless the caller has one open, rolled back unless committed. One
@@ -460,8 +338,8 @@ private:
                 m_client.forEachRow(
                     kBarsPath, {{"date", apiDate(day)}},
                     [&](const json &bar) {
-                        if (++rows > kMaxIssues)
-                            badAnswer("行数が多すぎます(" + std::to_string(kMaxIssues) +
+                        if (++rows > jquants::kMaxIssues)
+                            badAnswer("行数が多すぎます(" + std::to_string(jquants::kMaxIssues) +
                                       "行を超えました)");
                         if (!page)
                             page.emplace(m_db);
@@ -532,27 +410,15 @@ private:
                e.kind == ApiError::Kind::Rejected;
     }
 
-    // One bar as a staging row: DATE the asked day, CODE the database's code, PRC the close and
-    // DVAL the volume (null on a day without trades), TALK null (the API counts no web topics);
-    // NAME and MARKET follow from the master once the day is complete. Every bar must be of the
-    // asked day, with a code of the exchange and numbers where numbers belong: a row that is
-    // not is no row of the API, and the day is not imported.
+    // One bar as a staging row, TALK null (the API counts no web topics); NAME and MARKET
+    // follow from the master once the day is complete. A row that fails the checks is no row
+    // of the API, and the day is not imported.
     void stageBar(long long day, const json &bar) {
-        if (!bar.is_object())
-            badAnswer("行がオブジェクトではありません: " + quoted(bar));
-        const json *date = member(bar, "Date");
-        if (!date || !date->is_string() || parseIsoDate(date->get<std::string>()) != day)
-            badAnswer("日付が" + isoDate(day) +
-                      "ではない行があります: " + (date ? quoted(*date) : quoted(bar)));
-        const std::string code = codeMember(bar, "株価");
-        for (const char *name : kOptionalNumbers)
-            numberMember(bar, name, false, code);
-        const Value close = numberMember(bar, kRequiredNumbers[0], true, code);
-        const Value volume = numberMember(bar, kRequiredNumbers[1], true, code);
+        const jquants::StagedBar row = jquants::stagedBar(day, bar);
         m_db.execute("Insert into wonton_dat01([DATE],CODE,NAME,PRC,DVAL,TALK,MARKET) "
                      "Values(?,?,?,?,?,?,?) ;",
-                     {Value(static_cast<std::int64_t>(day)), jquants::databaseCode(code), Value(),
-                      close, volume, Value(), Value()});
+                     {Value(static_cast<std::int64_t>(row.date)), row.code, Value(),
+                      valueOr(row.close), valueOr(row.volume), Value(), Value()});
     }
 
     std::vector<std::string> stagedCodes() {
@@ -595,8 +461,8 @@ private:
         }
         std::vector<std::string> lacking;
         for (const std::string &code : codes)
-            if (!m_master->count(apiCode(code)) && !m_absent.count(apiCode(code)))
-                lacking.push_back(apiCode(code));
+            if (!m_master->count(jquants::apiCode(code)) && !m_absent.count(jquants::apiCode(code)))
+                lacking.push_back(jquants::apiCode(code));
         if (lacking.empty())
             return;
         const Master asOfDay = day == m_newest ? Master() : readMaster(m_client, day);
@@ -609,31 +475,22 @@ private:
         }
     }
 
-    // NAME and MARKET of the staging rows from the master; for a code the master lacks, the
-    // name the database has for it, else the code. Issues of categories that are not kept
-    // leave the staging table.
+    // NAME and MARKET of the staging rows from the master; issues of categories that are not
+    // kept leave the staging table.
     void nameStagedRows() {
         for (const std::string &code : stagedCodes()) {
-            const auto issue = m_master->find(apiCode(code));
-            if (issue != m_master->end() && !keptCategory(issue->second.category)) {
+            const std::optional<jquants::StagedNames> names =
+                jquants::stagedNames(*m_master, code, [&] {
+                    const storage::ResultSet known =
+                        m_db.openRecordset("Select NAME from master where CODE = ? ;", {code});
+                    return known.eof() ? std::string() : known.field(0).textOr("");
+                });
+            if (!names) {
                 m_db.execute("Delete from wonton_dat01 where CODE = ? ;", {code});
                 continue;
             }
-            std::string name;
-            Value market;
-            if (issue != m_master->end()) {
-                name = issue->second.name;
-                market = issue->second.market;
-            } else {
-                const storage::ResultSet known =
-                    m_db.openRecordset("Select NAME from master where CODE = ? ;", {code});
-                if (!known.eof())
-                    name = known.field(0).textOr("");
-            }
-            if (name.empty())
-                name = code;
             m_db.execute("Update wonton_dat01 set NAME = ?, MARKET = ? where CODE = ? ;",
-                         {name, market, code});
+                         {names->name, valueOr(names->market), code});
         }
     }
 
@@ -669,12 +526,6 @@ std::string planNote(long long planEnd) {
 }
 
 } // namespace
-
-bool keptCategory(const std::string &c) {
-    static const std::set<std::string> kept = {"011", "012", "013", "014",
-                                               "021", "022", "023", "024"};
-    return c.empty() || kept.count(c) > 0;
-}
 
 std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<void()> &setLaterDate,
                               ImportRunState &state, const JQuantsRunOptions &options) {

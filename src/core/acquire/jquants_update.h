@@ -49,9 +49,4 @@ std::string ScanSelectedSource(storage::Database &db, UiPort &port, net::HttpCli
                                const std::function<void()> &setLaterDate,
                                ImportRunState &state = importRunState());
 
-// The product categories (ProdCat) whose issues are imported: stocks (domestic, preferred
-// equity, foreign and depositary receipts), REITs and ETFs, domestic and foreign; an issue
-// without a category too.
-bool keptCategory(const std::string &prodCat);
-
 } // namespace tesmo::acquire
