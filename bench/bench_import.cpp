@@ -14,13 +14,13 @@
 // medians of wall and CPU time, the ratio of import to floor per retention and of the import at
 // 250 days to the import at 40. The repetitions of /40 and /250 are shuffled together. Building the
 // databases runs the import itself for every day and takes a minute or two for the 251 days.
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_file_writer.h"
-#include "acquire/import_driver.h"
-#include "acquire/indicators.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/indicators.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 #include "support/recording_port.h"
 #include "support/reference_import.h"
 #include "support/temp_env.h"

@@ -4,11 +4,11 @@
 // characters, the case that costs a matcher that goes back over every star the most.
 //
 //   build/bin/bench_like [--benchmark_filter=...]
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/jet_functions.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/jet_functions.h"
+#include "core/tables/table_sources.h"
 #include "support/temp_env.h"
-#include "tables/table_sources.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // Reading a settings file with many keys in one section, as a long updater state or a
 // hand-filled file may have: one value looked up, and the whole section read. Both read the
 // whole file, so their time must grow with its size, not with its square.
-#include "common/paths.h"
-#include "storage/settings_store.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_store.h"
 #include "support/temp_env.h"
 
 #include <benchmark/benchmark.h>

@@ -1,11 +1,11 @@
 // The ranking table with about 3,800 stocks: opening it (run its record source and read every
 // row), one re-sort, and a full copy to text.
-#include "storage/connection.h"
-#include "storage/data_source.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/data_source.h"
+#include "core/storage/settings_keys.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
 #include "support/temp_env.h"
-#include "tables/clip_tbl.h"
-#include "tables/table_sources.h"
 
 #include <benchmark/benchmark.h>
 
@@ -88,9 +88,8 @@ void BM_CopyRanking(benchmark::State &state) {
     tables::RankTable rank;
     const std::string source = rank.open();
     for (auto _ : state) {
-        const std::string text =
-            tables::clipText(*db, *tables::clipStatement(source, rank.columns), {}, rank.columns,
-                             '\t');
+        const std::string text = tables::clipText(*db, *tables::clipStatement(source, rank.columns),
+                                                  {}, rank.columns, '\t');
         benchmark::DoNotOptimize(text.size());
         state.counters["bytes"] = static_cast<double>(text.size());
     }

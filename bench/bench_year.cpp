@@ -5,11 +5,11 @@
 // tables grow) and the size of the database file at the end.
 //
 //   nice -n 19 build/bin/bench_year [--benchmark_filter=...]
-#include "acquire/day_file_writer.h"
-#include "acquire/import_driver.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/acquire/import_driver.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 #include "support/timing.h"

@@ -8,13 +8,13 @@
 // with '#' is plain text instead, one line per line, which the harness enciphers as the data
 // site does (a line beginning with "+=" stays a plain separator, the line after it starts a
 // section), so that the search reaches the record parsing without having to learn the cipher.
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_file_writer.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/shipped_database.h"
 #include "fuzz_support.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
-#include "storage/shipped_database.h"
 
 #include <cstdlib>
 #include <memory>

@@ -1,5 +1,5 @@
 // The record parser: the seven fields of a deciphered record line into staging values.
-#include "acquire/day_record.h"
+#include "core/acquire/day_record.h"
 
 #include <cstdlib>
 

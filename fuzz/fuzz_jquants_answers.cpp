@@ -8,10 +8,10 @@
 //   #calendar 2024-06-01 2024-06-30     a page of the calendar of that range (the first's)
 // JSON never holds a line break followed by "#" outside a string, and a string holds no raw
 // line break, so a line starting with "#" can only begin a section.
-#include "acquire/import_driver.h"
-#include "acquire/jquants_answers.h"
-#include "acquire/jquants_client.h"
-#include "common/dates.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/jquants_answers.h"
+#include "core/acquire/jquants_client.h"
+#include "core/common/dates.h"
 
 #include <algorithm>
 #include <cmath>

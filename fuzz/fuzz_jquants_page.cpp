@@ -1,7 +1,7 @@
 // The page reader of the J-Quants client, on answers as they arrive, and the one-line form in
 // which the texts of a server reach the user.
-#include "acquire/jquants_client.h"
-#include "common/text.h"
+#include "core/acquire/jquants_client.h"
+#include "core/common/text.h"
 
 #include <cstdlib>
 

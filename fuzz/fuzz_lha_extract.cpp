@@ -1,6 +1,6 @@
 // ExtractArchive on arbitrary bytes: it reports a damaged archive, never writes outside the
 // destination folder and never writes anything there but the day file it was asked for.
-#include "acquire/lha_extract.h"
+#include "core/acquire/lha_extract.h"
 #include "fuzz_support.h"
 
 #include <cstdlib>

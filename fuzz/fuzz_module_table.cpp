@@ -1,5 +1,5 @@
 // The module-table parser of the version check, and the checks that follow it for each row.
-#include "update/version_check.h"
+#include "core/update/version_check.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 // The signed list of a release: its parser, and the signature check the updater puts before it.
-#include "update/release_manifest.h"
-#include "update/version_check.h"
+#include "core/update/release_manifest.h"
+#include "core/update/version_check.h"
 
 #include <cstdlib>
 #include <set>

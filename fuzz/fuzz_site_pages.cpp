@@ -1,7 +1,7 @@
 // The index-page and announcement parsers of the data-site scan, on pages as they arrive:
 // code page 932 bytes turned into text first, as the scan does.
-#include "acquire/site_scan.h"
-#include "common/cp932.h"
+#include "core/acquire/site_scan.h"
+#include "core/common/cp932.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 // The SQL dialect translator on arbitrary statements, with one linked table in play.
-#include "storage/db_error.h"
-#include "storage/sql_translator.h"
+#include "core/storage/db_error.h"
+#include "core/storage/sql_translator.h"
 
 #include <cstdlib>
 

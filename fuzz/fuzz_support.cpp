@@ -1,6 +1,6 @@
 #include "fuzz_support.h"
 
-#include "common/paths.h"
+#include "core/common/paths.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 // What every fuzz target shares: a UI port that never waits or asks, and a scratch folder for
 // the settings, the install folder and the files a target writes.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -18,9 +18,13 @@ TESMO_PACKAGES=(
     librsvg2-bin desktop-file-utils appstream dpkg-dev
     # the manual pages, made from the programs' --help
     help2man
+    # scripts/check-format.sh: the tree is formatted with Debian 12's clang-format
+    clang-format-14
 )
 # What scripts/check-deb.sh needs beyond the build: the Debian package's checker.
 TESMO_DEB_CHECK_PACKAGES=(lintian)
+# What scripts/tidy.sh needs beyond the build.
+TESMO_TIDY_PACKAGES=(clang-tidy-14)
 # What fuzz/run.sh needs beyond the build: clang with libFuzzer and the sanitizers' runtime.
 TESMO_FUZZ_PACKAGES=(clang libclang-rt-dev)
 

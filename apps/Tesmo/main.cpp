@@ -1,13 +1,13 @@
-#include "chart/form2.h"
-#include "common/application.h"
-#include "common/session_guard.h"
-#include "shell/f_opt.h"
-#include "shell/form1.h"
-#include "shell/window_hub.h"
-#include "tables/register_tables.h"
-#include "update/release_install.h"
+#include "core/update/release_install.h"
+#include "ui/chart/form2.h"
+#include "ui/common/application.h"
+#include "ui/common/session_guard.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/f_opt.h"
+#include "ui/shell/form1.h"
+#include "ui/tables/register_tables.h"
 
-#include "build_config.h"
+#include "core/common/build_config.h"
 
 #include <QApplication>
 
@@ -60,7 +60,7 @@ int main(int argc, char **argv) {
     tesmo::ui::setUpApplication(app, QStringLiteral("Tesmo"));
     // An update killed midway is finished or undone before anything opens the program's files.
     if (const std::string failure = tesmo::update::recoverInstallAtStart(); !failure.empty())
-        std::fprintf(stderr, "Tesmo: %s\n", failure.c_str());
+        (void)std::fprintf(stderr, "Tesmo: %s\n", failure.c_str());
     // Hidden in the tray, the program lives on without a visible window.
     app.setQuitOnLastWindowClosed(false);
     tesmo::ui::registerOptionsWindow();

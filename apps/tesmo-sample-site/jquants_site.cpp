@@ -1,6 +1,6 @@
 #include "jquants_site.h"
 
-#include "common/dates.h"
+#include "core/common/dates.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -233,6 +233,7 @@ std::string JQuantsSite::noTradeCode(long long date) const {
 
 std::vector<std::string> JQuantsSite::barCodes() const {
     std::vector<std::string> codes;
+    codes.reserve(m_options.stocks + std::size(kExtras));
     for (int i = 0; i < m_options.stocks; ++i)
         codes.push_back(std::to_string(1301 + 2 * i) + "0");
     for (const Extra &e : kExtras)

@@ -3,8 +3,8 @@
 #include "jquants_site.h"
 #include "sample_site.h"
 
-#include "storage/settings_keys.h"
-#include "update/version_check.h"
+#include "core/storage/settings_keys.h"
+#include "core/update/version_check.h"
 
 #include <httplib.h>
 
@@ -63,7 +63,7 @@ long long today() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    return (tm.tm_year + 1900) * 10000LL + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+    return (tm.tm_year + 1900) * 10000LL + (tm.tm_mon + 1) * 100LL + tm.tm_mday;
 }
 
 bool number(const char *text, long long &out) {
@@ -133,7 +133,7 @@ int main(int argc, char **argv) {
         } else if (a == "--fault-bytes" && hasValue && number(argv[++i], v) && v > 0) {
             api.faultBytes = v;
         } else {
-            std::fputs(kUsage, a == "--help" || a == "-h" ? stdout : stderr);
+            (void)std::fputs(kUsage, a == "--help" || a == "-h" ? stdout : stderr);
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -163,14 +163,15 @@ int main(int argc, char **argv) {
             server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
                 std::printf("%s %s %d %zu\n", req.method.c_str(), req.target.c_str(), res.status,
                             res.body.size());
-                std::fflush(stdout);
+                (void)std::fflush(stdout);
             });
         const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
                                     : (server.bind_to_port("127.0.0.1", static_cast<int>(port))
                                            ? static_cast<int>(port)
                                            : -1);
         if (bound <= 0) {
-            std::fprintf(stderr, "tesmo-sample-site: cannot listen on 127.0.0.1:%lld\n", port);
+            (void)std::fprintf(stderr, "tesmo-sample-site: cannot listen on 127.0.0.1:%lld\n",
+                               port);
             return 1;
         }
         const std::string base = "http://127.0.0.1:" + std::to_string(bound);
@@ -188,8 +189,15 @@ int main(int argc, char **argv) {
         }
         if (!portFile.empty()) {
             const std::string temp = portFile + ".tmp";
-            std::ofstream(temp) << bound << "\n";
-            std::rename(temp.c_str(), portFile.c_str());
+            std::ofstream out(temp);
+            out << bound << "\n";
+            out.close();
+            // Whoever waits for the port file would wait for ever.
+            if (!out || std::rename(temp.c_str(), portFile.c_str()) != 0) {
+                (void)std::fprintf(stderr, "tesmo-sample-site: cannot write %s\n",
+                                   portFile.c_str());
+                return 1;
+            }
         }
         if (!quiet) {
             std::printf("tesmo-sample-site: %s%s (%d days to %lld, %d stocks)\n", base.c_str(),
@@ -199,11 +207,11 @@ int main(int argc, char **argv) {
                 std::printf("tesmo-sample-site: J-Quants API V2 stand-in %s%s (%d requests per "
                             "minute, %d rows per page)\n",
                             base.c_str(), apiBase.c_str(), api.rate, api.pageSize);
-            std::fflush(stdout);
+            (void)std::fflush(stdout);
         }
         return server.listen_after_bind() ? 0 : 1;
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "tesmo-sample-site: %s\n", e.what());
+        (void)std::fprintf(stderr, "tesmo-sample-site: %s\n", e.what());
         return 1;
     }
 }

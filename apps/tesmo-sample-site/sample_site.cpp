@@ -2,13 +2,13 @@
 
 #include "lzh_writer.h"
 
-#include "acquire/day_file_writer.h"
-#include "common/cp932.h"
-#include "common/crypto.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "update/release_publish.h"
-#include "update/version_check.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/cp932.h"
+#include "core/common/crypto.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/update/release_publish.h"
+#include "core/update/version_check.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,8 +94,8 @@ DayRecord sampleStock(int i, long long date) {
     r.date = date;
     r.code = std::to_string(1301 + 2 * i);
     // Walk the name table with a step that is prime to its size, so neighbours differ.
-    const int k =
-        static_cast<int>((static_cast<long long>(i) * 2137) % (kPrefixCount * kSuffixCount));
+    const int k = static_cast<int>((static_cast<long long>(i) * 2137) %
+                                   (static_cast<long long>(kPrefixCount) * kSuffixCount));
     r.name = std::string(kPrefixes[k / kSuffixCount]) + kSuffixes[k % kSuffixCount];
     r.market = kMarkets[mix(static_cast<uint64_t>(i)) % 4];
 
@@ -276,7 +276,7 @@ Reply SampleSite::get(const std::string &path) const {
                 return {200, "application/octet-stream", bytes};
             // Stamped at 18:00 UTC of the day, like a file made after the market closed.
             const std::time_t stamp =
-                static_cast<std::time_t>(dayOrdinal(date) * 86400 + 18 * 3600);
+                static_cast<std::time_t>(dayOrdinal(date) * 86400 + 18LL * 3600);
             return {200, "application/octet-stream",
                     storedArchive(std::to_string(date) + ".bnd", bytes, stamp)};
         }

@@ -2,7 +2,7 @@
 // The content of the sample data site: a deterministic series of trading days of made-up
 // stocks, and the pages that Tesmo reads from a data site and an update site. Everything is
 // computed from the options, so two runs with the same options serve the same bytes.
-#include "acquire/day_record.h"
+#include "core/acquire/day_record.h"
 
 #include <optional>
 #include <string>

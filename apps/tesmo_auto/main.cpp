@@ -1,11 +1,11 @@
 // The updater: started by the main program after it recorded the files to fetch and ended
 // itself. It fetches and installs them and starts Tesmo again.
-#include "update/updater.h"
+#include "core/update/updater.h"
 
 #ifdef TESMO_AUTO_SPLASH
-#include "common/application.h"
-#include "common/session_guard.h"
-#include "update/update_splash.h"
+#include "ui/common/application.h"
+#include "ui/common/session_guard.h"
+#include "ui/update/update_splash.h"
 
 #include <QApplication>
 
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
 }
 
 #else
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <chrono>
 #include <cstdio>
@@ -63,7 +63,7 @@ int main() {
     // The main program needs these seconds to end before its files are replaced.
     std::this_thread::sleep_for(std::chrono::seconds(12));
     ConsolePort port;
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const auto end = runUpdate(client, port).end;
     return end == UpdateEnd::Installed || end == UpdateEnd::NothingNew ? 0 : 1;
 }

@@ -1,9 +1,9 @@
 // chart: the chart window's drawing pass rendered into a PNG, without a display.
 #include "commands.h"
 
-#include "chart/chart_model.h"
-#include "chart/chart_painter.h"
-#include "storage/connection.h"
+#include "core/chart/chart_model.h"
+#include "core/storage/connection.h"
+#include "ui/chart/chart_painter.h"
 
 #include <QGuiApplication>
 #include <QImage>

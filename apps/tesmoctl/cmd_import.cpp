@@ -2,16 +2,18 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "acquire/day_file_writer.h"
-#include "acquire/import_driver.h"
-#include "common/text.h"
-#include "shell/day_file_import.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/update_lock.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/text.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/update_lock.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace tesmoctl {
 namespace {
@@ -27,9 +29,11 @@ std::string importFile(tesmo::storage::Database &db, const std::string &file, te
     const tesmo::shell::PlacedDayFile placed = tesmo::shell::placeDayFile(port, file);
     if (!placed.failure.empty())
         return placed.failure;
-    const std::string result = tesmo::acquire::ImportDayFile(db, placed.path, port, day, state);
-    if (placed.deleteAfter)
-        std::remove(placed.path.c_str());
+    std::string result = tesmo::acquire::ImportDayFile(db, placed.path, port, day, state);
+    if (placed.deleteAfter) {
+        std::error_code ec;
+        std::filesystem::remove(placed.path, ec);
+    }
     return result;
 }
 
@@ -68,11 +72,11 @@ int cmdImport(const Args &args) {
         failed = failed || !result.empty();
         std::printf("%s: %s\n", positional[i].c_str(),
                     result.empty() ? "正常終了" : withNewlines(result).c_str());
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
     }
     if (verbose)
-        std::fprintf(stderr, "imported: %d\n%s", state.importedCount,
-                     withNewlines(state.importedList).c_str());
+        (void)std::fprintf(stderr, "imported: %d\n%s", state.importedCount,
+                           withNewlines(state.importedList).c_str());
     db->close();
     return failed ? 1 : 0;
 }

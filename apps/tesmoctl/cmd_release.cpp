@@ -1,7 +1,7 @@
 // release-keygen and release-sign: publishing a release that the updater will install.
 #include "commands.h"
 
-#include "update/release_publish.h"
+#include "core/update/release_publish.h"
 
 #include <cstdio>
 #include <cstdlib>

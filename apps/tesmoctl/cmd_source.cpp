@@ -2,7 +2,7 @@
 // shows it after "データ取得元" and the welcome window decides from it.
 #include "commands.h"
 
-#include "shell/first_start.h"
+#include "core/shell/first_start.h"
 
 #include <cstdio>
 

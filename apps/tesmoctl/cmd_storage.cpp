@@ -3,14 +3,14 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "common/paths.h"
-#include "storage/compaction.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
-#include "storage/shipped_database.h"
+#include "core/common/paths.h"
+#include "core/storage/compaction.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
+#include "core/storage/shipped_database.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -127,8 +127,8 @@ int cmdCompact(const Args &args) {
     const bool compacted = ifGrown ? CompactIfGrown(port) : (CompactDatabaseFile(port), true);
     CloseDatabase();
     if (!compacted)
-        std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n", before,
-                     readSetting(keys::DB_SIZE).c_str());
+        (void)std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n",
+                           before, readSetting(keys::DB_SIZE).c_str());
     std::printf("%lld\n", tesmo::fileLength(databasePath()));
     return 0;
 }

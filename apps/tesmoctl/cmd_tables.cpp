@@ -2,12 +2,12 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
-#include "tables/clip_tbl.h"
-#include "tables/table_sources.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +35,7 @@ std::string todayText() {
     std::tm tm{};
     localtime_r(&now, &tm);
     char buf[16];
-    std::strftime(buf, sizeof buf, "%Y%m%d", &tm);
+    (void)std::strftime(buf, sizeof buf, "%Y%m%d", &tm);
     return buf;
 }
 
@@ -58,7 +58,7 @@ int cmdExport(const Args &args) {
         else if (a == "--file" && hasValue)
             file = args[++i];
         else if (a == "--group" && hasValue) {
-            const std::string g = args[++i];
+            const std::string &g = args[++i];
             if (g.size() != 1 || g[0] < '0' || g[0] > '4')
                 return fail("--group takes 0 to 4");
             group = g[0] - '0';
@@ -121,7 +121,7 @@ int cmdExport(const Args &args) {
     const std::string text =
         tables::clipText(*db, *statement, source.params, cols, tables::copySeparator());
     db->close();
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    (void)std::fwrite(text.data(), 1, text.size(), stdout); // checked by main()
     return 0;
 }
 

@@ -3,25 +3,25 @@
 #include "commands.h"
 #include "console_port.h"
 
-#include "acquire/http_fetch.h"
-#include "acquire/import_driver.h"
-#include "acquire/jquants_client.h"
-#include "acquire/jquants_update.h"
-#include "acquire/site_scan.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "common/ui_port.h"
-#include "shell/data_update.h"
-#include "shell/newest_date.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
-#include "storage/update_lock.h"
-#include "update/release_install.h"
-#include "update/update_start.h"
-#include "update/updater.h"
-#include "update/version_check.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/jquants_client.h"
+#include "core/acquire/jquants_update.h"
+#include "core/acquire/site_scan.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
+#include "core/shell/data_update.h"
+#include "core/shell/newest_date.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/update_lock.h"
+#include "core/update/release_install.h"
+#include "core/update/update_start.h"
+#include "core/update/updater.h"
+#include "core/update/version_check.h"
 
 #include <csignal>
 #include <cstdio>
@@ -37,16 +37,16 @@ int cmdFetch(const Args &args) {
         return usageError(commandNamed("fetch"));
     ConsolePort port(stderr);
     port.setCaption("tesmoctl fetch");
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     if (args.size() == 2) {
-        const std::string failure = tesmo::acquire::FetchToFile(args[0], port, client, args[1]);
+        const std::string failure = tesmo::net::FetchToFile(args[0], port, client, args[1]);
         return failure.empty() ? 0 : fail(failure);
     }
     std::string text;
-    const std::string failure = tesmo::acquire::FetchToText(args[0], port, client, text);
+    const std::string failure = tesmo::net::FetchToText(args[0], port, client, text);
     if (!failure.empty())
         return fail(failure);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    (void)std::fwrite(text.data(), 1, text.size(), stdout); // checked by main()
     return 0;
 }
 
@@ -68,7 +68,7 @@ extern "C" void onInterrupt(int) {
 void catchInterrupt(bool on) {
     struct sigaction action {};
     action.sa_handler = on ? onInterrupt : SIG_DFL;
-    action.sa_flags = on ? SA_RESETHAND | SA_RESTART : 0;
+    action.sa_flags = on ? static_cast<int>(SA_RESETHAND | SA_RESTART) : 0;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
 }
@@ -92,12 +92,12 @@ int cmdUpdate(const Args &args) {
     const tesmo::storage::UpdateLock lock(db->path());
     // Captions go to stdout as they change, like the title bar of the main window.
     UpdateConsole port(stdout, stdout, "Tesmo", waits);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     tesmo::acquire::ImportRunState &state = tesmo::acquire::importRunState();
     const auto showNewestDate = [&] {
         std::printf("直近日付 %s\n",
                     tesmo::shell::newestDateText(tesmo::shell::newestDate(*db)).c_str());
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
     };
     interrupted = 0;
     catchInterrupt(true);
@@ -137,7 +137,7 @@ int cmdVersionCheck(const Args &args) {
     if (!rest.empty())
         return usageError(commandNamed("version-check"));
     ConsolePort port(nullptr);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const std::string selection = tesmo::update::version_check(client, port, completeDb);
     // One selected file per line: name, size, stamp.
     size_t start = 0;
@@ -147,12 +147,12 @@ int cmdVersionCheck(const Args &args) {
         start = tab + 1;
     }
     if (!selection.empty())
-        std::fprintf(stderr, "update-size: %.0f\n",
-                     static_cast<double>(tesmo::update::updateSize()));
+        (void)std::fprintf(stderr, "update-size: %.0f\n",
+                           static_cast<double>(tesmo::update::updateSize()));
     if (!tesmo::programFolderWritable()) {
         std::string note = tesmo::update::kPackageManagerNote;
         tesmo::replaceAll(note, "\r\n", "\n");
-        std::fprintf(stderr, "%s\n", note.c_str());
+        (void)std::fprintf(stderr, "%s\n", note.c_str());
     }
     return 0;
 }
@@ -186,7 +186,7 @@ int cmdInstallUpdate(const Args &args) {
     }
     // Download progress goes to stderr; the updater's messages to stdout.
     ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
-    tesmo::acquire::HttpClient client;
+    tesmo::net::HttpClient client;
     const tesmo::update::UpdaterResult result =
         tesmo::update::runUpdate(client, port, {}, startMainProgram);
     using tesmo::update::UpdateEnd;

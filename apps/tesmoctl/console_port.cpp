@@ -1,13 +1,13 @@
 #include "console_port.h"
 
-#include "common/text.h"
+#include "core/common/text.h"
 
 namespace tesmoctl {
 
 void ConsolePort::setCaption(const std::string &text) {
     if (text != m_caption && m_captionsTo) {
-        std::fprintf(m_captionsTo, "%s\n", text.c_str());
-        std::fflush(m_captionsTo);
+        (void)std::fprintf(m_captionsTo, "%s\n", text.c_str());
+        (void)std::fflush(m_captionsTo);
     }
     m_caption = text;
 }
@@ -20,9 +20,9 @@ void ConsolePort::wait(int seconds) {
 tesmo::MsgAnswer ConsolePort::message(const std::string &text, const std::string &title,
                                       tesmo::MsgIcon, tesmo::MsgButtons buttons) {
     if (!title.empty())
-        std::fprintf(m_messagesTo, "[%s]\n", title.c_str());
-    std::fprintf(m_messagesTo, "%s\n", withNewlines(text).c_str());
-    std::fflush(m_messagesTo);
+        (void)std::fprintf(m_messagesTo, "[%s]\n", title.c_str());
+    (void)std::fprintf(m_messagesTo, "%s\n", withNewlines(text).c_str());
+    (void)std::fflush(m_messagesTo);
     return buttons == tesmo::MsgButtons::YesNo ? tesmo::MsgAnswer::Yes : tesmo::MsgAnswer::Ok;
 }
 

@@ -2,7 +2,7 @@
 // The UI port of a terminal, shared by the subcommands: captions and message boxes become
 // lines of text, questions are answered with OK (or Yes), and the save dialog answers with
 // the file named on the command line.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <cstdio>
 #include <string>

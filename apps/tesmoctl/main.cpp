@@ -1,9 +1,10 @@
 #include "commands.h"
 
-#include "build_config.h"
-#include "storage/connection.h"
-#include "storage/database.h"
+#include "core/common/build_config.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -100,7 +101,7 @@ const Command &commandNamed(const char *name) {
 }
 
 int fail(const std::string &text) {
-    std::fprintf(stderr, "tesmoctl: %s\n", text.c_str());
+    (void)std::fprintf(stderr, "tesmoctl: %s\n", text.c_str());
     return 1;
 }
 
@@ -184,11 +185,18 @@ int main(int argc, char **argv) {
     const tesmoctl::Args args(argv + 2, argv + argc);
     for (const auto &cmd : tesmoctl::commands()) {
         if (cmd.name == std::string(argv[1])) {
+            int status = 0;
             try {
-                return cmd.run(args);
+                status = cmd.run(args);
             } catch (const std::exception &e) {
                 return tesmoctl::fail(e.what());
             }
+            // Output that never reached its file (a full disk) makes the command a failure,
+            // whatever it printed before: a script must not take a cut answer for the whole.
+            if (std::fflush(stdout) != 0 || std::ferror(stdout))
+                return tesmoctl::fail(std::string("cannot write the output: ") +
+                                      std::strerror(errno));
+            return status;
         }
     }
     tesmoctl::fail(std::string("unknown command: ") + argv[1]);

@@ -1,7 +1,7 @@
 #pragma once
 // A UI port for tests: records captions, waits and messages, answers questions from a script
 // and never really sleeps.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <deque>
 #include <functional>

@@ -1,10 +1,10 @@
 #include "support/reference_import.h"
 
-#include "acquire/day_cipher.h"
-#include "acquire/day_file_decoder.h"
-#include "acquire/indicators.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/indicators.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
 #include "support/recording_port.h"
 
 #include <sqlite3.h>

@@ -7,7 +7,7 @@
 // for a well-formed day file (outside debug mode), which makes it both the reference of the
 // whole-database comparison in the tests and the floor that the import benchmark measures the
 // driver against: about the least work that SQLite can do for the same result.
-#include "storage/database.h"
+#include "core/storage/database.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
 #include "support/signed_release.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "common/process.h"
-#include "update/release_manifest.h"
-#include "update/release_publish.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
+#include "core/update/release_manifest.h"
+#include "core/update/release_publish.h"
 
 #include <signal.h>
 

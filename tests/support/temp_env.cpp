@@ -1,7 +1,7 @@
 #include "support/temp_env.h"
 
-#include "common/paths.h"
-#include "storage/shipped_database.h"
+#include "core/common/paths.h"
+#include "core/storage/shipped_database.h"
 
 #include <sqlite3.h>
 #include <sys/wait.h>

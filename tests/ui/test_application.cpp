@@ -1,9 +1,9 @@
 // What the programs with windows set up first: Tesmo's icon on every window (the tray takes the
 // main window's), the desktop's id of the menu entry and the window class it names.
-#include "chart/form2.h"
-#include "common/application.h"
-#include "shell/form1.h"
 #include "support/temp_env.h"
+#include "ui/chart/form2.h"
+#include "ui/common/application.h"
+#include "ui/shell/form1.h"
 
 #include <QApplication>
 

@@ -1,12 +1,12 @@
 // The options window on the offscreen platform: its controls show the settings, the switches
 // enable what they govern, OK saves and closes, and a missing portfolio keeps it open.
-#include "common/app_state.h"
+#include "core/common/app_state.h"
+#include "core/storage/settings_keys.h"
 #include "message_box_answerer.h"
-#include "shell/f_opt.h"
-#include "shell/window_hub.h"
-#include "storage/settings_keys.h"
 #include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/f_opt.h"
 
 #include <QApplication>
 

@@ -1,9 +1,9 @@
 // The chart window under the offscreen platform: toolbar, timer, resize, opening sequence.
-#include "chart/chart_view.h"
-#include "chart/form2.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
+#include "ui/chart/chart_view.h"
+#include "ui/chart/form2.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -17,7 +17,7 @@
 
 #include <QKeyEvent>
 
-#include "chart/chart_painter.h"
+#include "ui/chart/chart_painter.h"
 
 #include <QFontMetricsF>
 

@@ -1,6 +1,6 @@
 // tesmoctl chart draws, without a display, the picture that the chart window paints.
-#include "chart/chart_model.h"
-#include "storage/connection.h"
+#include "core/chart/chart_model.h"
+#include "core/storage/connection.h"
 #include "support/temp_env.h"
 
 #include <QColor>

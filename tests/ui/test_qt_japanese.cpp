@@ -1,7 +1,7 @@
 // Qt's own texts in Japanese: the buttons of every kind of message box and the file dialog.
-#include "common/qt_japanese.h"
-#include "common/qt_ui_port.h"
 #include "message_box_answerer.h"
+#include "ui/common/qt_japanese.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QAbstractButton>
 #include <QApplication>

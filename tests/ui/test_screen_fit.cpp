@@ -1,11 +1,11 @@
 // Windows open whole on their screen: the rule, and the windows that follow it.
-#include "chart/form2.h"
-#include "shell/screen_fit.h"
-#include "shell/window_hub.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
-#include "tables/f_ranktb.h"
+#include "ui/chart/form2.h"
+#include "ui/common/screen_fit.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/f_ranktb.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,9 +1,9 @@
 // SIGTERM, SIGHUP and SIGINT end the real programs in whatever state they are, a question or a
 // message on the screen included: exit 0, the question unanswered, nothing written for it.
-#include "common/session_guard.h"
-#include "storage/settings_keys.h"
+#include "core/storage/settings_keys.h"
 #include "support/child_process.h"
 #include "support/temp_env.h"
+#include "ui/common/session_guard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The quick menu on the offscreen platform: its place, its colours, its keys and what its
 // entries do to the main window.
-#include "tables/f_submenu.h"
+#include "ui/shell/f_submenu.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,22 +1,22 @@
 // Windows under the offscreen platform while their routines run: a close or quit request that
 // arrives at a routine's pause, windows opened without their database, message boxes without
 // an escape path, and the event loop's last-resort guard.
-#include "acquire/day_file_writer.h"
-#include "chart/form2.h"
-#include "common/cp932.h"
-#include "common/routine_scope.h"
-#include "common/session_guard.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/cp932.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
 #include "message_box_answerer.h"
-#include "shell/f_opt.h"
-#include "shell/form1.h"
-#include "shell/window_hub.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
 #include "support/http_test_server.h"
 #include "support/temp_env.h"
-#include "tables/grid_window.h"
-#include "tables/register_tables.h"
-#include "update/update_splash.h"
+#include "ui/chart/form2.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/session_guard.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/f_opt.h"
+#include "ui/shell/form1.h"
+#include "ui/tables/grid_window.h"
+#include "ui/tables/register_tables.h"
+#include "ui/update/update_splash.h"
 
 #include <QApplication>
 #include <QCloseEvent>

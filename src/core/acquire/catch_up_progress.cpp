@@ -1,4 +1,4 @@
-#include "acquire/catch_up_progress.h"
+#include "core/acquire/catch_up_progress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "acquire/day_cipher.h"
+#include "core/acquire/day_cipher.h"
 
-#include "common/cp932.h"
+#include "core/common/cp932.h"
 
 #include <algorithm>
 

@@ -1,12 +1,12 @@
-#include "acquire/day_file_decoder.h"
+#include "core/acquire/day_file_decoder.h"
 
-#include "acquire/day_cipher.h"
-#include "acquire/day_record.h"
-#include "acquire/http_fetch.h"
-#include "acquire/step_label.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_record.h"
+#include "core/acquire/step_label.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 
 namespace tesmo::acquire {
 namespace {
@@ -38,7 +38,7 @@ std::string DecodeDailyRows(const std::string &path, const std::string &key, UiP
 
         step = "ｾﾊﾟﾚｰﾀ読込";
         // The same cap as a download: a local file may be anything the user picked.
-        const std::string content = readFileCapped(path, kMaxTransferBytes);
+        const std::string content = readFileCapped(path, net::kMaxTransferBytes);
 
         int linesInSection = 0;
         bool dataSection = false;

@@ -1,8 +1,8 @@
 #pragma once
 // Reads one daily data file, deciphers it line by line and inserts one staging row per stock
 // into wonton_dat01.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
-#include "acquire/day_file_writer.h"
+#include "core/acquire/day_file_writer.h"
 
-#include "common/cp932.h"
+#include "core/common/cp932.h"
 
 #include <fstream>
 #include <random>

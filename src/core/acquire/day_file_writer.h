@@ -3,8 +3,8 @@
 // closed by a separator line, lines ended by CR LF, text in code page 932. The tests make
 // their day files with it, and the sample data site serves what it writes. No test framework
 // and no window: a plain program can link it.
-#include "acquire/day_cipher.h"
-#include "acquire/day_record.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_record.h"
 
 #include <string>
 #include <string_view>

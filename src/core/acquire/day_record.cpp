@@ -1,6 +1,6 @@
-#include "acquire/day_record.h"
+#include "core/acquire/day_record.h"
 
-#include "storage/value.h"
+#include "core/storage/value.h"
 
 #include <charconv>
 #include <cstdlib>

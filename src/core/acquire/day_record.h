@@ -2,7 +2,7 @@
 // The record lines of a daily data file, both ways: the data site writes each of the seven
 // fields as an SQL literal, and the decoder reads those literals back into the values of a
 // staging row.
-#include "storage/value.h"
+#include "core/storage/value.h"
 
 #include <optional>
 #include <stdexcept>

@@ -1,13 +1,13 @@
-#include "acquire/import_driver.h"
+#include "core/acquire/import_driver.h"
 
-#include "acquire/day_cipher.h"
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_record.h"
-#include "acquire/indicators.h"
-#include "acquire/step_label.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
-#include "storage/sql_translator.h"
+#include "core/acquire/day_cipher.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_record.h"
+#include "core/acquire/indicators.h"
+#include "core/acquire/step_label.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/sql_translator.h"
 
 #include <algorithm>
 #include <array>
@@ -218,7 +218,7 @@ private:
 
 } // namespace
 
-void ImportRunState::skip(long long day, std::string reason) {
+void ImportRunState::skip(long long day, const std::string &reason) {
     // One line per day: the reasons are made for a message box of their own.
     skippedDays.push_back({day, singleLine(reason)});
 }
@@ -247,7 +247,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
 
         step = "Encode処理";
         port.setCaption(caption + " ﾃﾞｰﾀ更新1処理中");
-        const std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
+        std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
         if (!decoded.empty()) {
             if (dayNumber <= 0)
                 return decoded;

@@ -2,8 +2,8 @@
 // Carries one unpacked daily data file into the database: staging table, stock master,
 // T_NEARLY, the retention windows, the month row of T_MONTHLY, the indicators and the date
 // markers.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <optional>
 #include <string>
@@ -44,7 +44,7 @@ struct ImportRunState {
         stillMissing = missing;
         givenUpDay = givenUp;
     }
-    void skip(long long day, std::string reason);
+    void skip(long long day, const std::string &reason);
 };
 
 // The program's run state, shared by the scan, the import and the data update command.

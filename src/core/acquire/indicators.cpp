@@ -1,7 +1,7 @@
-#include "acquire/indicators.h"
+#include "core/acquire/indicators.h"
 
-#include "acquire/step_label.h"
-#include "storage/db_error.h"
+#include "core/acquire/step_label.h"
+#include "core/storage/db_error.h"
 
 #include <algorithm>
 #include <array>

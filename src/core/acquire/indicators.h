@@ -1,9 +1,9 @@
 #pragma once
 // The ratio indicators of the newest trading date and the date markers of T_config, both run
 // after each import.
-#include "common/ui_port.h"
-#include "storage/database.h"
-#include "storage/value.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
+#include "core/storage/value.h"
 
 #include <optional>
 #include <string>

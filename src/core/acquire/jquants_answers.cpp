@@ -1,7 +1,7 @@
-#include "acquire/jquants_answers.h"
+#include "core/acquire/jquants_answers.h"
 
-#include "common/dates.h"
-#include "common/text.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
 
 #include <algorithm>
 

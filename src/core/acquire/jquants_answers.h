@@ -4,7 +4,7 @@
 // category of its issue, and the trading calendar checked whole. Functions of the rows alone,
 // without a request or a database, so that the data update and the fuzzing harness apply the
 // very same checks. Every refusal is an ApiError(BadAnswer) whose text names the row.
-#include "acquire/jquants_client.h"
+#include "core/acquire/jquants_client.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,9 +1,9 @@
-#include "acquire/jquants_client.h"
+#include "core/acquire/jquants_client.h"
 
-#include "acquire/http_fetch.h"
-#include "common/dates.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,11 +24,11 @@ constexpr int kRateLimitRetries = 3;
 constexpr double kPacingWindow = 61.0;
 // Refusals are read for their "message" up to this size (seven megabytes of escape codes
 // written as JSON escapes take twenty); beyond it only their first bytes.
-constexpr size_t kMaxRefusalBytes = 32 * 1000 * 1000;
+constexpr size_t kMaxRefusalBytes = size_t{32} * 1000 * 1000;
 // Rows are flat objects; nesting beyond this is no row of the API.
 constexpr size_t kMaxRowDepth = 8;
 // No value of the API (a name, a code, a key of at most kMaxKeyLength) comes near this.
-constexpr size_t kMaxValueBytes = 64 * 1024;
+constexpr size_t kMaxValueBytes = size_t{64} * 1024;
 
 int settingOr(const storage::SettingKey &key, int fallback) {
     try {
@@ -213,7 +213,7 @@ private:
     bool close() {
         if (!m_rows.empty()) {
             m_rows.pop_back();
-            return m_rows.empty() ? handOver(std::move(m_row)) : true;
+            return m_rows.empty() ? handOver(m_row) : true;
         }
         if (m_skip > 0) {
             --m_skip;
@@ -222,7 +222,7 @@ private:
         --m_depth; // the end of data, or of the top object
         return true;
     }
-    bool handOver(json row) {
+    bool handOver(const json &row) {
         try {
             m_onRow(row);
             return true;
@@ -298,7 +298,7 @@ RequestPacer &processPacer() {
 }
 
 std::string describe(const ApiError &e) {
-    const std::string detail = e.what();
+    std::string detail = e.what();
     switch (e.kind) {
     case ApiError::Kind::Network:
         return "J-Quants APIに接続できません\r\nしばらくしてからやり直してみるか、あるいは\r\n"
@@ -386,8 +386,8 @@ Body Client::fetch(const std::string &path, const Query &query) {
         url += (i ? "&" : "?") + percentEncoded(query[i].first) + "=" +
                percentEncoded(query[i].second);
 
-    HttpClient http;
-    applyMainSettings(http);
+    net::HttpClient http;
+    net::applyMainSettings(http);
     http.headers = {"x-api-key: " + m_settings.key, "Accept: application/json"};
     http.followRedirects = false;
     http.acceptEncoding = "gzip"; // the API compresses its answers with gzip
@@ -409,7 +409,7 @@ Body Client::fetch(const std::string &path, const Query &query) {
             });
         } catch (const StopRequested &) {
             throw;
-        } catch (const BodyTooLarge &e) {
+        } catch (const net::BodyTooLarge &e) {
             throw ApiError(ApiError::Kind::TooLarge, redact(e.what()));
         } catch (const std::exception &e) {
             fault = redact(e.what());

@@ -3,8 +3,8 @@
 // key, paced below the plan's rate, pages followed to the last one, and the API's refusals
 // turned into texts the user can read. The answers are JSON, read with nlohmann-json one row at
 // a time, so that no answer is ever held as a whole JSON document.
-#include "acquire/http_fetch.h"
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <nlohmann/json.hpp>
 
@@ -60,9 +60,9 @@ public:
         BadAnswer,   // an answer that is not the JSON the API sends
         TooLarge,    // an answer beyond the size cap; not asked again
     };
-    ApiError(Kind kind, const std::string &detail, int status = 0,
-             std::optional<PlanRange> plan = std::nullopt)
-        : std::runtime_error(detail), kind(kind), status(status), plan(plan) {}
+    ApiError(Kind errorKind, const std::string &detail, int httpStatus = 0,
+             std::optional<PlanRange> coveredPlan = std::nullopt)
+        : std::runtime_error(detail), kind(errorKind), status(httpStatus), plan(coveredPlan) {}
     Kind kind;
     int status;
     // OutOfPlan: the covered dates when the refusal names them.
@@ -82,7 +82,7 @@ struct Settings {
     std::string key;
     int rate = 5; // requests per minute, at least 1
     // The most one answer may bring: the cap of every download unless a test lowers it.
-    long long maxBytes = kMaxTransferBytes;
+    long long maxBytes = net::kMaxTransferBytes;
     // jquantsapi, jquantskey and jquantsrate; raises SettingsError for a rate that is no number.
     static Settings fromStore();
 };

@@ -1,12 +1,12 @@
-#include "acquire/jquants_update.h"
+#include "core/acquire/jquants_update.h"
 
-#include "acquire/catch_up_progress.h"
-#include "acquire/jquants_answers.h"
-#include "acquire/site_scan.h"
-#include "acquire/step_label.h"
-#include "common/dates.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/catch_up_progress.h"
+#include "core/acquire/jquants_answers.h"
+#include "core/acquire/site_scan.h"
+#include "core/acquire/step_label.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <ctime>
@@ -80,7 +80,7 @@ std::vector<long long> calendarDays(Client &client, long long from, long long to
 long long probePlanEnd(Client &client, long long refused) {
     long long unused = 0;
     const std::vector<long long> days =
-        calendarDays(client, addDays(refused, -3 * 365), addDays(refused, -1), unused);
+        calendarDays(client, addDays(refused, -3LL * 365), addDays(refused, -1), unused);
     const auto covered = [&](long long day) {
         try {
             client.page(kBarsPath, {{"date", apiDate(day)}}, [](const json &) {});
@@ -611,7 +611,7 @@ std::string &sourceNote() {
     return note;
 }
 
-std::string ScanSelectedSource(Database &db, UiPort &port, HttpClient &client,
+std::string ScanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
     if (storage::jquantsSource())
         return UpdateFromJQuants(db, port, setLaterDate, state);

@@ -2,11 +2,11 @@
 // The data update from J-Quants API V2: the business days the database lacks, each day's bars
 // and issue master mapped into the staging table, and from there the import that both
 // sources share.
-#include "acquire/http_fetch.h"
-#include "acquire/import_driver.h"
-#include "acquire/jquants_client.h"
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/jquants_client.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <string>
@@ -45,7 +45,7 @@ std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
 
 // The fetch-and-import of a data update from the source that the setting datasource names:
 // the data-site scan, or J-Quants.
-std::string ScanSelectedSource(storage::Database &db, UiPort &port, HttpClient &client,
+std::string ScanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate,
                                ImportRunState &state = importRunState());
 

@@ -1,8 +1,8 @@
-#include "acquire/lha_extract.h"
+#include "core/acquire/lha_extract.h"
 
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/text.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
 
 #include <lhasa.h>
 
@@ -98,7 +98,7 @@ void leaveOpen(void *) {} // the file belongs to extractMember()
 const LHAInputStreamType kArchiveStream = {readArchive, skipArchive, leaveOpen};
 
 struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
+    void operator()(std::FILE *f) const { (void)std::fclose(f); } // read only
 };
 
 enum class Extracted { Damaged, NoSuchMember, Done };

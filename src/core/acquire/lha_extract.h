@@ -1,6 +1,6 @@
 #pragma once
 // Unpacks the LHA archives (.lzh) in which the data site delivers its day files.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <string>
 

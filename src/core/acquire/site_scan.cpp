@@ -1,13 +1,13 @@
-#include "acquire/site_scan.h"
+#include "core/acquire/site_scan.h"
 
-#include "acquire/catch_up_progress.h"
-#include "acquire/jquants_client.h"
-#include "acquire/lha_extract.h"
-#include "acquire/step_label.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/catch_up_progress.h"
+#include "core/acquire/jquants_client.h"
+#include "core/acquire/lha_extract.h"
+#include "core/acquire/step_label.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
 
 #include <filesystem>
 #include <fstream>
@@ -162,7 +162,7 @@ std::string siteOrigin(const std::string &url) {
     return path == std::string::npos ? url : url.substr(0, path);
 }
 
-std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client,
+std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
                          const std::function<void()> &setLaterDate, ImportRunState &state) {
     using namespace storage;
     StepLabel step;
@@ -176,7 +176,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
         const std::string indexUrl = readSetting(keys::myhpadd4);
         const std::string indexFile = pathFor(FileKind::Download, kIndexPageFile);
         removeIfExists(indexFile);
-        const std::string fetched = FetchToFile(indexUrl, port, client, indexFile);
+        const std::string fetched = net::FetchToFile(indexUrl, port, client, indexFile);
         if (!fetched.empty())
             return debugMode() ? step.text() + fetched : std::string(kSiteUnreachable);
 
@@ -184,7 +184,8 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
         // pointing the index page elsewhere (a test site, a mirror) takes them along.
         const std::string origin = siteOrigin(indexUrl);
         step = "Tesmo_html取得(2)";
-        FetchToFile(origin + kCounterPath, port, client, pathFor(FileKind::Download, kCounterFile));
+        net::FetchToFile(origin + kCounterPath, port, client,
+                         pathFor(FileKind::Download, kCounterFile));
 
         step = "Tesmo_html解析";
         const std::string page = readIndexPage(indexFile);
@@ -224,7 +225,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
             const std::string dayPath = pathFor(FileKind::Download, dayFile);
             // A day that cannot be fetched is passed over and named in the final message; the
             // next scan offers it again.
-            std::string missing = FetchToFile(url, port, client, packed ? archive : dayPath);
+            std::string missing = net::FetchToFile(url, port, client, packed ? archive : dayPath);
             throwIfStopRequested(port);
             if (missing.empty() && client.lastStatus() >= 400)
                 missing = "HTTP " + std::to_string(client.lastStatus());
@@ -263,7 +264,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client
 
         step = "Tesmo_html ｱﾅｳﾝｽ解析";
         std::string announcePage;
-        if (!FetchToText(origin + kAnnouncePath, port, client, announcePage).empty())
+        if (!net::FetchToText(origin + kAnnouncePath, port, client, announcePage).empty())
             return {};
         const std::string announcement = announcementText(announcePage);
         port.beep();

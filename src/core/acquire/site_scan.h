@@ -1,10 +1,10 @@
 #pragma once
 // The data-site scan of a data update: reads the index page, downloads, unpacks and imports
 // every listed day that the database does not hold in full, and shows a new announcement.
-#include "acquire/http_fetch.h"
-#include "acquire/import_driver.h"
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <string>
@@ -46,7 +46,7 @@ std::string siteOrigin(const std::string &url);
 // imported day. `state` is reset and then counts the imported days; a day that cannot be
 // downloaded, unpacked or decoded is passed over and listed in it with the reason. Returns the
 // empty text on success, else a message for the user; days imported before a failure stay.
-std::string ScanDataSite(storage::Database &db, UiPort &port, HttpClient &client,
+std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
                          const std::function<void()> &setLaterDate,
                          ImportRunState &state = importRunState());
 

@@ -1,7 +1,7 @@
-#include "chart/chart_commands.h"
+#include "core/chart/chart_commands.h"
 
-#include "storage/settings_keys.h"
-#include "storage/value.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/value.h"
 
 #include <cstdlib>
 #include <ctime>

@@ -1,7 +1,7 @@
 #pragma once
 // The chart window's commands besides drawing: adding the stock to the portfolio and the
 // three outside pages (stock information, public quote, real-time chart).
-#include "chart/chart_db.h"
+#include "core/chart/chart_db.h"
 
 #include <string>
 #include <vector>

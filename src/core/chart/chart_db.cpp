@@ -1,4 +1,4 @@
-#include "chart/chart_db.h"
+#include "core/chart/chart_db.h"
 
 namespace tesmo::chart {
 

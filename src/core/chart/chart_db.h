@@ -2,7 +2,7 @@
 // The chart window's own database connection, opened for one drawing pass or one add command
 // and closed at its end. By default it is the configured database (mdbpath); tesmoctl names a
 // file instead.
-#include "storage/connection.h"
+#include "core/storage/connection.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "chart/chart_elements.h"
+#include "core/chart/chart_elements.h"
 
 #include <algorithm>
 

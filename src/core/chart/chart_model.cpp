@@ -1,7 +1,7 @@
-#include "chart/chart_model.h"
+#include "core/chart/chart_model.h"
 
-#include "chart/make_unit.h"
-#include "storage/settings_keys.h"
+#include "core/chart/make_unit.h"
+#include "core/storage/settings_keys.h"
 
 #include <algorithm>
 #include <cctype>
@@ -168,8 +168,8 @@ std::string axisLabelText(double v) {
 
 std::string monthDayText(long long yyyymmdd) {
     char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d/%02d", static_cast<int>(yyyymmdd / 100 % 100),
-                  static_cast<int>(yyyymmdd % 100));
+    (void)std::snprintf(buf, sizeof buf, "%02d/%02d", static_cast<int>(yyyymmdd / 100 % 100),
+                        static_cast<int>(yyyymmdd % 100));
     return buf;
 }
 

@@ -3,8 +3,8 @@
 // monthly averages of both, on a price axis (left) and a volume/topic axis (right). One call
 // of make_graph reads the stock's rows and places every element of the chart; the window
 // paints the result and shows the failure text, if any.
-#include "chart/chart_db.h"
-#include "chart/chart_elements.h"
+#include "core/chart/chart_db.h"
+#include "core/chart/chart_elements.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "chart/make_unit.h"
+#include "core/chart/make_unit.h"
 
-#include "storage/value.h"
+#include "core/storage/value.h"
 
 #include <algorithm>
 #include <cmath>

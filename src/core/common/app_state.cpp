@@ -1,4 +1,4 @@
-#include "common/app_state.h"
+#include "core/common/app_state.h"
 
 namespace tesmo {
 

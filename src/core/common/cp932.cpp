@@ -1,4 +1,4 @@
-#include "common/cp932.h"
+#include "core/common/cp932.h"
 
 #include <cerrno>
 #include <iconv.h>
@@ -11,6 +11,7 @@ namespace {
 class Converter {
 public:
     Converter(const char *to, const char *from) : m_cd(::iconv_open(to, from)) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
         if (m_cd == reinterpret_cast<iconv_t>(-1))
             throw Cp932Error(std::string("文字コード変換を用意できません: ") + from + " -> " + to);
     }

@@ -1,4 +1,4 @@
-#include "common/crypto.h"
+#include "core/common/crypto.h"
 
 #include <fstream>
 

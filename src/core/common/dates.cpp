@@ -1,4 +1,4 @@
-#include "common/dates.h"
+#include "core/common/dates.h"
 
 #include <cstdio>
 
@@ -44,8 +44,8 @@ int weekdayOf(long long yyyymmdd) {
 
 std::string isoDate(long long yyyymmdd) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", yyyymmdd / 10000, yyyymmdd / 100 % 100,
-                  yyyymmdd % 100);
+    (void)std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld", yyyymmdd / 10000,
+                        yyyymmdd / 100 % 100, yyyymmdd % 100);
     return text;
 }
 
@@ -74,7 +74,7 @@ std::string slashDate(long long yyyymmdd) {
 long long localDate(std::time_t when) {
     std::tm t{};
     localtime_r(&when, &t);
-    return (t.tm_year + 1900) * 10000LL + (t.tm_mon + 1) * 100 + t.tm_mday;
+    return (t.tm_year + 1900) * 10000LL + (t.tm_mon + 1) * 100LL + t.tm_mday;
 }
 
 } // namespace tesmo

@@ -1,4 +1,4 @@
-#include "common/paths.h"
+#include "core/common/paths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,7 +105,7 @@ std::string userDataDir() {
 std::string folderFor(FileKind kind) {
     if (kind == FileKind::Program || programFolderWritable())
         return installDir();
-    const std::string dir = userDataDir();
+    std::string dir = userDataDir();
     std::error_code ec;
     // A folder that cannot be made is reported by the first file that is written there.
     fs::create_directories(dir, ec);
@@ -121,12 +121,12 @@ std::string profileDir() {
 }
 
 std::string desktopDir() {
-    const std::string home = profileDir();
+    std::string home = profileDir();
     std::error_code ec;
-    const std::string japanese = joinPath(home, "デスクトップ");
+    std::string japanese = joinPath(home, "デスクトップ");
     if (fs::is_directory(japanese, ec))
         return japanese;
-    const std::string xdg = xdgDesktopDir(home);
+    std::string xdg = xdgDesktopDir(home);
     if (!xdg.empty() && fs::is_directory(xdg, ec))
         return xdg;
     return home;

@@ -1,4 +1,4 @@
-#include "common/process.h"
+#include "core/common/process.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,7 +58,7 @@ std::string resolveProgram(const std::string &program) {
         if (end == std::string::npos)
             end = dirs.size();
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        const std::string candidate = dir + "/" + program;
+        std::string candidate = dir + "/" + program;
         if (isExecutableFile(candidate))
             return candidate;
         start = end + 1;
@@ -80,6 +80,7 @@ long startProcess(const std::string &program, const std::vector<std::string> &ar
     storage.push_back(program);
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char *> argv;
+    argv.reserve(storage.size() + 1);
     for (auto &s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);

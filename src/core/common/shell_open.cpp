@@ -1,6 +1,6 @@
-#include "common/shell_open.h"
+#include "core/common/shell_open.h"
 
-#include "common/process.h"
+#include "core/common/process.h"
 
 #include <fnmatch.h>
 

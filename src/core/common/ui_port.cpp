@@ -1,4 +1,4 @@
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <chrono>
 #include <thread>

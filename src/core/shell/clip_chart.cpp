@@ -1,6 +1,6 @@
-#include "shell/clip_chart.h"
+#include "core/shell/clip_chart.h"
 
-#include "common/text.h"
+#include "core/common/text.h"
 
 namespace tesmo::shell {
 namespace {
@@ -49,7 +49,7 @@ std::string codeFromClipboardText(const std::string &text, const KnownCode &know
         if (codeAt(s, i, 4))
             return s.substr(i, 4);
         if (codeAt(s, i, 5)) {
-            const std::string code = s.substr(i, 5);
+            std::string code = s.substr(i, 5);
             if (known && known(code))
                 return code;
             if (code.back() == '0')

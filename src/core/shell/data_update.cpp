@@ -1,13 +1,13 @@
-#include "shell/data_update.h"
+#include "core/shell/data_update.h"
 
-#include "acquire/import_driver.h"
-#include "common/dates.h"
-#include "common/shell_open.h"
-#include "common/text.h"
-#include "shell/day_file_import.h"
-#include "storage/settings_keys.h"
-#include "storage/update_lock.h"
-#include "update/update_start.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/dates.h"
+#include "core/common/shell_open.h"
+#include "core/common/text.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/update_lock.h"
+#include "core/update/update_start.h"
 
 #include <regex>
 

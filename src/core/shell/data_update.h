@@ -2,9 +2,9 @@
 // The data update command ("データ更新") and the manual import of one day file ("test"):
 // what runs when the user presses them, with the parts that other subsystems provide passed
 // in, so that the command can be driven headless.
-#include "acquire/import_driver.h"
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/acquire/import_driver.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <ctime>
 #include <functional>

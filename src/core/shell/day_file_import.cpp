@@ -1,11 +1,11 @@
-#include "shell/day_file_import.h"
+#include "core/shell/day_file_import.h"
 
-#include "acquire/http_fetch.h"
-#include "acquire/import_driver.h"
-#include "acquire/lha_extract.h"
-#include "common/paths.h"
-#include "common/text.h"
-#include "storage/update_lock.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/lha_extract.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/update_lock.h"
 
 #include <filesystem>
 #include <optional>
@@ -30,7 +30,7 @@ bool isDayFileName(const std::string &name) {
 bool isSaneFile(const std::string &path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec) &&
-           static_cast<long long>(fs::file_size(path, ec)) <= acquire::kMaxTransferBytes && !ec;
+           static_cast<long long>(fs::file_size(path, ec)) <= net::kMaxTransferBytes && !ec;
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #pragma once
 // A day file that the user picked ("test") or dropped onto the options window: it is put into
 // the install folder, unpacked from its archive when it is one, and imported as day 0.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <string>

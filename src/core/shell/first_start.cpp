@@ -1,8 +1,8 @@
-#include "shell/first_start.h"
+#include "core/shell/first_start.h"
 
-#include "shell/options.h"
-#include "storage/settings_keys.h"
-#include "storage/sql_translator.h"
+#include "core/shell/options.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/sql_translator.h"
 
 #include <unistd.h>
 

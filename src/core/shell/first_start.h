@@ -2,7 +2,7 @@
 // Where the data come from, as the first start and the main window tell it: whether the chosen
 // source can be used at all, the choice made in the welcome window, and whether the desktop
 // can open the help page.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "shell/newest_date.h"
+#include "core/shell/newest_date.h"
 
 namespace tesmo::shell {
 

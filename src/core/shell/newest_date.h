@@ -1,5 +1,5 @@
 #pragma once
-#include "storage/database.h"
+#include "core/storage/database.h"
 
 #include <optional>
 #include <string>

@@ -1,11 +1,11 @@
-#include "shell/options.h"
+#include "core/shell/options.h"
 
-#include "acquire/jquants_client.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "common/app_state.h"
-#include "shell/day_file_import.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/jquants_client.h"
+#include "core/common/app_state.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/settings_keys.h"
 
 #include <ctime>
 #include <filesystem>
@@ -198,7 +198,7 @@ std::string pickPortfolioFile(UiPort &port) {
     request.initialDir = readSetting(keys::def_portdir, profileFolder());
     request.initialName = "*.mdb";
     request.filter = "外部ﾎﾟｰﾄﾌｫﾘｵ用のMDBﾌｧｲﾙ(.mdb) (*.mdb)";
-    const std::string chosen = port.openFileDialog(request);
+    std::string chosen = port.openFileDialog(request);
     if (chosen.empty())
         return {};
     try {

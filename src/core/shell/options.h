@@ -2,8 +2,8 @@
 // The options window's logic: the settings it shows, how OK saves them, the new portfolio file
 // made from the template, picking a portfolio file, and the import of files dropped onto
 // "DB再取得".
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <functional>
 #include <optional>

@@ -1,10 +1,10 @@
-#include "shell/startup.h"
+#include "core/shell/startup.h"
 
-#include "common/paths.h"
-#include "common/shell_open.h"
-#include "storage/connection.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/common/shell_open.h"
+#include "core/storage/connection.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
 
 #include <filesystem>
 #include <random>
@@ -36,7 +36,7 @@ long long heartbeatStamp(std::time_t now, bool lessThree) {
     std::tm t{};
     localtime_r(&now, &t);
     const long long mmdd = (t.tm_mon + 1) * 100 + t.tm_mday;
-    return mmdd * 100000 + t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec - (lessThree ? 3 : 0);
+    return mmdd * 100000 + t.tm_hour * 3600LL + t.tm_min * 60LL + t.tm_sec - (lessThree ? 3 : 0);
 }
 
 GuardVerdict singleInstanceGuard(long long stamp, long long becon, long long taskttime) {

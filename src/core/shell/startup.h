@@ -1,8 +1,8 @@
 #pragma once
 // The main program's start-up and shutdown logic that needs no window: the heartbeat stamp
 // and the single-instance guard, the portfolio hint, and attaching the external portfolio.
-#include "common/ui_port.h"
-#include "storage/database.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
 
 #include <ctime>
 #include <string>
@@ -14,9 +14,9 @@ namespace tesmo::shell {
 long long heartbeatStamp(std::time_t now, bool lessThree);
 
 enum class GuardVerdict {
-    Start,          // no other instance wrote its heartbeat in the last three seconds
-    AskTray,        // another instance sits in the tray: ask whether to start anyway
-    ActivateOther,  // another instance is visible: bring it to the front and quit
+    Start,         // no other instance wrote its heartbeat in the last three seconds
+    AskTray,       // another instance sits in the tray: ask whether to start anyway
+    ActivateOther, // another instance is visible: bring it to the front and quit
 };
 // `stamp` from heartbeatStamp(now, true); `becon` and `taskttime` as stored.
 GuardVerdict singleInstanceGuard(long long stamp, long long becon, long long taskttime);

@@ -1,4 +1,4 @@
-#include "storage/change_watch.h"
+#include "core/storage/change_watch.h"
 
 namespace tesmo::storage {
 

@@ -1,7 +1,7 @@
 #pragma once
 // What other programs wrote into a database that this program keeps open: tesmoctl from a
 // script or cron imports days while the main window shows the newest date and open tables.
-#include "storage/database.h"
+#include "core/storage/database.h"
 
 #include <optional>
 

@@ -1,10 +1,10 @@
-#include "storage/compaction.h"
+#include "core/storage/compaction.h"
 
-#include "common/paths.h"
-#include "storage/connection.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
-#include "storage/update_lock.h"
+#include "core/common/paths.h"
+#include "core/storage/connection.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/update_lock.h"
 
 #include <filesystem>
 

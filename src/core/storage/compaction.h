@@ -1,6 +1,6 @@
 #pragma once
 // Compaction of the main database when it has grown too much since the last compaction.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 namespace tesmo::storage {
 

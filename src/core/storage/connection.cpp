@@ -1,8 +1,8 @@
-#include "storage/connection.h"
+#include "core/storage/connection.h"
 
-#include "common/paths.h"
-#include "storage/db_error.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/storage/db_error.h"
+#include "core/storage/settings_keys.h"
 
 #include <unistd.h>
 
@@ -133,7 +133,7 @@ bool attachPortfolioLink(Database &db, const std::string &linkName,
 }
 
 std::string ensureDerivedQuery(Database &db, const std::string &base, const std::string &linkName) {
-    const std::string name = base + linkName;
+    std::string name = base + linkName;
     for (const std::string &q : db.queryDefNames())
         if (q == name)
             return name;

@@ -1,7 +1,7 @@
 #pragma once
 // The main program's connection to its database, the chart window's private one, and the
 // linked table through which a separate portfolio file is reached.
-#include "storage/database.h"
+#include "core/storage/database.h"
 
 #include <memory>
 #include <string>

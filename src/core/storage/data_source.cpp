@@ -1,7 +1,7 @@
-#include "storage/data_source.h"
+#include "core/storage/data_source.h"
 
-#include "storage/connection.h"
-#include "storage/db_error.h"
+#include "core/storage/connection.h"
+#include "core/storage/db_error.h"
 
 #include <algorithm>
 

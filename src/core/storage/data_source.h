@@ -1,7 +1,7 @@
 #pragma once
 // What a grid reads: a database file and a record source (an SQL text). The grid windows
 // bind one each, on their own connection.
-#include "storage/database.h"
+#include "core/storage/database.h"
 
 #include <memory>
 #include <string>

@@ -1,8 +1,8 @@
-#include "storage/database.h"
+#include "core/storage/database.h"
 
-#include "common/crypto.h"
-#include "storage/db_error.h"
-#include "storage/jet_functions.h"
+#include "core/common/crypto.h"
+#include "core/storage/db_error.h"
+#include "core/storage/jet_functions.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 // The database engine: one SQLite file per database, driven with the statements of the
 // program's own SQL dialect (see sql_translator.h). Every error raises DbError.
-#include "storage/db_error.h"
-#include "storage/sql_translator.h"
-#include "storage/value.h"
+#include "core/storage/db_error.h"
+#include "core/storage/sql_translator.h"
+#include "core/storage/value.h"
 
 #include <functional>
 #include <map>

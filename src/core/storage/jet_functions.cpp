@@ -1,6 +1,6 @@
-#include "storage/jet_functions.h"
+#include "core/storage/jet_functions.h"
 
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <sqlite3.h>
 
@@ -184,7 +184,7 @@ void nowFunction(sqlite3_context *ctx, int, sqlite3_value **) {
     std::tm local{};
     localtime_r(&t, &local);
     char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    (void)std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
     sqlite3_result_text(ctx, buf, -1, SQLITE_TRANSIENT);
 }
 

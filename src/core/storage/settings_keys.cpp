@@ -1,9 +1,9 @@
-#include "storage/settings_keys.h"
+#include "core/storage/settings_keys.h"
 
-#include "build_config.h"
-#include "common/paths.h"
-#include "storage/settings_store.h"
-#include "storage/sql_translator.h"
+#include "core/common/build_config.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_store.h"
+#include "core/storage/sql_translator.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "storage/settings_store.h"
+#include "core/storage/settings_store.h"
 
-#include "common/paths.h"
-#include "common/text.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -211,7 +211,7 @@ template <typename Change> void modify(const std::string &app, Change change) {
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
         const std::string err = std::strerror(errno);
-        std::remove(tmp.c_str());
+        (void)std::remove(tmp.c_str()); // the rename's failure is the one to report
         throw SettingsError("設定ファイルを保存できません: " + path + " (" + err + ")");
     }
 }

@@ -1,8 +1,8 @@
-#include "storage/shipped_database.h"
+#include "core/storage/shipped_database.h"
 
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
 
 #include <filesystem>
 #include <sstream>

@@ -1,6 +1,6 @@
-#include "storage/sql_translator.h"
+#include "core/storage/sql_translator.h"
 
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <cctype>
 
@@ -8,18 +8,24 @@ namespace tesmo::storage {
 namespace {
 using Kind = SqlToken::Kind;
 
-bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+bool isWordStart(unsigned char c) {
+    return std::isalpha(c) || c == '_' || c >= 0x80;
+}
 bool isWordChar(unsigned char c) {
     return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80;
 }
 
-bool significant(const SqlToken &t) { return t.kind != Kind::Space && t.kind != Kind::Comment; }
+bool significant(const SqlToken &t) {
+    return t.kind != Kind::Space && t.kind != Kind::Comment;
+}
 
 bool isKeyword(const SqlToken &t, const char *kw) {
     return t.kind == Kind::Word && asciiLower(t.text) == kw;
 }
 
-bool isPunct(const SqlToken &t, const char *p) { return t.kind == Kind::Punct && t.text == p; }
+bool isPunct(const SqlToken &t, const char *p) {
+    return t.kind == Kind::Punct && t.text == p;
+}
 
 std::string quoteIdent(const std::string &name) {
     std::string out = "\"";
@@ -181,9 +187,9 @@ std::vector<SqlToken> tokenizeSql(const std::string &sql) {
             i = end + 1;
             kind = Kind::Bracketed;
         } else if (std::isdigit(c) || (c == '.' && std::isdigit(at(i + 1)))) {
-            while (i < n && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.' ||
-                             ((sql[i] == '+' || sql[i] == '-') &&
-                              (sql[i - 1] == 'e' || sql[i - 1] == 'E'))))
+            while (i < n &&
+                   (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.' ||
+                    ((sql[i] == '+' || sql[i] == '-') && (sql[i - 1] == 'e' || sql[i - 1] == 'E'))))
                 ++i;
             kind = Kind::Number;
         } else if (isWordStart(c)) {
@@ -227,8 +233,8 @@ std::string translateSql(const std::string &sql, const LinkMap &links) {
                 --prev;
             if (prev > 0 && isPunct(toks[prev - 1], "."))
                 continue;
-            std::string name = t.kind == Kind::Bracketed ? t.text.substr(1, t.text.size() - 2)
-                                                         : t.text;
+            std::string name =
+                t.kind == Kind::Bracketed ? t.text.substr(1, t.text.size() - 2) : t.text;
             for (const auto &[linkName, target] : links) {
                 if (asciiLower(linkName) == asciiLower(name)) {
                     t = {Kind::Quoted, quoteIdent(target.schema) + "." + quoteIdent(target.source)};

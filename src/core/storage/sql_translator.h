@@ -9,7 +9,17 @@
 namespace tesmo::storage {
 
 struct SqlToken {
-    enum class Kind { Space, Comment, Word, Bracketed, Quoted, SingleString, DoubleString, Number, Punct };
+    enum class Kind {
+        Space,
+        Comment,
+        Word,
+        Bracketed,
+        Quoted,
+        SingleString,
+        DoubleString,
+        Number,
+        Punct
+    };
     Kind kind;
     std::string text;
 };

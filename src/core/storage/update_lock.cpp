@@ -1,4 +1,4 @@
-#include "storage/update_lock.h"
+#include "core/storage/update_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

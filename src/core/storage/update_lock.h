@@ -2,7 +2,7 @@
 // One data update at a time per database, whichever program runs it (the main window's data
 // update, its manual import, tesmoctl update and import, a compaction, the updater replacing
 // the file). Two at once would both find the same days missing and import them twice over.
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "storage/value.h"
+#include "core/storage/value.h"
 
-#include "storage/db_error.h"
+#include "core/storage/db_error.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,9 @@
-#include "tables/clip_tbl.h"
+#include "core/tables/clip_tbl.h"
 
-#include "common/cp932.h"
-#include "common/ui_port.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/common/cp932.h"
+#include "core/common/ui_port.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 // Copy and export of a grid window's table: the whole result of its record source, limited to
 // the grid's visible columns, as separated text with a header line.
-#include "storage/data_source.h"
-#include "tables/grid_columns.h"
+#include "core/storage/data_source.h"
+#include "core/tables/grid_columns.h"
 
 #include <optional>
 #include <string>

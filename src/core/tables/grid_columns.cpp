@@ -1,4 +1,4 @@
-#include "tables/grid_columns.h"
+#include "core/tables/grid_columns.h"
 
 #include <cmath>
 #include <cstdio>
@@ -91,11 +91,11 @@ std::string gridText(const storage::Value &v, NumberForm form) {
     if (form == NumberForm::Whole) {
         // Half to even, as every conversion to a whole number; -0 reads 0.
         const double whole = std::nearbyint(d);
-        std::snprintf(buf, sizeof buf, "%.0f", whole == 0 ? 0.0 : whole);
+        (void)std::snprintf(buf, sizeof buf, "%.0f", whole == 0 ? 0.0 : whole);
         return groupDigits(buf);
     }
     // A ratio that rounds to zero shows without a minus sign.
-    std::snprintf(buf, sizeof buf, "%.4f", std::fabs(d) < 0.00005 ? 0.0 : d);
+    (void)std::snprintf(buf, sizeof buf, "%.4f", std::fabs(d) < 0.00005 ? 0.0 : d);
     return groupDigits(buf);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The columns of the grid windows: captions, fields, design widths and alignments, and the
 // sort mark that the sorted column carries in its caption.
-#include "storage/value.h"
+#include "core/storage/value.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "tables/quick_menu.h"
+#include "core/tables/quick_menu.h"
 
 #include <cstdio>
 
@@ -13,9 +13,10 @@ std::string daysBefore(const std::tm &day, int days) {
     t.tm_mday = day.tm_mday - days;
     t.tm_hour = 12; // away from midnight, so that a change of summer time cannot move the day
     t.tm_isdst = -1;
-    std::mktime(&t);
+    (void)std::mktime(&t); // only normalises the fields: the day before the 1st, ...
     char text[48];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+    (void)std::snprintf(text, sizeof text, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                        t.tm_mday);
     return text;
 }
 

@@ -1,8 +1,8 @@
-#include "tables/table_edits.h"
+#include "core/tables/table_edits.h"
 
-#include "common/text.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
+#include "core/common/text.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
 
 #include <cerrno>
 #include <cstdlib>

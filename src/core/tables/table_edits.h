@@ -2,7 +2,7 @@
 // Edits typed into the portfolio maintenance grid and the master-maintenance grid. Values are
 // checked against their column before anything is written, and written with bound values by
 // the row's key, so a refused value leaves the row as it was.
-#include "storage/value.h"
+#include "core/storage/value.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,10 +1,10 @@
-#include "tables/table_sources.h"
+#include "core/tables/table_sources.h"
 
-#include "common/app_state.h"
-#include "common/text.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/common/app_state.h"
+#include "core/common/text.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // Record sources of the grid windows and the sort state behind them. Each window's logic keeps
 // its columns (whose captions carry the sort mark), builds the statement its grid runs and
 // saves the sort state in the settings; the windows only show the columns and run the source.
-#include "storage/data_source.h"
-#include "tables/grid_columns.h"
+#include "core/storage/data_source.h"
+#include "core/tables/grid_columns.h"
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
-#include "update/release_install.h"
+#include "core/update/release_install.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
-#include "update/release_manifest.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_keys.h"
+#include "core/update/release_manifest.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -290,7 +290,7 @@ std::string keepOld(const std::string &target) {
     }
     if (S_ISDIR(st.st_mode))
         throw std::runtime_error("同じ名前のフォルダがあるため置き換えられません: " + target);
-    const std::string old = siblingName(target, ".old-");
+    std::string old = siblingName(target, ".old-");
     if (::link(target.c_str(), old.c_str()) == 0)
         return old;
     if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP &&

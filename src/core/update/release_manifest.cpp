@@ -1,8 +1,8 @@
-#include "update/release_manifest.h"
+#include "core/update/release_manifest.h"
 
-#include "build_config.h"
-#include "common/crypto.h"
-#include "update/version_check.h"
+#include "core/common/build_config.h"
+#include "core/common/crypto.h"
+#include "core/update/version_check.h"
 
 #include <set>
 
@@ -102,7 +102,7 @@ std::string formatReleaseManifest(const ReleaseManifest &manifest) {
 
 std::string releasePublicKey() {
     try {
-        const std::string key = crypto::fromBase64(TESMO_RELEASE_PUBKEY);
+        std::string key = crypto::fromBase64(TESMO_RELEASE_PUBKEY);
         if (key.size() == crypto::kPublicKeyBytes)
             return key;
     } catch (const crypto::CryptoError &) {

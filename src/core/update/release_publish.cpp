@@ -1,8 +1,8 @@
-#include "update/release_publish.h"
+#include "core/update/release_publish.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "update/version_check.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/update/version_check.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,7 +114,7 @@ ReleaseManifest signReleaseFolder(const std::string &secretKeyPath, const std::s
         if (previous)
             serial = std::max(*serial, *previous + 1);
     }
-    const ReleaseManifest manifest = manifestOfFolder(dir, *serial);
+    ReleaseManifest manifest = manifestOfFolder(dir, *serial);
     const SignedManifest signedManifest = signManifest(manifest, secretKey);
     // Two lists with one serial are two releases that an updater cannot tell apart: it would
     // refuse the second.

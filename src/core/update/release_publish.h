@@ -1,7 +1,7 @@
 #pragma once
 // Publishing a release: the signer's key pair, and the signed list of a folder's files that
 // the update site serves beside its module table (release_manifest.h).
-#include "update/release_manifest.h"
+#include "core/update/release_manifest.h"
 
 #include <optional>
 #include <string>

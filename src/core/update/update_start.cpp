@@ -1,10 +1,10 @@
-#include "update/update_start.h"
+#include "core/update/update_start.h"
 
-#include "common/app_state.h"
-#include "common/paths.h"
-#include "common/process.h"
-#include "common/text.h"
-#include "update/version_check.h"
+#include "core/common/app_state.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
+#include "core/common/text.h"
+#include "core/update/version_check.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -32,7 +32,7 @@ bool okCancel(UiPort &port, const std::string &text, const std::string &title) {
 }
 
 // Runs the check with the busy pointer showing.
-std::string checkBusy(acquire::HttpClient &client, UiPort &port, bool completeDb) {
+std::string checkBusy(net::HttpClient &client, UiPort &port, bool completeDb) {
     port.setBusy(true);
     std::string selection = version_check(client, port, completeDb);
     port.setBusy(false);
@@ -56,7 +56,7 @@ UpdateOutcome confirmAndStart(UiPort &port, const std::string &title, const char
 
 bool askUpdateNow(UiPort &port, const std::string &title, const std::string &firstLine) {
     char size[64];
-    std::snprintf(size, sizeof size, "%.2f", static_cast<double>(updateSize()) / 1000000.0);
+    (void)std::snprintf(size, sizeof size, "%.2f", static_cast<double>(updateSize()) / 1000000.0);
     const std::string text = firstLine + "\r\n" + "ダウンロードするトータルサイズ = 約" + size +
                              "MB" + "\r\n" +
                              lines({"いますぐ、バージョンアップを行いますか？", "",
@@ -109,8 +109,7 @@ std::string startUpdater(UiPort &port) {
     }
 }
 
-UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port,
-                               const std::string &title) {
+UpdateOutcome runProgramUpdate(net::HttpClient &client, UiPort &port, const std::string &title) {
     if (!programFolderWritable()) {
         port.message(kPackageManagerNote, title, MsgIcon::Information, MsgButtons::Ok);
         return UpdateOutcome::SystemManaged;
@@ -124,10 +123,10 @@ UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port,
     return confirmAndStart(port, title, kProgramUpdateLine, selection);
 }
 
-UpdateOutcome runDatabaseRefetch(acquire::HttpClient &client, UiPort &port,
-                                 const std::string &title) {
+UpdateOutcome runDatabaseRefetch(net::HttpClient &client, UiPort &port, const std::string &title) {
     if (!okCancel(port,
                   lines({"この処理は、TesmoのホームページからDBを再取得する処理です。",
+                         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split
                          "【ご注意】通常の更新を数日おきにでも行っていた場合は、"
                          "この処理は必要ありません。",
                          "通常は１ヶ月ほど、更新をしていなかった場合に使用します。", "",

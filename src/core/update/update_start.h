@@ -1,8 +1,8 @@
 #pragma once
 // Handing over to the updater: the questions the user answers first, the download folder,
 // the start of tesmo_auto, and the two commands of the options window that lead there.
-#include "acquire/http_fetch.h"
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <string>
 
@@ -53,10 +53,9 @@ enum class UpdateOutcome {
 
 // "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ": offers the program files that are newer than the installed ones, or says
 // that the package manager updates them (kPackageManagerNote).
-UpdateOutcome runProgramUpdate(acquire::HttpClient &client, UiPort &port, const std::string &title);
+UpdateOutcome runProgramUpdate(net::HttpClient &client, UiPort &port, const std::string &title);
 
 // "DB再取得": fetches the complete database package (with newer program files).
-UpdateOutcome runDatabaseRefetch(acquire::HttpClient &client, UiPort &port,
-                                 const std::string &title);
+UpdateOutcome runDatabaseRefetch(net::HttpClient &client, UiPort &port, const std::string &title);
 
 } // namespace tesmo::update

@@ -1,17 +1,17 @@
-#include "update/updater.h"
+#include "core/update/updater.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "common/shell_open.h"
-#include "common/text.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
-#include "storage/update_lock.h"
-#include "update/release_install.h"
-#include "update/release_manifest.h"
-#include "update/update_start.h"
-#include "update/version_check.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/common/shell_open.h"
+#include "core/common/text.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
+#include "core/storage/update_lock.h"
+#include "core/update/release_install.h"
+#include "core/update/release_manifest.h"
+#include "core/update/update_start.h"
+#include "core/update/version_check.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -97,12 +97,12 @@ void throwIfOutOfRoom(const std::string &folder, long long bytes) {
 // Fetches the signed list or its signature into `folder`. Neither may be larger than a list
 // can be.
 std::string fetchReleaseFile(const std::string &name, const std::string &folder, UiPort &port,
-                             acquire::HttpClient &client) {
+                             net::HttpClient &client) {
     const std::string path = joinPath(folder, name);
     const long long limit = client.maxBytes;
     client.maxBytes = kMaxManifestBytes;
-    const std::string failure = acquire::FetchToFile(moduleTableUrl() + name, port, client, path,
-                                                     acquire::FetchSettings::Updater);
+    const std::string failure =
+        net::FetchToFile(moduleTableUrl() + name, port, client, path, net::FetchSettings::Updater);
     client.maxBytes = limit;
     const long status = client.lastStatus();
     // A site that publishes no signed list has releases that nobody signed.
@@ -124,7 +124,7 @@ std::string fetchReleaseFile(const std::string &name, const std::string &folder,
 // The release's signed list, refused unless the release key signed it and it is not older
 // than the release installed last. A list with the serial of the installed release must be
 // that very list: the same serial with other files would bring back what a newer list mended.
-SignedList fetchSignedList(const std::string &folder, UiPort &port, acquire::HttpClient &client,
+SignedList fetchSignedList(const std::string &folder, UiPort &port, net::HttpClient &client,
                            const std::function<void()> &stopIfAborted) {
     SignedList list;
     list.text = fetchReleaseFile(kManifestFile, folder, port, client);
@@ -231,7 +231,7 @@ void checkRoom(const std::vector<Planned> &plan, const std::string &database,
 // The download of `p` checked against the signed list: the earlier one, or a new one fetched
 // into the run's own folder and then kept in the download folder for a run after this one.
 std::string fetchChecked(const Planned &p, const std::string &runFolder,
-                         const std::string &downloads, UiPort &port, acquire::HttpClient &client,
+                         const std::string &downloads, UiPort &port, net::HttpClient &client,
                          const std::function<void()> &stopIfAborted) {
     if (!p.download.empty())
         return p.download;
@@ -240,8 +240,8 @@ std::string fetchChecked(const Planned &p, const std::string &runFolder,
     // The name travels in the URL's path, percent-encoded: a blank or a "#" cannot change which
     // file is asked for.
     const std::string failure =
-        acquire::FetchToFile(moduleTableUrl() + percentEncoded(entry.name), port, client, fetched,
-                             acquire::FetchSettings::Updater);
+        net::FetchToFile(moduleTableUrl() + percentEncoded(entry.name), port, client, fetched,
+                         net::FetchSettings::Updater);
     stopIfAborted();
     if (!failure.empty()) {
         throwIfOutOfRoom(downloads, entry.size);
@@ -315,8 +315,8 @@ SplashClock::Action SplashClock::tick() {
     return m_ticks == 20 ? Action::GiveUp : Action::None;
 }
 
-UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
-                        const std::function<bool()> &aborted, bool startMainProgram) {
+UpdaterResult runUpdate(net::HttpClient &client, UiPort &port, const std::function<bool()> &aborted,
+                        bool startMainProgram) {
     using namespace storage;
     UpdaterResult outcome;
     const std::string state = updaterStateAppName();
@@ -355,6 +355,7 @@ UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
                     planInstall(list.manifest, offers, database, downloads);
                 checkRoom(plan, database, downloads, list.text);
                 std::vector<std::string> sources;
+                sources.reserve(plan.size());
                 for (const Planned &p : plan)
                     sources.push_back(
                         fetchChecked(p, run.path(), downloads, port, client, stopIfAborted));

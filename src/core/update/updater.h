@@ -2,10 +2,10 @@
 // The updater (tesmo_auto): fetches the release that the main program's version check found,
 // checks it against the signed list, puts it in place and starts Tesmo again. The splash window
 // only shows the two texts and drives the clock below; everything else happens here.
-#include "acquire/http_fetch.h"
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
-#include "storage/update_lock.h"
+#include "core/storage/update_lock.h"
 
 #include <functional>
 #include <stdexcept>
@@ -74,7 +74,7 @@ struct UpdaterResult {
 // entries, trg_dt and trg_sz go and Tesmo is started (unless `startMainProgram` is false).
 // Every message is shown through `port`; `port` also shows the fetch's progress. Once `aborted`
 // says so (the splash gave up), the update ends quietly at its next step.
-UpdaterResult runUpdate(acquire::HttpClient &client, UiPort &port,
+UpdaterResult runUpdate(net::HttpClient &client, UiPort &port,
                         const std::function<bool()> &aborted = {}, bool startMainProgram = true);
 
 // Held while the updater replaces the database at `path`: no data update writes the old file

@@ -1,9 +1,9 @@
-#include "update/version_check.h"
+#include "core/update/version_check.h"
 
-#include "common/paths.h"
-#include "common/text.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+#include "core/common/paths.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -112,7 +112,7 @@ bool isDatabaseModule(const std::string &name) {
     return lowerAscii(name).find(kDatabaseFile) != std::string::npos;
 }
 
-std::string version_check(acquire::HttpClient &client, UiPort &port, bool completeDb) {
+std::string version_check(net::HttpClient &client, UiPort &port, bool completeDb) {
     using namespace storage;
     g_updateSize = 0;
     std::string result;
@@ -130,7 +130,7 @@ std::string version_check(acquire::HttpClient &client, UiPort &port, bool comple
         const long long now = hourStamp(std::time(nullptr));
 
         std::string page;
-        if (!acquire::FetchToText(moduleTableUrl(), port, client, page).empty())
+        if (!net::FetchToText(moduleTableUrl(), port, client, page).empty())
             return {};
         std::vector<std::string> refused;
         for (const ModuleRow &row : parseModuleTable(page)) {

@@ -1,8 +1,8 @@
 #pragma once
 // The version check: reads the update site's module table, picks the files that are newer
 // than the installed ones and records them for the updater (tesmo_auto).
-#include "acquire/http_fetch.h"
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
+#include "core/net/http_fetch.h"
 
 #include <ctime>
 #include <string>
@@ -57,7 +57,7 @@ bool isDatabaseModule(const std::string &name);
 // system's package manager).
 // `completeDb` asks for the complete database package instead of the database file. A row
 // whose file name would point outside the install folder is refused, and `port` says so.
-std::string version_check(acquire::HttpClient &client, UiPort &port, bool completeDb);
+std::string version_check(net::HttpClient &client, UiPort &port, bool completeDb);
 
 // Total size in bytes of what the last version_check selected.
 float updateSize();

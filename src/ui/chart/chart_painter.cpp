@@ -1,4 +1,4 @@
-#include "chart/chart_painter.h"
+#include "ui/chart/chart_painter.h"
 
 #include <QPaintDevice>
 #include <QPen>

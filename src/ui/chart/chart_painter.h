@@ -1,7 +1,7 @@
 #pragma once
 // Paints the chart's element list with QtGui only, so that a window and an offscreen image
 // (tesmoctl chart) show the same picture.
-#include "chart/chart_elements.h"
+#include "core/chart/chart_elements.h"
 
 #include <QFont>
 #include <QPainter>

@@ -1,7 +1,7 @@
-#include "chart/chart_view.h"
+#include "ui/chart/chart_view.h"
 
-#include "chart/chart_painter.h"
-#include "common/qt_ui_port.h"
+#include "ui/chart/chart_painter.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 // The chart window's drawing surface: paints the model's elements and reports the point
 // square under the mouse (hover text as tooltip, click as a signal).
-#include "chart/chart_model.h"
+#include "core/chart/chart_model.h"
 
 #include <QWidget>
 

@@ -1,16 +1,16 @@
-#include "chart/form2.h"
+#include "ui/chart/form2.h"
 
-#include "chart/chart_commands.h"
-#include "chart/chart_painter.h"
-#include "chart/chart_view.h"
-#include "chart/make_unit.h"
-#include "common/app_state.h"
-#include "common/routine_scope.h"
-#include "common/shell_open.h"
-#include "common/text.h"
-#include "shell/screen_fit.h"
-#include "shell/window_hub.h"
-#include "storage/settings_keys.h"
+#include "core/chart/chart_commands.h"
+#include "core/chart/make_unit.h"
+#include "core/common/app_state.h"
+#include "core/common/shell_open.h"
+#include "core/common/text.h"
+#include "core/storage/settings_keys.h"
+#include "ui/chart/chart_painter.h"
+#include "ui/chart/chart_view.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/screen_fit.h"
+#include "ui/common/window_hub.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -183,7 +183,7 @@ std::string Form2::make_graph() {
     }
     m_model.mode = Ch_dval1_1->isChecked() ? chart::ChartMode::Volume : chart::ChartMode::Topic;
     m_model.marker = Ch_marker->isChecked();
-    const std::string r = m_model.make_graph();
+    std::string r = m_model.make_graph();
     setWindowTitle(qs(m_model.caption()));
     m_view->update();
     return r;
@@ -229,11 +229,11 @@ void Form2::onAddPort() {
     bool added = false;
     runCommand(this, [this, &added] {
         m_port.setBusy(true);
-        const chart::AddPortResult r = chart::addToPortfolio(
-            m_model.link(), portfolioTable(), code(), chart::todayYmd());
+        const chart::AddPortResult r =
+            chart::addToPortfolio(m_model.link(), portfolioTable(), code(), chart::todayYmd());
         m_port.setBusy(false);
-        added = r.outcome == chart::AddPortOutcome::New ||
-                r.outcome == chart::AddPortOutcome::Added;
+        added =
+            r.outcome == chart::AddPortOutcome::New || r.outcome == chart::AddPortOutcome::Added;
         if (r.outcome == chart::AddPortOutcome::Failed)
             showMessage(this, r.failure, us(windowTitle()), MsgIcon::Critical, MsgButtons::Ok);
         else

@@ -2,8 +2,8 @@
 // The chart window Form2: one stock's chart under its toolbar (draw, mode and marker switches,
 // add to portfolio, three outside pages). Any number may be open at once; each has
 // the tag "tesmochart" and counts itself in the formcnt/Form2 setting while it exists.
-#include "chart/chart_model.h"
-#include "common/qt_ui_port.h"
+#include "core/chart/chart_model.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "common/application.h"
+#include "ui/common/application.h"
 
-#include "build_config.h"
-#include "common/qt_japanese.h"
+#include "core/common/build_config.h"
+#include "ui/common/qt_japanese.h"
 
 #include <QApplication>
 #include <QDirIterator>

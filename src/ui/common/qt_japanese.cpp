@@ -1,4 +1,4 @@
-#include "common/qt_japanese.h"
+#include "ui/common/qt_japanese.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,7 +1,7 @@
-#include "common/qt_ui_port.h"
+#include "ui/common/qt_ui_port.h"
 
-#include "common/routine_scope.h"
-#include "common/session_guard.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/session_guard.h"
 
 #include <algorithm>
 
@@ -191,7 +191,7 @@ void QtUiPort::setClipboardText(const std::string &text) {
 }
 
 std::string QtUiPort::openFileDialog(const FileDialogRequest &r) {
-    const std::string chosen = us(QFileDialog::getOpenFileName(
+    std::string chosen = us(QFileDialog::getOpenFileName(
         m_window, qs(r.title),
         qs(r.initialDir + (r.initialName.empty() ? "" : "/" + r.initialName)), qs(r.filter)));
     throwIfStopRequested(*this); // closed by the end of the program, not by the user

@@ -1,6 +1,6 @@
 #pragma once
 // The core's UI port on a Qt window: captions, events, waits and message boxes.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <QPointer>
 #include <QWidget>

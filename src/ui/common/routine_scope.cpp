@@ -1,6 +1,6 @@
-#include "common/routine_scope.h"
+#include "ui/common/routine_scope.h"
 
-#include "common/session_guard.h"
+#include "ui/common/session_guard.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 // wait, so a close request can arrive in the middle of one. A window whose command is still on
 // the stack must not be destroyed under it, and the main window must not close the database
 // under any routine: such close requests are refused while the routine runs.
-#include "common/qt_ui_port.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QPointer>
 #include <QWidget>

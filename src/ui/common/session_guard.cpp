@@ -1,7 +1,7 @@
-#include "common/session_guard.h"
+#include "ui/common/session_guard.h"
 
-#include "common/qt_ui_port.h"
-#include "common/routine_scope.h"
+#include "ui/common/qt_ui_port.h"
+#include "ui/common/routine_scope.h"
 
 #include <QDialog>
 #include <QSessionManager>
@@ -140,7 +140,7 @@ bool GuardedApplication::notify(QObject *receiver, QEvent *event) {
     } catch (...) {
         what = "不明なエラー";
     }
-    std::fprintf(stderr, "Tesmo: %s\n", what.c_str());
+    (void)std::fprintf(stderr, "Tesmo: %s\n", what.c_str());
     // A handler that fails on every event (a paint, say) must not stack message boxes.
     if (!reporting && !SessionGuard::instance().stopRequested()) {
         reporting = true;

@@ -1,10 +1,10 @@
-#include "shell/f_opt.h"
+#include "ui/shell/f_opt.h"
 
-#include "common/routine_scope.h"
-#include "shell/form1.h"
-#include "shell/window_hub.h"
-#include "storage/connection.h"
-#include "update/update_start.h"
+#include "core/storage/connection.h"
+#include "core/update/update_start.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/form1.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>

@@ -1,10 +1,10 @@
 #pragma once
 // The options window: the settings the user may change, the external portfolio file, the
 // program update and the complete-database fetch, and day files dropped onto "DB再取得".
-#include "acquire/http_fetch.h"
-#include "common/qt_ui_port.h"
-#include "shell/options.h"
-#include "update/update_start.h"
+#include "core/net/http_fetch.h"
+#include "core/shell/options.h"
+#include "core/update/update_start.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -73,7 +73,7 @@ private:
     void Form_Load();
     // After an accepted update: this window and the main window close, which ends the program.
     void closeForUpdate();
-    using UpdateCommand = update::UpdateOutcome (*)(acquire::HttpClient &, UiPort &,
+    using UpdateCommand = update::UpdateOutcome (*)(net::HttpClient &, UiPort &,
                                                     const std::string &);
     void runUpdateCommand(UpdateCommand command);
 
@@ -86,7 +86,7 @@ private:
     QPushButton *C_portfileselect, *C_port_new, *C_auto_up, *C_OK, *C_cancel, *C_jqtest;
     DropButton *Command1;
     OptionsPort m_port;
-    acquire::HttpClient Inet1;
+    net::HttpClient Inet1;
 };
 
 // Makes F_opt the window that the options button and Ctrl+O show.

@@ -1,9 +1,9 @@
 #pragma once
 // The main window: a small launcher that runs the program's start-up, opens the other
 // windows, starts the data update and closes everything at the end.
-#include "acquire/http_fetch.h"
-#include "common/qt_ui_port.h"
-#include "storage/change_watch.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/change_watch.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -132,10 +132,10 @@ private:
     QProgressBar *StatusProgress;
     QTimer Timer1;
     MainWindowPort m_port;
-    QSize m_sizeBeforeRun;     // valid while a data update runs
-    QPoint m_movedTo;          // where the run moved the window to keep it on the screen
-    QPoint m_shift;            // by how much
-    acquire::HttpClient Inet1; // the HTTP client of the scan and the version check
+    QSize m_sizeBeforeRun; // valid while a data update runs
+    QPoint m_movedTo;      // where the run moved the window to keep it on the screen
+    QPoint m_shift;        // by how much
+    net::HttpClient Inet1; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket
     TrayResidence *m_trayResidence = nullptr;

@@ -1,11 +1,11 @@
-#include "shell/welcome_window.h"
+#include "ui/shell/welcome_window.h"
 
-#include "common/paths.h"
-#include "common/routine_scope.h"
-#include "common/shell_open.h"
-#include "shell/options.h"
-#include "shell/window_hub.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/common/shell_open.h"
+#include "core/shell/options.h"
+#include "core/storage/settings_keys.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/window_hub.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

@@ -2,8 +2,8 @@
 // The welcome window of the first start (and of every start while no source can be used):
 // where the data come from, the J-Quants key with its connection test or the data site, and
 // what to press next.
-#include "common/qt_ui_port.h"
-#include "shell/first_start.h"
+#include "core/shell/first_start.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QDialog>
 

@@ -1,10 +1,10 @@
-#include "tables/f_portm.h"
+#include "ui/tables/f_portm.h"
 
-#include "common/app_state.h"
-#include "shell/window_hub.h"
-#include "tables/f_porttb.h"
-#include "tables/result_set_model.h"
-#include "tables/table_edits.h"
+#include "core/common/app_state.h"
+#include "core/tables/table_edits.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/f_porttb.h"
+#include "ui/tables/result_set_model.h"
 
 #include <QKeyEvent>
 #include <QTimer>
@@ -110,7 +110,8 @@ void F_portM::deleteSelectedRows() {
     if (entries.empty() || m_port.busy() ||
         m_port.message("選択した" + std::to_string(entries.size()) +
                            "行をﾎﾟｰﾄﾌｫﾘｵから削除します。\r\nよろしいですか？",
-                       us(windowTitle()), MsgIcon::Information, MsgButtons::YesNo) != MsgAnswer::Yes)
+                       us(windowTitle()), MsgIcon::Information,
+                       MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     busyCommand([&] {
         for (const auto &[pdate, code] : entries)

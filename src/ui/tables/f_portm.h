@@ -1,8 +1,8 @@
 #pragma once
 // The portfolio maintenance list: every entry, editable in the grid, with a new row for adding
 // entries and the Delete key for removing the selected rows.
-#include "tables/grid_window.h"
-#include "tables/table_sources.h"
+#include "core/tables/table_sources.h"
+#include "ui/tables/grid_window.h"
 
 #include <QPushButton>
 

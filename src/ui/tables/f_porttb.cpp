@@ -1,7 +1,7 @@
-#include "tables/f_porttb.h"
+#include "ui/tables/f_porttb.h"
 
-#include "shell/window_hub.h"
-#include "tables/result_set_model.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/result_set_model.h"
 
 #include <cmath>
 

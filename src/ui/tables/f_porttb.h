@@ -1,8 +1,8 @@
 #pragma once
 // The portfolio table: one group (区分0 to 区分4) at a time with the current market data, and
 // the group's market value and gain in a label. Read-only.
-#include "tables/grid_window.h"
-#include "tables/table_sources.h"
+#include "core/tables/table_sources.h"
+#include "ui/tables/grid_window.h"
 
 #include <QPushButton>
 #include <QRadioButton>

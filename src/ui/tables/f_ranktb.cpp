@@ -1,4 +1,4 @@
-#include "tables/f_ranktb.h"
+#include "ui/tables/f_ranktb.h"
 
 namespace tesmo::ui {
 namespace keys = storage::keys;

@@ -1,8 +1,8 @@
 #pragma once
 // The ranking table: every stock on the newest date, sorted by any column, with buttons for the
 // two ranking scores.
-#include "tables/grid_window.h"
-#include "tables/table_sources.h"
+#include "core/tables/table_sources.h"
+#include "ui/tables/grid_window.h"
 
 #include <QPushButton>
 

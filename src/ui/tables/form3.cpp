@@ -1,8 +1,8 @@
-#include "tables/form3.h"
+#include "ui/tables/form3.h"
 
-#include "tables/result_set_model.h"
-#include "tables/table_edits.h"
-#include "tables/table_sources.h"
+#include "core/tables/table_edits.h"
+#include "core/tables/table_sources.h"
+#include "ui/tables/result_set_model.h"
 
 #include <QHeaderView>
 #include <QTimer>

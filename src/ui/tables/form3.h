@@ -1,7 +1,7 @@
 #pragma once
 // The stock search: master rows whose name or code contains the typed text, and in debug mode
 // a master-maintenance mode that lists and edits every master row.
-#include "tables/grid_window.h"
+#include "ui/tables/grid_window.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,16 +1,16 @@
-#include "tables/grid_window.h"
+#include "ui/tables/grid_window.h"
 
-#include "shell/window_hub.h"
-#include "storage/connection.h"
-#include "tables/clip_tbl.h"
-#include "tables/result_set_model.h"
-#include "tables/table_sources.h"
+#include "core/storage/connection.h"
+#include "core/tables/clip_tbl.h"
+#include "core/tables/table_sources.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/result_set_model.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
-#include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyle>
@@ -262,9 +262,9 @@ void GridWindow::Image1_Click() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
-        tables::copyTableCommand(
-            m_port, tables::TableExport{m_data.database(), currentSource(), m_columns,
-                                        us(windowTitle()), m_prefix, longCopyNote()});
+        tables::copyTableCommand(m_port,
+                                 tables::TableExport{m_data.database(), currentSource(), m_columns,
+                                                     us(windowTitle()), m_prefix, longCopyNote()});
     });
     endBusy();
 }
@@ -274,9 +274,8 @@ void GridWindow::Image2_Click() {
         return;
     runCommand(this, [this] {
         tables::fileTableCommand(m_port,
-                                 tables::TableExport{m_data.database(), currentSource(),
-                                                     m_columns, us(windowTitle()), m_prefix,
-                                                     longCopyNote()},
+                                 tables::TableExport{m_data.database(), currentSource(), m_columns,
+                                                     us(windowTitle()), m_prefix, longCopyNote()},
                                  us(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     });
     endBusy();

@@ -2,11 +2,11 @@
 // What the four table windows share: the data source Data1 with its navigator bar, the grid
 // DBGrid1 over it, the busy guard, F5, the row position caption, the Ctrl shortcuts, the
 // window counter, the saved geometry and the copy and file icons.
-#include "common/qt_ui_port.h"
-#include "common/routine_scope.h"
-#include "storage/data_source.h"
-#include "storage/settings_keys.h"
-#include "tables/grid_columns.h"
+#include "core/storage/data_source.h"
+#include "core/storage/settings_keys.h"
+#include "core/tables/grid_columns.h"
+#include "ui/common/qt_ui_port.h"
+#include "ui/common/routine_scope.h"
 
 #include <QLabel>
 #include <QTableView>

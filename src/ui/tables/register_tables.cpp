@@ -1,10 +1,10 @@
-#include "tables/register_tables.h"
+#include "ui/tables/register_tables.h"
 
-#include "shell/window_hub.h"
-#include "tables/f_portm.h"
-#include "tables/f_porttb.h"
-#include "tables/f_ranktb.h"
-#include "tables/form3.h"
+#include "ui/common/window_hub.h"
+#include "ui/tables/f_portm.h"
+#include "ui/tables/f_porttb.h"
+#include "ui/tables/f_ranktb.h"
+#include "ui/tables/form3.h"
 
 namespace tesmo::ui {
 

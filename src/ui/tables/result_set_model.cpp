@@ -1,6 +1,6 @@
-#include "tables/result_set_model.h"
+#include "ui/tables/result_set_model.h"
 
-#include "common/qt_ui_port.h"
+#include "ui/common/qt_ui_port.h"
 
 namespace tesmo::ui {
 

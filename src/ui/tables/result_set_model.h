@@ -2,8 +2,8 @@
 // The grid's model: the rows of a data source's result set, shown through the window's
 // column set (caption, field, alignment). The result set is read in one pass when the record
 // source runs; the model only indexes into it.
-#include "storage/data_source.h"
-#include "tables/grid_columns.h"
+#include "core/storage/data_source.h"
+#include "core/tables/grid_columns.h"
 
 #include <QAbstractTableModel>
 

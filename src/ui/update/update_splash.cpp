@@ -1,6 +1,6 @@
-#include "update/update_splash.h"
+#include "ui/update/update_splash.h"
 
-#include "common/routine_scope.h"
+#include "ui/common/routine_scope.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,9 +2,9 @@
 // The updater's only window: a splash without a title that shows what is going on while the
 // update runs. Its timer starts the update after twelve seconds (the main program needs that
 // long to end) and gives up twenty minutes after the update began.
-#include "acquire/http_fetch.h"
-#include "common/qt_ui_port.h"
-#include "update/updater.h"
+#include "core/net/http_fetch.h"
+#include "core/update/updater.h"
+#include "ui/common/qt_ui_port.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -56,7 +56,7 @@ private:
     QTimer Timer1;
     update::SplashClock m_clock;
     SplashPort m_port;
-    acquire::HttpClient Inet1;
+    net::HttpClient Inet1;
     update::UpdaterResult m_result;
     bool m_ran = false;
 };

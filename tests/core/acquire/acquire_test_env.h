@@ -2,10 +2,10 @@
 // What the acquisition tests share: a temporary folder with its own settings and a fresh copy
 // of the shipped database, a recording port, and helpers that write day files with the
 // writer and read rows back.
-#include "acquire/day_file_writer.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 

@@ -1,8 +1,8 @@
-#include "acquire/day_file_decoder.h"
-#include "acquire/day_record.h"
+#include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_record.h"
 
-#include "acquire/http_fetch.h"
 #include "acquire_test_env.h"
+#include "core/net/http_fetch.h"
 
 #include <filesystem>
 #include <fstream>
@@ -228,7 +228,7 @@ TEST_F(Decoder, MalformedFieldsFailTheRecordInsteadOfReachingTheEngine) {
 TEST_F(Decoder, LocalFilesAreReadWithTheDownloadCap) {
     const std::string big = env.path("20240106.bnd");
     std::ofstream(big).close();
-    std::filesystem::resize_file(big, acquire::kMaxTransferBytes + 1); // sparse: nothing written
+    std::filesystem::resize_file(big, net::kMaxTransferBytes + 1); // sparse: nothing written
     std::filesystem::create_symlink("/dev/zero", env.path("20240107.bnd"));
     ASSERT_EQ(::mkfifo(env.path("20240108.bnd").c_str(), 0600), 0);
     std::filesystem::create_directory(env.path("20240109.bnd"));

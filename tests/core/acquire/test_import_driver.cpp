@@ -1,4 +1,4 @@
-#include "acquire/import_driver.h"
+#include "core/acquire/import_driver.h"
 
 #include "acquire_test_env.h"
 #include "support/trading_days.h"

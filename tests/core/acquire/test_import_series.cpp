@@ -1,6 +1,6 @@
 // The whole database after a series of 60 trading days, imported by the driver and by the
 // independent reference import of tests/support, compared table by table after every day.
-#include "acquire/import_driver.h"
+#include "core/acquire/import_driver.h"
 
 #include "acquire_test_env.h"
 #include "support/reference_import.h"

@@ -1,4 +1,4 @@
-#include "acquire/indicators.h"
+#include "core/acquire/indicators.h"
 
 #include "acquire_test_env.h"
 

@@ -3,12 +3,12 @@
 // the API and the plan window. The stand-in's clock moves only with the port's waits.
 #include "core/acquire/acquire_test_env.h"
 
-#include "acquire/catch_up_progress.h"
-#include "acquire/jquants_client.h"
-#include "acquire/jquants_update.h"
-#include "common/dates.h"
-#include "common/text.h"
-#include "storage/settings_store.h"
+#include "core/acquire/catch_up_progress.h"
+#include "core/acquire/jquants_client.h"
+#include "core/acquire/jquants_update.h"
+#include "core/common/dates.h"
+#include "core/common/text.h"
+#include "core/storage/settings_store.h"
 #include "support/http_test_server.h"
 #include "support/jquants_stand_in.h"
 

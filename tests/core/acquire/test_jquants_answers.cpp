@@ -1,7 +1,7 @@
 // The checks of J-Quants rows before anything is stored, without a server: bars into staging
 // rows, the master into names and markets as the import keeps them, and the calendar.
-#include "acquire/import_driver.h"
-#include "acquire/jquants_answers.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/jquants_answers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "acquire/lha_extract.h"
+#include "core/acquire/lha_extract.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 #include "test_lha_archive.h"

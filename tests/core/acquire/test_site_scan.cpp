@@ -1,10 +1,10 @@
-#include "acquire/site_scan.h"
+#include "core/acquire/site_scan.h"
 
-#include "acquire/day_file_writer.h"
 #include "acquire_test_env.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "common/process.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
 #include "support/http_test_server.h"
 #include "test_lha_archive.h"
 
@@ -106,7 +106,7 @@ protected:
     long long rowsOf(long long date) { return count("T_NEARLY", "IDATE=" + std::to_string(date)); }
 
     test::HttpTestServer server;
-    HttpClient client;
+    net::HttpClient client;
     ImportRunState state;
     int laterDates = 0;
 };
@@ -396,7 +396,7 @@ protected:
 
 TEST_F(SampleSite, FiveDaysIntoANewDatabase) {
     start("5", "3800");
-    HttpClient client;
+    net::HttpClient client;
     ImportRunState state;
     int laterDates = 0;
     EXPECT_EQ(ScanDataSite(

@@ -1,9 +1,9 @@
 #pragma once
 // A temporary database for chart tests, filled row by row: stocks in master, daily rows in
 // T_NEARLY and monthly rows in T_MONTHLY. The chart opens its own connection to the same file.
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Adding the chart's stock to the portfolio, and the outside pages' addresses.
-#include "chart/chart_commands.h"
 #include "chart_test_env.h"
+#include "core/chart/chart_commands.h"
 
 using namespace tesmo;
 using chart::AddPortOutcome;

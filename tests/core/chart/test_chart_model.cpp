@@ -1,6 +1,6 @@
 // The drawing pass: what a stock's rows become on the chart.
-#include "chart/chart_model.h"
 #include "chart_test_env.h"
+#include "core/chart/chart_model.h"
 
 #include <algorithm>
 

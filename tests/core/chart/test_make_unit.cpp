@@ -1,5 +1,5 @@
 // Axis units: the worked ranges, a sweep over many ranges, and the failure text.
-#include "chart/make_unit.h"
+#include "core/chart/make_unit.h"
 
 #include <gtest/gtest.h>
 

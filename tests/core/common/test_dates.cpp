@@ -1,4 +1,4 @@
-#include "common/dates.h"
+#include "core/common/dates.h"
 
 #include <gtest/gtest.h>
 

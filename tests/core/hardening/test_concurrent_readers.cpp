@@ -2,11 +2,11 @@
 // ranking again and again while a tesmoctl import writes the same database.
 #include "support/child_process.h"
 
-#include "acquire/day_file_writer.h"
-#include "storage/connection.h"
-#include "storage/database.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/tables/table_sources.h"
 #include "support/temp_env.h"
-#include "tables/table_sources.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // opens, passes SQLite's integrity check, and the same import run again completes the day.
 #include "support/child_process.h"
 
-#include "acquire/day_file_writer.h"
-#include "storage/connection.h"
-#include "storage/database.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,20 +1,20 @@
 // One database file shared by several programs at once: the main program's connection, tesmoctl
 // from a script, the updater. Each side is a real process on a real SQLite file.
-#include "acquire/day_file_writer.h"
-#include "common/paths.h"
-#include "shell/data_update.h"
-#include "shell/day_file_import.h"
-#include "storage/change_watch.h"
-#include "storage/compaction.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
-#include "storage/shipped_database.h"
-#include "storage/update_lock.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/common/paths.h"
+#include "core/shell/data_update.h"
+#include "core/shell/day_file_import.h"
+#include "core/storage/change_watch.h"
+#include "core/storage/compaction.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/shipped_database.h"
+#include "core/storage/update_lock.h"
+#include "core/update/updater.h"
 #include "support/child_process.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
-#include "update/updater.h"
 
 #include <gtest/gtest.h>
 

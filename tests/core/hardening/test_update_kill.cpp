@@ -4,20 +4,20 @@
 // check, and the update run again completes.
 #include "support/child_process.h"
 
-#include "common/crypto.h"
-#include "common/paths.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/update_lock.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
-#include "storage/shipped_database.h"
+#include "core/common/crypto.h"
+#include "core/common/paths.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
+#include "core/storage/shipped_database.h"
+#include "core/storage/update_lock.h"
+#include "core/update/release_install.h"
+#include "core/update/update_start.h"
+#include "core/update/updater.h"
+#include "core/update/version_check.h"
 #include "support/signed_release.h"
 #include "support/temp_env.h"
-#include "update/release_install.h"
-#include "update/update_start.h"
-#include "update/updater.h"
-#include "update/version_check.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // files, checked with the desktop's own validators; the installed programs find their folder
 // through the launchers, and an ordinary user of a read-only install keeps their files in the
 // user data folder. Installing again and the README's uninstall leave the user's database alone.
-#include "build_config.h"
+#include "core/common/build_config.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "common/text.h"
-#include "shell/clip_chart.h"
+#include "core/common/text.h"
+#include "core/shell/clip_chart.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "shell/data_update.h"
-#include "storage/settings_keys.h"
+#include "core/shell/data_update.h"
+#include "core/storage/settings_keys.h"
+#include "core/update/update_start.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
-#include "update/update_start.h"
 
 #include <gtest/gtest.h>
 

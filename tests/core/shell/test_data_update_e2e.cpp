@@ -1,23 +1,23 @@
 // The data update command and the manual import end to end: the sample data site on loopback,
 // the real scan, version check, compaction and import, a fresh database.
-#include "acquire/day_file_writer.h"
-#include "acquire/import_driver.h"
-#include "acquire/jquants_update.h"
-#include "acquire/site_scan.h"
-#include "common/dates.h"
-#include "common/paths.h"
-#include "common/process.h"
+#include "core/acquire/day_file_writer.h"
+#include "core/acquire/import_driver.h"
+#include "core/acquire/jquants_update.h"
+#include "core/acquire/site_scan.h"
 #include "core/acquire/test_lha_archive.h"
-#include "shell/data_update.h"
-#include "shell/newest_date.h"
-#include "storage/compaction.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
-#include "storage/update_lock.h"
+#include "core/common/dates.h"
+#include "core/common/paths.h"
+#include "core/common/process.h"
+#include "core/shell/data_update.h"
+#include "core/shell/newest_date.h"
+#include "core/storage/compaction.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/update_lock.h"
+#include "core/update/version_check.h"
 #include "support/child_process.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
-#include "update/version_check.h"
 
 #include <gtest/gtest.h>
 
@@ -64,9 +64,9 @@ protected:
         for (int i = 0; i < 500 && fileLength(portFile) <= 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::ifstream in(portFile);
-        int port = 0;
-        ASSERT_TRUE(in >> port);
-        base = "http://127.0.0.1:" + std::to_string(port);
+        int sitePort = 0;
+        ASSERT_TRUE(in >> sitePort);
+        base = "http://127.0.0.1:" + std::to_string(sitePort);
         storage::writeSetting(keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
         storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
         storage::writeSetting(keys::updatesite, base);
@@ -106,7 +106,7 @@ protected:
 
     TempEnv env;
     RecordingPort port;
-    acquire::HttpClient client;
+    net::HttpClient client;
     std::string base;
     long m_site = 0;
     int closed = 0;

@@ -1,6 +1,6 @@
 // Where the data come from on a first start: a usable source, the welcome window's choice.
-#include "shell/first_start.h"
-#include "storage/settings_keys.h"
+#include "core/shell/first_start.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,15 +1,15 @@
 // The options window's logic: what OK saves and says, the new portfolio file, and the import of
 // dropped files, against real settings files and a real database in a temporary folder.
-#include "shell/options.h"
+#include "core/shell/options.h"
 
-#include "acquire/day_file_writer.h"
-#include "common/paths.h"
+#include "core/acquire/day_file_writer.h"
 #include "core/acquire/test_lha_archive.h"
-#include "common/app_state.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
-#include "storage/shipped_database.h"
+#include "core/common/app_state.h"
+#include "core/common/paths.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
+#include "core/storage/shipped_database.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 

@@ -1,8 +1,8 @@
-#include "common/shell_open.h"
-#include "shell/startup.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
-#include "storage/shipped_database.h"
+#include "core/common/shell_open.h"
+#include "core/shell/startup.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/shipped_database.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
 

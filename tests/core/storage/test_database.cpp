@@ -1,9 +1,9 @@
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
-#include "storage/jet_functions.h"
-#include "storage/settings_keys.h"
-#include "storage/shipped_database.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
+#include "core/storage/jet_functions.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/shipped_database.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

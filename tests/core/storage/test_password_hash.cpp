@@ -1,9 +1,9 @@
 // Database passwords are kept as salted SHA-256 hashes; the digest comes from libsodium, and
 // the hashes written by earlier versions of the program still open their files.
-#include "common/crypto.h"
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/db_error.h"
+#include "core/common/crypto.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/db_error.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Where each kind of file lives when the program folder can be written (a build folder, a
 // per-user install) and when it cannot (a system-wide install), and the first start there.
-#include "common/paths.h"
-#include "storage/connection.h"
-#include "storage/settings_keys.h"
+#include "core/common/paths.h"
+#include "core/storage/connection.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "common/paths.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "storage/db_error.h"
-#include "storage/sql_translator.h"
+#include "core/storage/db_error.h"
+#include "core/storage/sql_translator.h"
 
 #include <gtest/gtest.h>
 

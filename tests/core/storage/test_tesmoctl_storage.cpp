@@ -1,7 +1,7 @@
 // tesmoctl's storage commands, run as a user would run them.
-#include "storage/data_source.h"
-#include "storage/connection.h"
-#include "storage/db_error.h"
+#include "core/storage/connection.h"
+#include "core/storage/data_source.h"
+#include "core/storage/db_error.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -31,8 +31,9 @@ TEST(Tesmoctl, NewDbSqlAndSettings) {
 
     ctl("sql " + db + " \"insert into master(CODE,NAME) values('1301', 'a')\"", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ctl("sql " + db + " 'select * from master Where master.NAME like \"*a*\" Order by "
-                  "master.NAME;'",
+    EXPECT_EQ(ctl("sql " + db +
+                      " 'select * from master Where master.NAME like \"*a*\" Order by "
+                      "master.NAME;'",
                   &status)
                   .substr(0, 9),
               "CODE\tNAME");
@@ -53,6 +54,26 @@ TEST(Tesmoctl, NewDbSqlAndSettings) {
     EXPECT_EQ(status, 0);
     ctl("frobnicate", &status);
     EXPECT_EQ(status, 2);
+}
+
+// An answer that cannot be written out (a full disk) is a failure, never a cut answer with
+// status 0 that a script would take for the whole.
+TEST(Tesmoctl, OutputThatCannotBeWrittenIsAFailure) {
+    TempEnv env;
+    int status = -1;
+    const std::string db = env.path("x.mdb");
+    ctl("new-db " + db, &status);
+    ASSERT_EQ(status, 0);
+    for (const std::string &command :
+         {"sql " + db + " \"select * from T_config\"", std::string("setting option compyc")}) {
+        // stderr to the pipe, stdout to a device that refuses every write
+        const std::string err = runCommand(
+            std::string(TESMO_BIN_DIR) + "/tesmoctl " + command + " 2>&1 >/dev/full", &status);
+        EXPECT_EQ(status, 1) << command;
+        EXPECT_NE(err.find("cannot write the output"), std::string::npos) << err;
+        ctl(command + " >/dev/null", &status);
+        EXPECT_EQ(status, 0) << command;
+    }
 }
 
 // An empty file and another program's SQLite file are refused by every command that opens a

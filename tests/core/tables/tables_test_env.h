@@ -1,9 +1,9 @@
 #pragma once
 // A database with a few stocks on the newest date, last month's averages and a portfolio,
 // built by inserting rows directly.
-#include "storage/connection.h"
-#include "storage/database.h"
-#include "storage/settings_keys.h"
+#include "core/storage/connection.h"
+#include "core/storage/database.h"
+#include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
 
 #include <memory>

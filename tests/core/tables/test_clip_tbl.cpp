@@ -1,10 +1,10 @@
 // Copy text and CSV export: format, the copy and file commands with their questions, and the
 // tesmoctl export that prints the same text.
-#include "tables/clip_tbl.h"
+#include "core/tables/clip_tbl.h"
 
-#include "common/cp932.h"
+#include "core/common/cp932.h"
+#include "core/tables/table_sources.h"
 #include "support/recording_port.h"
-#include "tables/table_sources.h"
 #include "tables_test_env.h"
 
 #include <filesystem>

@@ -1,5 +1,5 @@
 // The quick menu's date colour with an injected clock, and its key navigation.
-#include "tables/quick_menu.h"
+#include "core/tables/quick_menu.h"
 
 #include <gtest/gtest.h>
 

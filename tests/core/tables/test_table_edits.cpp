@@ -1,8 +1,8 @@
 // Values typed into the maintenance grids: checked first, then written by the row's key.
-#include "tables/table_edits.h"
+#include "core/tables/table_edits.h"
 
-#include "common/app_state.h"
-#include "storage/shipped_database.h"
+#include "core/common/app_state.h"
+#include "core/storage/shipped_database.h"
 #include "tables_test_env.h"
 
 #include <gtest/gtest.h>

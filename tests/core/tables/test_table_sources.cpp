@@ -1,8 +1,8 @@
 // Sort state, record sources and totals of the grid windows, run against a real database.
-#include "tables/table_sources.h"
+#include "core/tables/table_sources.h"
 
-#include "common/app_state.h"
-#include "storage/shipped_database.h"
+#include "core/common/app_state.h"
+#include "core/storage/shipped_database.h"
 #include "tables_test_env.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The signed list of a release: its format, the keys, and what a signature proves.
-#include "update/release_manifest.h"
-#include "update/release_publish.h"
+#include "core/update/release_manifest.h"
+#include "core/update/release_publish.h"
 
-#include "common/crypto.h"
+#include "core/common/crypto.h"
 #include "update_test_env.h"
 
 #include <gtest/gtest.h>

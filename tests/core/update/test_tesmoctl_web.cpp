@@ -1,8 +1,8 @@
 // tesmoctl's fetch and version-check, run as a user would run them.
-#include "storage/settings_store.h"
+#include "core/storage/settings_store.h"
+#include "core/update/release_install.h"
+#include "core/update/release_manifest.h"
 #include "support/signed_release.h"
-#include "update/release_install.h"
-#include "update/release_manifest.h"
 #include "update_test_env.h"
 
 #include <map>

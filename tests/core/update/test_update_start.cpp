@@ -1,7 +1,7 @@
-#include "update/update_start.h"
+#include "core/update/update_start.h"
 
-#include "common/process.h"
-#include "update/version_check.h"
+#include "core/common/process.h"
+#include "core/update/version_check.h"
 #include "update_test_env.h"
 
 using namespace tesmo;

@@ -1,13 +1,13 @@
 // The updater against a loopback update site: what it fetches, what it installs where, what it
 // refuses, and when it starts the main program again.
-#include "update/updater.h"
+#include "core/update/updater.h"
 
-#include "common/crypto.h"
-#include "storage/settings_store.h"
+#include "core/common/crypto.h"
+#include "core/storage/settings_store.h"
+#include "core/update/release_install.h"
+#include "core/update/release_manifest.h"
+#include "core/update/update_start.h"
 #include "support/signed_release.h"
-#include "update/release_install.h"
-#include "update/release_manifest.h"
-#include "update/update_start.h"
 #include "update_test_env.h"
 
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include "update/version_check.h"
+#include "core/update/version_check.h"
 
-#include "storage/settings_store.h"
+#include "core/storage/settings_store.h"
 #include "update_test_env.h"
 
 using namespace tesmo;

@@ -1,10 +1,10 @@
 #pragma once
 // What the update tests share: a temporary install folder with an updater program that only
 // leaves a mark when it runs, and a loopback update site that serves a module table.
-#include "acquire/http_fetch.h"
-#include "common/app_state.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
+#include "core/common/app_state.h"
+#include "core/common/paths.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 #include "support/http_test_server.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
@@ -80,7 +80,7 @@ protected:
 
     TempEnv env;
     RecordingPort port;
-    acquire::HttpClient client;
+    net::HttpClient client;
     HttpTestServer server;
 };
 

@@ -1,9 +1,9 @@
-#include "acquire/http_fetch.h"
+#include "core/net/http_fetch.h"
 
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
-#include "storage/settings_store.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/storage/settings_keys.h"
+#include "core/storage/settings_store.h"
 
 #include <curl/curl.h>
 #include <iconv.h>
@@ -20,7 +20,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tesmo::acquire {
+namespace tesmo::net {
 namespace {
 
 const char *const kFailPhrase = "時にエラー発生 詳細:";
@@ -99,6 +99,7 @@ bool isCp932Name(const std::string &cs) {
 // not define becomes U+FFFD. Unknown charsets are read as code page 932.
 std::string otherCharsetToUtf8(const std::string &body, const std::string &charset) {
     iconv_t cd = ::iconv_open("UTF-8", charset.c_str());
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's documented failure value
     if (cd == reinterpret_cast<iconv_t>(-1))
         return cp932ToUtf8(body);
     std::string out;
@@ -233,7 +234,8 @@ void HttpClient::openUrl(const std::string &url, UiPort &port, const Sink &sink)
         curl_slist *grown = curl_slist_append(headerList.get(), h.c_str());
         if (!grown)
             throw HttpError("HTTP クライアントを初期化できません");
-        headerList.release();
+        // The list that curl_slist_append returns holds the old one: it takes over.
+        (void)headerList.release();
         headerList.reset(grown);
     }
     if (headerList)
@@ -314,8 +316,8 @@ std::string tempDownloadName(std::time_t when, int number) {
     std::tm tm{};
     localtime_r(&when, &tm);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d_", tm.tm_mday, tm.tm_hour, tm.tm_min,
-                  tm.tm_sec);
+    (void)std::snprintf(stamp, sizeof stamp, "%02d%02d%02d%02d_", tm.tm_mday, tm.tm_hour, tm.tm_min,
+                        tm.tm_sec);
     return std::string(stamp) + std::to_string(number) + ".tmp";
 }
 
@@ -463,4 +465,4 @@ std::string FetchToText(const std::string &url, UiPort &port, HttpClient &client
     }
 }
 
-} // namespace tesmo::acquire
+} // namespace tesmo::net

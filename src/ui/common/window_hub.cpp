@@ -1,11 +1,11 @@
-#include "shell/window_hub.h"
+#include "ui/common/window_hub.h"
 
-#include "common/app_state.h"
-#include "common/process.h"
-#include "common/qt_ui_port.h"
-#include "common/routine_scope.h"
-#include "common/shell_open.h"
-#include "shell/screen_fit.h"
+#include "core/common/app_state.h"
+#include "core/common/process.h"
+#include "core/common/shell_open.h"
+#include "ui/common/qt_ui_port.h"
+#include "ui/common/routine_scope.h"
+#include "ui/common/screen_fit.h"
 
 namespace tesmo::ui {
 

@@ -1,7 +1,7 @@
-#include "acquire/http_fetch.h"
-#include "common/cp932.h"
-#include "common/paths.h"
-#include "storage/settings_keys.h"
+#include "core/common/cp932.h"
+#include "core/common/paths.h"
+#include "core/net/http_fetch.h"
+#include "core/storage/settings_keys.h"
 #include "support/http_test_server.h"
 #include "support/recording_port.h"
 #include "support/temp_env.h"
@@ -17,7 +17,7 @@
 
 namespace fs = std::filesystem;
 using namespace tesmo;
-using namespace tesmo::acquire;
+using namespace tesmo::net;
 using namespace tesmo::storage;
 using tesmo::test::HttpReply;
 using tesmo::test::HttpTestServer;

@@ -1,6 +1,6 @@
-#include "shell/screen_fit.h"
+#include "ui/common/screen_fit.h"
 
-#include "shell/window_hub.h"
+#include "ui/common/window_hub.h"
 
 #include <QEvent>
 #include <QGuiApplication>

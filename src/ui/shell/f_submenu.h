@@ -1,7 +1,7 @@
 #pragma once
 // Tray residence: the tray icon that stands in for the hidden main window, and the quick menu
 // F_subMenu that a left click on it opens at the bottom-right of the work area.
-#include "tables/quick_menu.h"
+#include "core/tables/quick_menu.h"
 
 #include <QLabel>
 #include <QObject>

@@ -2,7 +2,7 @@
 // Every download of the programs: a file fetch that retries when nothing arrived and a text
 // fetch for pages. Both block the caller until the transfer ends but keep the window alive
 // by pumping its events through the UI port.
-#include "common/ui_port.h"
+#include "core/common/ui_port.h"
 
 #include <ctime>
 #include <functional>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace tesmo::acquire {
+namespace tesmo::net {
 
 class HttpError : public std::runtime_error {
 public:
@@ -107,4 +107,4 @@ std::string FetchToText(const std::string &url, UiPort &port, HttpClient &client
 // second), a number from 1 to 512 and ".tmp".
 std::string tempDownloadName(std::time_t when, int number);
 
-} // namespace tesmo::acquire
+} // namespace tesmo::net

@@ -1,7 +1,7 @@
-#include "tables/f_submenu.h"
+#include "ui/shell/f_submenu.h"
 
-#include "shell/form1.h"
-#include "shell/window_hub.h"
+#include "ui/common/window_hub.h"
+#include "ui/shell/form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
