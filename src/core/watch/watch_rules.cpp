@@ -175,7 +175,7 @@ const std::vector<WatchColumn> &watchColumns() {
 const WatchColumn *findWatchColumn(const std::string &typed) {
     const std::string s = folded(typed);
     for (const WatchColumn &c : watchColumns())
-        if (s == c.caption || lowerAscii(s) == lowerAscii(c.field))
+        if (lowerAscii(s) == lowerAscii(c.caption) || lowerAscii(s) == lowerAscii(c.field))
             return &c;
     return nullptr;
 }
