@@ -2,6 +2,7 @@
 --
 -- The file is read in sections:
 --   "-- @section tables"     statements for tesmo.mdb, in SQLite's own SQL
+--   "-- @section watch"      statements for tesmo.mdb that an older file gains when opened
 --   "-- @section portfolio"  statements for both tesmo.mdb and tempportfolio.gbf
 --   "-- @query NAME"         a stored query, in the program's SQL dialect, up to the next
 --                            marker; lines starting with "--" are not part of its text
@@ -98,6 +99,42 @@ CREATE TABLE wonton_dat01 (
     MARKET TEXT
 );
 CREATE INDEX wonton_dat01_code ON wonton_dat01 (CODE);
+
+-- @section watch
+
+-- Watch rules: the conditions a data update checks on the newest day. A file of an earlier
+-- layout gets these two tables when it is opened (storage/watch_tables.cpp runs this section),
+-- so they must stay creatable over an existing file.
+--   KIND       column (a column of the ranking), price (one code's close), gain, loss
+--              (portfolio entries' close against APRC)
+--   COL        the column's caption as the ranking shows it (前比終値), column rules only
+--   OP         >= or <=
+--   THRESHOLD  in the column's own unit: ratios and percentages as fractions (0.05 for 5 %),
+--              a multiple of the monthly average when AVGX is 1
+--   PSW        a portfolio group, or null for every stock (every group)
+CREATE TABLE IF NOT EXISTS T_WATCH (
+    WID       INTEGER PRIMARY KEY,
+    WNAME     TEXT NOT NULL,
+    ENABLED   INTEGER NOT NULL DEFAULT 1,
+    KIND      TEXT NOT NULL,
+    COL       TEXT,
+    OP        TEXT NOT NULL DEFAULT '>=',
+    THRESHOLD REAL NOT NULL,
+    AVGX      INTEGER NOT NULL DEFAULT 0,
+    CODE      TEXT,
+    PSW       INTEGER
+);
+CREATE UNIQUE INDEX IF NOT EXISTS t_watch_name ON T_WATCH (WNAME);
+
+-- The stocks each rule selected, per trading date, with the value that matched; kept for the
+-- dates that T_NEARLY keeps.
+CREATE TABLE IF NOT EXISTS T_WATCH_HIT (
+    IDATE INTEGER NOT NULL,
+    WID   INTEGER NOT NULL,
+    CODE  TEXT NOT NULL,
+    HVAL  REAL,
+    PRIMARY KEY (IDATE, WID, CODE)
+) WITHOUT ROWID;
 
 -- @section portfolio
 

@@ -117,7 +117,7 @@ int cmdUpdate(const Args &args) {
     // fails the run, so that a script notices it.
     if (state.stopped)
         return 128 + SIGINT;
-    return state.skippedDays.empty() ? 0 : 1;
+    return state.skippedDays.empty() && state.watch.failure.empty() ? 0 : 1;
 }
 
 int cmdJQuantsCheck(const Args &args) {

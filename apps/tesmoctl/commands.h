@@ -42,6 +42,7 @@ int cmdReleaseSign(const Args &args);
 int cmdJQuantsCheck(const Args &args);
 int cmdSource(const Args &args);
 int cmdExport(const Args &args);
+int cmdWatch(const Args &args);
 
 // The entry of the command table with this name.
 const Command &commandNamed(const char *name);

@@ -3,6 +3,7 @@
 #include "core/common/build_config.h"
 #include "core/storage/connection.h"
 #include "core/storage/database.h"
+#include "core/storage/watch_tables.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -83,6 +84,14 @@ const std::vector<Command> &commands() {
          "print the copy text of a table window (ranktb, porttb, portm, findco) as its copy "
          "command makes it, or write it to PATH in code page 932 as its file command does",
          cmdExport},
+        {"watch", "watch list|add|remove|on|off|run DB [--json] [RULE | rule options]",
+         "the watch rules of DB: list them; add one (--column COL --ge|--le VALUE "
+         "[--times-average] [--group G], --code CODE --ge|--le PRICE, --portfolio-gain PCT or "
+         "--portfolio-loss PCT [--group G]; --name NAME, --off), printing its number; remove, "
+         "switch on or off the rule a number or name names; run them on the newest day and "
+         "print the matches (exit 0 with or without matches, 1 on an error). Ratio columns "
+         "(前比終値 ...) take percentages: --ge 5%",
+         cmdWatch},
 #ifdef TESMOCTL_WITH_CHART
         {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
          "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "
@@ -118,7 +127,9 @@ std::unique_ptr<tesmo::storage::Database> openNamedDatabase(const std::string &p
     using namespace tesmo::storage;
     provideDefaultDatabase(path);
     try {
-        return Database::open(path, kConnectString);
+        std::unique_ptr<Database> db = Database::open(path, kConnectString);
+        addWatchTablesOnOpen(*db);
+        return db;
     } catch (const DbError &first) {
         if (!portfolioToo)
             throw;

@@ -4,6 +4,7 @@
 // markers.
 #include "core/common/ui_port.h"
 #include "core/storage/database.h"
+#include "core/watch/watch_evaluation.h"
 
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ struct ImportRunState {
     bool stopped = false;
     long long stillMissing = -1;
     long long givenUpDay = 0;
+    // The watch rules on the newest day, evaluated when the run has ended without a failure.
+    watch::Evaluation watch{};
 
     void reset() {
         importedCount = 0;
@@ -38,6 +41,7 @@ struct ImportRunState {
         stopped = false;
         stillMissing = -1;
         givenUpDay = 0;
+        watch = {};
     }
     void stop(long long missing, long long givenUp = 0) {
         stopped = true;

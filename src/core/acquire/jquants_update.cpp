@@ -7,6 +7,7 @@
 #include "core/common/dates.h"
 #include "core/common/text.h"
 #include "core/storage/settings_keys.h"
+#include "core/watch/watch_evaluation.h"
 
 #include <algorithm>
 #include <ctime>
@@ -613,10 +614,17 @@ std::string &sourceNote() {
 
 std::string ScanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
-    if (storage::jquantsSource())
-        return UpdateFromJQuants(db, port, setLaterDate, state);
-    sourceNote().clear();
-    return ScanDataSite(db, port, client, setLaterDate, state);
+    std::string failure;
+    if (storage::jquantsSource()) {
+        failure = UpdateFromJQuants(db, port, setLaterDate, state);
+    } else {
+        sourceNote().clear();
+        failure = ScanDataSite(db, port, client, setLaterDate, state);
+    }
+    // Every completed update, of either source and from either program, ends here.
+    if (failure.empty() && !state.stopped)
+        state.watch = watch::evaluateNewestDay(db);
+    return failure;
 }
 
 } // namespace tesmo::acquire

@@ -44,7 +44,8 @@ std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
                               const JQuantsRunOptions &options = {});
 
 // The fetch-and-import of a data update from the source that the setting datasource names:
-// the data-site scan, or J-Quants.
+// the data-site scan, or J-Quants. A run that ends without a failure and was not stopped then
+// evaluates the watch rules on the newest day into `state.watch`.
 std::string ScanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate,
                                ImportRunState &state = importRunState());

@@ -44,6 +44,15 @@ std::string firstDays(const std::string &list, size_t count) {
     return shown + (more ? "ほか" + std::to_string(more) + "日\r\n" : "");
 }
 
+// The rules' announcement, or why they could not be evaluated, below the run's report.
+std::string withWatchNote(const std::string &report, const watch::Evaluation &watch) {
+    const std::string note =
+        watch.failure.empty() ? watch::announcement(watch.stockCount()) : watch.failure;
+    if (note.empty())
+        return report;
+    return report + (report.ends_with("\r\n") ? "\r\n" : "\r\n\r\n") + note + "\r\n";
+}
+
 } // namespace
 
 bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
@@ -53,6 +62,10 @@ bool dataIsStale(std::optional<long long> newestDate, std::time_t now) {
 }
 
 std::string importedReport(const acquire::ImportRunState &run, bool jquants) {
+    return withWatchNote(runReport(run, jquants), run.watch);
+}
+
+std::string runReport(const acquire::ImportRunState &run, bool jquants) {
     const std::string heading = jquants ? "[取り込んだ日]\r\n" : "[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n";
     const std::string list = jquants ? firstDays(run.importedList, kListedDays) : run.importedList;
     std::string skipped;

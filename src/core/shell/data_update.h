@@ -62,7 +62,11 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actio
 // stopped says so and how many days are still missing. J-Quants (`jquants`) names the days
 // "取り込んだ日" and lists ten of them at most: a catch-up of weeks would make a box taller
 // than the screen.
+// Below it, the watch rules' announcement ("監視条件に3銘柄が該当しました") when they selected a
+// stock on the newest day, or why they could not be evaluated.
 std::string importedReport(const acquire::ImportRunState &run, bool jquants);
+// The same without the watch rules' line.
+std::string runReport(const acquire::ImportRunState &run, bool jquants);
 
 // The progress caption of a data update as the main window's status line shows it: without the
 // window's title in front, the day as a date, and the import's numbered steps in words

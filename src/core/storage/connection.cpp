@@ -3,6 +3,7 @@
 #include "core/common/paths.h"
 #include "core/storage/db_error.h"
 #include "core/storage/settings_keys.h"
+#include "core/storage/watch_tables.h"
 
 #include <unistd.h>
 
@@ -28,7 +29,9 @@ std::unique_ptr<Database> openConfigured() {
     }
     const std::string path = databasePath();
     provideDefaultDatabase(path);
-    return Database::open(path, kConnectString);
+    std::unique_ptr<Database> db = Database::open(path, kConnectString);
+    addWatchTablesOnOpen(*db);
+    return db;
 }
 
 std::string &databasePathOverride() {

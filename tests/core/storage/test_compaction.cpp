@@ -138,7 +138,7 @@ TEST(Compaction, ADatabaseOnAnotherFileSystem) {
     createShippedDatabase(path);
     writeSetting(keys::mdbpath, path);
     ConnectDatabase();
-    growTo(300000);
+    growTo(400000);
     mainDatabase().execute("delete from master");
     const long long before = tesmo::fileLength(path);
     writeSetting(keys::DB_SIZE, "1000");
