@@ -385,7 +385,7 @@ private:
             nameStagedRows();
             usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
             if (usable) {
-                failure = ImportStagedDay(m_db, m_port, m_dayCaption, day, m_state);
+                failure = importStagedDay(m_db, m_port, m_dayCaption, day, m_state);
                 transaction.commit();
             }
         }
@@ -527,7 +527,7 @@ std::string planNote(long long planEnd) {
 
 } // namespace
 
-std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<void()> &setLaterDate,
+std::string updateFromJQuants(Database &db, UiPort &port, const std::function<void()> &setLaterDate,
                               ImportRunState &state, const JQuantsRunOptions &options) {
     StepLabel step;
     std::string caption;
@@ -611,12 +611,12 @@ std::string &sourceNote() {
     return note;
 }
 
-std::string ScanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
+std::string scanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
     if (storage::jquantsSource())
-        return UpdateFromJQuants(db, port, setLaterDate, state);
+        return updateFromJQuants(db, port, setLaterDate, state);
     sourceNote().clear();
-    return ScanDataSite(db, port, client, setLaterDate, state);
+    return scanDataSite(db, port, client, setLaterDate, state);
 }
 
 } // namespace tesmo::acquire

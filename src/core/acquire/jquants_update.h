@@ -38,14 +38,14 @@ struct JQuantsRunOptions {
 // or a server error end the run with a message. `state` is reset first and counts the
 // imported days; `setLaterDate` runs after each. Returns the empty text on success, else a
 // message for the user; the days imported before a failure stay.
-std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
+std::string updateFromJQuants(storage::Database &db, UiPort &port,
                               const std::function<void()> &setLaterDate,
                               ImportRunState &state = importRunState(),
                               const JQuantsRunOptions &options = {});
 
 // The fetch-and-import of a data update from the source that the setting datasource names:
 // the data-site scan, or J-Quants.
-std::string ScanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
+std::string scanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate,
                                ImportRunState &state = importRunState());
 
