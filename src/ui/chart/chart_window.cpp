@@ -10,6 +10,7 @@
 #include "ui/chart/chart_view.h"
 #include "ui/common/routine_scope.h"
 #include "ui/common/screen_fit.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 
 #include <QApplication>
@@ -107,7 +108,7 @@ double ChartWindow::twipsPerPixel() const {
 }
 
 int ChartWindow::px(double twips) const {
-    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+    return twipsToPixels(*this, twips);
 }
 
 void ChartWindow::buildControls() {

@@ -21,6 +21,7 @@
 #include "ui/common/routine_scope.h"
 #include "ui/common/screen_fit.h"
 #include "ui/common/session_guard.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 #include "ui/shell/tray_menu.h"
 #include "ui/shell/welcome_window.h"
@@ -684,14 +685,10 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 // The position is that of the client area, saved and restored alike, in twips: the frame's
 // position saved and the client's restored would move the window by the title bar's height on
 // every start.
-double MainWindow::twipsPerPixel() const {
-    return 1440.0 / std::max(1, logicalDpiY());
-}
-
 void MainWindow::savePosition() {
     const QPoint p = geometry().topLeft();
-    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel())));
-    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel())));
+    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel(*this))));
+    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel(*this))));
 }
 
 void MainWindow::restorePosition() {
@@ -706,8 +703,8 @@ void MainWindow::restorePosition() {
     if (!testAttribute(Qt::WA_Resized))
         adjustSize();
     QRect g = geometry();
-    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
-                         static_cast<int>(std::lround(top / twipsPerPixel()))));
+    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel(*this))),
+                         static_cast<int>(std::lround(top / twipsPerPixel(*this)))));
     setGeometry(g);
 }
 

@@ -97,7 +97,6 @@ private:
     // The welcome window, when this start wants it.
     void welcome();
     void openHomePage();
-    double twipsPerPixel() const;
     void savePosition();
     void restorePosition();
     void followOtherPrograms();

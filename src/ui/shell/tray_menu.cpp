@@ -1,5 +1,6 @@
 #include "ui/shell/tray_menu.h"
 
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 #include "ui/shell/main_window.h"
 
@@ -109,7 +110,7 @@ TrayMenu::TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void
 }
 
 int TrayMenu::twips(int value) const {
-    return value * logicalDpiY() / 1440;
+    return twipsToPixels(*this, value);
 }
 
 void TrayMenu::showNewestDate() {

@@ -3,6 +3,7 @@
 #include "core/storage/connection.h"
 #include "core/tables/clip_tbl.h"
 #include "core/tables/table_sources.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 #include "ui/tables/result_set_model.h"
 
@@ -142,12 +143,11 @@ void GridWindow::bindGrid() {
 }
 
 double GridWindow::twipsPerPixel() const {
-    const int dpi = logicalDpiX();
-    return dpi > 0 ? 1440.0 / dpi : 15.0;
+    return ui::twipsPerPixel(*this);
 }
 
 int GridWindow::px(double twips) const {
-    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+    return twipsToPixels(*this, twips);
 }
 
 bool GridWindow::beginBusy() {
