@@ -74,6 +74,15 @@ MainWindow::MainWindow(QWidget *parent) : QWidget(parent), m_port(this) {
 }
 
 void MainWindow::buildControls() {
+    auto *layout = new QVBoxLayout(this);
+    buildDateAndSource(layout);
+    buildCommandButtons(layout);
+    buildStatusArea(layout);
+    layout->addStretch(1); // the room the note leaves stays below the controls
+    connectCommands();
+}
+
+void MainWindow::buildDateAndSource(QVBoxLayout *layout) {
     m_dateLabel = new QLabel(QStringLiteral("直近日付"), this);
     m_dateLabel->setObjectName("dateLabel");
     m_dateText = new QLabel(QStringLiteral("<検索中>"), this);
@@ -90,6 +99,18 @@ void MainWindow::buildControls() {
     // The source wraps rather than widen the window or lose its end in a narrow one.
     m_sourceText->setWordWrap(true);
 
+    // The date and the source keep their size when the window grows.
+    m_dateText->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto *dateRow = new QGridLayout;
+    dateRow->addWidget(m_dateLabel, 0, 0);
+    dateRow->addWidget(m_dateText, 0, 1);
+    dateRow->addWidget(m_sourceLabel, 1, 0);
+    dateRow->addWidget(m_sourceText, 1, 1, 1, 2);
+    dateRow->setColumnStretch(2, 1);
+    layout->addLayout(dateRow);
+}
+
+void MainWindow::buildCommandButtons(QVBoxLayout *layout) {
     m_updateButton = makeButton(this, "updateButton", QStringLiteral("データ更新"));
     m_rankingButton = makeButton(this, "rankingButton", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
     m_portfolioTableButton =
@@ -105,14 +126,6 @@ void MainWindow::buildControls() {
     m_helpButton = makeButton(this, "helpButton", QStringLiteral("ヘルプ"));
     m_importFileButton = makeButton(this, "importFileButton", QStringLiteral("ﾌｧｲﾙ取込"));
 
-    // The date and the source keep their size when the window grows.
-    m_dateText->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto *dateRow = new QGridLayout;
-    dateRow->addWidget(m_dateLabel, 0, 0);
-    dateRow->addWidget(m_dateText, 0, 1);
-    dateRow->addWidget(m_sourceLabel, 1, 0);
-    dateRow->addWidget(m_sourceText, 1, 1, 1, 2);
-    dateRow->setColumnStretch(2, 1);
     auto *grid = new QGridLayout;
     QPushButton *order[] = {m_updateButton,         m_rankingButton,
                             m_portfolioTableButton, m_portfolioEditorButton,
@@ -121,13 +134,14 @@ void MainWindow::buildControls() {
                             m_homePageButton,       m_helpButton};
     for (int i = 0; i < 10; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(dateRow);
     layout->addLayout(grid);
-    auto *testRow = new QHBoxLayout;
-    testRow->addStretch(1);
-    testRow->addWidget(m_importFileButton);
-    layout->addLayout(testRow);
+    auto *importRow = new QHBoxLayout;
+    importRow->addStretch(1);
+    importRow->addWidget(m_importFileButton);
+    layout->addLayout(importRow);
+}
+
+void MainWindow::buildStatusArea(QVBoxLayout *layout) {
     // The caption reports the progress of the long routines, but a title bar cuts it off:
     // the status line shows it whole, with a bar where the step knows how far it is.
     m_statusLine = new QLabel(this);
@@ -156,8 +170,9 @@ void MainWindow::buildControls() {
     m_closeNote->setFont(small);
     m_closeNote->hide();
     layout->addWidget(m_closeNote);
-    layout->addStretch(1); // the room the note leaves stays below the controls
+}
 
+void MainWindow::connectCommands() {
     auto launcher = [this](QPushButton *button, WindowKind kind) {
         connect(button, &QPushButton::clicked, this, [this, kind] {
             if (!isBusy())

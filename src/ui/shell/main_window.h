@@ -14,6 +14,7 @@
 
 class QLocalServer;
 class QProgressBar;
+class QVBoxLayout;
 class QLockFile;
 
 namespace tesmo::ui {
@@ -87,6 +88,10 @@ protected:
 private:
     bool startUpSteps();
     void buildControls();
+    void buildDateAndSource(QVBoxLayout *layout);
+    void buildCommandButtons(QVBoxLayout *layout);
+    void buildStatusArea(QVBoxLayout *layout);
+    void connectCommands();
     void updateLauncherButtons();
     void listenForActivation();
     void onActivationRequest();

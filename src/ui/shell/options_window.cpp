@@ -96,6 +96,27 @@ OptionsWindow::~OptionsWindow() {
 }
 
 void OptionsWindow::buildControls() {
+    // Made in the order of the tab chain: the settings, the groups, then the commands.
+    QGridLayout *settings = buildSettingsGrid();
+    QGroupBox *groups[] = {buildSeparatorGroup(), buildPortfolioGroup(), buildProxyGroup(),
+                           buildSourceGroup()};
+    QHBoxLayout *commands = buildCommandRow();
+
+    auto *right = new QVBoxLayout;
+    for (QGroupBox *group : groups)
+        right->addWidget(group);
+    right->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addLayout(settings, 3);
+    top->addLayout(right, 2);
+    auto *all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(commands);
+    resize(820, 600);
+    connectCommands();
+}
+
+QGridLayout *OptionsWindow::buildSettingsGrid() {
     auto *grid = new QGridLayout;
     int row = 0;
     auto addRow = [&](QLabel *l, QWidget *w) {
@@ -127,14 +148,20 @@ void OptionsWindow::buildControls() {
     Chk_realc_spd = checkBox(this, "Chk_realc_spd", "ﾘｱﾙﾀｲﾑﾁｬｰﾄ呼び出し後、ﾍﾟｰｼﾞを残さない");
     for (QCheckBox *c : {C_autoTaskT, C_noAnnounce, C_nomoremsg, Chk_realc_spd})
         grid->addWidget(c, row++, 0, 1, 2);
+    return grid;
+}
 
+QGroupBox *OptionsWindow::buildSeparatorGroup() {
     Frame1 = new QGroupBox(QString::fromUtf8("出力時の区切り"), this);
     Frame1->setObjectName("Frame1");
     auto *sep = new QHBoxLayout(Frame1);
     const char *sepCaptions[2] = {"ﾀﾌﾞ", "ｶﾝﾏ"};
     for (int i = 0; i < 2; ++i)
         sep->addWidget(Op_sep[i] = optionButton(Frame1, "Op_sep", i, sepCaptions[i]));
+    return Frame1;
+}
 
+QGroupBox *OptionsWindow::buildPortfolioGroup() {
     Frame2 = new QGroupBox(QString::fromUtf8(" ﾎﾟｰﾄﾌｫﾘｵ "), this);
     Frame2->setObjectName("Frame2");
     auto *port = new QGridLayout(Frame2);
@@ -146,7 +173,10 @@ void OptionsWindow::buildControls() {
     port->addWidget(C_port_new, 0, 2);
     port->addWidget(T_portfile, 1, 0, 1, 2);
     port->addWidget(C_portfileselect, 1, 2);
+    return Frame2;
+}
 
+QGroupBox *OptionsWindow::buildProxyGroup() {
     Frame3 = new QGroupBox(QString::fromUtf8("ﾌﾟﾛｷｼｻｰﾊﾞ"), this);
     Frame3->setObjectName("Frame3");
     Frame3->setToolTip(
@@ -167,8 +197,11 @@ void OptionsWindow::buildControls() {
     proxy->addWidget(T_poxyid, 2, 1);
     proxy->addWidget(L_porxy2, 3, 0);
     proxy->addWidget(T_poxypd, 3, 1);
+    return Frame3;
+}
 
-    // Where the data update gets its data: the data site, or J-Quants API V2 with a key.
+// Where the data update gets its data: the data site, or J-Quants API V2 with a key.
+QGroupBox *OptionsWindow::buildSourceGroup() {
     Frame4 = new QGroupBox(QString::fromUtf8("データ取得元"), this);
     Frame4->setObjectName("Frame4");
     auto *source = new QGridLayout(Frame4);
@@ -190,7 +223,10 @@ void OptionsWindow::buildControls() {
     source->addWidget(L_jqrate, 2, 0);
     source->addWidget(T_jqrate, 2, 1);
     source->addWidget(C_jqtest, 2, 2);
+    return Frame4;
+}
 
+QHBoxLayout *OptionsWindow::buildCommandRow() {
     C_auto_up = button(this, "C_auto_up", "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
     m_refetchButton = new DropButton(QString::fromUtf8("DB再取得"), this);
     m_refetchButton->setObjectName("refetchButton");
@@ -198,27 +234,16 @@ void OptionsWindow::buildControls() {
     C_OK = button(this, "C_OK", "OK");
     C_cancel = button(this, "C_cancel", "ｷｬﾝｾﾙ");
     C_OK->setDefault(true);
-
-    auto *right = new QVBoxLayout;
-    right->addWidget(Frame1);
-    right->addWidget(Frame2);
-    right->addWidget(Frame3);
-    right->addWidget(Frame4);
-    right->addStretch();
-    auto *top = new QHBoxLayout;
-    top->addLayout(grid, 3);
-    top->addLayout(right, 2);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(C_auto_up);
     buttons->addWidget(m_refetchButton);
     buttons->addStretch();
     buttons->addWidget(C_OK);
     buttons->addWidget(C_cancel);
-    auto *all = new QVBoxLayout(this);
-    all->addLayout(top);
-    all->addLayout(buttons);
-    resize(820, 600);
+    return buttons;
+}
 
+void OptionsWindow::connectCommands() {
     connect(C_OK, &QPushButton::clicked, this, [this] { saveAndClose(); });
     connect(C_cancel, &QPushButton::clicked, this, [this] { cancel(); });
     connect(Ch_portOPT, &QCheckBox::clicked, this, [this] { onExternalPortfolioToggled(); });

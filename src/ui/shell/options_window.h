@@ -14,6 +14,9 @@
 #include <QRadioButton>
 #include <QWidget>
 
+class QGridLayout;
+class QHBoxLayout;
+
 namespace tesmo::ui {
 
 // "DB再取得": a button that also takes files dropped onto it.
@@ -70,6 +73,14 @@ protected:
 
 private:
     void buildControls();
+    // One builder per group of controls; each makes its controls and returns what holds them.
+    QGridLayout *buildSettingsGrid();
+    QGroupBox *buildSeparatorGroup();
+    QGroupBox *buildPortfolioGroup();
+    QGroupBox *buildProxyGroup();
+    QGroupBox *buildSourceGroup();
+    QHBoxLayout *buildCommandRow();
+    void connectCommands();
     void loadValues();
     // After an accepted update: this window and the main window close, which ends the program.
     void closeForUpdate();
