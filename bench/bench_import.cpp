@@ -78,7 +78,7 @@ struct History {
         for (int i = 0; i < days; ++i) {
             const std::string file = dir + "/" + std::to_string(dates[i]) + ".bnd";
             acquire::writeDayFile(file, acquire::sampleDayRecords(dates[i], kStocks));
-            const std::string result = acquire::ImportDayFile(*db, file, port, dates[i]);
+            const std::string result = acquire::importDayFile(*db, file, port, dates[i]);
             fs::remove(file);
             if (!result.empty())
                 throw std::runtime_error(result);
@@ -126,7 +126,7 @@ std::string checkFloor(const History &h) {
     test::fixClock(*importDb, &clock);
     test::fixClock(*floorDb, &clock);
     test::RecordingPort port;
-    std::string result = acquire::ImportDayFile(*importDb, h.nextFile, port, h.next);
+    std::string result = acquire::importDayFile(*importDb, h.nextFile, port, h.next);
     if (result.empty())
         result = test::referenceImport(*floorDb, h.nextFile);
     if (result.empty())
@@ -166,7 +166,7 @@ void BM_ImportDay(benchmark::State &state) {
         Timing importTime, floorTime;
         auto runImport = [&] {
             importTime = timingOf(
-                [&] { result += acquire::ImportDayFile(*importDb, h.nextFile, port, h.next); });
+                [&] { result += acquire::importDayFile(*importDb, h.nextFile, port, h.next); });
         };
         auto runFloor = [&] {
             floorTime = timingOf([&] { result += test::referenceImport(*floorDb, h.nextFile); });
@@ -213,7 +213,7 @@ void BM_DecodeDay(benchmark::State &state) {
         db->execute("BEGIN");
         db->execute("Delete from wonton_dat01 ");
         const std::string result =
-            acquire::DecodeDailyFile(*db, h.nextFile, acquire::kDayFileKey, port);
+            acquire::decodeDailyFile(*db, h.nextFile, acquire::kDayFileKey, port);
         db->execute("COMMIT");
         if (!result.empty())
             state.SkipWithError(result.c_str());
@@ -230,7 +230,7 @@ void BM_ComputeIndicators(benchmark::State &state) {
     const long long newest = db->scalar("Select Max(IDATE) from T_NEARLY ; ").toInt();
     for (auto _ : state) {
         db->execute("BEGIN");
-        const std::string result = acquire::ComputeIndicators(*db, port, newest);
+        const std::string result = acquire::computeIndicators(*db, port, newest);
         db->execute("COMMIT");
         if (!result.empty())
             state.SkipWithError(result.c_str());

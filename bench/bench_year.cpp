@@ -49,7 +49,7 @@ void BM_ImportYear(benchmark::State &state) {
         for (size_t i = 0; i < files.size(); ++i) {
             std::string result;
             perDay.push_back(test::timingOf(
-                [&] { result = acquire::ImportDayFile(*db, files[i], port, dates[i]); }));
+                [&] { result = acquire::importDayFile(*db, files[i], port, dates[i]); }));
             if (!result.empty()) {
                 state.SkipWithError(("import of " + files[i] + ": " + result).c_str());
                 return;

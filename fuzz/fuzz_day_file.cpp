@@ -1,4 +1,4 @@
-// DecodeDailyFile on arbitrary day files: the separator and section structure, the
+// decodeDailyFile on arbitrary day files: the separator and section structure, the
 // cipher with its running state, code page 932 to UTF-8, the splitting of a record into its
 // fields and the reading of each field as the literal it must be, down to the INSERT into the
 // staging table of a real database. Every outcome must be a text: no exception, no crash, and
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     db.execute("Delete from wonton_dat01 ");
     fuzz::QuietPort port;
-    (void)acquire::DecodeDailyFile(db, path, acquire::kDayFileKey, port);
+    (void)acquire::decodeDailyFile(db, path, acquire::kDayFileKey, port);
     // The rows are readable and nothing else was touched.
     db.openRecordset("select * from wonton_dat01");
     if (db.scalar("select count(*) from master").toInt() != 0 ||

@@ -1,4 +1,4 @@
-// ExtractArchive on arbitrary bytes: it reports a damaged archive, never writes outside the
+// extractArchive on arbitrary bytes: it reports a damaged archive, never writes outside the
 // destination folder and never writes anything there but the day file it was asked for.
 #include "core/acquire/lha_extract.h"
 #include "fuzz_support.h"
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fs::create_directories(dest);
     fuzz::writeBytes(archive, data, size);
     fuzz::QuietPort port;
-    (void)acquire::ExtractArchive(archive, port, dest, "20240105.bnd");
+    (void)acquire::extractArchive(archive, port, dest, "20240105.bnd");
     // Only the archive, the settings, the install folder and the destination may be there.
     for (const auto &entry : fs::directory_iterator(root)) {
         const std::string name = entry.path().filename().string();

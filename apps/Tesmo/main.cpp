@@ -1,10 +1,10 @@
 #include "core/update/release_install.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 #include "ui/common/application.h"
 #include "ui/common/session_guard.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/f_opt.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/options_window.h"
 #include "ui/tables/register_tables.h"
 
 #include "core/common/build_config.h"
@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
         [](const QString &code, std::optional<double> price) {
             tesmo::ui::openChartWindow(code, price);
         });
-    auto *window = new tesmo::ui::Form1;
+    auto *window = new tesmo::ui::MainWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
     // The program ends with its main window, which closes the others and the database first.
     QObject::connect(window, &QObject::destroyed, &app, [] { QCoreApplication::exit(0); });

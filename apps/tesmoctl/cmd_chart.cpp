@@ -4,6 +4,7 @@
 #include "core/chart/chart_model.h"
 #include "core/storage/connection.h"
 #include "ui/chart/chart_painter.h"
+#include "ui/common/twips.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -25,11 +25,11 @@ std::string importFile(tesmo::storage::Database &db, const std::string &file, te
     if (tesmo::storage::isFileOfDatabase(db, file))
         return tesmo::shell::kDatabaseIsNoDayFile + file;
     if (!tesmo::lowerAscii(file).ends_with(".lzh"))
-        return tesmo::acquire::ImportDayFile(db, file, port, day, state);
+        return tesmo::acquire::importDayFile(db, file, port, day, state);
     const tesmo::shell::PlacedDayFile placed = tesmo::shell::placeDayFile(port, file);
     if (!placed.failure.empty())
         return placed.failure;
-    std::string result = tesmo::acquire::ImportDayFile(db, placed.path, port, day, state);
+    std::string result = tesmo::acquire::importDayFile(db, placed.path, port, day, state);
     if (placed.deleteAfter) {
         std::error_code ec;
         std::filesystem::remove(placed.path, ec);

@@ -120,12 +120,12 @@ int cmdCompact(const Args &args) {
     // The main program's routine on DB instead of mdbpath; the connection changes the working
     // folder, so the path is made absolute first.
     setDatabasePathOverride(std::filesystem::absolute(positional[0]).string());
-    ConnectDatabase();
+    connectDatabase();
     // The one-second pause only lets a window show its caption.
     ConsolePort port(stderr, stdout, "tesmoctl compact", false);
     const long long before = tesmo::fileLength(databasePath());
-    const bool compacted = ifGrown ? CompactIfGrown(port) : (CompactDatabaseFile(port), true);
-    CloseDatabase();
+    const bool compacted = ifGrown ? compactIfGrown(port) : (compactDatabaseFile(port), true);
+    closeDatabase();
     if (!compacted)
         (void)std::fprintf(stderr, "not compacted: %lld bytes is not above 1.8 × DB_SIZE (%s)\n",
                            before, readSetting(keys::DB_SIZE).c_str());

@@ -102,7 +102,7 @@ int cmdUpdate(const Args &args) {
     interrupted = 0;
     catchInterrupt(true);
     const std::string failure =
-        tesmo::acquire::ScanSelectedSource(*db, port, client, showNewestDate, state);
+        tesmo::acquire::scanSelectedSource(*db, port, client, showNewestDate, state);
     catchInterrupt(false);
     db->close();
     if (!failure.empty()) {
@@ -138,7 +138,7 @@ int cmdVersionCheck(const Args &args) {
         return usageError(commandNamed("version-check"));
     ConsolePort port(nullptr);
     tesmo::net::HttpClient client;
-    const std::string selection = tesmo::update::version_check(client, port, completeDb);
+    const std::string selection = tesmo::update::versionCheck(client, port, completeDb);
     // One selected file per line: name, size, stamp.
     size_t start = 0;
     for (size_t tab = selection.find('\t'); tab != std::string::npos;

@@ -190,7 +190,7 @@ std::string referenceImport(storage::Database &db, const std::string &dayFile) {
     RecordingPort port;
     std::vector<std::vector<Value>> rows;
     const std::string decoded =
-        acquire::DecodeDailyRows(dayFile, acquire::kDayFileKey, port,
+        acquire::decodeDailyRows(dayFile, acquire::kDayFileKey, port,
                                  [&](const std::vector<Value> &row) { rows.push_back(row); });
     if (!decoded.empty())
         return decoded;

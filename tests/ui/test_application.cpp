@@ -1,9 +1,9 @@
 // What the programs with windows set up first: Tesmo's icon on every window (the tray takes the
 // main window's), the desktop's id of the menu entry and the window class it names.
 #include "support/temp_env.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 #include "ui/common/application.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
 
 #include <QApplication>
 
@@ -25,8 +25,8 @@ TEST(Application, EveryWindowShowsTesmosIconAtEverySize) {
     // The tile fills the middle of even the smallest rendering.
     EXPECT_EQ(icon.pixmap(16).toImage().pixelColor(8, 8).alpha(), 255);
 
-    ui::Form1 main;
-    ui::Form2 chart;
+    ui::MainWindow main;
+    ui::ChartWindow chart;
     for (const QWidget *w :
          {static_cast<const QWidget *>(&main), static_cast<const QWidget *>(&chart)})
         EXPECT_EQ(w->windowIcon().cacheKey(), icon.cacheKey()) << w->metaObject()->className();

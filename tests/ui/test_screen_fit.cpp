@@ -2,10 +2,10 @@
 #include "core/storage/connection.h"
 #include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 #include "ui/common/screen_fit.h"
 #include "ui/common/window_hub.h"
-#include "ui/tables/f_ranktb.h"
+#include "ui/tables/ranking_table.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -53,14 +53,14 @@ TEST(ScreenFit, WindowsOpenWholeOnTheirScreen) {
     const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
     const double twips = 15; // the offscreen screen's 96 dpi
     storage::writeSetting(keys::form2_height, std::to_string(int((avail.height() + 200) * twips)));
-    ui::Form2 *chart = ui::openChartWindow(QStringLiteral("1301"));
+    ui::ChartWindow *chart = ui::openChartWindow(QStringLiteral("1301"));
     QApplication::processEvents();
     EXPECT_TRUE(whollyOn(*chart)) << chart->frameGeometry().height();
     chart->close();
 
     storage::writeSetting(keys::ranktb_top, std::to_string(int((avail.bottom() - 50) * twips)));
     storage::writeSetting(keys::ranktb_left, std::to_string(int((avail.right() - 100) * twips)));
-    ui::F_ranktb rank;
+    ui::RankingTable rank;
     ui::showNormal(&rank);
     QApplication::processEvents();
     EXPECT_TRUE(whollyOn(rank)) << rank.y() << "+" << rank.height();

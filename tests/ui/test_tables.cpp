@@ -3,14 +3,14 @@
 #include "core/storage/connection.h"
 #include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 #include "ui/common/window_hub.h"
-#include "ui/tables/f_portm.h"
-#include "ui/tables/f_porttb.h"
-#include "ui/tables/f_ranktb.h"
-#include "ui/tables/form3.h"
+#include "ui/tables/portfolio_editor.h"
+#include "ui/tables/portfolio_table.h"
+#include "ui/tables/ranking_table.h"
 #include "ui/tables/register_tables.h"
 #include "ui/tables/result_set_model.h"
+#include "ui/tables/stock_search_window.h"
 
 #include "message_box_answerer.h"
 
@@ -78,7 +78,7 @@ protected:
 
 TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
     {
-        ui::F_ranktb w;
+        ui::RankingTable w;
         w.show();
         QApplication::processEvents();
         EXPECT_EQ(w.windowTitle(), QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
@@ -105,9 +105,9 @@ TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
         EXPECT_EQ(caption(w.DBGrid1, 3), QStringLiteral("▲終値"));
         w.port().setBusy(false);
 
-        w.Command2->click();
+        w.recommendationButton->click();
         EXPECT_EQ(cell(w.DBGrid1, 0, 1), QStringLiteral("日水"));
-        w.Command2->click();
+        w.recommendationButton->click();
         EXPECT_EQ(caption(w.DBGrid1, 8), QStringLiteral("▼推薦度"));
         clickHeader(w.DBGrid1, 3);
         clickHeader(w.DBGrid1, 3);
@@ -121,7 +121,7 @@ TEST_F(TablesWindowTest, RankingOpensSortsAndRestoresItsOrder) {
     EXPECT_EQ(storage::readSetting(keys::cnt_F_ranktb), "0");
     EXPECT_NE(storage::readSetting(keys::ranktb_width, "none"), "none");
 
-    ui::F_ranktb again;
+    ui::RankingTable again;
     EXPECT_EQ(again.dataSource().recordSource(), "select * from V_RANK ORDER BY PRC ;");
     EXPECT_EQ(caption(again.DBGrid1, 3), QStringLiteral("▲終値"));
 }
@@ -139,7 +139,7 @@ TEST_F(TablesWindowTest, NewOrdersOpenAtTheTopAndJQuantsHidesTopicColumns) {
         db->execute("INSERT INTO T_NEARLY (IDATE, CODE, PRC, A1PRC) VALUES (20240105, ?, ?, ?)",
                     {code, 100 + i, i / 1000.0});
     }
-    ui::F_ranktb w;
+    ui::RankingTable w;
     w.show();
     QApplication::processEvents();
     QAbstractItemModel *m = w.DBGrid1->model();
@@ -164,24 +164,24 @@ TEST_F(TablesWindowTest, NewOrdersOpenAtTheTopAndJQuantsHidesTopicColumns) {
     clickHeader(w.DBGrid1, 3);
     EXPECT_TRUE(atTheTop());
     goToTheEnd();
-    w.Command2->click();
+    w.recommendationButton->click();
     EXPECT_TRUE(atTheTop());
     for (int c : {5, 7, 8, 10})
         EXPECT_FALSE(w.DBGrid1->isColumnHidden(c)) << c;
-    EXPECT_TRUE(w.Command1->isEnabled());
+    EXPECT_TRUE(w.maxTopicButton->isEnabled());
     w.close();
 
     storage::writeSetting(keys::datasource, "jquants");
-    ui::F_ranktb jq;
+    ui::RankingTable jq;
     jq.show();
     EXPECT_EQ(jq.dataSource().recordSource(), "select * from V_RANK ORDER BY A1PRC DESC ;");
     for (int c = 0; c < jq.DBGrid1->model()->columnCount(); ++c)
         EXPECT_EQ(jq.DBGrid1->isColumnHidden(c), c == 5 || c == 7 || c == 8 || c == 10) << c;
-    EXPECT_FALSE(jq.Command1->isEnabled());
-    EXPECT_FALSE(jq.Command2->isEnabled());
+    EXPECT_FALSE(jq.maxTopicButton->isEnabled());
+    EXPECT_FALSE(jq.recommendationButton->isEnabled());
     jq.close();
 
-    ui::Form3 find;
+    ui::StockSearchWindow find;
     find.show();
     QApplication::processEvents();
     find.DBGrid1->setCurrentIndex(find.DBGrid1->model()->index(150, 0));
@@ -193,8 +193,8 @@ TEST_F(TablesWindowTest, NewOrdersOpenAtTheTopAndJQuantsHidesTopicColumns) {
 
 TEST_F(TablesWindowTest, CopyPutsTheWholeTableOnTheClipboard) {
     storage::writeSetting(keys::nomoremsg, "1");
-    ui::F_ranktb w;
-    w.Image1_Click();
+    ui::RankingTable w;
+    w.copyTable();
     const QString text = QApplication::clipboard()->text();
     EXPECT_TRUE(text.startsWith(QStringLiteral("\"銘柄ｺｰﾄﾞ\"\t\"銘柄名称\"")));
     EXPECT_TRUE(text.contains(QStringLiteral("\"▼最大Web話\"")));
@@ -204,13 +204,13 @@ TEST_F(TablesWindowTest, CopyPutsTheWholeTableOnTheClipboard) {
 TEST_F(TablesWindowTest, PortfolioTableSwitchesGroupsAndShowsTotals) {
     db->execute("INSERT INTO T_PORT (PDATE, CODE, PSW, APRC, AVAL) VALUES "
                 "(20231203, '7203', 2, 4000, 10)");
-    ui::F_porttb w;
+    ui::PortfolioTable w;
     w.show();
     EXPECT_EQ(w.dataSource().recordSource(),
               "select * from V_PORT where PSW= 0  ORDER BY CODE DESC ;");
     EXPECT_EQ(w.model()->dataRowCount(), 0);
     EXPECT_EQ(w.L_pval->text(), QStringLiteral("[区分0] "));
-    w.Option1_Click(1);
+    w.showGroup(1);
     EXPECT_EQ(w.model()->dataRowCount(), 2);
     EXPECT_EQ(w.L_pval->text(), QStringLiteral("[区分1]   時価総額= \\2,000,000  差額= -336,000"));
     EXPECT_EQ(w.L_pval->toolTip(), w.L_pval->text());
@@ -218,25 +218,25 @@ TEST_F(TablesWindowTest, PortfolioTableSwitchesGroupsAndShowsTotals) {
     clickHeader(w.DBGrid1, 4);
     EXPECT_EQ(caption(w.DBGrid1, 4), QStringLiteral("▲価格1"));
     EXPECT_EQ(cell(w.DBGrid1, 0, 1), QStringLiteral("1332"));
-    w.Option1_Click(2);
+    w.showGroup(2);
     EXPECT_EQ(w.dataSource().recordSource(), "select * from V_PORT where PSW= 2  ORDER BY APRC ;");
 
-    w.Option1_Click(1);
+    w.showGroup(1);
     w.openChartOfRow(1);
     ASSERT_EQ(charts.size(), 1u);
     EXPECT_EQ(charts[0].first, QStringLiteral("1301"));
     EXPECT_EQ(charts[0].second, 1500.0);
     w.close();
 
-    ui::F_porttb again;
-    EXPECT_TRUE(again.Option1[1]->isChecked());
+    ui::PortfolioTable again;
+    EXPECT_TRUE(again.groupButtons[1]->isChecked());
     EXPECT_EQ(again.dataSource().recordSource(),
               "select * from V_PORT where PSW= 1  ORDER BY APRC ;");
 }
 
 TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
     test::MessageBoxAnswerer answerer;
-    ui::F_portM w;
+    ui::PortfolioEditor w;
     w.show();
     EXPECT_EQ(w.dataSource().recordSource(), "select * from M_PORT ORDER BY CODE DESC ;");
     ASSERT_EQ(w.model()->dataRowCount(), 2);
@@ -294,7 +294,7 @@ TEST_F(TablesWindowTest, MaintenanceRefusesBadValuesAndWritesGoodOnes) {
 }
 
 TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
-    ui::Form3 w;
+    ui::StockSearchWindow w;
     w.show();
     EXPECT_FALSE(w.Ch_mstmnt->isVisible());
     EXPECT_EQ(w.model()->dataRowCount(), 3);
@@ -312,7 +312,7 @@ TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
     EXPECT_EQ(charts[0].second, std::nullopt);
 
     storage::writeSetting(keys::debugcode, storage::kDebugCode);
-    ui::Form3 debug;
+    ui::StockSearchWindow debug;
     debug.show();
     EXPECT_TRUE(debug.Ch_mstmnt->isVisible());
     debug.Ch_mstmnt->click();
@@ -327,15 +327,15 @@ TEST_F(TablesWindowTest, SearchFiltersAsYouTypeAndHidesMaintenance) {
 TEST_F(TablesWindowTest, PortfolioWindowRefreshesAfterAnAddInAChart) {
     ui::registerTableWindows();
     test::MessageBoxAnswerer answerer;
-    auto *maint =
-        qobject_cast<ui::F_portM *>(ui::WindowHub::instance().show(ui::WindowKind::PortM));
+    auto *maint = qobject_cast<ui::PortfolioEditor *>(
+        ui::WindowHub::instance().show(ui::WindowKind::PortfolioEditor));
     ASSERT_NE(maint, nullptr);
     const std::string source = maint->dataSource().recordSource();
     ASSERT_EQ(maint->model()->dataRowCount(), 2);
     maint->DBGrid1->selectRow(1);
     const QString selected = cell(maint->DBGrid1, 1, 1);
 
-    ui::Form2 chart;
+    ui::ChartWindow chart;
     chart.show();
     chart.T_code->setText(QStringLiteral("7203"));
     chart.findChild<QPushButton *>(QStringLiteral("C_addPort"))->click();
@@ -352,22 +352,26 @@ TEST_F(TablesWindowTest, PortfolioWindowRefreshesAfterAnAddInAChart) {
 TEST_F(TablesWindowTest, LaunchersAndShortcutsShowEachWindowOnce) {
     ui::registerTableWindows();
     ui::WindowHub &hub = ui::WindowHub::instance();
-    QWidget *rank = hub.show(ui::WindowKind::RankTb);
-    ASSERT_NE(qobject_cast<ui::F_ranktb *>(rank), nullptr);
-    EXPECT_EQ(hub.show(ui::WindowKind::RankTb), rank);
-    EXPECT_TRUE(ui::key_shortcut(Qt::Key_F, Qt::ControlModifier));
-    ASSERT_NE(qobject_cast<ui::Form3 *>(hub.existing(ui::WindowKind::Find)), nullptr);
+    QWidget *rank = hub.show(ui::WindowKind::RankingTable);
+    ASSERT_NE(qobject_cast<ui::RankingTable *>(rank), nullptr);
+    EXPECT_EQ(hub.show(ui::WindowKind::RankingTable), rank);
+    EXPECT_TRUE(ui::keyShortcut(Qt::Key_F, Qt::ControlModifier));
+    ASSERT_NE(qobject_cast<ui::StockSearchWindow *>(hub.existing(ui::WindowKind::StockSearch)),
+              nullptr);
     // Ctrl+P released in the ranking grid shows the portfolio table.
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_P, Qt::ControlModifier);
-    QApplication::sendEvent(static_cast<ui::F_ranktb *>(rank)->DBGrid1, &release);
-    ASSERT_NE(qobject_cast<ui::F_porttb *>(hub.existing(ui::WindowKind::PortTb)), nullptr);
-    static_cast<ui::F_porttb *>(hub.existing(ui::WindowKind::PortTb))->Command1->click();
-    ASSERT_NE(qobject_cast<ui::F_portM *>(hub.existing(ui::WindowKind::PortM)), nullptr);
-    for (auto kind : {ui::WindowKind::RankTb, ui::WindowKind::Find, ui::WindowKind::PortTb,
-                      ui::WindowKind::PortM})
+    QApplication::sendEvent(static_cast<ui::RankingTable *>(rank)->DBGrid1, &release);
+    ASSERT_NE(qobject_cast<ui::PortfolioTable *>(hub.existing(ui::WindowKind::PortfolioTable)),
+              nullptr);
+    static_cast<ui::PortfolioTable *>(hub.existing(ui::WindowKind::PortfolioTable))
+        ->editorButton->click();
+    ASSERT_NE(qobject_cast<ui::PortfolioEditor *>(hub.existing(ui::WindowKind::PortfolioEditor)),
+              nullptr);
+    for (auto kind : {ui::WindowKind::RankingTable, ui::WindowKind::StockSearch,
+                      ui::WindowKind::PortfolioTable, ui::WindowKind::PortfolioEditor})
         hub.existing(kind)->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(hub.existing(ui::WindowKind::RankTb), nullptr);
+    EXPECT_EQ(hub.existing(ui::WindowKind::RankingTable), nullptr);
     EXPECT_EQ(storage::readSetting(keys::cnt_F_porttb), "0");
 }
 

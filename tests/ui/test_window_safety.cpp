@@ -8,12 +8,12 @@
 #include "message_box_answerer.h"
 #include "support/http_test_server.h"
 #include "support/temp_env.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 #include "ui/common/routine_scope.h"
 #include "ui/common/session_guard.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/f_opt.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/options_window.h"
 #include "ui/tables/grid_window.h"
 #include "ui/tables/register_tables.h"
 #include "ui/update/update_splash.h"
@@ -128,11 +128,11 @@ protected:
     }
     void TearDown() override {
         ui::SessionGuard::instance().reset();
-        storage::CloseDatabase();
+        storage::closeDatabase();
     }
 
-    ui::Form1 *startMainWindow() {
-        auto *form = new ui::Form1;
+    ui::MainWindow *startMainWindow() {
+        auto *form = new ui::MainWindow;
         form->setAttribute(Qt::WA_DeleteOnClose);
         form->show();
         EXPECT_TRUE(form->startUp());
@@ -166,7 +166,7 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
              storage::mainDatabase().execute("Delete from T_NEARLY where IDATE=" +
                                              std::to_string(kDay));
              CaptionWatch atImport(w, QStringLiteral("ﾃﾞｰﾀ更新1処理中"), post);
-             static_cast<ui::Form1 *>(w)->Command1_Click_sub();
+             static_cast<ui::MainWindow *>(w)->runDataUpdate();
          },
          6, 0},
         // The import above left the day's stocks for the chart and the ranking.
@@ -174,26 +174,27 @@ TEST_F(WindowSafety, ACloseOrQuitRequestDuringARoutineWaitsForItsEnd) {
          [] { return ui::openChartWindow(QStringLiteral("1301")); },
          [](QWidget *w, const std::function<void()> &post) {
              post();
-             w->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+             w->findChild<QPushButton *>(QStringLiteral("web1Button"))->click();
          },
          -1, -1},
         {"grid window during a copy",
-         [] { return ui::WindowHub::instance().show(ui::WindowKind::RankTb); },
+         [] { return ui::WindowHub::instance().show(ui::WindowKind::RankingTable); },
          [](QWidget *w, const std::function<void()> &post) {
              post();
-             static_cast<ui::GridWindow *>(w)->Image1_Click();
+             static_cast<ui::GridWindow *>(w)->copyTable();
          },
          -1, -1},
         {"options window during a dropped file's import",
          [] {
-             storage::ConnectDatabase();
+             storage::connectDatabase();
              return ui::WindowHub::instance().show(ui::WindowKind::Options);
          },
          [this](QWidget *w, const std::function<void()> &post) {
              const std::string file = acquire::writeDayFile(env.path("20240108.bnd"),
                                                             acquire::sampleDayRecords(20240108, 6));
              CaptionWatch atImport(w, QStringLiteral("ﾃﾞｰﾀ更新1処理中"), post);
-             static_cast<ui::F_opt *>(w)->Command1_OLEDragDrop({QString::fromStdString(file)});
+             static_cast<ui::OptionsWindow *>(w)->importDroppedFiles(
+                 {QString::fromStdString(file)});
          },
          -1, -1},
     };
@@ -263,7 +264,7 @@ TEST(UpdateSplash, RefusesToCloseWhileTheUpdateRuns) {
     });
     poll.start(5);
     for (int tick = 0; tick < 12; ++tick)
-        splash.Timer1_Timer();
+        splash.onClockTick();
     for (int i = 0; i < 500 && !splash.updateRan(); ++i)
         settle();
     ASSERT_TRUE(splash.updateRan());
@@ -291,19 +292,19 @@ TEST_F(WindowSafety, WindowsWithoutTheirDatabaseSayWhyAndGoOn) {
         std::filesystem::remove(dbPath);
         std::filesystem::copy_file(env.newDatabase("again.mdb"), dbPath);
         std::filesystem::remove(env.path("again.mdb"));
-        QPointer<ui::Form1> form = startMainWindow();
+        QPointer<ui::MainWindow> form = startMainWindow();
         f.breakFile(dbPath);
         const std::function<void()> steps[] = {
-            [] { ui::WindowHub::instance().show(WindowKind::RankTb); },
-            [] { ui::WindowHub::instance().show(WindowKind::PortTb); },
-            [] { ui::WindowHub::instance().show(WindowKind::PortM); },
-            [] { ui::WindowHub::instance().show(WindowKind::Find); },
+            [] { ui::WindowHub::instance().show(WindowKind::RankingTable); },
+            [] { ui::WindowHub::instance().show(WindowKind::PortfolioTable); },
+            [] { ui::WindowHub::instance().show(WindowKind::PortfolioEditor); },
+            [] { ui::WindowHub::instance().show(WindowKind::StockSearch); },
             [] { ui::openChartWindow(QStringLiteral("1301")); },
-            [&] { form->Command1_Click_sub(); },
+            [&] { form->runDataUpdate(); },
             [] {
-                auto *options =
-                    static_cast<ui::F_opt *>(ui::WindowHub::instance().show(WindowKind::Options));
-                options->Command1_OLEDragDrop({QStringLiteral("/nonexistent/20240105.bnd")});
+                auto *options = static_cast<ui::OptionsWindow *>(
+                    ui::WindowHub::instance().show(WindowKind::Options));
+                options->importDroppedFiles({QStringLiteral("/nonexistent/20240105.bnd")});
             },
         };
         for (const auto &step : steps) {

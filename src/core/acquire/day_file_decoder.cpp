@@ -23,13 +23,13 @@ std::string decipheredText(DayCipher &cipher, std::string_view line) {
 
 } // namespace
 
-std::string DecodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
+std::string decodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
                             UiPort &port) {
-    return DecodeDailyRows(path, key, port,
+    return decodeDailyRows(path, key, port,
                            [&](const std::vector<Value> &row) { db.execute(kInsertStaging, row); });
 }
 
-std::string DecodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
+std::string decodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
                             const std::function<void(const std::vector<storage::Value> &)> &row) {
     StepLabel step;
     try {

@@ -19,13 +19,13 @@ inline constexpr const char *kDecoderPhrase = "時にｴﾗｰ\r\n詳細：";
 // "ENDｾﾊﾟﾚｰﾀ未発見", "全てEncode NG" and the too-few-records message. Rows inserted before a
 // failure stay in wonton_dat01; the caller empties the table first. `port` waits one second
 // at every separator line, so that the window stays alive.
-std::string DecodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
+std::string decodeDailyFile(storage::Database &db, const std::string &path, const std::string &key,
                             UiPort &port);
 
 // The same walk through the file, handing each record to `row` as the seven values of a
 // staging row (DATE, CODE, NAME, PRC, DVAL, TALK, MARKET) instead of inserting it. An
 // exception from `row` ends the walk with the step's failure text.
-std::string DecodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
+std::string decodeDailyRows(const std::string &path, const std::string &key, UiPort &port,
                             const std::function<void(const std::vector<storage::Value> &)> &row);
 
 } // namespace tesmo::acquire

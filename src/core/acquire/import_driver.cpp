@@ -64,7 +64,7 @@ struct Number {
     Value value() const { return isWhole ? Value(i) : Value(d); }
 };
 
-// Step 15: the month row of `month`, one per code, over the dates from `start` up to `newest`
+// The month row of `month`, one per code, over the dates from `start` up to `newest`
 // (excluded). It stands for
 //   Insert into T_MONTHLY(YYYYMM,CODE,AVPRC,..,MITALK) SELECT month, CODE, Avg(PRC), Avg(DVAL),
 //   Avg(TALK), Max(..), Min(..) from T_NEARLY where IDATE < newest and IDATE >= start
@@ -172,8 +172,8 @@ void insertMonthRows(Database &db, long long newest, long long month, long long 
 
 // One import runs as one transaction. In WAL mode each statement on its own commits and writes
 // its pages to the log, which made a day of a few thousand rows take seconds. Whatever ran is
-// committed on every way out, a failing step included, so the database ends as the
-// statement-by-statement import of the Part leaves it; only a crash midway differs, and it
+// committed on every way out, a failing step included, so the database ends as an import that
+// committed each statement on its own would leave it; only a crash midway differs, and it
 // leaves the database as it was before the import. A caller that runs its own transaction
 // keeps it: nothing is begun or committed here then.
 class ImportTransaction {
@@ -228,12 +228,12 @@ ImportRunState &importRunState() {
     return state;
 }
 
-std::string ImportDayFile(Database &db, const std::string &path, UiPort &port,
+std::string importDayFile(Database &db, const std::string &path, UiPort &port,
                           long long dayNumber) {
-    return ImportDayFile(db, path, port, dayNumber, importRunState());
+    return importDayFile(db, path, port, dayNumber, importRunState());
 }
 
-std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, long long dayNumber,
+std::string importDayFile(Database &db, const std::string &path, UiPort &port, long long dayNumber,
                           ImportRunState &state) {
     StepLabel step;
     try {
@@ -247,7 +247,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
 
         step = "Encode処理";
         port.setCaption(caption + " ﾃﾞｰﾀ更新1処理中");
-        std::string decoded = DecodeDailyFile(db, path, kDayFileKey, port);
+        std::string decoded = decodeDailyFile(db, path, kDayFileKey, port);
         if (!decoded.empty()) {
             if (dayNumber <= 0)
                 return decoded;
@@ -255,7 +255,7 @@ std::string ImportDayFile(Database &db, const std::string &path, UiPort &port, l
             return {};
         }
 
-        std::string result = ImportStagedDay(db, port, caption, dayNumber, state);
+        std::string result = importStagedDay(db, port, caption, dayNumber, state);
         if (result.empty())
             transaction.commit();
         return result;
@@ -271,7 +271,7 @@ std::optional<std::string> shownText(std::string_view text) {
     return shown;
 }
 
-std::string ImportStagedDay(Database &db, UiPort &port, const std::string &caption,
+std::string importStagedDay(Database &db, UiPort &port, const std::string &caption,
                             long long dayNumber, ImportRunState &state) {
     StepLabel step;
     try {
@@ -317,8 +317,8 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         // Every value of a staging row is bound, so that the statements keep one text each and
         // are prepared once per import; the code came from the file and is never pasted. The
         // insert itself is the existence test: the engine drops a row whose date and code are
-        // already there (the unique key of T_NEARLY), which is what the Part's count(*) before it
-        // finds out, and the update then runs instead. The step label, which shows the Part's
+        // already there (the unique key of T_NEARLY): a row already stored is updated, not
+        // inserted again, without a count(*) before each row. The step label, which shows the
         // statement with the row's values, is only written out when the row fails.
         ResultSet staging = db.openRecordset("select DATE,CODE,PRC,DVAL,TALK from wonton_dat01  ;");
         for (; !staging.eof(); staging.moveNext()) {
@@ -353,8 +353,8 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
         const long long month = monthOfDate(newest);
         const std::string m = std::to_string(month);
 
-        // Every date, not the first 100 as the Part reads: with maxdtc 99 or more nothing was
-        // ever deleted and T_NEARLY grew without bound.
+        // Every date, not only the newest 100: with maxdtc 99 or more nothing would ever be
+        // deleted and T_NEARLY would grow without bound.
         step = "基本ﾃﾞｰﾀ更新(8)旧日付削除";
         const std::vector<std::string> dates = newestFirst(db, "T_NEARLY", "IDATE");
 
@@ -384,11 +384,11 @@ std::string ImportStagedDay(Database &db, UiPort &port, const std::string &capti
             db.execute("Delete * from T_MONTHLY where YYYYMM = " + months[i] + " ;");
 
         port.setCaption(caption + " ﾃﾞｰﾀ更新4処理中");
-        if (std::string msg = ComputeIndicators(db, port, newest); !msg.empty())
+        if (std::string msg = computeIndicators(db, port, newest); !msg.empty())
             return "daily3:" + msg;
 
         port.setCaption(caption + " ﾃﾞｰﾀ更新4.1処理中");
-        if (std::string msg = UpdateDateMarkers(db, port); !msg.empty())
+        if (std::string msg = updateDateMarkers(db, port); !msg.empty())
             return "other1:" + msg;
 
         port.setCaption(caption + " ﾃﾞｰﾀ更新4.3処理中");

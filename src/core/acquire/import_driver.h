@@ -63,19 +63,19 @@ ImportRunState &importRunState();
 // indicators or the markers, or a step's failure text. The import runs as one transaction
 // (unless the caller has one open), committed on every way out: whatever ran before a failure
 // stays, and a crash midway leaves the database as it was before the import.
-std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
+std::string importDayFile(storage::Database &db, const std::string &path, UiPort &port,
                           long long dayNumber, ImportRunState &state);
 // The same with the program's run state.
-std::string ImportDayFile(storage::Database &db, const std::string &path, UiPort &port,
+std::string importDayFile(storage::Database &db, const std::string &path, UiPort &port,
                           long long dayNumber);
 
 // The steps of an import from the staging table on, shared by both data sources: wonton_dat01
 // holds the day's rows, and they go into master and T_NEARLY, then the retention windows, the
 // month row, the indicators, the date markers and the run state follow. `caption` is the
 // progress caption before the import, restored on success. Runs in the caller's transaction when
-// one is open (the caller commits), else in its own. Returns what ImportDayFile returns after
+// one is open (the caller commits), else in its own. Returns what importDayFile returns after
 // decoding.
-std::string ImportStagedDay(storage::Database &db, UiPort &port, const std::string &caption,
+std::string importStagedDay(storage::Database &db, UiPort &port, const std::string &caption,
                             long long dayNumber, ImportRunState &state);
 
 // A name or market of the staging table as the import keeps it: without the characters that

@@ -161,7 +161,7 @@ std::string formatRatio(double v) {
     return out;
 }
 
-std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
+std::string computeIndicators(Database &db, UiPort &port, long long date) {
     StepLabel step;
     const ProgressScope progress(port);
     try {
@@ -187,8 +187,8 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
         if (prev.eof())
             return "前営業日がみつかりません";
         // A young database has no earlier date (a null): the previous-date pass is skipped and
-        // the A1 columns stay as they are. Failing here, as the original did, made the first
-        // import into an empty database an error although its rows were stored.
+        // the A1 columns stay as they are. Failing here would make the first import into an
+        // empty database an error although its rows were stored.
         const std::optional<std::string> p =
             prev.field(0).isNull() ? std::nullopt
                                    : std::optional(std::to_string(prev.field(0).toInt()));
@@ -248,7 +248,7 @@ std::string ComputeIndicators(Database &db, UiPort &port, long long date) {
     }
 }
 
-std::string UpdateDateMarkers(Database &db, UiPort &port) {
+std::string updateDateMarkers(Database &db, UiPort &port) {
     (void)port; // the markers are quick: no progress to show
     StepLabel step;
     try {
@@ -262,9 +262,9 @@ std::string UpdateDateMarkers(Database &db, UiPort &port) {
             return std::to_string(v.toInt());
         };
         // A marker without a value (a young database: one date, no month row or a single
-        // month) keeps what it holds, and the markers after it are still written. The original
-        // ended with "前日が見つかりません" and its sisters here, which made every import into
-        // a young database report an error.
+        // month) keeps what it holds, and the markers after it are still written. Ending here
+        // with "前日が見つかりません" and its sisters would make every import into a young
+        // database report an error.
         auto write = [&](const char *label, const std::optional<std::string> &value,
                          const char *id) {
             if (!value)

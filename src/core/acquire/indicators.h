@@ -29,12 +29,12 @@ std::string formatRatio(double v);
 // no earlier date exists (a young database) the previous-date pass is skipped, which is no
 // error: the A1 columns stay as they are. Returns the empty text, "前営業日がみつかりません"
 // or a step's failure text.
-std::string ComputeIndicators(storage::Database &db, UiPort &port, long long date);
+std::string computeIndicators(storage::Database &db, UiPort &port, long long date);
 
 // Writes the newest and second-newest date and month into the markers MAXDT, MAXDT1, MAXMM
 // and MAXMM1 of T_config. A marker whose query gives null (a young database: one date, no
 // month row, a single month) keeps its value and the routine goes on. Returns the empty text
 // or a step's failure text.
-std::string UpdateDateMarkers(storage::Database &db, UiPort &port);
+std::string updateDateMarkers(storage::Database &db, UiPort &port);
 
 } // namespace tesmo::acquire

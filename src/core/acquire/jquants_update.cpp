@@ -386,7 +386,7 @@ private:
             nameStagedRows();
             usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
             if (usable) {
-                failure = ImportStagedDay(m_db, m_port, m_dayCaption, day, m_state);
+                failure = importStagedDay(m_db, m_port, m_dayCaption, day, m_state);
                 transaction.commit();
             }
         }
@@ -528,7 +528,7 @@ std::string planNote(long long planEnd) {
 
 } // namespace
 
-std::string UpdateFromJQuants(Database &db, UiPort &port, const std::function<void()> &setLaterDate,
+std::string updateFromJQuants(Database &db, UiPort &port, const std::function<void()> &setLaterDate,
                               ImportRunState &state, const JQuantsRunOptions &options) {
     StepLabel step;
     std::string caption;
@@ -612,14 +612,14 @@ std::string &sourceNote() {
     return note;
 }
 
-std::string ScanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
+std::string scanSelectedSource(Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate, ImportRunState &state) {
     std::string failure;
     if (storage::jquantsSource()) {
-        failure = UpdateFromJQuants(db, port, setLaterDate, state);
+        failure = updateFromJQuants(db, port, setLaterDate, state);
     } else {
         sourceNote().clear();
-        failure = ScanDataSite(db, port, client, setLaterDate, state);
+        failure = scanDataSite(db, port, client, setLaterDate, state);
     }
     // Every completed update, of either source and from either program, ends here.
     if (failure.empty() && !state.stopped)

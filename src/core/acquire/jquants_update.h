@@ -38,7 +38,7 @@ struct JQuantsRunOptions {
 // or a server error end the run with a message. `state` is reset first and counts the
 // imported days; `setLaterDate` runs after each. Returns the empty text on success, else a
 // message for the user; the days imported before a failure stay.
-std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
+std::string updateFromJQuants(storage::Database &db, UiPort &port,
                               const std::function<void()> &setLaterDate,
                               ImportRunState &state = importRunState(),
                               const JQuantsRunOptions &options = {});
@@ -46,7 +46,7 @@ std::string UpdateFromJQuants(storage::Database &db, UiPort &port,
 // The fetch-and-import of a data update from the source that the setting datasource names:
 // the data-site scan, or J-Quants. A run that ends without a failure and was not stopped then
 // evaluates the watch rules on the newest day into `state.watch`.
-std::string ScanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
+std::string scanSelectedSource(storage::Database &db, UiPort &port, net::HttpClient &client,
                                const std::function<void()> &setLaterDate,
                                ImportRunState &state = importRunState());
 

@@ -192,7 +192,7 @@ std::string memberFileName(const char *path, const char *filename) {
     return cp932ToUtf8(base);
 }
 
-std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
+std::string extractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
                            const std::string &member) {
     std::string step;
     try {

@@ -21,7 +21,7 @@ inline constexpr long long kMaxMemberBytes = 200LL * 1000 * 1000;
 // line when the member was refused (past kMaxMemberBytes) or could not be put in place.
 // A stop request that the port raises while the member is unpacked ends the unpacking and is
 // raised again (StopRequested), with nothing written.
-std::string ExtractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
+std::string extractArchive(const std::string &archive, UiPort &port, const std::string &destDir,
                            const std::string &member);
 
 // The file name under which a member is unpacked, as UTF-8: the last part of the stored path

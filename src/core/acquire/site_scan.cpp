@@ -162,7 +162,7 @@ std::string siteOrigin(const std::string &url) {
     return path == std::string::npos ? url : url.substr(0, path);
 }
 
-std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
+std::string scanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
                          const std::function<void()> &setLaterDate, ImportRunState &state) {
     using namespace storage;
     StepLabel step;
@@ -233,7 +233,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &c
                 step = "Tesmo_html[" + dayFile + "]lha解凍 ";
                 removeIfExists(dayPath);
                 // Only the day file comes out of the archive; nothing else it holds is written.
-                missing = ExtractArchive(archive, port, folderFor(FileKind::Download), dayFile);
+                missing = extractArchive(archive, port, folderFor(FileKind::Download), dayFile);
                 if (missing.empty() && !fileExists(dayPath))
                     missing = "圧縮ﾌｧｲﾙの中に " + dayFile + " がありません";
             }
@@ -248,7 +248,7 @@ std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &c
             port.setCaption(caption + " [" + std::to_string(day) + "] " + days.text());
             port.progress(listed, static_cast<long long>(links.size()));
             port.repaint();
-            const std::string imported = ImportDayFile(db, dayPath, port, day, state);
+            const std::string imported = importDayFile(db, dayPath, port, day, state);
             if (!imported.empty()) {
                 port.setCaption(caption);
                 return step.text() + imported;

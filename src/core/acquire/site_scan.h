@@ -46,7 +46,7 @@ std::string siteOrigin(const std::string &url);
 // imported day. `state` is reset and then counts the imported days; a day that cannot be
 // downloaded, unpacked or decoded is passed over and listed in it with the reason. Returns the
 // empty text on success, else a message for the user; days imported before a failure stay.
-std::string ScanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
+std::string scanDataSite(storage::Database &db, UiPort &port, net::HttpClient &client,
                          const std::function<void()> &setLaterDate,
                          ImportRunState &state = importRunState());
 

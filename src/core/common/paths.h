@@ -40,7 +40,7 @@ std::string folderFor(FileKind kind);
 // folderFor(kind) joined with `name`.
 std::string pathFor(FileKind kind, const std::string &name);
 
-// $HOME (USERPROFILE on the original platform).
+// The user's home folder, $HOME.
 std::string profileDir();
 // $HOME/デスクトップ when it exists, else the XDG desktop folder, else $HOME.
 std::string desktopDir();

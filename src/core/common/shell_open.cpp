@@ -47,7 +47,7 @@ bool isExecutableFile(const std::string &path) {
 
 } // namespace
 
-std::string file_exists(const std::string &pattern) {
+std::string firstMatchingFile(const std::string &pattern) {
     try {
         if (pattern.empty() || pattern.find("://") != std::string::npos)
             return {};
@@ -72,7 +72,7 @@ std::string file_exists(const std::string &pattern) {
 std::string openFailureText(const std::string &command) {
     std::string reason;
     const bool page = command.find("://") != std::string::npos;
-    if (!page && file_exists(command).empty())
+    if (!page && firstMatchingFile(command).empty())
         reason = "ファイルが見つかりません";
     else if (startProcess("xdg-open", {"--version"}) == kStartFailed)
         reason = "ページを開くプログラム(xdg-open)がありません";
@@ -81,17 +81,18 @@ std::string openFailureText(const std::string &command) {
     return "ﾍﾟｰｼﾞを開けませんでした。\r\n" + command + "\r\n詳細:" + reason;
 }
 
-long shell_open(const std::string &command, const std::string &workDir) {
+long shellOpen(const std::string &command, const std::string &workDir) {
     try {
         std::string file = command;
         std::string arguments;
         for (size_t n = command.size(); n >= 1; --n) {
-            if (command[n - 1] == ' ' && n >= 3 && !file_exists(command.substr(0, n - 1)).empty()) {
+            if (command[n - 1] == ' ' && n >= 3 &&
+                !firstMatchingFile(command.substr(0, n - 1)).empty()) {
                 file = command.substr(0, n - 1);
                 arguments = command.substr(n);
                 break;
             }
-            if (!file_exists(command.substr(0, n)).empty())
+            if (!firstMatchingFile(command.substr(0, n)).empty())
                 break; // the whole text is the file, without arguments
         }
         if (file.empty())

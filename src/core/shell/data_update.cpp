@@ -126,13 +126,13 @@ std::string plainProgress(const std::string &caption, const std::string &title) 
     return rest.empty() ? first : first + "\n" + rest;
 }
 
-DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
-                                    const std::string &title, std::time_t now) {
+DataUpdateResult runDataUpdate(UiPort &port, const DataUpdateActions &a, const std::string &title,
+                               std::time_t now) {
     if (port.busy())
         return DataUpdateResult::Busy;
     try {
-        // 1. Stale data: offer a complete database instead. Not with J-Quants: the catch-up
-        // fills any gap itself, and a plan twelve weeks behind is always "stale".
+        // Data more than 30 days old: a complete database is offered instead. Not with J-Quants:
+        // the catch-up fills any gap itself, and a plan twelve weeks behind is always "stale".
         const bool jquants = storage::jquantsSource();
         const std::optional<long long> newest = a.refreshNewestDate();
         if (!jquants && dataIsStale(newest, now)) {
@@ -149,7 +149,7 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
             a.startUpdaterAndExit();
             return DataUpdateResult::UpdaterStarted;
         }
-        // 2. Confirmation.
+        // The user confirms before anything is fetched, unless nomoremsg silences the question.
         const bool quiet = messagesOff();
         if (!quiet &&
             port.message(std::string(jquants ? "この処理はJ-Quants APIにアクセスして"
@@ -158,7 +158,7 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
                          kUpdateCaption, MsgIcon::Information,
                          MsgButtons::OkCancel) != MsgAnswer::Ok)
             return DataUpdateResult::Cancelled;
-        // 3.-7. One data update at a time per database, whichever program runs it; the lock is
+        // One data update at a time per database, whichever program runs it; the lock is
         // taken after the question, so that an unanswered question never blocks a script.
         std::optional<storage::UpdateLock> lock;
         if (a.databaseFile) {
@@ -170,7 +170,7 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
             }
         }
         port.setBusy(true);
-        a.closeAllForms(true);
+        a.closeChildWindows(true);
         a.compactIfGrown();
         const std::string scan = a.scanDataSite();
         lock.reset();
@@ -180,7 +180,8 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         // A run the user stopped fetches nothing more, the program files neither.
         const std::string versions = run.stopped ? std::string() : a.versionCheck(false);
         port.setBusy(false);
-        // 8. The scan's result.
+        // The scan's failure, a stopped run and missed days are always told; a plain success
+        // only while messages are on.
         if (!scan.empty()) {
             if (a.isMinimized && a.isMinimized() && a.restoreWindow)
                 a.restoreWindow();
@@ -201,13 +202,13 @@ DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &a,
         } else {
             port.beep();
         }
-        // 9.-11. The program update offer.
+        // A newer program found on the way is offered, and installed only once the user also
+        // agreed to replace the database files it brings.
         if (versions.empty())
             return DataUpdateResult::Done;
         if (!update::askUpdateNow(port, title, update::kProgramUpdateLine) ||
             !update::confirmDatabaseReplace(port, title, versions))
             return DataUpdateResult::Done;
-        // 12.
         port.setBusy(true);
         a.startUpdaterAndExit();
         return DataUpdateResult::UpdaterStarted;

@@ -15,16 +15,16 @@
 namespace tesmo::shell {
 
 struct DataUpdateActions {
-    // set_later_date: refreshes the main window's date and returns the newest date.
+    // Refreshes the main window's date and returns the newest date.
     std::function<std::optional<long long>()> refreshNewestDate;
-    // Close_all_form with a force flag; true: the user chose not to close.
-    std::function<bool(bool force)> closeAllForms;
-    // CompactIfGrown; raises on failure.
+    // Closes the child windows (without asking when forced); true: the user chose not to close.
+    std::function<bool(bool force)> closeChildWindows;
+    // compactIfGrown; raises on failure.
     std::function<void()> compactIfGrown;
-    // ScanDataSite, or the J-Quants catch-up when datasource names it: empty on success, else
+    // scanDataSite, or the J-Quants catch-up when datasource names it: empty on success, else
     // the message for the user.
     std::function<std::string()> scanDataSite;
-    // version_check(completeDatabase): the selected program files, empty when none.
+    // versionCheck(completeDatabase): the selected program files, empty when none.
     std::function<std::string(bool completeDatabase)> versionCheck;
     // What the scan's run imported, passed over and, when the user stopped it, left missing.
     std::function<acquire::ImportRunState()> runState;
@@ -53,11 +53,14 @@ enum class DataUpdateResult {
 // The data older than 30 days (calendar days from the newest date to `now`)?
 bool dataIsStale(std::optional<long long> newestDate, std::time_t now);
 
-// Command1_Click_sub. `title` is the main window's title; `now` the current time.
-DataUpdateResult Command1_Click_sub(UiPort &port, const DataUpdateActions &actions,
-                                    const std::string &title, std::time_t now);
+// The data update: offers a complete database when the data are more than 30 days old, asks
+// before it starts, compacts a grown database, fetches and imports what is missing under the
+// update lock, reports the result and offers a newer program. `title` is the main window's
+// title; `now` the current time.
+DataUpdateResult runDataUpdate(UiPort &port, const DataUpdateActions &actions,
+                               const std::string &title, std::time_t now);
 
-// The text of step 8 for a successful scan. Days that were passed over are listed, one line
+// The report of a scan that ran. Days that were passed over are listed, one line
 // each ("取得できなかった日: 20240110 (HTTP 500)"), instead of the success lines; a run the user
 // stopped says so and how many days are still missing. J-Quants (`jquants`) names the days
 // "取り込んだ日" and lists ten of them at most: a catch-up of weeks would make a box taller

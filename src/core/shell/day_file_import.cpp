@@ -54,7 +54,7 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file) {
             placed.deleteAfter = false;
         }
         const std::string error =
-            acquire::ExtractArchive(file, port, folderFor(FileKind::Download), name);
+            acquire::extractArchive(file, port, folderFor(FileKind::Download), name);
         if (!error.empty())
             placed.failure = std::string(kUnpackFailed) + "\r\n詳細:" + error;
         else if (!fs::exists(data, ec))
@@ -91,7 +91,7 @@ LocalImport importLocalDayFile(storage::Database &db, UiPort &port, const std::s
     if (!placed.failure.empty())
         return {placed.failure, {}};
     LocalImport done;
-    done.result = acquire::ImportDayFile(db, placed.path, port, 0);
+    done.result = acquire::importDayFile(db, placed.path, port, 0);
     if (placed.deleteAfter) {
         std::error_code ec;
         fs::remove(placed.path, ec);

@@ -32,10 +32,10 @@ PlacedDayFile placeDayFile(UiPort &port, const std::string &file);
 
 struct LocalImport {
     std::string unpackFailure; // set: nothing was imported
-    std::string result;        // ImportDayFile's result
+    std::string result;        // importDayFile's result
 };
 
-// placeDayFile, then ImportDayFile as day 0, the unpacked file removed again and `refreshDate`
+// placeDayFile, then importDayFile as day 0, the unpacked file removed again and `refreshDate`
 // run after the import. Under the database's update lock: while another program updates the
 // database the result is kOtherUpdateRunning and nothing is placed or imported; the database
 // itself (or a file of SQLite's beside it) is refused with kDatabaseIsNoDayFile.

@@ -107,7 +107,7 @@ long long userIdNumber() {
 
 void attachExternalPortfolio(storage::Database &db, UiPort &port, const std::string &portfile,
                              const std::string &linkName, const std::string &title) {
-    if (file_exists(portfile).empty())
+    if (firstMatchingFile(portfile).empty())
         throw std::runtime_error("ポートフォリオファイルが見つかりません: " + portfile);
     const bool existed = storage::attachPortfolioLink(db, linkName, portfile);
     if (!existed) {

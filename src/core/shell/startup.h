@@ -32,20 +32,21 @@ extern const char *const kPortfolioHint;
 // the hint (Yes/No: show it again next time?) and remembers a No. Returns portfile_path.
 std::string choosePortfolioPath(UiPort &port, const std::string &title);
 
-// The folders of start-up step 3.
+// The desktop and profile folders that start-up records.
 std::string startupDesktopDir();
 std::string startupProfileDir();
 
 // useridno, drawn once per user (1..250000) and then kept.
 long long userIdNumber();
 
-// Start-up step 11: links the external portfolio file into `db` as port_link_table, offering
+// At start-up: links the external portfolio file into `db` as port_link_table, offering
 // to copy the entries of T_PORT on the first link. Raises (DbError or std::runtime_error)
-// when the file is missing or cannot be linked; the caller shows the case-B message.
+// when the file is missing or cannot be linked; the caller shows portfolioFailureText.
 void attachExternalPortfolio(storage::Database &db, UiPort &port, const std::string &portfile,
                              const std::string &linkName, const std::string &title);
 
-// The message of start-up failure cases A (connection) and B (external portfolio).
+// The messages of a start-up that cannot connect to the database, and of one that cannot
+// link the external portfolio.
 std::string connectionFailureText(const std::string &description);
 std::string portfolioFailureText(const std::string &description);
 

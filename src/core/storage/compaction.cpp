@@ -35,14 +35,14 @@ bool databaseHasGrown() {
            static_cast<long double>(readSettingInt(keys::DB_SIZE)) * 9;
 }
 
-bool CompactIfGrown(UiPort &port) {
+bool compactIfGrown(UiPort &port) {
     if (!databaseHasGrown())
         return false;
-    CompactDatabaseFile(port);
+    compactDatabaseFile(port);
     return true;
 }
 
-void CompactDatabaseFile(UiPort &port) {
+void compactDatabaseFile(UiPort &port) {
     const std::string caption = port.caption();
     const std::string path = databasePath();
     // Not while another program imports into the file; inside this program's own data update
@@ -51,7 +51,7 @@ void CompactDatabaseFile(UiPort &port) {
     port.setCaption(caption + " DBの領域が増えすぎた為、最適化しています。。");
     port.repaint();
     port.wait(1);
-    CloseDatabase();
+    closeDatabase();
 
     const std::string backup = pathFor(FileKind::Backup, kBackupName);
     // Built beside the database, so that the rename below never crosses a file system: the
@@ -85,12 +85,12 @@ void CompactDatabaseFile(UiPort &port) {
         }
         writeSetting(keys::DB_SIZE, std::to_string(fileLength(path)));
         removeWithSidecars(compact);
-        ConnectDatabase();
+        connectDatabase();
     } catch (const std::exception &e) {
         removeWithSidecars(compact);
         const std::string description = e.what();
         try {
-            ConnectDatabase();
+            connectDatabase();
         } catch (const std::exception &reopen) {
             throw DbError(description + " / " + reopen.what());
         }

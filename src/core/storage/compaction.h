@@ -7,7 +7,7 @@ namespace tesmo::storage {
 // True when the file at mdbpath is longer than DB_SIZE × 1.8.
 bool databaseHasGrown();
 // Compacts when databaseHasGrown(); returns whether it did.
-bool CompactIfGrown(UiPort &port);
+bool compactIfGrown(UiPort &port);
 
 // Keeps a backup "tesmo.mbk" of the file as it was in the install folder, writes a compacted
 // copy beside the database file ("tmp" + its name, "tmptesmo.mdb" for "tesmo.mdb") and puts it
@@ -16,6 +16,6 @@ bool CompactIfGrown(UiPort &port);
 // stays in place, DB_SIZE is left as it was (so the next data update tries again), the
 // connection is reopened on it and the error, saying which step failed, is raised (DbError)
 // for the caller to show.
-void CompactDatabaseFile(UiPort &port);
+void compactDatabaseFile(UiPort &port);
 
 } // namespace tesmo::storage

@@ -78,12 +78,12 @@ void setDatabasePathOverride(const std::string &path) {
     databasePathOverride() = path;
 }
 
-void ConnectDatabase() {
-    CloseDatabase();
+void connectDatabase() {
+    closeDatabase();
     mainSlot() = openConfigured();
 }
 
-void CloseDatabase() noexcept {
+void closeDatabase() noexcept {
     if (mainSlot()) {
         mainSlot()->close();
         mainSlot().reset();

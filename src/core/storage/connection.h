@@ -31,18 +31,18 @@ void setDatabasePathOverride(const std::string &path);
 
 // Opens the main connection (closing an earlier one first). Raises DbError when the file is
 // missing, unreadable or carries another password.
-void ConnectDatabase();
+void connectDatabase();
 // Closes the main connection; harmless when it is not open.
-void CloseDatabase() noexcept;
+void closeDatabase() noexcept;
 bool isDatabaseConnected();
 // The main connection; raises DbError when it is not open.
 Database &mainDatabase();
 
-// The chart window's own pair: the same steps as ConnectDatabase, kept in the window.
+// The chart window's own pair: the same steps as connectDatabase, kept in the window.
 class ChartConnection {
 public:
     void connect();
-    // Unlike CloseDatabase, errors are not hidden.
+    // Unlike closeDatabase, errors are not hidden.
     void close();
     bool isOpen() const { return m_db != nullptr; }
     Database &db();

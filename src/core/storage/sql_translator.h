@@ -1,7 +1,7 @@
 #pragma once
-// Turns the statements the program sends (the dialect of its original desktop engine) into
-// SQLite statements. Works on tokens, so quotes, brackets and comments are never mistaken for
-// keywords.
+// Turns the statements the program sends (the dialect of the desktop engine it was first written
+// for) into SQLite statements. Works on tokens, so quotes, brackets and comments are never mistaken
+// for keywords.
 #include <map>
 #include <string>
 #include <vector>

@@ -130,8 +130,8 @@ void writeCp932File(const std::string &path, const std::string &text) {
         throw std::runtime_error("ファイルに書き込めません: " + path);
 }
 
-void clip_tbl(UiPort &port, storage::Database &db, const storage::Query &source,
-              const GridColumns &cols, const std::string &fileName) {
+void exportTable(UiPort &port, storage::Database &db, const storage::Query &source,
+                 const GridColumns &cols, const std::string &fileName) {
     if (fileName.empty())
         port.setClipboardText("");
     const char separator = copySeparator();
@@ -173,7 +173,7 @@ void copyTableCommand(UiPort &port, const TableExport &t) {
     }
     port.setBusy(true);
     try {
-        clip_tbl(port, t.db, t.source, t.cols, "");
+        exportTable(port, t.db, t.source, t.cols, "");
     } catch (const std::exception &e) {
         port.setBusy(false);
         port.message(e.what(), t.caption, MsgIcon::Critical, MsgButtons::Ok);
@@ -203,7 +203,7 @@ bool fileTableCommand(UiPort &port, const TableExport &t, const std::string &tod
         return false;
     port.setBusy(true);
     try {
-        clip_tbl(port, t.db, t.source, t.cols, name);
+        exportTable(port, t.db, t.source, t.cols, name);
     } catch (const std::exception &e) {
         port.setBusy(false);
         port.message(e.what(), t.caption, MsgIcon::Critical, MsgButtons::Ok);

@@ -38,8 +38,8 @@ void writeCp932File(const std::string &path, const std::string &text);
 // The shared routine of the copy and file commands: an empty `fileName` puts the text on the
 // clipboard, else the text and one more CR LF go to the file and its folder becomes savecsvdir.
 // Raises on database and file errors.
-void clip_tbl(UiPort &port, storage::Database &db, const storage::Query &source,
-              const GridColumns &cols, const std::string &fileName);
+void exportTable(UiPort &port, storage::Database &db, const storage::Query &source,
+                 const GridColumns &cols, const std::string &fileName);
 
 // What each grid window hands to its copy and file commands.
 struct TableExport {

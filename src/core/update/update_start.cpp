@@ -34,7 +34,7 @@ bool okCancel(UiPort &port, const std::string &text, const std::string &title) {
 // Runs the check with the busy pointer showing.
 std::string checkBusy(net::HttpClient &client, UiPort &port, bool completeDb) {
     port.setBusy(true);
-    std::string selection = version_check(client, port, completeDb);
+    std::string selection = versionCheck(client, port, completeDb);
     port.setBusy(false);
     return selection;
 }

@@ -395,7 +395,7 @@ UpdaterResult runUpdate(net::HttpClient &client, UiPort &port, const std::functi
             }
         }
         if (startMainProgram)
-            outcome.mainProgram = shell_open(installPath(kMainProgram), "");
+            outcome.mainProgram = shellOpen(installPath(kMainProgram), "");
         outcome.end = installed ? UpdateEnd::Installed : UpdateEnd::NothingNew;
     } catch (const UpdateAborted &) {
         outcome.end = UpdateEnd::Aborted;

@@ -112,7 +112,7 @@ bool isDatabaseModule(const std::string &name) {
     return lowerAscii(name).find(kDatabaseFile) != std::string::npos;
 }
 
-std::string version_check(net::HttpClient &client, UiPort &port, bool completeDb) {
+std::string versionCheck(net::HttpClient &client, UiPort &port, bool completeDb) {
     using namespace storage;
     g_updateSize = 0;
     std::string result;

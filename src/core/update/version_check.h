@@ -57,9 +57,9 @@ bool isDatabaseModule(const std::string &name);
 // system's package manager).
 // `completeDb` asks for the complete database package instead of the database file. A row
 // whose file name would point outside the install folder is refused, and `port` says so.
-std::string version_check(net::HttpClient &client, UiPort &port, bool completeDb);
+std::string versionCheck(net::HttpClient &client, UiPort &port, bool completeDb);
 
-// Total size in bytes of what the last version_check selected.
+// Total size in bytes of what the last versionCheck selected.
 float updateSize();
 
 } // namespace tesmo::update

@@ -32,11 +32,6 @@ QFont chartWindowFont() {
     return f;
 }
 
-double twipsPerPixel(const QPaintDevice &device) {
-    const int dpi = device.logicalDpiX();
-    return dpi > 0 ? 1440.0 / dpi : 15.0;
-}
-
 void paintChart(QPainter &p, const chart::ChartElements &elements, double tpp) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);

@@ -13,9 +13,6 @@ QFont chartLabelFont();
 // The font of the chart window's controls.
 QFont chartWindowFont();
 
-// Twips per device pixel (1440 per inch): 15 at 96 dpi.
-double twipsPerPixel(const QPaintDevice &device);
-
 // Draws the visible elements back to front; element coordinates are twips of the client area.
 void paintChart(QPainter &p, const chart::ChartElements &elements, double twipsPerPixel);
 

@@ -2,6 +2,7 @@
 
 #include "ui/chart/chart_painter.h"
 #include "ui/common/qt_ui_port.h"
+#include "ui/common/twips.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>

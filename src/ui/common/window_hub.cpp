@@ -57,7 +57,7 @@ void showNormal(QWidget *w) {
     w->activateWindow();
 }
 
-bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
+bool keyShortcut(int key, Qt::KeyboardModifiers modifiers) {
     // Only Ctrl, without Shift or Alt.
     if ((modifiers & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier |
                       Qt::MetaModifier)) != Qt::ControlModifier)
@@ -69,16 +69,16 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
             showNormal(hub.mainWindow());
         return true;
     case Qt::Key_M:
-        hub.show(WindowKind::PortM);
+        hub.show(WindowKind::PortfolioEditor);
         return true;
     case Qt::Key_P:
-        hub.show(WindowKind::PortTb);
+        hub.show(WindowKind::PortfolioTable);
         return true;
     case Qt::Key_R:
-        hub.show(WindowKind::RankTb);
+        hub.show(WindowKind::RankingTable);
         return true;
     case Qt::Key_F:
-        hub.show(WindowKind::Find);
+        hub.show(WindowKind::StockSearch);
         return true;
     case Qt::Key_O:
         hub.show(WindowKind::Options);
@@ -89,13 +89,14 @@ bool key_shortcut(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void WindowHub::refreshDataWindows() {
-    for (WindowKind kind : {WindowKind::RankTb, WindowKind::PortTb, WindowKind::PortM})
+    for (WindowKind kind :
+         {WindowKind::RankingTable, WindowKind::PortfolioTable, WindowKind::PortfolioEditor})
         if (QWidget *w = existing(kind); w && w->isVisible())
             QMetaObject::invokeMethod(w, "refresh", Qt::DirectConnection);
 }
 
 bool openPage(QWidget *parent, const std::string &command, const QString &title) {
-    if (shell_open(command, "") != kStartFailed)
+    if (shellOpen(command, "") != kStartFailed)
         return true;
     showMessage(parent, openFailureText(command), us(title), MsgIcon::Critical, MsgButtons::Ok);
     return false;

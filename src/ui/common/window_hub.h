@@ -12,7 +12,7 @@
 
 namespace tesmo::ui {
 
-enum class WindowKind { PortM, PortTb, RankTb, Find, Options };
+enum class WindowKind { PortfolioEditor, PortfolioTable, RankingTable, StockSearch, Options };
 
 class WindowHub {
 public:
@@ -47,13 +47,13 @@ private:
 // Shows a window modelessly and restores it when it is minimized.
 void showNormal(QWidget *w);
 
-// Opens a page or file with shell_open; when nothing could be started, tells the user which
+// Opens a page or file with shellOpen; when nothing could be started, tells the user which
 // page and why, in a critical message titled `title`. False then.
 bool openPage(QWidget *parent, const std::string &command, const QString &title);
 
 // The Ctrl shortcuts of every window: Ctrl+B main window (after start-up), Ctrl+M portfolio
 // maintenance, Ctrl+P portfolio table, Ctrl+R ranking, Ctrl+F stock search, Ctrl+O options.
 // Acts only when Ctrl alone is held. Returns true when the key was one of them.
-bool key_shortcut(int key, Qt::KeyboardModifiers modifiers);
+bool keyShortcut(int key, Qt::KeyboardModifiers modifiers);
 
 } // namespace tesmo::ui

@@ -138,7 +138,7 @@ void WelcomeWindow::buildControls() {
     C_help->setAutoDefault(false);
     // Only where the desktop can open the page: a button that can only fail helps nobody.
     C_help->setVisible(shell::pageOpenerAvailable() &&
-                       !file_exists(installPath("Tesmo.html")).empty());
+                       !firstMatchingFile(installPath("Tesmo.html")).empty());
     C_later = new QPushButton(QStringLiteral("あとで設定する"), this);
     C_later->setObjectName(QStringLiteral("C_later"));
     C_later->setAutoDefault(false);
@@ -180,9 +180,9 @@ void WelcomeWindow::buildControls() {
 
     for (QRadioButton *r : Op_source)
         connect(r, &QRadioButton::toggled, this, [this] { sourceClicked(); });
-    connect(C_jqtest, &QPushButton::clicked, this, [this] { C_jqtest_Click(); });
-    connect(C_OK, &QPushButton::clicked, this, [this] { C_OK_Click(); });
-    connect(C_later, &QPushButton::clicked, this, [this] { C_later_Click(); });
+    connect(C_jqtest, &QPushButton::clicked, this, [this] { testJQuantsConnection(); });
+    connect(C_OK, &QPushButton::clicked, this, [this] { saveAndClose(); });
+    connect(C_later, &QPushButton::clicked, this, [this] { askLater(); });
     connect(C_help, &QPushButton::clicked, this, [this] {
         runCommand(this, [this] { openPage(this, installPath("Tesmo.html"), windowTitle()); });
     });
@@ -204,7 +204,7 @@ shell::SourceChoice WelcomeWindow::choice() const {
     return c;
 }
 
-void WelcomeWindow::C_jqtest_Click() {
+void WelcomeWindow::testJQuantsConnection() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
@@ -217,7 +217,7 @@ void WelcomeWindow::C_jqtest_Click() {
     });
 }
 
-void WelcomeWindow::C_OK_Click() {
+void WelcomeWindow::saveAndClose() {
     if (m_port.busy())
         return;
     bool saved = false;
@@ -233,7 +233,7 @@ void WelcomeWindow::C_OK_Click() {
         accept();
 }
 
-void WelcomeWindow::C_later_Click() {
+void WelcomeWindow::askLater() {
     if (!m_port.busy())
         reject();
 }

@@ -24,11 +24,11 @@ public:
     shell::SourceChoice choice() const;
 
     // The buttons' commands (public so that they can be driven without a mouse).
-    void C_jqtest_Click();
+    void testJQuantsConnection();
     // Saves the choice and closes; a choice that cannot be taken is said and the window stays.
-    void C_OK_Click();
+    void saveAndClose();
     // Closes without a choice: the window comes again at the next start while no source works.
-    void C_later_Click();
+    void askLater();
 
     QRadioButton *Op_source[2] = {}; // データサイト, J-Quants
     QLineEdit *T_jqkey = nullptr;

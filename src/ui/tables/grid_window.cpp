@@ -3,6 +3,7 @@
 #include "core/storage/connection.h"
 #include "core/tables/clip_tbl.h"
 #include "core/tables/table_sources.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 #include "ui/tables/result_set_model.h"
 
@@ -103,8 +104,8 @@ GridWindow::GridWindow(tables::GridColumns &columns, const char *caption, const 
     for (QToolButton *b : {Image1, Image2})
         b->setGeometry(0, px(60), px(375), px(375));
 
-    connect(Image1, &QToolButton::clicked, this, &GridWindow::Image1_Click);
-    connect(Image2, &QToolButton::clicked, this, &GridWindow::Image2_Click);
+    connect(Image1, &QToolButton::clicked, this, &GridWindow::copyTable);
+    connect(Image2, &QToolButton::clicked, this, &GridWindow::saveTableToFile);
     connect(DBGrid1->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int c) { headerClicked(c); });
     connect(DBGrid1, &QTableView::doubleClicked, this,
@@ -142,12 +143,11 @@ void GridWindow::bindGrid() {
 }
 
 double GridWindow::twipsPerPixel() const {
-    const int dpi = logicalDpiX();
-    return dpi > 0 ? 1440.0 / dpi : 15.0;
+    return ui::twipsPerPixel(*this);
 }
 
 int GridWindow::px(double twips) const {
-    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+    return twipsToPixels(*this, twips);
 }
 
 bool GridWindow::beginBusy() {
@@ -258,7 +258,7 @@ void GridWindow::openChartOfRow(int row) {
 
 // The copy and the export ask first and set the busy pointer themselves; the window stays
 // open until they are done.
-void GridWindow::Image1_Click() {
+void GridWindow::copyTable() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
@@ -269,7 +269,7 @@ void GridWindow::Image1_Click() {
     endBusy();
 }
 
-void GridWindow::Image2_Click() {
+void GridWindow::saveTableToFile() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
@@ -369,7 +369,7 @@ void GridWindow::closeEvent(QCloseEvent *e) {
 }
 
 void GridWindow::keyReleaseEvent(QKeyEvent *e) {
-    key_shortcut(e->key(), e->modifiers());
+    keyShortcut(e->key(), e->modifiers());
     QWidget::keyReleaseEvent(e);
 }
 
@@ -381,7 +381,7 @@ bool GridWindow::eventFilter(QObject *watched, QEvent *event) {
     }
     if (event->type() == QEvent::KeyRelease) {
         auto *k = static_cast<QKeyEvent *>(event);
-        if (key_shortcut(k->key(), k->modifiers()))
+        if (keyShortcut(k->key(), k->modifiers()))
             return true;
     }
     return QWidget::eventFilter(watched, event);

@@ -55,8 +55,8 @@ public:
     bool loading() const { return m_loading; }
 
     // The commands of the icons and keys, public so that the tests and the menu can call them.
-    void Image1_Click();
-    void Image2_Click();
+    void copyTable();
+    void saveTableToFile();
     Q_INVOKABLE void refresh(); // F5; also when the data changed elsewhere
     void openChartOfRow(int row);
     QString navigatorCaption() const { return Data1->caption(); }

@@ -65,14 +65,14 @@ UpdateSplash::UpdateSplash(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    Timer1.setInterval(update::SplashClock::kStartInterval);
-    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    Timer1.start();
+    m_clockTimer.setInterval(update::SplashClock::kStartInterval);
+    connect(&m_clockTimer, &QTimer::timeout, this, [this] { onClockTick(); });
+    m_clockTimer.start();
 }
 
-void UpdateSplash::Timer1_Timer() {
+void UpdateSplash::onClockTick() {
     const auto action = m_clock.tick();
-    Timer1.setInterval(m_clock.intervalMs());
+    m_clockTimer.setInterval(m_clock.intervalMs());
     switch (action) {
     case update::SplashClock::Action::RunUpdate:
         // Not inside this slot: a timer does not fire again while its own slot runs, and the
@@ -82,7 +82,7 @@ void UpdateSplash::Timer1_Timer() {
     case update::SplashClock::Action::GiveUp:
         QApplication::beep();
         QApplication::beep();
-        Timer1.stop();
+        m_clockTimer.stop();
         m_port.abort();
         // A running update unwinds at its next pause and closes the splash itself.
         if (!routineRunning(this))
@@ -96,10 +96,10 @@ void UpdateSplash::Timer1_Timer() {
 void UpdateSplash::runUpdate() {
     {
         RoutineScope scope(this);
-        m_result = update::runUpdate(Inet1, m_port, [this] { return m_port.aborted(); });
+        m_result = update::runUpdate(m_http, m_port, [this] { return m_port.aborted(); });
     }
     m_ran = true;
-    Timer1.stop();
+    m_clockTimer.stop();
     close();
     emit updateFinished();
 }

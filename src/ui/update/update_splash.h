@@ -32,10 +32,10 @@ class UpdateSplash : public QWidget {
 public:
     explicit UpdateSplash(QWidget *parent = nullptr);
 
-    // One tick of Timer1 (public so that a test can drive the clock).
-    void Timer1_Timer();
+    // One tick of the clock (public so that a test can drive the clock).
+    void onClockTick();
     const update::SplashClock &clock() const { return m_clock; }
-    int timerInterval() const { return Timer1.interval(); }
+    int timerInterval() const { return m_clockTimer.interval(); }
     // How the update ended; Failed until it has run.
     const update::UpdaterResult &result() const { return m_result; }
     bool updateRan() const { return m_ran; }
@@ -53,10 +53,10 @@ private:
     QFrame *Frame1;
     QLabel *Label2;
     QLabel *Label1;
-    QTimer Timer1;
+    QTimer m_clockTimer;
     update::SplashClock m_clock;
     SplashPort m_port;
-    net::HttpClient Inet1;
+    net::HttpClient m_http;
     update::UpdaterResult m_result;
     bool m_ran = false;
 };

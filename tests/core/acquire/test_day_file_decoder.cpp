@@ -13,14 +13,14 @@ namespace tesmo::test {
 namespace {
 using acquire::DayFileWriter;
 using acquire::DayRecord;
-using acquire::DecodeDailyFile;
+using acquire::decodeDailyFile;
 using acquire::kDataSectionHeader;
 using acquire::kDayFileKey;
 
 class Decoder : public AcquireTest {
 protected:
     std::string decode(const std::string &path, const std::string &key = kDayFileKey) {
-        return DecodeDailyFile(*db, path, key, port);
+        return decodeDailyFile(*db, path, key, port);
     }
     std::vector<std::string> staging() {
         return rows("select [DATE],CODE,NAME,PRC,DVAL,TALK,MARKET,typeof(CODE),typeof(PRC) "
@@ -189,7 +189,7 @@ TEST_F(Decoder, BrokenLinesEndTheDecodingWithTheStepLabel) {
         EXPECT_TRUE(result.starts_with(c.prefix)) << result;
         EXPECT_EQ(count("wonton_dat01"), c.rowsKept) << c.path;
     }
-    EXPECT_EQ(DecodeDailyFile(*db, env.path("x"), "", port),
+    EXPECT_EQ(decodeDailyFile(*db, env.path("x"), "", port),
               "key分解時にｴﾗｰ\r\n詳細：復号キーが空です。");
 }
 

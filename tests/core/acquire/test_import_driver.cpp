@@ -11,7 +11,7 @@
 namespace tesmo::test {
 namespace {
 using acquire::DayRecord;
-using acquire::ImportDayFile;
+using acquire::importDayFile;
 using acquire::ImportRunState;
 
 class Import : public AcquireTest {
@@ -23,7 +23,7 @@ protected:
     // Imports `records` as a scanned day (the day number is the date).
     std::string import(const std::vector<DayRecord> &records, bool scanned = true) {
         const long long day = records.at(0).date;
-        return ImportDayFile(*db, dayFile(records), port, scanned ? day : 0, state);
+        return importDayFile(*db, dayFile(records), port, scanned ? day : 0, state);
     }
     std::vector<DayRecord> day(long long date, double base) {
         return {rec(date, "1301", base, 1000, 10), rec(date, "1332", base * 2, 2000, 20),
@@ -52,8 +52,8 @@ protected:
     ImportRunState state;
 };
 
-// The young-database mend: the Part made this import fail with "daily3:" (no previous date)
-// although its rows were stored.
+// A young database has no previous date: the import still succeeds (no "daily3:" failure) and
+// its rows are stored.
 TEST_F(Import, FirstImportIntoAnEmptyDatabaseSucceedsWithoutAPreviousDate) {
     EXPECT_EQ(import(day(20240129, 100)), "");
     EXPECT_EQ(count("T_NEARLY"), 3);
@@ -174,8 +174,8 @@ TEST_F(Import, KeepsElevenDatesWithMaxdtc10) {
     EXPECT_EQ(scalar("select min(IDATE) from T_NEARLY").toInt(), dates[4]);
 }
 
-// The long-retention mend: the Part read only the first 100 dates, so with maxdtc 99 or more
-// nothing was ever deleted.
+// Old dates are deleted beyond maxdtc + 1 also when maxdtc is 99 or more: reading only the
+// first 100 dates would never delete any.
 TEST_F(Import, KeepsMaxdtcPlusOneDatesBeyondTheFirstHundred) {
     setting(storage::keys::maxdtc, "150");
     const auto dates = calendarDays(20230801, 160, false);
@@ -198,7 +198,7 @@ TEST_F(Import, OldDatesGoBeforeTheMonthRowIsComputed) {
 }
 
 // The month row is summed up in the driver from one read of the window; it must give what the
-// engine's GROUP BY statement of the Part gives on the same rows, whether the window holds most
+// engine's GROUP BY statement gives on the same rows, whether the window holds most
 // of the table's dates (read in table order) or a third of them (read through the index).
 TEST_F(Import, TheMonthRowIsWhatTheEnginesGroupByGives) {
     for (const int count : {35, 80}) {
@@ -296,12 +296,12 @@ TEST_F(Import, AScannedDayThatDoesNotDecodeIsSkipped) {
 
 TEST_F(Import, TheFileNameMustBeADate) {
     const std::string path = dayFile(day(20240105, 100), "latest");
-    EXPECT_EQ(ImportDayFile(*db, path, port, 0, state),
+    EXPECT_EQ(importDayFile(*db, path, port, 0, state),
               "初期処理中にｴﾗｰが発生しました\r\n詳細:型が一致しません: ファイル名 'latest' "
               "が日付の数字ではありません。");
     // The extension counts in any case.
     const std::string upper = acquire::writeDayFile(env.path("20240105.BND"), day(20240105, 100));
-    EXPECT_EQ(ImportDayFile(*db, upper, port, 0, state), "");
+    EXPECT_EQ(importDayFile(*db, upper, port, 0, state), "");
 }
 
 TEST_F(Import, ShowsItsProgressInTheCaption) {
@@ -391,7 +391,7 @@ TEST_F(Import, RunsAsOneTransaction) {
     } peeking;
     long long seen = -1;
     peeking.peek = [&] { seen = committedCount("wonton_dat01"); };
-    EXPECT_EQ(ImportDayFile(*db, dayFile(day(20240105, 100)), peeking, 20240105, state), "");
+    EXPECT_EQ(importDayFile(*db, dayFile(day(20240105, 100)), peeking, 20240105, state), "");
     EXPECT_EQ(seen, 1);
     EXPECT_FALSE(db->inTransaction());
     EXPECT_EQ(committedCount("T_NEARLY"), 4);
@@ -409,7 +409,7 @@ TEST_F(Import, ACrashMidwayLeavesTheDatabaseAsItWas) {
                 void wait(int) override { std::_Exit(3); }
             } dying;
             auto own = storage::Database::open(path, storage::kConnectString);
-            ImportDayFile(*own, file, dying, 20240105, state);
+            importDayFile(*own, file, dying, 20240105, state);
         },
         ::testing::ExitedWithCode(3), "");
     EXPECT_EQ(rows("select CODE from wonton_dat01"), (std::vector<std::string>{"left over"}));

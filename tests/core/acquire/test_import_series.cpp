@@ -80,7 +80,7 @@ protected:
                 setting(storage::keys::maxdtc, "20");
             clock = "import " + std::to_string(step);
             const std::string &file = files[order[step]];
-            ASSERT_EQ(acquire::ImportDayFile(*db, file, port, dates[order[step]], state), "")
+            ASSERT_EQ(acquire::importDayFile(*db, file, port, dates[order[step]], state), "")
                 << file;
             ASSERT_EQ(referenceImport(*reference, file), "") << file;
             ASSERT_EQ(firstDifference(*db, *reference), "") << "after " << file;

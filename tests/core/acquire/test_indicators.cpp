@@ -7,9 +7,9 @@
 
 namespace tesmo::test {
 namespace {
-using acquire::ComputeIndicators;
+using acquire::computeIndicators;
 using acquire::formatRatio;
-using acquire::UpdateDateMarkers;
+using acquire::updateDateMarkers;
 using storage::Value;
 
 TEST(Ratio, FormatsWithFourDecimalsHalvesAwayFromZero) {
@@ -103,7 +103,7 @@ TEST_F(Indicators, ComputesTheRatiosOfTheNewestDate) {
     nearly(kD, "B", "90", "1000", "5");
     monthly("B", "100", "120");
 
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(indicators("A"), "0.1|1|0.5|-0.02|0|0.5|-0.1538|-0.5|0.5|3.9");
     EXPECT_EQ(indicators("B"), "-0.1|9|-0.95|0|0|0.25|-0.25|7.3333|-0.9583|-7.2083");
     EXPECT_EQ(port.caption(), "Tesmo");
@@ -123,7 +123,7 @@ TEST_F(Indicators, ZeroOrNullValuesGetNoRatio) {
                                 "AXPRC=9, AXTALK=9, VAL2=9 where CODE='") +
                     code + "'");
     }
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(indicators("Z"), "NULL|1|-0.8|9|0|0|9|-0.5|-0.95|9");
     EXPECT_EQ(indicators("N"), "NULL|1|-0.8|9|0|0|9|-0.5|-0.95|9");
     EXPECT_EQ(indicators("T"), "1|1|NULL|0|0|9|-0.5|-0.5|9|9");
@@ -133,7 +133,7 @@ TEST_F(Indicators, StocksMissingFromAJoinGetNoRatioOfThatKind) {
     nearly(kD, "NEW", "100", "100", "10"); // first seen on D: no month row, no row on P
     nearly(kP, "OLD", "100", "100", "10");
     nearly(kD, "OLD", "110", "100", "10");
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(indicators("NEW"), "NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL");
     EXPECT_EQ(indicators("OLD"), "NULL|NULL|NULL|0.1|0|0|NULL|NULL|NULL|NULL");
 }
@@ -144,7 +144,7 @@ TEST_F(Indicators, ProgressShowsEvery30Rows) {
         nearly(kD, "C" + std::to_string(i), "101", "100", "10");
         monthly("C" + std::to_string(i), "100", "100");
     }
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(port.captions, (std::vector<std::string>{"Tesmo"}));
     EXPECT_EQ(port.repaints, 0);
 
@@ -154,7 +154,7 @@ TEST_F(Indicators, ProgressShowsEvery30Rows) {
         monthly("C" + std::to_string(i), "100", "100");
     }
     port.captions.clear();
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(port.captions, (std::vector<std::string>{
                                  "Tesmo step1/3(30/61)", "Tesmo step1/3(60/61)",
                                  "Tesmo step2/3(30/61)", "Tesmo step2/3(60/61)",
@@ -162,12 +162,13 @@ TEST_F(Indicators, ProgressShowsEvery30Rows) {
     EXPECT_EQ(port.repaints, 6);
 }
 
-// The young-database mend: the Part ended here with the error of "前営業日取得".
+// A young database has no earlier date: the pass is skipped instead of failing with the error
+// of "前営業日取得".
 TEST_F(Indicators, WithoutAnEarlierDateThePreviousDatePassIsSkipped) {
     nearly(kD, "A", "110", "100", "15");
     monthly("A", "100", "120");
     db->execute("Update T_NEARLY set A1PRC=9, A1DVAL=8, A1TALK=7");
-    EXPECT_EQ(ComputeIndicators(*db, port, kD), "");
+    EXPECT_EQ(computeIndicators(*db, port, kD), "");
     EXPECT_EQ(indicators("A"), "0.1|0|-0.85|9|8|7|-0.0833|-0.1667|-0.875|39.375");
     EXPECT_EQ(port.caption(), "Tesmo");
 }
@@ -176,7 +177,7 @@ TEST_F(Indicators, EngineErrorsNameTheStep) {
     nearly(kP, "A", "100", "100", "10");
     nearly(kD, "A", "110", "100", "15");
     db->executeNative("DROP TABLE T_MONTHLY");
-    const std::string result = ComputeIndicators(*db, port, kD);
+    const std::string result = computeIndicators(*db, port, kD);
     EXPECT_TRUE(result.starts_with("対象ﾃﾞｰﾀ読込(1)中にｴﾗｰが発生しました\r\n詳細:no such table"))
         << result;
 }
@@ -186,33 +187,33 @@ TEST_F(Indicators, MarkersFollowTheNewestDatesAndMonths) {
         return rows("select pINT from T_config where pID in ('MAXDT','MAXDT1','MAXMM','MAXMM1') "
                     "order by pID");
     };
-    // The young-database mend: a marker without a value keeps the one it has and the routine
-    // goes on, where the Part ended with "直近日が見つかりません" and its sisters.
+    // A young database: a marker without a value keeps the one it has and the routine goes on
+    // instead of ending with "直近日が見つかりません" and its sisters.
     db->execute("Update T_config set pINT=1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"1", "1", "1", "1"}));
     monthly("A", "1", "1"); // a month row but no date: the months are written all the same
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"1", "1", "202402", "1"}));
     db->execute("Update T_config set pINT=0");
     db->execute("Delete from T_MONTHLY");
     nearly(kD, "A", "1", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "0", "0", "0"}));
     nearly(kP, "A", "1", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "20240201", "0", "0"}));
     monthly("A", "1", "1");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "20240201", "202402", "0"}));
     db->execute("Insert into T_MONTHLY(YYYYMM,CODE) Values(202401,'A')");
     db->execute("Insert into T_MONTHLY(YYYYMM,CODE) Values(202312,'A')");
-    EXPECT_EQ(UpdateDateMarkers(*db, port), "");
+    EXPECT_EQ(updateDateMarkers(*db, port), "");
     EXPECT_EQ(markers(), (std::vector<std::string>{"20240202", "20240201", "202402", "202401"}));
 
     db->executeNative("DROP TABLE T_config");
     EXPECT_TRUE(
-        UpdateDateMarkers(*db, port).starts_with("直近日更新中にｴﾗｰが発生しました\r\n詳細:"));
+        updateDateMarkers(*db, port).starts_with("直近日更新中にｴﾗｰが発生しました\r\n詳細:"));
 }
 
 } // namespace

@@ -55,7 +55,7 @@ protected:
         o.maxBytes = maxBytes;
         o.pacer = &pacer;
         o.note = &note;
-        return acquire::UpdateFromJQuants(*db, cport, {}, state, o);
+        return acquire::updateFromJQuants(*db, cport, {}, state, o);
     }
     int answered(int status) {
         const auto log = stand->site().requests();

@@ -83,7 +83,7 @@ TEST_F(LhaExtract, EveryHeaderLevelAndMethodUnpacksTheDayFileAndNothingElse) {
         SCOPED_TRACE(archive);
         fs::remove_all(dest);
         fs::create_directories(dest);
-        EXPECT_EQ(ExtractArchive(kFixtures + archive, port, dest, kDay), "");
+        EXPECT_EQ(extractArchive(kFixtures + archive, port, dest, kDay), "");
         EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
         EXPECT_EQ(readFile(dest + "/" + kDay), day);
     }
@@ -93,13 +93,13 @@ TEST_F(LhaExtract, OnlyTheNamedMemberIsEverWritten) {
     std::vector<LhaMember> members = tesmo::test::hostileMembers();
     members.insert(members.begin() + 2, {"data\\20240105.BND", "the day", {}});
     members.push_back({kDay, "a second copy", {}});
-    EXPECT_EQ(ExtractArchive(archiveOf(members), port, dest, kDay), "");
+    EXPECT_EQ(extractArchive(archiveOf(members), port, dest, kDay), "");
     EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
     EXPECT_EQ(readFile(dest + "/" + kDay), "the day");
 
     // Without the member nothing is written, and a file of that name is left as it was.
     writeFile(dest + "/20240106.bnd", "kept");
-    EXPECT_EQ(ExtractArchive(archiveOf(members), port, dest, "20240106.bnd"), "");
+    EXPECT_EQ(extractArchive(archiveOf(members), port, dest, "20240106.bnd"), "");
     EXPECT_EQ(readFile(dest + "/20240106.bnd"), "kept");
     EXPECT_EQ(destFiles(), (std::vector<std::string>{kDay, "20240106.bnd"}));
 }
@@ -111,7 +111,7 @@ TEST_F(LhaExtract, PathsWithBlanksAndAnOlderFileOfTheSameName) {
     fs::create_directories(target);
     fs::copy_file(kFixtures + "l1_lh5.lzh", dir + "/tmp data.lzh");
     writeFile(target + "/20240105.bnd", "an older, shorter file");
-    EXPECT_EQ(ExtractArchive(dir + "/tmp data.lzh", port, target + "/", kDay), "");
+    EXPECT_EQ(extractArchive(dir + "/tmp data.lzh", port, target + "/", kDay), "");
     EXPECT_EQ(readFile(target + "/20240105.bnd"), day);
 }
 
@@ -119,7 +119,7 @@ TEST_F(LhaExtract, ASymbolicLinkInTheWayIsReplacedNotFollowed) {
     const std::string outside = env.path("outside.txt");
     writeFile(outside, "keep me");
     fs::create_symlink(outside, dest + "/20240105.bnd");
-    EXPECT_EQ(ExtractArchive(kFixtures + "l0_lh5.lzh", port, dest, kDay), "");
+    EXPECT_EQ(extractArchive(kFixtures + "l0_lh5.lzh", port, dest, kDay), "");
     EXPECT_FALSE(fs::is_symlink(dest + "/20240105.bnd"));
     EXPECT_EQ(readFile(dest + "/20240105.bnd"), day);
     EXPECT_EQ(readFile(outside), "keep me");
@@ -149,7 +149,7 @@ TEST_F(LhaExtract, DamagedArchivesFailAndLeaveNoHalfFile) {
         if (std::string(what).starts_with("a pipe")) {
             ASSERT_EQ(::mkfifo(archive.c_str(), 0600), 0);
         }
-        EXPECT_EQ(ExtractArchive(archive, port, dest, kDay), kFailed);
+        EXPECT_EQ(extractArchive(archive, port, dest, kDay), kFailed);
         EXPECT_TRUE(destFiles().empty());
     }
 }
@@ -176,7 +176,7 @@ TEST_F(LhaExtract, StoredNamesAreDecodedAndHostileOnesNeverMatch) {
         SCOPED_TRACE(c.what);
         fs::remove_all(dest);
         fs::create_directories(dest);
-        EXPECT_EQ(ExtractArchive(archiveOf({{c.stored, "payload", {}}}), port, dest, c.wanted), "");
+        EXPECT_EQ(extractArchive(archiveOf({{c.stored, "payload", {}}}), port, dest, c.wanted), "");
         EXPECT_EQ(destFiles(),
                   c.taken ? std::vector<std::string>{c.wanted} : std::vector<std::string>{});
     }
@@ -199,7 +199,7 @@ TEST(LhaMemberName, NamesThatLeaveTheFolderAreRefusedWhateverTheLibraryPassesOn)
 TEST_F(LhaExtract, AMemberPastTheSizeLimitIsRefused) {
     const std::string archive =
         archiveOf({{kDay, "small", static_cast<uint32_t>(kMaxMemberBytes + 1)}});
-    const std::string r = ExtractArchive(archive, port, dest, kDay);
+    const std::string r = extractArchive(archive, port, dest, kDay);
     EXPECT_EQ(r.rfind(kFailed + "\r\nDetail:", 0), 0u) << r;
     EXPECT_NE(r.find("上限"), std::string::npos) << r;
     EXPECT_TRUE(destFiles().empty());
@@ -210,7 +210,7 @@ TEST_F(LhaExtract, AStoredMemberWithAWrongCrcFails) {
     bytes[bytes.size() - 3] = 'X'; // inside the data, after the header's own checksum
     const std::string archive = env.path("crc.lzh");
     writeFile(archive, bytes);
-    EXPECT_EQ(ExtractArchive(archive, port, dest, kDay), kFailed);
+    EXPECT_EQ(extractArchive(archive, port, dest, kDay), kFailed);
     EXPECT_TRUE(destFiles().empty());
 }
 
@@ -231,14 +231,14 @@ TEST_F(LhaExtract, AStopRequestWhileUnpackingReachesTheCallerAndWritesNothing) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.archive + ", stopped at pause " + std::to_string(c.stopAt));
         StoppingPort stopping(c.stopAt);
-        EXPECT_THROW(ExtractArchive(c.archive, stopping, dest, kDay), StopRequested);
+        EXPECT_THROW(extractArchive(c.archive, stopping, dest, kDay), StopRequested);
         EXPECT_EQ(stopping.eventPumps, c.stopAt);
         // No half file, no private folder: the file of that name is as it was.
         EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
         EXPECT_EQ(readFile(dest + "/" + kDay), "an older file");
     }
     StoppingPort never(1000000);
-    EXPECT_EQ(ExtractArchive(kFixtures + "l2_lh5.lzh", never, dest, kDay), "");
+    EXPECT_EQ(extractArchive(kFixtures + "l2_lh5.lzh", never, dest, kDay), "");
     EXPECT_EQ(readFile(dest + "/" + kDay), day);
 }
 

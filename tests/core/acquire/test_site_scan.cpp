@@ -100,7 +100,7 @@ protected:
         server.serve("/cgi-bin/freedata/index.cgi", utf8ToCp932(indexPage(links)));
     }
     std::string scan() {
-        return ScanDataSite(
+        return scanDataSite(
             *db, port, client, [this] { ++laterDates; }, state);
     }
     long long rowsOf(long long date) { return count("T_NEARLY", "IDATE=" + std::to_string(date)); }
@@ -358,7 +358,7 @@ TEST_F(SiteScan, ADownloadThatBreaksOffSpeaksOfTheNetwork) {
 // fetched.
 TEST_F(SiteScan, AStopRequestEndsTheScanBeforeTheNextDay) {
     publish({{"20240105.bnd", day(20240105)}, {"20240104.bnd", day(20240104)}});
-    const std::string r = ScanDataSite(
+    const std::string r = scanDataSite(
         *db, port, client, [this] { port.stop = true; }, state);
     EXPECT_NE(r.find(StopRequested().what()), std::string::npos) << r;
     EXPECT_EQ(state.importedCount, 1);
@@ -399,7 +399,7 @@ TEST_F(SampleSite, FiveDaysIntoANewDatabase) {
     net::HttpClient client;
     ImportRunState state;
     int laterDates = 0;
-    EXPECT_EQ(ScanDataSite(
+    EXPECT_EQ(scanDataSite(
                   *db, port, client, [&] { ++laterDates; }, state),
               "");
     EXPECT_EQ(state.importedCount, 5);
@@ -414,7 +414,7 @@ TEST_F(SampleSite, FiveDaysIntoANewDatabase) {
     EXPECT_NE(port.messages[0].text.find("サンプルデータサイトからのお知らせです。"),
               std::string::npos);
 
-    EXPECT_EQ(ScanDataSite(*db, port, client, {}, state), "");
+    EXPECT_EQ(scanDataSite(*db, port, client, {}, state), "");
     EXPECT_EQ(state.importedCount, 0);
 }
 

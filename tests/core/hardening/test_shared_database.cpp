@@ -158,14 +158,14 @@ TEST(SharedDatabase, OneDataUpdateAtATimeWhoeverStartsIt) {
              test::RecordingPort port;
              shell::DataUpdateActions a;
              a.refreshNewestDate = [] { return std::optional<long long>(); };
-             a.closeAllForms = [](bool) { return false; };
+             a.closeChildWindows = [](bool) { return false; };
              a.compactIfGrown = [] { ADD_FAILURE() << "compacted"; };
              a.scanDataSite = [] {
                  ADD_FAILURE() << "scanned";
                  return std::string();
              };
              a.databaseFile = [&] { return path; };
-             EXPECT_EQ(shell::Command1_Click_sub(port, a, "Tesmo", std::time(nullptr)),
+             EXPECT_EQ(shell::runDataUpdate(port, a, "Tesmo", std::time(nullptr)),
                        shell::DataUpdateResult::Refused);
              EXPECT_FALSE(port.busy());
              return port.messages.back().text;
@@ -204,9 +204,9 @@ TEST(SharedDatabase, ACompactionOrAReplacementWaitsUntilNobodyElseHasTheFile) {
         {"compaction",
          [] {
              test::RecordingPort port;
-             storage::ConnectDatabase();
-             storage::CompactDatabaseFile(port);
-             storage::CloseDatabase();
+             storage::connectDatabase();
+             storage::compactDatabaseFile(port);
+             storage::closeDatabase();
          },
          1},
         {"database from the update site",
@@ -238,7 +238,7 @@ TEST(SharedDatabase, ACompactionOrAReplacementWaitsUntilNobodyElseHasTheFile) {
             } catch (const std::exception &e) {
                 EXPECT_NE(std::string(e.what()).find("使用中"), std::string::npos) << e.what();
             }
-            storage::CloseDatabase();
+            storage::closeDatabase();
             EXPECT_EQ(countOf(path, "master"), 1);
             reader.kill();
         }

@@ -42,7 +42,7 @@ struct Fake {
             calls.push_back("date");
             return newest;
         };
-        a.closeAllForms = [this](bool force) {
+        a.closeChildWindows = [this](bool force) {
             calls.push_back(force ? "close(force)" : "close");
             return false;
         };
@@ -88,7 +88,7 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     TempEnv env;
     Fake fake;
     RecordingPort port;
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
+    EXPECT_EQ(runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
               DataUpdateResult::Done);
     EXPECT_EQ(fake.calls,
               (std::vector<std::string>{"date", "close(force)", "compact", "scan", "check"}));
@@ -102,15 +102,15 @@ TEST(DataUpdate, NormalRunAsksScansAndReports) {
     // Nothing new; then a failed scan is shown even with nomoremsg set.
     fake.imported = 0;
     port.messages.clear();
-    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
     EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
     storage::writeSetting(storage::keys::nomoremsg, "1");
     port.messages.clear();
-    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
     EXPECT_TRUE(port.messages.empty());
     EXPECT_EQ(port.beeps, 1);
     fake.scan = "ｴﾗｰ";
-    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].icon, MsgIcon::Critical);
     EXPECT_EQ(port.messages[0].title, "Tesmo");
@@ -129,7 +129,7 @@ TEST(DataUpdate, DaysThatDidNotComeInOrAStopAreToldEvenWithNomoremsg) {
     for (const auto &[imported, head] : cases) {
         fake.imported = imported;
         port.messages.clear();
-        Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+        runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
         ASSERT_EQ(port.messages.size(), 1u);
         EXPECT_EQ(port.messages[0].text,
                   head + "取得できなかった日: 20241204 (HTTP 500)\r\n"
@@ -141,7 +141,7 @@ TEST(DataUpdate, DaysThatDidNotComeInOrAStopAreToldEvenWithNomoremsg) {
     fake.versions = "Tesmo\r\n";
     fake.calls.clear();
     port.messages.clear();
-    Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
+    runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5));
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "close(force)", "compact", "scan"}));
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].text.rfind("中止しました。\r\n", 0), 0u);
@@ -212,11 +212,11 @@ TEST(DataUpdate, CancelAndBusyDoNothing) {
     Fake fake;
     RecordingPort port;
     port.answers = {MsgAnswer::Cancel};
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "T", localTime(2024, 12, 5)),
+    EXPECT_EQ(runDataUpdate(port, fake.actions(), "T", localTime(2024, 12, 5)),
               DataUpdateResult::Cancelled);
     EXPECT_EQ(fake.calls, std::vector<std::string>{"date"});
     port.setBusy(true);
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "T", localTime(2024, 12, 5)),
+    EXPECT_EQ(runDataUpdate(port, fake.actions(), "T", localTime(2024, 12, 5)),
               DataUpdateResult::Busy);
     EXPECT_EQ(fake.calls.size(), 1u);
 }
@@ -226,7 +226,7 @@ TEST(DataUpdate, StaleDataOffersTheCompleteDatabase) {
     Fake fake;
     fake.newest = 20241101;
     RecordingPort port;
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "T", localTime(2024, 12, 5)),
+    EXPECT_EQ(runDataUpdate(port, fake.actions(), "T", localTime(2024, 12, 5)),
               DataUpdateResult::UpdaterStarted);
     EXPECT_EQ(fake.calls, (std::vector<std::string>{"date", "check(db)", "updater"}));
     ASSERT_EQ(port.messages.size(), 1u);
@@ -244,7 +244,7 @@ TEST(DataUpdate, ProgramUpdateOfferAndDatabaseWarning) {
         Fake fake;
         fake.versions = c.versions;
         RecordingPort port;
-        EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
+        EXPECT_EQ(runDataUpdate(port, fake.actions(), "Tesmo 1.0", localTime(2024, 12, 5)),
                   DataUpdateResult::UpdaterStarted);
         ASSERT_EQ(port.messages.size(), c.questions) << c.versions;
         EXPECT_EQ(port.messages[2].text.rfind(update::kProgramUpdateLine, 0), 0u);
@@ -260,7 +260,7 @@ TEST(DataUpdate, UnexpectedErrorIsShownAndThePointerRestored) {
     Fake fake;
     fake.throwInCompact = true;
     RecordingPort port;
-    EXPECT_EQ(Command1_Click_sub(port, fake.actions(), "T", localTime(2024, 12, 5)),
+    EXPECT_EQ(runDataUpdate(port, fake.actions(), "T", localTime(2024, 12, 5)),
               DataUpdateResult::Failed);
     EXPECT_FALSE(port.busy());
     EXPECT_NE(port.messages.back().text.find("disk full"), std::string::npos);

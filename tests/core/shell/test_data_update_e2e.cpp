@@ -71,13 +71,13 @@ protected:
         storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
         storage::writeSetting(keys::updatesite, base);
         storage::writeSetting(keys::noannounce, "1");
-        storage::ConnectDatabase();
+        storage::connectDatabase();
     }
     virtual std::vector<std::string> siteArgs() const {
         return {"--end", "20240105", "--days", "3", "--stocks", "40"};
     }
     void TearDown() override {
-        storage::CloseDatabase();
+        storage::closeDatabase();
         if (m_site > 0)
             ::kill(static_cast<pid_t>(m_site), SIGTERM);
     }
@@ -86,16 +86,16 @@ protected:
     DataUpdateActions actions() {
         DataUpdateActions a;
         a.refreshNewestDate = [] { return newestDate(storage::mainDatabase()); };
-        a.closeAllForms = [this](bool force) {
+        a.closeChildWindows = [this](bool force) {
             closed += force ? 1 : 0;
             return false;
         };
-        a.compactIfGrown = [this] { storage::CompactIfGrown(port); };
+        a.compactIfGrown = [this] { storage::compactIfGrown(port); };
         a.scanDataSite = [this] {
-            return acquire::ScanSelectedSource(storage::mainDatabase(), port, client, {});
+            return acquire::scanSelectedSource(storage::mainDatabase(), port, client, {});
         };
         a.versionCheck = [this](bool complete) {
-            return update::version_check(client, port, complete);
+            return update::versionCheck(client, port, complete);
         };
         a.runState = [] { return acquire::importRunState(); };
         a.runNote = [] { return acquire::sourceNote(); };
@@ -116,7 +116,7 @@ protected:
 TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     port.setCaption("Tesmo 1.0");
     const std::time_t now = localTime(2024, 1, 6);
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
+    EXPECT_EQ(runDataUpdate(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     ASSERT_FALSE(port.messages.empty());
     EXPECT_EQ(port.messages.back().text,
               "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20240103\r\n20240104\r\n20240105\r\n");
@@ -133,13 +133,13 @@ TEST_F(DataUpdateE2E, ImportsEveryDayThenNothingNewThenBeeps) {
     ASSERT_FALSE(p.empty());
     EXPECT_EQ(p.back(), std::pair(0LL, 0LL));
 
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
+    EXPECT_EQ(runDataUpdate(port, actions(), "Tesmo 1.0", now), DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text, "ホームページ上に新しい更新ﾃﾞｰﾀがありませんでした。");
 
     storage::writeSetting(keys::nomoremsg, "1");
     const size_t shown = port.messages.size();
     const int beeps = port.beeps;
-    Command1_Click_sub(port, actions(), "Tesmo 1.0", now);
+    runDataUpdate(port, actions(), "Tesmo 1.0", now);
     EXPECT_EQ(port.messages.size(), shown) << port.messages.back().text;
     EXPECT_EQ(port.beeps, beeps + 2); // the scan's own beep, then the command's instead of a box
     EXPECT_EQ(updaterStarts, 0);      // the sample site offers no program files
@@ -166,7 +166,7 @@ TEST_F(DataUpdateE2E, TheWindowAndTesmoctlUpdatingTogetherImportEachDayOnce) {
     const std::string db = storage::databasePath();
     test::ChildProcess ctl({std::string(TESMO_BIN_DIR) + "/tesmoctl", "update", "--no-wait", db},
                            env.path("ctl.log"));
-    const DataUpdateResult window = Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    const DataUpdateResult window = runDataUpdate(port, actions(), "T", localTime(2024, 1, 6));
     const int status = ctl.wait();
     const std::string ctlSaid = test::readText(env.path("ctl.log"));
 
@@ -189,15 +189,15 @@ TEST_F(DataUpdateE2E, TheWindowAndTesmoctlUpdatingTogetherImportEachDayOnce) {
     ASSERT_EQ(perDay.rowCount(), 3u);
     for (size_t r = 0; r < perDay.rowCount(); ++r)
         EXPECT_EQ(perDay.at(r, 1).toInt(), 40) << perDay.at(r, 0).toInt();
-    storage::CloseDatabase();
+    storage::closeDatabase();
     EXPECT_EQ(test::integrityCheck(db), "ok");
 }
 
 TEST_F(DataUpdateE2E, StaleDataGoesToTheUpdaterWithoutScanning) {
-    Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    runDataUpdate(port, actions(), "T", localTime(2024, 1, 6));
     port.messages.clear();
     // 31 days after the newest date.
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "T", localTime(2024, 2, 5)),
+    EXPECT_EQ(runDataUpdate(port, actions(), "T", localTime(2024, 2, 5)),
               DataUpdateResult::UpdaterStarted);
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].text.rfind("30日間以上データが更新されていません", 0), 0u);
@@ -207,7 +207,7 @@ TEST_F(DataUpdateE2E, StaleDataGoesToTheUpdaterWithoutScanning) {
 TEST_F(DataUpdateE2E, CompactsFirstWhenTheFileHasGrown) {
     const long long length = fileLength(storage::databasePath());
     storage::writeSetting(keys::DB_SIZE, std::to_string(length * 5 / 9 - 1));
-    Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6));
+    runDataUpdate(port, actions(), "T", localTime(2024, 1, 6));
     EXPECT_TRUE(fs::exists(installPath("tesmo.mbk")));
     EXPECT_NE(storage::readSetting(keys::DB_SIZE), std::to_string(length * 5 / 9 - 1));
     EXPECT_TRUE(std::any_of(port.captions.begin(), port.captions.end(), [](const std::string &c) {
@@ -285,7 +285,7 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
     storage::writeSetting(keys::jquantsrate, "500");
     storage::writeSetting(keys::maxdtc, "5");
     port.setCaption("Tesmo 1.0");
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", std::time(nullptr)),
+    EXPECT_EQ(runDataUpdate(port, actions(), "Tesmo 1.0", std::time(nullptr)),
               DataUpdateResult::Done);
     ASSERT_GE(port.messages.size(), 2u);
     EXPECT_EQ(port.messages.front().text.rfind("この処理はJ-Quants APIにアクセスして", 0), 0u);
@@ -299,7 +299,7 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
     EXPECT_LE(*newestDate(db), localDate(std::time(nullptr)));
     EXPECT_EQ(port.caption(), "Tesmo 1.0");
 
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "Tesmo 1.0", std::time(nullptr)),
+    EXPECT_EQ(runDataUpdate(port, actions(), "Tesmo 1.0", std::time(nullptr)),
               DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text, "J-Quantsに新しいデータはありませんでした。");
     EXPECT_EQ(updaterStarts, 0);
@@ -308,7 +308,7 @@ TEST_F(JQuantsDataUpdateE2E, CatchesUpFromTheApiThenHasNothingNew) {
 // A system-wide install: the database, the compaction's backup, the downloads and the unpacked
 // archives all live in the user's data folder, and the program folder stays as it was.
 TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
-    storage::CloseDatabase();
+    storage::closeDatabase();
     setProgramFolderWritableOverride(false);
     fs::create_directories(fs::path(storage::shippedDatabasePath()).parent_path());
     fs::copy_file(env.newDatabase("shipped.mdb"), storage::shippedDatabasePath());
@@ -321,10 +321,9 @@ TEST_F(DataUpdateE2E, ReadOnlyProgramFolderStaysAsItWas) {
         return files;
     };
     const auto programFiles = listing(installDir());
-    storage::ConnectDatabase();
+    storage::connectDatabase();
 
-    EXPECT_EQ(Command1_Click_sub(port, actions(), "T", localTime(2024, 1, 6)),
-              DataUpdateResult::Done);
+    EXPECT_EQ(runDataUpdate(port, actions(), "T", localTime(2024, 1, 6)), DataUpdateResult::Done);
     EXPECT_EQ(port.messages.back().text.rfind("正常終了", 0), 0u) << port.messages.back().text;
     const std::string day10 = acquire::dayFileBytes(acquire::sampleDayRecords(20240110, 40));
     std::ofstream(env.path("20240110.bnd.lzh"), std::ios::binary)

@@ -89,13 +89,13 @@ TEST(ShellRoutines, FileExistsWithWildcards) {
     TempEnv env;
     std::ofstream(env.path("20240105.bnd")) << "x";
     std::ofstream(env.path("20240104.bnd")) << "x";
-    EXPECT_EQ(file_exists(env.path("20240105.bnd")), "20240105.bnd");
-    EXPECT_EQ(file_exists(env.path("*.bnd")), "20240104.bnd");
-    EXPECT_EQ(file_exists(env.path("2024010?.bnd")), "20240104.bnd");
-    EXPECT_EQ(file_exists(env.path("*.lzh")), "");
-    EXPECT_EQ(file_exists("http://example.invalid/x"), "");
-    EXPECT_EQ(file_exists(env.path("nofolder/*.bnd")), "");
-    EXPECT_EQ(file_exists(""), "");
+    EXPECT_EQ(firstMatchingFile(env.path("20240105.bnd")), "20240105.bnd");
+    EXPECT_EQ(firstMatchingFile(env.path("*.bnd")), "20240104.bnd");
+    EXPECT_EQ(firstMatchingFile(env.path("2024010?.bnd")), "20240104.bnd");
+    EXPECT_EQ(firstMatchingFile(env.path("*.lzh")), "");
+    EXPECT_EQ(firstMatchingFile("http://example.invalid/x"), "");
+    EXPECT_EQ(firstMatchingFile(env.path("nofolder/*.bnd")), "");
+    EXPECT_EQ(firstMatchingFile(""), "");
 }
 
 TEST(ShellRoutines, ShellOpenStartsProgramsWithArguments) {
@@ -106,7 +106,7 @@ TEST(ShellRoutines, ShellOpenStartsProgramsWithArguments) {
         out << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/out.txt\"\n";
     }
     fs::permissions(script, fs::perms::owner_all);
-    const long pid = shell_open(script + " hello", "");
+    const long pid = shellOpen(script + " hello", "");
     ASSERT_GT(pid, 0);
     for (int i = 0; i < 100 && !fs::exists(env.path("out.txt")); ++i)
         ::usleep(20000);
@@ -114,7 +114,7 @@ TEST(ShellRoutines, ShellOpenStartsProgramsWithArguments) {
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "hello");
-    EXPECT_EQ(shell_open("", ""), -99);
+    EXPECT_EQ(shellOpen("", ""), -99);
 }
 
 } // namespace

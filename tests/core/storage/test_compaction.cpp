@@ -45,7 +45,7 @@ TEST(Compaction, ThresholdIsStrictlyAboveOnePointEightTimesDbSize) {
     fs::resize_file(file, 45000000);
     EXPECT_FALSE(databaseHasGrown());
     RecordingPort port;
-    EXPECT_FALSE(CompactIfGrown(port));
+    EXPECT_FALSE(compactIfGrown(port));
     EXPECT_TRUE(port.captions.empty());
     fs::resize_file(file, 45000001);
     EXPECT_TRUE(databaseHasGrown());
@@ -58,7 +58,7 @@ TEST(Compaction, ThresholdIsStrictlyAboveOnePointEightTimesDbSize) {
 TEST(Compaction, CompactsKeepsBackupAndReopens) {
     TempEnv env;
     writeSetting(keys::mdbpath, env.newDatabase());
-    ConnectDatabase();
+    connectDatabase();
     growTo(400000);
     mainDatabase().execute("delete from master where CODE <> 'g1_3'");
     mainDatabase().checkpoint();
@@ -67,7 +67,7 @@ TEST(Compaction, CompactsKeepsBackupAndReopens) {
 
     RecordingPort port;
     port.setCaption("Tesmo 1.0");
-    EXPECT_TRUE(CompactIfGrown(port));
+    EXPECT_TRUE(compactIfGrown(port));
     EXPECT_EQ(port.captions[1], "Tesmo 1.0 DBの領域が増えすぎた為、最適化しています。。");
     EXPECT_EQ(port.caption(), "Tesmo 1.0");
     EXPECT_EQ(port.waits, std::vector<int>{1});
@@ -86,22 +86,22 @@ TEST(Compaction, CompactsKeepsBackupAndReopens) {
     // The next compaction replaces the backup with the file as it was just before it.
     growTo(after + 200000);
     const long long second = tesmo::fileLength(databasePath());
-    CompactDatabaseFile(port);
+    compactDatabaseFile(port);
     EXPECT_EQ(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), second);
-    CloseDatabase();
+    closeDatabase();
 }
 
 TEST(Compaction, FailureKeepsTheOldFileSaysWhyAndTheNextRunTriesAgain) {
     TempEnv env;
     writeSetting(keys::mdbpath, env.newDatabase());
-    ConnectDatabase();
+    connectDatabase();
     mainDatabase().execute("insert into master(CODE,NAME) values('1','kept')");
     // A folder where the compacted copy should go, beside the database, makes it fail.
     fs::create_directories(env.path("tmptesmo.mdb/blocker"));
     RecordingPort port;
     port.setCaption("Tesmo");
     try {
-        CompactDatabaseFile(port);
+        compactDatabaseFile(port);
         ADD_FAILURE() << "compacted through a folder";
     } catch (const DbError &e) {
         EXPECT_NE(std::string(e.what()).find("最適化したコピー"), std::string::npos) << e.what();
@@ -112,10 +112,10 @@ TEST(Compaction, FailureKeepsTheOldFileSaysWhyAndTheNextRunTriesAgain) {
     EXPECT_EQ(readSetting(keys::DB_SIZE), "25000000");
 
     fs::remove_all(env.path("tmptesmo.mdb"));
-    CompactDatabaseFile(port);
+    compactDatabaseFile(port);
     EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(tesmo::fileLength(databasePath())));
     EXPECT_EQ(mainDatabase().scalar("select NAME from master").toText(), "kept");
-    CloseDatabase();
+    closeDatabase();
 }
 
 // The database on another file system than the program: the compacted copy cannot be renamed
@@ -137,20 +137,20 @@ TEST(Compaction, ADatabaseOnAnotherFileSystem) {
     const std::string path = dir + "/tesmo.mdb";
     createShippedDatabase(path);
     writeSetting(keys::mdbpath, path);
-    ConnectDatabase();
+    connectDatabase();
     growTo(400000);
     mainDatabase().execute("delete from master");
     const long long before = tesmo::fileLength(path);
     writeSetting(keys::DB_SIZE, "1000");
 
     RecordingPort port;
-    EXPECT_TRUE(CompactIfGrown(port));
+    EXPECT_TRUE(compactIfGrown(port));
     ASSERT_TRUE(isDatabaseConnected());
     EXPECT_EQ(mainDatabase().scalar("select count(*) from master").toInt(), 0);
     EXPECT_LT(tesmo::fileLength(path), before / 4);
     EXPECT_EQ(readSetting(keys::DB_SIZE), std::to_string(tesmo::fileLength(path)));
     EXPECT_GE(tesmo::fileLength(tesmo::installPath("tesmo.mbk")), before);
-    CloseDatabase();
+    closeDatabase();
     std::vector<std::string> beside;
     for (const auto &e : fs::directory_iterator(dir))
         beside.push_back(e.path().filename().string());

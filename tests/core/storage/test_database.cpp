@@ -541,11 +541,11 @@ TEST(Database, CompactKeepsDataAndPasswordAndRepairChecks) {
 
 TEST(Connection, OpensTheConfiguredFileAndClosesHarmlessly) {
     TempEnv env;
-    CloseDatabase(); // never connected
+    closeDatabase(); // never connected
     // Unset mdbpath: tesmo.mdb in the install folder, whatever the current folder is.
     env.newDatabase("install/tesmo.mdb");
     fs::current_path("/");
-    ConnectDatabase();
+    connectDatabase();
     EXPECT_EQ(mainDatabase().path(), env.path("install/tesmo.mdb"));
     EXPECT_EQ(fs::current_path().string(), env.path("install"));
     ChartConnection chart;
@@ -554,15 +554,15 @@ TEST(Connection, OpensTheConfiguredFileAndClosesHarmlessly) {
     EXPECT_EQ(chart.db().scalar("select NAME from master").toText(), "x");
     chart.close();
     chart.close();
-    CloseDatabase();
-    CloseDatabase();
+    closeDatabase();
+    closeDatabase();
     EXPECT_FALSE(isDatabaseConnected());
     EXPECT_THROW(mainDatabase(), DbError);
 
     writeSetting(keys::mdbpath, env.path("elsewhere.mdb"));
-    EXPECT_THROW(ConnectDatabase(), DbError);
+    EXPECT_THROW(connectDatabase(), DbError);
     EXPECT_FALSE(fs::exists(env.path("elsewhere.mdb")));
-    fs::current_path("/"); // ConnectDatabase moved into the install folder, which goes
+    fs::current_path("/"); // connectDatabase moved into the install folder, which goes
 }
 
 } // namespace

@@ -92,25 +92,25 @@ TEST(ProgramFolder, FirstStartCopiesTheShippedDatabaseAndNeverReplacesTheUsers) 
         fs::copy_file(env.newDatabase("made.mdb"), shipped);
         const auto shippedTime = fs::last_write_time(shipped);
 
-        storage::ConnectDatabase();
+        storage::connectDatabase();
         const std::string mine =
             (writable ? installDir() : env.path("data-home/tesmo")) + "/tesmo.mdb";
         EXPECT_EQ(storage::databasePath(), mine);
         storage::mainDatabase().execute("insert into master (CODE) values ('1301')");
-        storage::CloseDatabase();
+        storage::closeDatabase();
         EXPECT_EQ(fs::last_write_time(shipped), shippedTime);
 
         // A reinstall brings a new template; the next start opens the user's copy again.
         fs::remove(shipped);
         fs::copy_file(env.newDatabase("new.mdb"), shipped);
-        storage::ConnectDatabase();
+        storage::connectDatabase();
         EXPECT_EQ(storage::mainDatabase().scalar("select count(*) from master").toInt(), 1);
-        storage::CloseDatabase();
+        storage::closeDatabase();
 
         // A database named in the settings is never made from the shipped one.
         const std::string elsewhere = env.path("elsewhere.mdb");
         storage::writeSetting(keys::mdbpath, elsewhere);
-        EXPECT_THROW(storage::ConnectDatabase(), std::exception);
+        EXPECT_THROW(storage::connectDatabase(), std::exception);
         EXPECT_FALSE(fs::exists(elsewhere));
     }
 }

@@ -147,7 +147,7 @@ TEST_F(VersionCheck, SelectsNewerFilesAndRecordsThemForTheUpdater) {
         // Nothing counts as installed until the updater has run, so a second check selects
         // the same files again.
         for (int round = 0; round < 2; ++round) {
-            EXPECT_EQ(version_check(client, port, c.completeDb), c.result);
+            EXPECT_EQ(versionCheck(client, port, c.completeDb), c.result);
             EXPECT_EQ(section(kTrgDtSection), c.trgDt);
             EXPECT_EQ(section(kTrgSzSection), c.trgSz);
             EXPECT_FLOAT_EQ(updateSize(), c.size);
@@ -158,7 +158,7 @@ TEST_F(VersionCheck, SelectsNewerFilesAndRecordsThemForTheUpdater) {
 
 TEST_F(VersionCheck, WithoutTheUpdaterNothingIsOffered) {
     publish({{"Tesmo", "2345678", "124010100"}});
-    EXPECT_EQ(version_check(client, port, false), "");
+    EXPECT_EQ(versionCheck(client, port, false), "");
     EXPECT_EQ(server.hits("/tesmo_auto/"), 0);
     EXPECT_EQ(updateSize(), 0.0f);
 }
@@ -178,17 +178,17 @@ TEST_F(VersionCheck, AnyFailureMeansNothingNew) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         server.serve("/tesmo_auto/", c.page, c.status);
-        EXPECT_EQ(version_check(client, port, false), "");
+        EXPECT_EQ(versionCheck(client, port, false), "");
         EXPECT_TRUE(section(kTrgDtSection).empty());
     }
     writeSetting(keys::updatesite, "http://127.0.0.1:9");
-    EXPECT_EQ(version_check(client, port, false), "");
+    EXPECT_EQ(versionCheck(client, port, false), "");
 }
 
 TEST_F(VersionCheck, NamesThatLookLikeCommentsReachTheUpdater) {
     installUpdater();
     publish({{";readme.txt", "12", "124010100"}, {"#Tesmo.html", "34", "124010100"}});
-    EXPECT_EQ(version_check(client, port, false),
+    EXPECT_EQ(versionCheck(client, port, false),
               ";readme.txt 12 124010100\t#Tesmo.html 34 124010100\t");
     EXPECT_EQ(section(kTrgDtSection),
               (Pairs{{";readme.txt", "124010100"}, {"#Tesmo.html", "124010100"}}));
@@ -204,7 +204,7 @@ TEST_F(VersionCheck, FileNamesThatLeaveTheInstallFolderAreRefused) {
         {"C:\\Windows\\x.dll", "1", "124010100"},
         {"Tesmo", "10", "124010100"},
     });
-    EXPECT_EQ(version_check(client, port, false), "Tesmo 10 124010100\t");
+    EXPECT_EQ(versionCheck(client, port, false), "Tesmo 10 124010100\t");
     EXPECT_EQ(section(kTrgDtSection), (Pairs{{"Tesmo", "124010100"}}));
     ASSERT_EQ(port.messages.size(), 1u);
     const std::string &text = port.messages[0].text;

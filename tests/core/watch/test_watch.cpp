@@ -264,14 +264,14 @@ TEST_F(WatchDb, AFileOfTheEarlierLayoutGainsTheTablesOnOpen) {
     db->close();
     db.reset();
 
-    storage::ConnectDatabase();
+    storage::connectDatabase();
     storage::Database &opened = storage::mainDatabase();
     for (const char *t : tables)
         EXPECT_EQ(opened.scalar(std::string("SELECT count(*) FROM ") + t).toInt(), before[t]) << t;
     EXPECT_EQ(opened.scalar("SELECT count(*) FROM T_WATCH").toInt(), 0);
     EXPECT_EQ(watch::addRule(opened, column("終値", Comparison::AtLeast, "1")), "");
     EXPECT_EQ(watch::evaluateNewestDay(opened).stockCount(), 4);
-    storage::CloseDatabase();
+    storage::closeDatabase();
 }
 
 } // namespace

@@ -1,9 +1,9 @@
-#include "ui/tables/f_portm.h"
+#include "ui/tables/portfolio_editor.h"
 
 #include "core/common/app_state.h"
 #include "core/tables/table_edits.h"
 #include "ui/common/window_hub.h"
-#include "ui/tables/f_porttb.h"
+#include "ui/tables/portfolio_table.h"
 #include "ui/tables/result_set_model.h"
 
 #include <QKeyEvent>
@@ -12,18 +12,18 @@
 namespace tesmo::ui {
 namespace keys = storage::keys;
 
-F_portM::F_portM(QWidget *parent)
+PortfolioEditor::PortfolioEditor(QWidget *parent)
     : GridWindow(
           m_list.columns, "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "portfolio",
           GeometryKeys{keys::portm_height, keys::portm_width, keys::portm_top, keys::portm_left},
           keys::cnt_F_portM, parent),
       m_list("M_PORT") {
-    setObjectName(QStringLiteral("F_portM"));
+    setObjectName(QStringLiteral("PortfolioEditor"));
     bindGrid();
-    Command1 = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"), this);
-    Command1->setFixedSize(px(1900), Data1->height());
-    connect(Command1, &QPushButton::clicked, this,
-            [] { WindowHub::instance().show(WindowKind::PortTb); });
+    tableButton = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"), this);
+    tableButton->setFixedSize(px(1900), Data1->height());
+    connect(tableButton, &QPushButton::clicked, this,
+            [] { WindowHub::instance().show(WindowKind::PortfolioTable); });
     m_navNarrowing = 1900;
     m_gridTop = 500;
 
@@ -43,24 +43,24 @@ F_portM::F_portM(QWidget *parent)
     finishOpen(11000, 6000);
 }
 
-void F_portM::headerClick(int c) {
+void PortfolioEditor::headerClick(int c) {
     busyCommand([this, c] { runSource(m_list.headerClick(c)); });
 }
 
-std::optional<double> F_portM::chartPrice(int row) const {
+std::optional<double> PortfolioEditor::chartPrice(int row) const {
     return purchasePrice(*m_model, row);
 }
 
-void F_portM::layoutExtra(int) {
-    Command1->move(Data1->x() + Data1->width(), Data1->y());
+void PortfolioEditor::layoutExtra(int) {
+    tableButton->move(Data1->x() + Data1->width(), Data1->y());
 }
 
-void F_portM::rerunLater() {
+void PortfolioEditor::rerunLater() {
     // The grid is still inside its editor when an edit is applied; re-run afterwards.
     QTimer::singleShot(0, this, [this] { refresh(); });
 }
 
-QString F_portM::editCell(int row, int column, const QString &text) {
+QString PortfolioEditor::editCell(int row, int column, const QString &text) {
     const tables::GridColumn &col = m_columns.at(static_cast<size_t>(column));
     tables::GridColumn plain = col;
     tables::removeSortMark(plain);
@@ -100,7 +100,7 @@ QString F_portM::editCell(int row, int column, const QString &text) {
     }
 }
 
-void F_portM::deleteSelectedRows() {
+void PortfolioEditor::deleteSelectedRows() {
     std::vector<std::pair<storage::Value, std::string>> entries;
     for (const QModelIndex &i : DBGrid1->selectionModel()->selectedRows())
         if (i.row() < m_model->dataRowCount())
@@ -121,7 +121,7 @@ void F_portM::deleteSelectedRows() {
         refresh();
 }
 
-bool F_portM::eventFilter(QObject *watched, QEvent *event) {
+bool PortfolioEditor::eventFilter(QObject *watched, QEvent *event) {
     if (watched == DBGrid1 && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete &&
         !DBGrid1->selectionModel()->selectedRows().isEmpty()) {

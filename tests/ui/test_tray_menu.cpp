@@ -1,6 +1,6 @@
 // The quick menu on the offscreen platform: its place, its colours, its keys and what its
 // entries do to the main window.
-#include "ui/shell/f_submenu.h"
+#include "ui/shell/tray_menu.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -36,7 +36,7 @@ void releaseKey(QWidget *w, Qt::Key key) {
     QApplication::sendEvent(w, &event);
 }
 
-class SubMenu : public ::testing::Test {
+class TrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override {
         main.setWindowTitle("Tesmo");
@@ -45,7 +45,7 @@ protected:
             visibleDuringUpdate = main.isVisible();
             // A menu popped up from the tray meanwhile closes the old one: not under its work.
             for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *menu = qobject_cast<F_subMenu *>(w))
+                if (auto *menu = qobject_cast<TrayMenu *>(w))
                     menuClosedDuringUpdate = menuClosedDuringUpdate || menu->close();
         };
         hooks.clipChart = [this] { ++charts; };
@@ -63,9 +63,9 @@ protected:
     int charts = 0;
 };
 
-TEST_F(SubMenu, OpensAtTheBottomRightWithTheLastEntryHighlighted) {
+TEST_F(TrayMenuTest, OpensAtTheBottomRightWithTheLastEntryHighlighted) {
     TrayResidence tray(&main, hooks);
-    QPointer<F_subMenu> menu = tray.popUp();
+    QPointer<TrayMenu> menu = tray.popUp();
     ASSERT_TRUE(menu);
     EXPECT_TRUE(menu->isVisible());
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
@@ -80,22 +80,22 @@ TEST_F(SubMenu, OpensAtTheBottomRightWithTheLastEntryHighlighted) {
     EXPECT_EQ(backOf(menu->dateLabel()), QColor(0, 0, 192)); // Tuesday 22:59: still current
 
     // A second pop-up replaces the first menu.
-    QPointer<F_subMenu> second = tray.popUp();
+    QPointer<TrayMenu> second = tray.popUp();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(menu);
     ASSERT_TRUE(second);
     second->close();
 }
 
-TEST_F(SubMenu, DateTurnsDarkRedAtElevenOnAWeekday) {
+TEST_F(TrayMenuTest, DateTurnsDarkRedAtElevenOnAWeekday) {
     now = localTime(2024, 1, 9, 23, 0);
-    F_subMenu menu(&main, hooks, {});
+    TrayMenu menu(&main, hooks, {});
     EXPECT_EQ(backOf(menu.dateLabel()), QColor(128, 0, 0));
 }
 
-TEST_F(SubMenu, DownFromTheLastEntryThenEnterClosesAndUpFindsEntrySix) {
+TEST_F(TrayMenuTest, DownFromTheLastEntryThenEnterClosesAndUpFindsEntrySix) {
     TrayResidence tray(&main, hooks);
-    QPointer<F_subMenu> menu = tray.popUp();
+    QPointer<TrayMenu> menu = tray.popUp();
     releaseKey(menu, Qt::Key_Down);
     EXPECT_EQ(menu->highlighted(), tables::kNoEntry);
     for (int i = 0; i < tables::kQuickMenuEntries; ++i)
@@ -115,12 +115,12 @@ TEST_F(SubMenu, DownFromTheLastEntryThenEnterClosesAndUpFindsEntrySix) {
     EXPECT_FALSE(menu);
 }
 
-TEST_F(SubMenu, EntriesActOnTheMainWindowUnlessItIsBusy) {
+TEST_F(TrayMenuTest, EntriesActOnTheMainWindowUnlessItIsBusy) {
     int removed = 0;
     auto run = [&](int index) {
-        QPointer<F_subMenu> menu = new F_subMenu(&main, hooks, [&] { ++removed; });
+        QPointer<TrayMenu> menu = new TrayMenu(&main, hooks, [&] { ++removed; });
         menu->show();
-        menu->L_Move_Click(index);
+        menu->activateEntry(index);
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_FALSE(menu) << "entry " << index << " leaves the menu open";
     };
@@ -164,7 +164,7 @@ TEST_F(SubMenu, EntriesActOnTheMainWindowUnlessItIsBusy) {
     EXPECT_EQ(updates, 1);
 }
 
-TEST_F(SubMenu, TrayIconOnlyWhereTheDesktopHasATray) {
+TEST_F(TrayMenuTest, TrayIconOnlyWhereTheDesktopHasATray) {
     TrayResidence tray(&main, hooks);
     const int added = tray.add();
     EXPECT_EQ(added, QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0);

@@ -3,7 +3,7 @@
 #include "core/storage/settings_keys.h"
 #include "support/temp_env.h"
 #include "ui/chart/chart_view.h"
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -30,7 +30,7 @@ namespace {
 
 namespace keys = storage::keys;
 
-class Form2Test : public ::testing::Test {
+class ChartWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string path = env.newDatabase();
@@ -61,19 +61,19 @@ protected:
 
 // The toolbar is an ordinary one: it stays, and the chart starts below it, so that nothing of
 // the plot lies under it.
-TEST_F(Form2Test, ToolbarStaysAboveTheChartAndResizeRedrawsOnce) {
-    ui::Form2 form;
+TEST_F(ChartWindowTest, ToolbarStaysAboveTheChartAndResizeRedrawsOnce) {
+    ui::ChartWindow form;
     form.show();
     QApplication::processEvents();
     EXPECT_EQ(form.twipsPerPixel(), 15);
     form.T_code->setText(QStringLiteral("1301"));
     EXPECT_EQ(form.portPrice(), -1);
     // The resize at show asked for a redraw; let it run so that the counters start clean.
-    form.Timer1_Timer();
-    form.Timer1_Timer();
+    form.onRedrawTick();
+    form.onRedrawTick();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
     for (int i = 0; i < 4; ++i)
-        form.Timer1_Timer();
+        form.onRedrawTick();
     EXPECT_TRUE(form.toolbarShown());
     auto *frame = form.findChild<QWidget *>(QStringLiteral("Frame1"));
     ASSERT_NE(frame, nullptr);
@@ -95,10 +95,10 @@ TEST_F(Form2Test, ToolbarStaysAboveTheChartAndResizeRedrawsOnce) {
     const QSize outer = form.frameGeometry().size();
     EXPECT_EQ(storage::readSetting(keys::form2_width), std::to_string(outer.width() * 15));
     EXPECT_EQ(storage::readSetting(keys::form2_height), std::to_string(outer.height() * 15));
-    form.Timer1_Timer();
+    form.onRedrawTick();
     EXPECT_EQ(form.redrawDelay(), 1);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("stale"));
-    form.Timer1_Timer();
+    form.onRedrawTick();
     EXPECT_EQ(form.redrawDelay(), 0);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
 
@@ -108,14 +108,14 @@ TEST_F(Form2Test, ToolbarStaysAboveTheChartAndResizeRedrawsOnce) {
     EXPECT_EQ(storage::readSetting(keys::form2_width), std::to_string(outer.width() * 15));
 }
 
-TEST_F(Form2Test, OpeningSequenceCountsWindowsAndMarksThePurchasePrice) {
+TEST_F(ChartWindowTest, OpeningSequenceCountsWindowsAndMarksThePurchasePrice) {
     storage::writeSetting(keys::form2_width, "6000");
     storage::writeSetting(keys::form2_height, "4500");
-    QPointer<ui::Form2> a = ui::openChartWindow(QStringLiteral("1301"), 1250.0);
-    QPointer<ui::Form2> b = ui::openChartWindow(QStringLiteral("1301"));
+    QPointer<ui::ChartWindow> a = ui::openChartWindow(QStringLiteral("1301"), 1250.0);
+    QPointer<ui::ChartWindow> b = ui::openChartWindow(QStringLiteral("1301"));
     EXPECT_EQ(storage::readSetting(keys::cnt_Form2), "2");
     EXPECT_EQ(a->property("tag").toString(), QStringLiteral("tesmochart"));
-    EXPECT_EQ(a->objectName(), QStringLiteral("Form2"));
+    EXPECT_EQ(a->objectName(), QStringLiteral("ChartWindow"));
     // The stored size is the outer one, frame included.
     EXPECT_EQ(a->frameGeometry().size(), QSize(400, 300));
     EXPECT_EQ(a->windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
@@ -126,7 +126,7 @@ TEST_F(Form2Test, OpeningSequenceCountsWindowsAndMarksThePurchasePrice) {
     // Editing the code drops the purchase price; the next draw has no line.
     a->T_code->setText(QStringLiteral("1301 "));
     a->T_code->setText(QStringLiteral("1301"));
-    a->Command1_Click();
+    a->drawChart();
     EXPECT_FALSE(a->model().elements().L_price1.visible);
 
     // The hover text of a square is its tooltip; a click shows it in a message box.
@@ -156,12 +156,12 @@ TEST_F(Form2Test, OpeningSequenceCountsWindowsAndMarksThePurchasePrice) {
     EXPECT_EQ(storage::readSetting(keys::cnt_Form2), "0");
 }
 
-TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
-    ui::Form2 form;
+TEST_F(ChartWindowTest, FailuresAndTheAddCommandSpeakUp) {
+    ui::ChartWindow form;
     form.show();
     // Not in master: only the caption says so.
     form.T_code->setText(QStringLiteral("9'99"));
-    form.Command1_Click();
+    form.drawChart();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9'99)"));
 
     // A pass that fails shows its failure text in a box and gives the cursor back.
@@ -169,7 +169,7 @@ TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
     storage::writeSetting(keys::mdbpath, env.path("missing.mdb"));
     QString shown;
     answerNextBox(&shown);
-    form.Command1_Click();
+    form.drawChart();
     EXPECT_TRUE(shown.startsWith(QStringLiteral(
         "不正な銘柄ｺｰﾄﾞあるいは、不正なﾃﾞｰﾀが見つかりました。\n\n詳細:DB接続処理時点\nERROR:")))
         << shown.toStdString();
@@ -187,9 +187,9 @@ TEST_F(Form2Test, FailuresAndTheAddCommandSpeakUp) {
 }
 
 // A code typed in full width or lower case draws its stored code; Enter in the code box draws.
-TEST_F(Form2Test, CodeBoxEnterDrawsTheStoredCode) {
+TEST_F(ChartWindowTest, CodeBoxEnterDrawsTheStoredCode) {
     test::MessageBoxAnswerer answerer;
-    ui::Form2 form;
+    ui::ChartWindow form;
     form.show();
     QApplication::processEvents();
     form.T_code->setFocus();
@@ -199,7 +199,7 @@ TEST_F(Form2Test, CodeBoxEnterDrawsTheStoredCode) {
     EXPECT_EQ(form.windowTitle(), QStringLiteral("(1301)極洋 [東証1部]"));
     EXPECT_EQ(form.T_code->text(), QStringLiteral("1301"));
     form.T_code->setText(QStringLiteral("9999"));
-    form.Command1_Click();
+    form.drawChart();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("見つかりません(9999)"));
     form.close();
 }
@@ -207,7 +207,7 @@ TEST_F(Form2Test, CodeBoxEnterDrawsTheStoredCode) {
 // Every axis label, as painted, lies inside the chart below the toolbar and clear of the right
 // edge, no two labels of the day axis run into each other (the month starts read "01/01"),
 // and the newest day has its label.
-TEST_F(Form2Test, LabelsStayInsideTheClientArea) {
+TEST_F(ChartWindowTest, LabelsStayInsideTheClientArea) {
     // 1332: 41 trading days from November to January.
     {
         auto db =
@@ -222,13 +222,13 @@ TEST_F(Form2Test, LabelsStayInsideTheClientArea) {
                                 {m * 100 + d, 800 + (++n), 4500000 + n * 10000});
         ASSERT_EQ(n, 41);
     }
-    ui::Form2 form;
+    ui::ChartWindow form;
     form.show();
     QApplication::processEvents();
     for (const char *code : {"1301", "1332"}) {
         SCOPED_TRACE(code);
         form.T_code->setText(QString::fromLatin1(code));
-        form.Command1_Click();
+        form.drawChart();
         const double tpp = form.twipsPerPixel();
         const QFontMetricsF fm(ui::chartLabelFont());
         const QRectF client(0, 0, form.view()->width() - 2, form.view()->height());

@@ -1,4 +1,4 @@
-#include "ui/tables/f_porttb.h"
+#include "ui/tables/portfolio_table.h"
 
 #include "ui/common/window_hub.h"
 #include "ui/tables/result_set_model.h"
@@ -20,49 +20,49 @@ std::optional<double> purchasePrice(const ResultSetModel &model, int row) {
     }
 }
 
-F_porttb::F_porttb(QWidget *parent)
+PortfolioTable::PortfolioTable(QWidget *parent)
     : GridWindow(m_table.columns, "ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ", "porttbl",
                  GeometryKeys{keys::porttb_height, keys::porttb_width, keys::porttb_top,
                               keys::porttb_left},
                  keys::cnt_F_porttb, parent),
       m_table("V_PORT") {
-    setObjectName(QStringLiteral("F_porttb"));
+    setObjectName(QStringLiteral("PortfolioTable"));
     bindGrid();
     for (int i = 0; i < 5; ++i) {
-        Option1[i] = new QRadioButton(QStringLiteral("区分%1").arg(i), this);
-        Option1[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
-        Option1[i]->setGeometry(px(60 + i * 1000), px(60), px(960), px(300));
-        connect(Option1[i], &QRadioButton::clicked, this, [this, i] { Option1_Click(i); });
+        groupButtons[i] = new QRadioButton(QStringLiteral("区分%1").arg(i), this);
+        groupButtons[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        groupButtons[i]->setGeometry(px(60 + i * 1000), px(60), px(960), px(300));
+        connect(groupButtons[i], &QRadioButton::clicked, this, [this, i] { showGroup(i); });
     }
-    Option1[0]->setChecked(true);
+    groupButtons[0]->setChecked(true);
     L_pval = new QLabel(QStringLiteral(" [区分-0]"), this);
     L_pval->setObjectName(QStringLiteral("L_pval"));
     L_pval->setGeometry(px(60), px(400), px(8000), px(300));
-    Command1 = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ"), this);
-    Command1->setGeometry(px(5200), px(30), px(2200), px(345));
-    connect(Command1, &QPushButton::clicked, this,
-            [] { WindowHub::instance().show(WindowKind::PortM); });
+    editorButton = new QPushButton(QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ"), this);
+    editorButton->setGeometry(px(5200), px(30), px(2200), px(345));
+    connect(editorButton, &QPushButton::clicked, this,
+            [] { WindowHub::instance().show(WindowKind::PortfolioEditor); });
     m_gridTop = 760;
 
     if (openDatabase()) {
         m_table = tables::PortTable(portfolioView("V_PORT"));
         busyCommand([this] {
             const int g = m_table.open();
-            Option1[static_cast<size_t>(g)]->setChecked(true);
+            groupButtons[static_cast<size_t>(g)]->setChecked(true);
             fillGroupTable();
         });
     }
     finishOpen(13000, 6600);
 }
 
-int F_porttb::selectedGroup() const {
+int PortfolioTable::selectedGroup() const {
     for (int i = 0; i < 5; ++i)
-        if (Option1[static_cast<size_t>(i)]->isChecked())
+        if (groupButtons[static_cast<size_t>(i)]->isChecked())
             return i;
     return 0;
 }
 
-void F_porttb::fillGroupTable() {
+void PortfolioTable::fillGroupTable() {
     const int g = selectedGroup();
     if (!runSource(m_table.fill(g)))
         return; // said once; the totals would fail for the same reason
@@ -73,21 +73,21 @@ void F_porttb::fillGroupTable() {
     }
 }
 
-void F_porttb::Option1_Click(int index) {
+void PortfolioTable::showGroup(int index) {
     busyCommand([this, index] {
-        Option1[static_cast<size_t>(index)]->setChecked(true);
+        groupButtons[static_cast<size_t>(index)]->setChecked(true);
         fillGroupTable();
     });
 }
 
-void F_porttb::headerClick(int c) {
+void PortfolioTable::headerClick(int c) {
     busyCommand([this, c] {
         storage::writeSetting(keys::F_porttbsorta, std::to_string(c));
         fillGroupTable();
     });
 }
 
-std::optional<double> F_porttb::chartPrice(int row) const {
+std::optional<double> PortfolioTable::chartPrice(int row) const {
     return purchasePrice(*m_model, row);
 }
 

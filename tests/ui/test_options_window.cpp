@@ -6,7 +6,7 @@
 #include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/f_opt.h"
+#include "ui/shell/options_window.h"
 
 #include <QApplication>
 
@@ -25,12 +25,12 @@ template <typename T> T *child(QWidget &w, const char *name) {
     return c;
 }
 
-TEST(F_opt, ShowsTheSettingsWithTheirCaptionsAndTips) {
+TEST(OptionsWindow, ShowsTheSettingsWithTheirCaptionsAndTips) {
     TempEnv env;
     storage::writeSetting(keys::compyc, "2800");
     storage::writeSetting(keys::cpseplt, "1");
     storage::writeSetting(keys::nomoremsg, "1");
-    ui::F_opt form;
+    ui::OptionsWindow form;
     form.show();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("ｵﾌﾟｼｮﾝ"));
     EXPECT_EQ(child<QLineEdit>(form, "T_compyC")->text(), QStringLiteral("2800"));
@@ -45,16 +45,16 @@ TEST(F_opt, ShowsTheSettingsWithTheirCaptionsAndTips) {
     EXPECT_TRUE(child<QRadioButton>(form, "Op_sep_1")->isChecked());
     EXPECT_TRUE(child<QCheckBox>(form, "C_nomoremsg")->isChecked());
     EXPECT_EQ(child<QPushButton>(form, "C_auto_up")->text(), QStringLiteral("自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ"));
-    EXPECT_EQ(child<QPushButton>(form, "Command1")->text(), QStringLiteral("DB再取得"));
-    EXPECT_TRUE(child<QPushButton>(form, "Command1")->acceptDrops());
+    EXPECT_EQ(child<QPushButton>(form, "refetchButton")->text(), QStringLiteral("DB再取得"));
+    EXPECT_TRUE(child<QPushButton>(form, "refetchButton")->acceptDrops());
     EXPECT_EQ(child<QGroupBox>(form, "Frame1")->title(), QStringLiteral("出力時の区切り"));
     EXPECT_EQ(storage::readSetting(keys::cnt_F_opt), "1");
     form.close();
 }
 
-TEST(F_opt, SwitchesEnableWhatTheyGovern) {
+TEST(OptionsWindow, SwitchesEnableWhatTheyGovern) {
     TempEnv env;
-    ui::F_opt form;
+    ui::OptionsWindow form;
     form.show();
     auto *proxy = child<QCheckBox>(form, "Ch_proxy");
     auto *server = child<QLineEdit>(form, "T_poxysv");
@@ -84,11 +84,11 @@ TEST(F_opt, SwitchesEnableWhatTheyGovern) {
     form.close();
 }
 
-TEST(F_opt, OkSavesAndClosesButNotWithAMissingPortfolio) {
+TEST(OptionsWindow, OkSavesAndClosesButNotWithAMissingPortfolio) {
     TempEnv env;
     MessageBoxAnswerer boxes;
     {
-        ui::F_opt form;
+        ui::OptionsWindow form;
         form.show();
         child<QLineEdit>(form, "T_maxDTc")->setText(QStringLiteral("55"));
         child<QCheckBox>(form, "Ch_portOPT")->click();
@@ -110,7 +110,7 @@ TEST(F_opt, OkSavesAndClosesButNotWithAMissingPortfolio) {
     }
     EXPECT_EQ(storage::readSetting(keys::cnt_F_opt), "0");
 
-    ui::F_opt again;
+    ui::OptionsWindow again;
     EXPECT_EQ(child<QLineEdit>(again, "T_maxDTc")->text(), QStringLiteral("55"));
     child<QLineEdit>(again, "T_maxDTc")->setText(QStringLiteral("99"));
     child<QPushButton>(again, "C_cancel")->click();
@@ -118,7 +118,7 @@ TEST(F_opt, OkSavesAndClosesButNotWithAMissingPortfolio) {
 }
 
 // "接続テスト" asks the stand-in with the key as typed, before anything is saved.
-TEST(F_opt, ConnectionTestUsesTheTypedKey) {
+TEST(OptionsWindow, ConnectionTestUsesTheTypedKey) {
     TempEnv env;
     test::FakeClock clock;
     sample_site::JQuantsOptions o;
@@ -127,7 +127,7 @@ TEST(F_opt, ConnectionTestUsesTheTypedKey) {
     test::JQuantsStandIn stand(o, clock);
     storage::writeSetting(keys::jquantsapi, stand.base());
     MessageBoxAnswerer boxes;
-    ui::F_opt form;
+    ui::OptionsWindow form;
     form.show();
     child<QRadioButton>(form, "Op_source_1")->click();
     for (const char *typed : {"wrong-key", "tesmo-sample-key"}) {
@@ -142,12 +142,12 @@ TEST(F_opt, ConnectionTestUsesTheTypedKey) {
     form.close();
 }
 
-TEST(F_opt, RegisteredWithTheWindowHub) {
+TEST(OptionsWindow, RegisteredWithTheWindowHub) {
     TempEnv env;
     ui::registerOptionsWindow();
     ASSERT_TRUE(ui::WindowHub::instance().canShow(ui::WindowKind::Options));
     QWidget *w = ui::WindowHub::instance().show(ui::WindowKind::Options);
-    ASSERT_NE(qobject_cast<ui::F_opt *>(w), nullptr);
+    ASSERT_NE(qobject_cast<ui::OptionsWindow *>(w), nullptr);
     EXPECT_TRUE(w->isVisible());
     w->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

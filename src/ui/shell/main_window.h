@@ -14,6 +14,7 @@
 
 class QLocalServer;
 class QProgressBar;
+class QVBoxLayout;
 class QLockFile;
 
 namespace tesmo::ui {
@@ -32,46 +33,46 @@ private:
     bool m_stopAfterDay = false;
 };
 
-class Form1 : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
-    // Form_Load: the whole start-up sequence. Returns false when this instance must quit
+    // The whole start-up sequence. Returns false when this instance must quit
     // (another instance is running and was brought to the front, or the user chose so).
     bool startUp();
     bool startupFailed() const { return m_startupFailed; }
 
-    // set_later_date: refresh the date field from the database (and the source beside it).
-    void set_later_date();
+    // Refreshes the date field from the database (and the source beside it).
+    void refreshNewestDate();
     // Shows which source the data update uses, and whether it can be used.
     void showSource();
-    // Close_all_form: closes the child windows; asks first unless `force`. Returns true
+    // Closes the child windows; asks first unless `force`. Returns true
     // when the user chose not to close.
-    bool Close_all_form(bool force);
-    // Command1_Click_sub: the data update command ("データ更新").
-    void Command1_Click_sub();
-    // C_test ("ﾌｧｲﾙ取込"): imports one day file chosen by the user.
-    void C_test_Click();
-    // Clip_Chart: opens a chart for the stock code found on the clipboard.
-    void Clip_Chart();
+    bool closeChildWindows(bool force);
+    // The data update command ("データ更新").
+    void runDataUpdate();
+    // "ﾌｧｲﾙ取込": imports one day file chosen by the user.
+    void importChosenFile();
+    // Opens a chart for the stock code found on the clipboard.
+    void openChartFromClipboard();
 
     // One heartbeat tick: saves becon, and taskttime while hidden in the tray; follows what
     // another program wrote into the database.
     void heartbeat();
-    // C_tasktray: hides the window behind a tray icon; says so when the desktop has no tray.
+    // "ﾀｽｸﾄﾚｲに常駐": hides the window behind a tray icon; says so when the desktop has no tray.
     void goToTray();
 
-    QString dateText() const { return Text_date->text(); }
-    QString sourceText() const { return Text_source->text(); }
-    QString statusText() const { return StatusLine->text(); }
+    QString dateText() const { return m_dateText->text(); }
+    QString sourceText() const { return m_sourceText->text(); }
+    QString statusText() const { return m_statusLine->text(); }
     // Whether start-up or the tray button put the program in the tray.
     bool inTray() const;
     QString titleText() const;
     UiPort &port() { return m_port; }
     // 中止, for tests: present while a data update runs.
-    QPushButton *stopButton() const { return C_stop; }
+    QPushButton *stopButton() const { return m_stopButton; }
     bool isBusy() const { return m_port.busy(); }
 
     // The name of the local socket on which a running instance listens for activation.
@@ -87,6 +88,10 @@ protected:
 private:
     bool startUpSteps();
     void buildControls();
+    void buildDateAndSource(QVBoxLayout *layout);
+    void buildCommandButtons(QVBoxLayout *layout);
+    void buildStatusArea(QVBoxLayout *layout);
+    void connectCommands();
     void updateLauncherButtons();
     void listenForActivation();
     void onActivationRequest();
@@ -97,7 +102,6 @@ private:
     // The welcome window, when this start wants it.
     void welcome();
     void openHomePage();
-    double twipsPerPixel() const;
     void savePosition();
     void restorePosition();
     void followOtherPrograms();
@@ -111,31 +115,31 @@ private:
     void restoreSizeBeforeRun(bool last = true);
     void stopUpdate();
 
-    QLabel *Label1;
-    QLabel *Text_date;
-    QLabel *Label2; // "データ取得元"
-    QLabel *Text_source;
-    QLabel *L_status; // the note of a refused close request
-    QPushButton *C_rank1;
-    QPushButton *Command2;
-    QPushButton *Command3;
-    QPushButton *Command4;
-    QPushButton *Command_opt;
-    QPushButton *Command1;
-    QPushButton *Command7;
-    QPushButton *C_tasktray;
-    QPushButton *Command5;
-    QPushButton *Command6;
-    QPushButton *C_test;
-    QLabel *StatusLine;
-    QPushButton *C_stop; // 中止: stops the data update after the day it is on
-    QProgressBar *StatusProgress;
-    QTimer Timer1;
+    QLabel *m_dateLabel;
+    QLabel *m_dateText;
+    QLabel *m_sourceLabel; // "データ取得元"
+    QLabel *m_sourceText;
+    QLabel *m_closeNote; // the note of a refused close request
+    QPushButton *m_rankingButton;
+    QPushButton *m_portfolioTableButton;
+    QPushButton *m_portfolioEditorButton;
+    QPushButton *m_stockSearchButton;
+    QPushButton *m_optionsButton;
+    QPushButton *m_updateButton;
+    QPushButton *m_clipboardChartButton;
+    QPushButton *m_trayButton;
+    QPushButton *m_homePageButton;
+    QPushButton *m_helpButton;
+    QPushButton *m_importFileButton;
+    QLabel *m_statusLine;
+    QPushButton *m_stopButton; // 中止: stops the data update after the day it is on
+    QProgressBar *m_statusProgress;
+    QTimer m_heartbeat;
     MainWindowPort m_port;
-    QSize m_sizeBeforeRun; // valid while a data update runs
-    QPoint m_movedTo;      // where the run moved the window to keep it on the screen
-    QPoint m_shift;        // by how much
-    net::HttpClient Inet1; // the HTTP client of the scan and the version check
+    QSize m_sizeBeforeRun;  // valid while a data update runs
+    QPoint m_movedTo;       // where the run moved the window to keep it on the screen
+    QPoint m_shift;         // by how much
+    net::HttpClient m_http; // the HTTP client of the scan and the version check
     QLocalServer *m_server = nullptr;
     std::unique_ptr<QLockFile> m_instanceLock; // held while this instance owns the socket
     TrayResidence *m_trayResidence = nullptr;

@@ -8,17 +8,17 @@
 
 namespace tesmo::ui {
 
-class F_ranktb : public GridWindow {
+class RankingTable : public GridWindow {
     Q_OBJECT
 public:
-    explicit F_ranktb(QWidget *parent = nullptr);
+    explicit RankingTable(QWidget *parent = nullptr);
 
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
+    QPushButton *maxTopicButton = nullptr;
+    QPushButton *recommendationButton = nullptr;
 
     void sortByColumn(int c);
-    void Command1_Click();
-    void Command2_Click();
+    void sortByMaxTopic();
+    void sortByRecommendation();
 
 protected:
     void headerClicked(int c) override { sortByColumn(c); }

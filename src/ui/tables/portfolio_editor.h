@@ -8,12 +8,12 @@
 
 namespace tesmo::ui {
 
-class F_portM : public GridWindow {
+class PortfolioEditor : public GridWindow {
     Q_OBJECT
 public:
-    explicit F_portM(QWidget *parent = nullptr);
+    explicit PortfolioEditor(QWidget *parent = nullptr);
 
-    QPushButton *Command1 = nullptr;
+    QPushButton *tableButton = nullptr;
 
     void headerClick(int c);
     // Removes the entries of the selected rows.

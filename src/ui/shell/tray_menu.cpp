@@ -1,7 +1,8 @@
-#include "ui/shell/f_submenu.h"
+#include "ui/shell/tray_menu.h"
 
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -51,10 +52,10 @@ void bringToFront(QWidget *w) {
 
 } // namespace
 
-F_subMenu::F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray)
+TrayMenu::TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       m_main(mainWindow), m_hooks(std::move(hooks)), m_removeTray(std::move(removeTray)) {
-    setObjectName("F_subMenu");
+    setObjectName("TrayMenu");
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::StrongFocus);
     QPalette back = palette();
@@ -105,14 +106,14 @@ F_subMenu::F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<vo
     // Load: the last entry highlighted, the newest date shown.
     highlight(7);
     repaint();
-    show_later_date();
+    showNewestDate();
 }
 
-int F_subMenu::twips(int value) const {
-    return value * logicalDpiY() / 1440;
+int TrayMenu::twips(int value) const {
+    return twipsToPixels(*this, value);
 }
 
-void F_subMenu::show_later_date() {
+void TrayMenu::showNewestDate() {
     const QString date = m_hooks.newestDate ? m_hooks.newestDate() : QString();
     Label1->setText(QString::fromUtf8(tables::kNewestDatePrefix) + date);
     const std::time_t now = m_hooks.clock ? m_hooks.clock() : std::time(nullptr);
@@ -120,7 +121,7 @@ void F_subMenu::show_later_date() {
     paintLabel(Label1, 0xFFFFFF, current ? tables::kCurrentDateBack : tables::kStaleDateBack);
 }
 
-void F_subMenu::highlight(int index) {
+void TrayMenu::highlight(int index) {
     m_cursor.highlight(index);
     for (int i = 0; i < tables::kQuickMenuEntries; ++i) {
         const bool on = i == m_cursor.highlighted();
@@ -130,7 +131,7 @@ void F_subMenu::highlight(int index) {
     }
 }
 
-void F_subMenu::L_Move_Click(int index) {
+void TrayMenu::activateEntry(int index) {
     hide();
     // The menu stays alive (hidden) while its entry's work runs: a new menu popped up from the
     // tray meanwhile cannot close it under that work. The work guards itself against errors.
@@ -146,7 +147,7 @@ void F_subMenu::L_Move_Click(int index) {
     close();
 }
 
-void F_subMenu::runAction(int index) {
+void TrayMenu::runAction(int index) {
     using tables::QuickMenuAction;
     WindowHub &hub = WindowHub::instance();
     switch (tables::quickMenuAction(index)) {
@@ -158,16 +159,16 @@ void F_subMenu::runAction(int index) {
             m_main->hide();
         break;
     case QuickMenuAction::RankTable:
-        hub.show(WindowKind::RankTb);
+        hub.show(WindowKind::RankingTable);
         break;
     case QuickMenuAction::PortfolioTable:
-        hub.show(WindowKind::PortTb);
+        hub.show(WindowKind::PortfolioTable);
         break;
     case QuickMenuAction::PortfolioMaintenance:
-        hub.show(WindowKind::PortM);
+        hub.show(WindowKind::PortfolioEditor);
         break;
     case QuickMenuAction::StockSearch:
-        hub.show(WindowKind::Find);
+        hub.show(WindowKind::StockSearch);
         break;
     case QuickMenuAction::ClipboardChart:
         if (m_hooks.clipChart)
@@ -190,7 +191,7 @@ void F_subMenu::runAction(int index) {
     }
 }
 
-void F_subMenu::closeEvent(QCloseEvent *event) {
+void TrayMenu::closeEvent(QCloseEvent *event) {
     if (m_inAction) {
         event->ignore();
         return;
@@ -198,7 +199,7 @@ void F_subMenu::closeEvent(QCloseEvent *event) {
     QWidget::closeEvent(event);
 }
 
-void F_subMenu::keyReleaseEvent(QKeyEvent *event) {
+void TrayMenu::keyReleaseEvent(QKeyEvent *event) {
     const int code = windowsKeyCode(event->key());
     if (code == 0) {
         QWidget::keyReleaseEvent(event);
@@ -206,7 +207,7 @@ void F_subMenu::keyReleaseEvent(QKeyEvent *event) {
     }
     switch (m_cursor.keyReleased(code)) {
     case tables::QuickMenuCursor::KeyResult::Click:
-        L_Move_Click(m_cursor.clickIndex());
+        activateEntry(m_cursor.clickIndex());
         break;
     case tables::QuickMenuCursor::KeyResult::Close:
         close();
@@ -217,7 +218,7 @@ void F_subMenu::keyReleaseEvent(QKeyEvent *event) {
     }
 }
 
-bool F_subMenu::eventFilter(QObject *watched, QEvent *event) {
+bool TrayMenu::eventFilter(QObject *watched, QEvent *event) {
     if (watched == Picture2 && event->type() == QEvent::MouseButtonRelease) {
         close();
         return true;
@@ -229,7 +230,7 @@ bool F_subMenu::eventFilter(QObject *watched, QEvent *event) {
             if (highlighted() != i)
                 highlight(i);
         } else if (event->type() == QEvent::MouseButtonRelease) {
-            L_Move_Click(i);
+            activateEntry(i);
             return true;
         }
     }
@@ -239,16 +240,16 @@ bool F_subMenu::eventFilter(QObject *watched, QEvent *event) {
 TrayResidence::TrayResidence(QWidget *mainWindow, QuickMenuHooks hooks, QObject *parent)
     : QObject(parent), m_main(mainWindow), m_hooks(std::move(hooks)) {}
 
-QuickMenuHooks TrayResidence::hooksFor(Form1 *form) {
-    QPointer<Form1> f(form);
+QuickMenuHooks TrayResidence::hooksFor(MainWindow *form) {
+    QPointer<MainWindow> f(form);
     QuickMenuHooks hooks;
     hooks.dataUpdate = [f] {
         if (f)
-            f->Command1_Click_sub();
+            f->runDataUpdate();
     };
     hooks.clipChart = [f] {
         if (f)
-            f->Clip_Chart();
+            f->openChartFromClipboard();
     };
     hooks.busy = [f] { return f && f->isBusy(); };
     hooks.newestDate = [f] { return f ? f->dateText() : QString(); };
@@ -282,10 +283,10 @@ void TrayResidence::remove() {
         m_icon->hide();
 }
 
-F_subMenu *TrayResidence::popUp() {
+TrayMenu *TrayResidence::popUp() {
     if (m_menu)
         m_menu->close();
-    auto *menu = new F_subMenu(m_main, m_hooks, [this] { remove(); });
+    auto *menu = new TrayMenu(m_main, m_hooks, [this] { remove(); });
     m_menu = menu;
     menu->show();
     const QScreen *screen =

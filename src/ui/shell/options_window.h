@@ -14,6 +14,9 @@
 #include <QRadioButton>
 #include <QWidget>
 
+class QGridLayout;
+class QHBoxLayout;
+
 namespace tesmo::ui {
 
 // "DB再取得": a button that also takes files dropped onto it.
@@ -39,27 +42,27 @@ public:
     void setBusy(bool busy) override;
 };
 
-class F_opt : public QWidget {
+class OptionsWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit F_opt(QWidget *parent = nullptr);
-    ~F_opt() override;
+    explicit OptionsWindow(QWidget *parent = nullptr);
+    ~OptionsWindow() override;
 
     // The values the controls hold now.
     shell::OptionValues values() const;
 
     // Event handlers (public so that they can be driven without a mouse).
-    void C_OK_Click();
-    void C_cancel_Click();
-    void Ch_portOPT_Click();
-    void Ch_proxy_Click();
-    void Op_source_Click();
-    void C_jqtest_Click();
-    void C_port_new_Click();
-    void C_portfileselect_Click();
-    void C_auto_up_Click();
-    void Command1_Click();
-    void Command1_OLEDragDrop(const QStringList &paths);
+    void saveAndClose();
+    void cancel();
+    void onExternalPortfolioToggled();
+    void onProxyToggled();
+    void onSourceChosen();
+    void testJQuantsConnection();
+    void createPortfolioFile();
+    void choosePortfolioFile();
+    void updateProgram();
+    void refetchDatabase();
+    void importDroppedFiles(const QStringList &paths);
 
     UiPort &port() { return m_port; }
 
@@ -70,7 +73,15 @@ protected:
 
 private:
     void buildControls();
-    void Form_Load();
+    // One builder per group of controls; each makes its controls and returns what holds them.
+    QGridLayout *buildSettingsGrid();
+    QGroupBox *buildSeparatorGroup();
+    QGroupBox *buildPortfolioGroup();
+    QGroupBox *buildProxyGroup();
+    QGroupBox *buildSourceGroup();
+    QHBoxLayout *buildCommandRow();
+    void connectCommands();
+    void loadValues();
     // After an accepted update: this window and the main window close, which ends the program.
     void closeForUpdate();
     using UpdateCommand = update::UpdateOutcome (*)(net::HttpClient &, UiPort &,
@@ -84,12 +95,12 @@ private:
     QRadioButton *Op_sep[2], *Op_source[2];
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
     QPushButton *C_portfileselect, *C_port_new, *C_auto_up, *C_OK, *C_cancel, *C_jqtest;
-    DropButton *Command1;
+    DropButton *m_refetchButton;
     OptionsPort m_port;
-    net::HttpClient Inet1;
+    net::HttpClient m_http;
 };
 
-// Makes F_opt the window that the options button and Ctrl+O show.
+// Makes OptionsWindow the window that the options button and Ctrl+O show.
 void registerOptionsWindow();
 
 } // namespace tesmo::ui

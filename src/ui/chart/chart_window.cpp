@@ -1,4 +1,4 @@
-#include "ui/chart/form2.h"
+#include "ui/chart/chart_window.h"
 
 #include "core/chart/chart_commands.h"
 #include "core/chart/make_unit.h"
@@ -10,6 +10,7 @@
 #include "ui/chart/chart_view.h"
 #include "ui/common/routine_scope.h"
 #include "ui/common/screen_fit.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 
 #include <QApplication>
@@ -68,8 +69,8 @@ constexpr double kToolbarHeight = 870;
 
 } // namespace
 
-Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
-    setObjectName(QStringLiteral("Form2"));
+ChartWindow::ChartWindow(QWidget *parent) : QWidget(parent), m_port(this) {
+    setObjectName(QStringLiteral("ChartWindow"));
     // The main window's close-all command finds chart windows by this tag.
     setProperty("tag", QStringLiteral("tesmochart"));
     setWindowTitle(qs(chart::kChartCaption));
@@ -92,25 +93,25 @@ Form2::Form2(QWidget *parent) : QWidget(parent), m_port(this) {
     Ch_marker->setChecked(wholeSetting(keys::form2_marker) == 1);
     addToCount(+1);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(kTimerMs);
-    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
-    Timer1->start();
+    m_redrawTimer = new QTimer(this);
+    m_redrawTimer->setInterval(kTimerMs);
+    connect(m_redrawTimer, &QTimer::timeout, this, &ChartWindow::onRedrawTick);
+    m_redrawTimer->start();
 }
 
-Form2::~Form2() {
+ChartWindow::~ChartWindow() {
     addToCount(-1);
 }
 
-double Form2::twipsPerPixel() const {
+double ChartWindow::twipsPerPixel() const {
     return ui::twipsPerPixel(*this);
 }
 
-int Form2::px(double twips) const {
-    return static_cast<int>(std::lround(twips / twipsPerPixel()));
+int ChartWindow::px(double twips) const {
+    return twipsToPixels(*this, twips);
 }
 
-void Form2::buildControls() {
+void ChartWindow::buildControls() {
     Frame1 = new QFrame(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
@@ -124,9 +125,9 @@ void Form2::buildControls() {
     };
     T_code = new QLineEdit(Frame1);
     place(T_code, "T_code", 150, 180, 825, 360);
-    Command1 = new QPushButton(QStringLiteral("ｸﾞﾗﾌ"), Frame1);
-    place(Command1, "Command1", 975, 180, 750, 360);
-    Command1->setToolTip(
+    m_drawButton = new QPushButton(QStringLiteral("ｸﾞﾗﾌ"), Frame1);
+    place(m_drawButton, "drawButton", 975, 180, 750, 360);
+    m_drawButton->setToolTip(
         QStringLiteral("ｸﾞﾗﾌｳｨﾝﾄﾞｳの大きさを変えた時や証協CDを変更した時ｸﾘｯｸします"));
     Ch_dval1_0 = new QRadioButton(QStringLiteral("Web話題"), Frame1);
     place(Ch_dval1_0, "Ch_dval1_0", 1830, 225, 1035, 270);
@@ -144,37 +145,37 @@ void Form2::buildControls() {
     place(C_addPort, "C_addPort", 2985, 450, 1515, 345);
     C_realtmcall = new QPushButton(QStringLiteral("ﾘｱﾙﾀｲﾑ ﾁｬｰﾄ"), Frame1);
     place(C_realtmcall, "C_realtmcall", 5280, 480, 1935, 300);
-    Command2 = new QPushButton(QStringLiteral("Web1"), Frame1);
-    place(Command2, "Command2", 5280, 100, 960, 300);
-    Command3 = new QPushButton(QStringLiteral("Web2"), Frame1);
-    place(Command3, "Command3", 6240, 100, 960, 300);
+    m_web1Button = new QPushButton(QStringLiteral("Web1"), Frame1);
+    place(m_web1Button, "web1Button", 5280, 100, 960, 300);
+    m_web2Button = new QPushButton(QStringLiteral("Web2"), Frame1);
+    place(m_web2Button, "web2Button", 6240, 100, 960, 300);
 
-    QWidget *tabOrder[] = {T_code,    Command1,     Ch_dval1_0, Ch_dval1_1, Ch_marker,
-                           C_addPort, C_realtmcall, Command2,   Command3};
+    QWidget *tabOrder[] = {T_code,    m_drawButton, Ch_dval1_0,   Ch_dval1_1,  Ch_marker,
+                           C_addPort, C_realtmcall, m_web1Button, m_web2Button};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     connect(T_code, &QLineEdit::textChanged, this, [this] { m_model.port_price = -1; });
-    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
-    connect(T_code, &QLineEdit::returnPressed, this, &Form2::Command1_Click);
-    connect(Ch_dval1_0, &QRadioButton::clicked, this, &Form2::onModeClicked);
-    connect(Ch_dval1_1, &QRadioButton::clicked, this, &Form2::onModeClicked);
-    connect(Ch_marker, &QCheckBox::clicked, this, &Form2::onMarkerClicked);
-    connect(C_addPort, &QPushButton::clicked, this, &Form2::onAddPort);
-    connect(Command2, &QPushButton::clicked, this, &Form2::onWeb1);
-    connect(Command3, &QPushButton::clicked, this, &Form2::onWeb2);
-    connect(C_realtmcall, &QPushButton::clicked, this, &Form2::onRealtime);
+    connect(m_drawButton, &QPushButton::clicked, this, &ChartWindow::drawChart);
+    connect(T_code, &QLineEdit::returnPressed, this, &ChartWindow::drawChart);
+    connect(Ch_dval1_0, &QRadioButton::clicked, this, &ChartWindow::onModeClicked);
+    connect(Ch_dval1_1, &QRadioButton::clicked, this, &ChartWindow::onModeClicked);
+    connect(Ch_marker, &QCheckBox::clicked, this, &ChartWindow::onMarkerClicked);
+    connect(C_addPort, &QPushButton::clicked, this, &ChartWindow::onAddPort);
+    connect(m_web1Button, &QPushButton::clicked, this, &ChartWindow::onWeb1);
+    connect(m_web2Button, &QPushButton::clicked, this, &ChartWindow::onWeb2);
+    connect(C_realtmcall, &QPushButton::clicked, this, &ChartWindow::onRealtime);
 }
 
-bool Form2::toolbarShown() const {
+bool ChartWindow::toolbarShown() const {
     return Frame1->isVisibleTo(this) && m_view->y() >= Frame1->y() + Frame1->height();
 }
 
-std::string Form2::code() const {
+std::string ChartWindow::code() const {
     return normalizeStockCode(us(T_code->text()));
 }
 
-std::string Form2::make_graph() {
+std::string ChartWindow::drawPass() {
     m_model.code = code();
     // The box shows the code as stored (130A for "１３０ａ"); the purchase price stays.
     if (T_code->text() != qs(m_model.code)) {
@@ -189,14 +190,14 @@ std::string Form2::make_graph() {
     return r;
 }
 
-void Form2::Command1_Click() {
+void ChartWindow::drawChart() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
         m_port.setBusy(true);
         std::string r;
         try {
-            r = make_graph();
+            r = drawPass();
         } catch (...) {
             m_port.setBusy(false);
             throw;
@@ -207,12 +208,12 @@ void Form2::Command1_Click() {
     });
 }
 
-void Form2::onModeClicked() {
+void ChartWindow::onModeClicked() {
     if (!m_port.busy())
-        Command1_Click();
+        drawChart();
 }
 
-void Form2::onMarkerClicked() {
+void ChartWindow::onMarkerClicked() {
     if (m_port.busy())
         return;
     try {
@@ -220,10 +221,10 @@ void Form2::onMarkerClicked() {
     } catch (const std::exception &) {
         // The preference is a convenience; the chart still follows the box.
     }
-    Command1_Click();
+    drawChart();
 }
 
-void Form2::onAddPort() {
+void ChartWindow::onAddPort() {
     if (m_port.busy())
         return;
     bool added = false;
@@ -246,11 +247,11 @@ void Form2::onAddPort() {
         WindowHub::instance().refreshDataWindows();
 }
 
-bool Form2::openPage(const std::string &command) {
+bool ChartWindow::openPage(const std::string &command) {
     return tesmo::ui::openPage(this, command, windowTitle());
 }
 
-void Form2::onWeb1() {
+void ChartWindow::onWeb1() {
     if (m_port.busy())
         return;
     // The information site wants its top page first; the window stays usable meanwhile, but
@@ -264,7 +265,7 @@ void Form2::onWeb1() {
     });
 }
 
-void Form2::onWeb2() {
+void ChartWindow::onWeb2() {
     if (m_port.busy())
         return;
     runCommand(this, [this] {
@@ -274,24 +275,24 @@ void Form2::onWeb2() {
     });
 }
 
-void Form2::onRealtime() {
+void ChartWindow::onRealtime() {
     runCommand(this, [this] { openPage(chart::realtimeUrl(code())); });
 }
 
-void Form2::closeEvent(QCloseEvent *e) {
+void ChartWindow::closeEvent(QCloseEvent *e) {
     if (!refuseCloseWhileBusy(this, e))
         QWidget::closeEvent(e);
 }
 
-void Form2::Timer1_Timer() {
+void ChartWindow::onRedrawTick() {
     if (m_model.redraw_delay > 0) {
         --m_model.redraw_delay;
         if (m_model.redraw_delay == 0)
-            Command1_Click();
+            drawChart();
     }
 }
 
-void Form2::resizeEvent(QResizeEvent *e) {
+void ChartWindow::resizeEvent(QResizeEvent *e) {
     QWidget::resizeEvent(e);
     const int bar = Frame1->height();
     Frame1->resize(width(), bar);
@@ -315,7 +316,7 @@ void Form2::resizeEvent(QResizeEvent *e) {
     m_model.redraw_delay = 2;
 }
 
-void Form2::showEvent(QShowEvent *e) {
+void ChartWindow::showEvent(QShowEvent *e) {
     QWidget::showEvent(e);
     if (!focusWidget())
         m_view->setFocus();
@@ -330,13 +331,13 @@ void Form2::showEvent(QShowEvent *e) {
     fitBeforeShow(this);
 }
 
-void Form2::keyReleaseEvent(QKeyEvent *e) {
-    key_shortcut(e->key(), e->modifiers());
+void ChartWindow::keyReleaseEvent(QKeyEvent *e) {
+    keyShortcut(e->key(), e->modifiers());
     QWidget::keyReleaseEvent(e);
 }
 
-Form2 *openChartWindow(const QString &code, std::optional<double> portPrice) {
-    auto *w = new Form2;
+ChartWindow *openChartWindow(const QString &code, std::optional<double> portPrice) {
+    auto *w = new ChartWindow;
     w->setAttribute(Qt::WA_DeleteOnClose);
     showNormal(w);
     w->T_code->setText(code);
@@ -344,7 +345,7 @@ Form2 *openChartWindow(const QString &code, std::optional<double> portPrice) {
         const double p = chart::roundHalfEven(*portPrice);
         w->setPortPrice(static_cast<std::int32_t>(std::clamp(p, double(INT_MIN), double(INT_MAX))));
     }
-    w->Command1_Click();
+    w->drawChart();
     return w;
 }
 

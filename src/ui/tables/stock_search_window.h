@@ -8,10 +8,10 @@
 
 namespace tesmo::ui {
 
-class Form3 : public GridWindow {
+class StockSearchWindow : public GridWindow {
     Q_OBJECT
 public:
-    explicit Form3(QWidget *parent = nullptr);
+    explicit StockSearchWindow(QWidget *parent = nullptr);
 
     QLabel *Label1 = nullptr;
     QLineEdit *T_findtxt = nullptr;

@@ -1,4 +1,4 @@
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
 
 #include "core/acquire/import_driver.h"
 #include "core/acquire/jquants_update.h"
@@ -21,8 +21,9 @@
 #include "ui/common/routine_scope.h"
 #include "ui/common/screen_fit.h"
 #include "ui/common/session_guard.h"
+#include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/f_submenu.h"
+#include "ui/shell/tray_menu.h"
 #include "ui/shell/welcome_window.h"
 
 #include <QApplication>
@@ -47,8 +48,9 @@ namespace tesmo::ui {
 using namespace tesmo::storage;
 
 namespace {
-// The child window classes that Close_all_form closes, by object name.
-const char *const kChildClasses[] = {"F_opt", "F_portM", "F_porttb", "F_ranktb", "Form3"};
+// The child window classes that closeChildWindows closes, by object name.
+const char *const kChildClasses[] = {"OptionsWindow", "PortfolioEditor", "PortfolioTable",
+                                     "RankingTable", "StockSearchWindow"};
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption) {
     auto *b = new QPushButton(caption, parent);
@@ -58,143 +60,164 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
 }
 } // namespace
 
-Form1::Form1(QWidget *parent) : QWidget(parent), m_port(this) {
-    setObjectName("Form1");
+MainWindow::MainWindow(QWidget *parent) : QWidget(parent), m_port(this) {
+    setObjectName("MainWindow");
     setWindowTitle(QStringLiteral("Tesmo"));
     buildControls();
     WindowHub::instance().setMainWindow(this);
     keepOnScreen(this);
-    connect(&Timer1, &QTimer::timeout, this, [this] {
-        if (Timer1.interval() != 2000)
-            Timer1.setInterval(2000);
+    connect(&m_heartbeat, &QTimer::timeout, this, [this] {
+        if (m_heartbeat.interval() != 2000)
+            m_heartbeat.setInterval(2000);
         heartbeat();
     });
 }
 
-void Form1::buildControls() {
-    Label1 = new QLabel(QStringLiteral("直近日付"), this);
-    Label1->setObjectName("Label1");
-    Text_date = new QLabel(QStringLiteral("<検索中>"), this);
-    Text_date->setObjectName("Text_date");
-    Text_date->setFrameShape(QFrame::StyledPanel);
-    Text_date->setMinimumWidth(110);
-    Text_date->setAlignment(Qt::AlignCenter);
-    Label2 = new QLabel(QStringLiteral("データ取得元"), this);
-    Label2->setObjectName("Label2");
-    Text_source = new QLabel(this);
-    Text_source->setObjectName("Text_source");
-    Text_source->setFrameShape(QFrame::StyledPanel);
-    Text_source->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The source wraps rather than widen the window or lose its end in a narrow one.
-    Text_source->setWordWrap(true);
+void MainWindow::buildControls() {
+    auto *layout = new QVBoxLayout(this);
+    buildDateAndSource(layout);
+    buildCommandButtons(layout);
+    buildStatusArea(layout);
+    layout->addStretch(1); // the room the note leaves stays below the controls
+    connectCommands();
+}
 
-    Command1 = makeButton(this, "Command1", QStringLiteral("データ更新"));
-    C_rank1 = makeButton(this, "C_rank1", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
-    Command2 = makeButton(this, "Command2", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"));
-    Command3 = makeButton(this, "Command3", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ"));
-    Command4 = makeButton(this, "Command4", QStringLiteral("銘柄検索"));
-    Command7 = makeButton(this, "Command7", QStringLiteral("ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ"));
-    Command_opt = makeButton(this, "Command_opt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
-    C_tasktray = makeButton(this, "C_tasktray", QStringLiteral("ﾀｽｸﾄﾚｲに常駐"));
-    Command5 = makeButton(this, "Command5", QStringLiteral("TesmoのHPへ"));
-    Command6 = makeButton(this, "Command6", QStringLiteral("ヘルプ"));
-    C_test = makeButton(this, "C_test", QStringLiteral("ﾌｧｲﾙ取込"));
+void MainWindow::buildDateAndSource(QVBoxLayout *layout) {
+    m_dateLabel = new QLabel(QStringLiteral("直近日付"), this);
+    m_dateLabel->setObjectName("dateLabel");
+    m_dateText = new QLabel(QStringLiteral("<検索中>"), this);
+    m_dateText->setObjectName("dateText");
+    m_dateText->setFrameShape(QFrame::StyledPanel);
+    m_dateText->setMinimumWidth(110);
+    m_dateText->setAlignment(Qt::AlignCenter);
+    m_sourceLabel = new QLabel(QStringLiteral("データ取得元"), this);
+    m_sourceLabel->setObjectName("sourceLabel");
+    m_sourceText = new QLabel(this);
+    m_sourceText->setObjectName("sourceText");
+    m_sourceText->setFrameShape(QFrame::StyledPanel);
+    m_sourceText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The source wraps rather than widen the window or lose its end in a narrow one.
+    m_sourceText->setWordWrap(true);
 
     // The date and the source keep their size when the window grows.
-    Text_date->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_dateText->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *dateRow = new QGridLayout;
-    dateRow->addWidget(Label1, 0, 0);
-    dateRow->addWidget(Text_date, 0, 1);
-    dateRow->addWidget(Label2, 1, 0);
-    dateRow->addWidget(Text_source, 1, 1, 1, 2);
+    dateRow->addWidget(m_dateLabel, 0, 0);
+    dateRow->addWidget(m_dateText, 0, 1);
+    dateRow->addWidget(m_sourceLabel, 1, 0);
+    dateRow->addWidget(m_sourceText, 1, 1, 1, 2);
     dateRow->setColumnStretch(2, 1);
+    layout->addLayout(dateRow);
+}
+
+void MainWindow::buildCommandButtons(QVBoxLayout *layout) {
+    m_updateButton = makeButton(this, "updateButton", QStringLiteral("データ更新"));
+    m_rankingButton = makeButton(this, "rankingButton", QStringLiteral("ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ"));
+    m_portfolioTableButton =
+        makeButton(this, "portfolioTableButton", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ"));
+    m_portfolioEditorButton =
+        makeButton(this, "portfolioEditorButton", QStringLiteral("ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ"));
+    m_stockSearchButton = makeButton(this, "stockSearchButton", QStringLiteral("銘柄検索"));
+    m_clipboardChartButton =
+        makeButton(this, "clipboardChartButton", QStringLiteral("ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ"));
+    m_optionsButton = makeButton(this, "optionsButton", QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    m_trayButton = makeButton(this, "trayButton", QStringLiteral("ﾀｽｸﾄﾚｲに常駐"));
+    m_homePageButton = makeButton(this, "homePageButton", QStringLiteral("TesmoのHPへ"));
+    m_helpButton = makeButton(this, "helpButton", QStringLiteral("ヘルプ"));
+    m_importFileButton = makeButton(this, "importFileButton", QStringLiteral("ﾌｧｲﾙ取込"));
+
     auto *grid = new QGridLayout;
-    QPushButton *order[] = {Command1, C_rank1,     Command2,   Command3, Command4,
-                            Command7, Command_opt, C_tasktray, Command5, Command6};
+    QPushButton *order[] = {m_updateButton,         m_rankingButton,
+                            m_portfolioTableButton, m_portfolioEditorButton,
+                            m_stockSearchButton,    m_clipboardChartButton,
+                            m_optionsButton,        m_trayButton,
+                            m_homePageButton,       m_helpButton};
     for (int i = 0; i < 10; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(dateRow);
     layout->addLayout(grid);
-    auto *testRow = new QHBoxLayout;
-    testRow->addStretch(1);
-    testRow->addWidget(C_test);
-    layout->addLayout(testRow);
+    auto *importRow = new QHBoxLayout;
+    importRow->addStretch(1);
+    importRow->addWidget(m_importFileButton);
+    layout->addLayout(importRow);
+}
+
+void MainWindow::buildStatusArea(QVBoxLayout *layout) {
     // The caption reports the progress of the long routines, but a title bar cuts it off:
     // the status line shows it whole, with a bar where the step knows how far it is.
-    StatusLine = new QLabel(this);
-    StatusLine->setObjectName("StatusLine");
-    StatusLine->setWordWrap(true);
-    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
-    StatusLine->setFrameShape(QFrame::StyledPanel);
-    StatusProgress = new QProgressBar(this);
-    StatusProgress->setObjectName(kProgressBarName);
-    StatusProgress->setVisible(false);
-    C_stop = makeButton(this, "C_stop", QStringLiteral("中止"));
-    C_stop->setVisible(false);
+    m_statusLine = new QLabel(this);
+    m_statusLine->setObjectName("statusLine");
+    m_statusLine->setWordWrap(true);
+    m_statusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    m_statusLine->setFrameShape(QFrame::StyledPanel);
+    m_statusProgress = new QProgressBar(this);
+    m_statusProgress->setObjectName(kProgressBarName);
+    m_statusProgress->setVisible(false);
+    m_stopButton = makeButton(this, "stopButton", QStringLiteral("中止"));
+    m_stopButton->setVisible(false);
     auto *statusRow = new QHBoxLayout;
-    statusRow->addWidget(StatusLine, 1);
-    statusRow->addWidget(C_stop, 0, Qt::AlignTop);
+    statusRow->addWidget(m_statusLine, 1);
+    statusRow->addWidget(m_stopButton, 0, Qt::AlignTop);
     layout->addLayout(statusRow);
-    layout->addWidget(StatusProgress);
+    layout->addWidget(m_statusProgress);
     connect(this, &QWidget::windowTitleChanged, this, [this] { showStatus(); });
-    connect(C_stop, &QPushButton::clicked, this, [this] { stopUpdate(); });
+    connect(m_stopButton, &QPushButton::clicked, this, [this] { stopUpdate(); });
     // The caption is too narrow for the progress and a note both.
-    L_status = new QLabel(this);
-    L_status->setObjectName(QString::fromLatin1(kStatusLineName));
-    L_status->setStyleSheet(QStringLiteral("color: #c00000;"));
-    QFont small = L_status->font();
+    m_closeNote = new QLabel(this);
+    m_closeNote->setObjectName(QString::fromLatin1(kStatusLineName));
+    m_closeNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    QFont small = m_closeNote->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
-    L_status->setFont(small);
-    L_status->hide();
-    layout->addWidget(L_status);
-    layout->addStretch(1); // the room the note leaves stays below the controls
+    m_closeNote->setFont(small);
+    m_closeNote->hide();
+    layout->addWidget(m_closeNote);
+}
 
+void MainWindow::connectCommands() {
     auto launcher = [this](QPushButton *button, WindowKind kind) {
         connect(button, &QPushButton::clicked, this, [this, kind] {
             if (!isBusy())
                 WindowHub::instance().show(kind);
         });
     };
-    launcher(C_rank1, WindowKind::RankTb);
-    launcher(Command2, WindowKind::PortTb);
-    launcher(Command3, WindowKind::PortM);
-    launcher(Command4, WindowKind::Find);
-    launcher(Command_opt, WindowKind::Options);
-    connect(Command7, &QPushButton::clicked, this, [this] {
+    launcher(m_rankingButton, WindowKind::RankingTable);
+    launcher(m_portfolioTableButton, WindowKind::PortfolioTable);
+    launcher(m_portfolioEditorButton, WindowKind::PortfolioEditor);
+    launcher(m_stockSearchButton, WindowKind::StockSearch);
+    launcher(m_optionsButton, WindowKind::Options);
+    connect(m_clipboardChartButton, &QPushButton::clicked, this, [this] {
         if (!isBusy())
-            runCommand(this, [this] { Clip_Chart(); });
+            runCommand(this, [this] { openChartFromClipboard(); });
     });
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click_sub(); });
-    connect(C_test, &QPushButton::clicked, this, [this] { C_test_Click(); });
-    connect(C_tasktray, &QPushButton::clicked, this, [this] { goToTray(); });
-    connect(Command5, &QPushButton::clicked, this,
+    connect(m_updateButton, &QPushButton::clicked, this, [this] { runDataUpdate(); });
+    connect(m_importFileButton, &QPushButton::clicked, this, [this] { importChosenFile(); });
+    connect(m_trayButton, &QPushButton::clicked, this, [this] { goToTray(); });
+    connect(m_homePageButton, &QPushButton::clicked, this,
             [this] { runCommand(this, [this] { openHomePage(); }); });
-    connect(Command6, &QPushButton::clicked, this,
+    connect(m_helpButton, &QPushButton::clicked, this,
             [this] { runCommand(this, [this] { openHelp(); }); });
 }
 
 // Buttons of windows that this build does not have yet stay disabled rather than do nothing.
-void Form1::updateLauncherButtons() {
+void MainWindow::updateLauncherButtons() {
     const WindowHub &hub = WindowHub::instance();
-    C_rank1->setEnabled(hub.canShow(WindowKind::RankTb));
-    Command2->setEnabled(hub.canShow(WindowKind::PortTb));
-    Command3->setEnabled(hub.canShow(WindowKind::PortM));
-    Command4->setEnabled(hub.canShow(WindowKind::Find));
-    Command_opt->setEnabled(hub.canShow(WindowKind::Options));
-    Command7->setEnabled(hub.canOpenChart());
+    m_rankingButton->setEnabled(hub.canShow(WindowKind::RankingTable));
+    m_portfolioTableButton->setEnabled(hub.canShow(WindowKind::PortfolioTable));
+    m_portfolioEditorButton->setEnabled(hub.canShow(WindowKind::PortfolioEditor));
+    m_stockSearchButton->setEnabled(hub.canShow(WindowKind::StockSearch));
+    m_optionsButton->setEnabled(hub.canShow(WindowKind::Options));
+    m_clipboardChartButton->setEnabled(hub.canOpenChart());
 }
 
-Form1::~Form1() {
+MainWindow::~MainWindow() {
     appState().startup_done = false;
-    CloseDatabase();
+    closeDatabase();
 }
 
-QString Form1::titleText() const {
+QString MainWindow::titleText() const {
     return QStringLiteral("Tesmo %1").arg(QStringLiteral(TESMO_VERSION_SHORT));
 }
 
-QString Form1::instanceSocketName(const QString &title) {
+QString MainWindow::instanceSocketName(const QString &title) {
     // One name per user and title; the socket file lives in the runtime folder.
     QString name = QStringLiteral("tesmo-%1-").arg(QString::fromUtf8(qgetenv("USER")));
     for (QChar c : title)
@@ -202,7 +225,7 @@ QString Form1::instanceSocketName(const QString &title) {
     return name;
 }
 
-bool Form1::startUp() {
+bool MainWindow::startUp() {
     RoutineScope scope(this);
     try {
         return startUpSteps();
@@ -215,12 +238,12 @@ bool Form1::startUp() {
     }
 }
 
-bool Form1::startUpSteps() {
+bool MainWindow::startUpSteps() {
     updateLauncherButtons();
     AppState &app = appState();
-    // 1. The database; case A ends start-up with the window open.
+    // Without a database start-up ends here, with the window open to say so.
     try {
-        ConnectDatabase();
+        connectDatabase();
     } catch (const std::exception &e) {
         m_port.beep();
         m_port.message(shell::connectionFailureText(e.what()), "Tesmo", MsgIcon::Critical,
@@ -228,10 +251,9 @@ bool Form1::startUpSteps() {
         m_startupFailed = true;
         return true;
     }
-    // 3. Folders.
     app.desktop_dir = shell::startupDesktopDir();
     app.profile_dir = shell::startupProfileDir();
-    // 4./5. Single-instance guard.
+    // A second instance hands over to the first, or asks when the first sits in the tray.
     const QString title = titleText();
     switch (shell::singleInstanceGuard(std::time(nullptr))) {
     case shell::GuardVerdict::AskTray:
@@ -249,34 +271,32 @@ bool Form1::startUpSteps() {
     // Where the data come from, before the question about the portfolio: both only once this
     // instance stays.
     welcome();
-    // 2. Where the portfolio lives.
     app.portfile_path = shell::choosePortfolioPath(m_port, "Tesmo");
-    // 6./7. Heartbeat, title and position.
-    Timer1.start(400);
+    // The first tick comes soon; later ones every two seconds.
+    m_heartbeat.start(400);
     setWindowTitle(title);
     listenForActivation();
     restorePosition();
-    // 8. First run: the help page, where the desktop has a way to open it; without one the
+    // First run: the help page, where the desktop has a way to open it; without one the
     // welcome window has said what to do.
     if (readSetting(keys::first) == "0") {
-        if (shell::pageOpenerAvailable() && !file_exists(installPath("Tesmo.html")).empty())
+        if (shell::pageOpenerAvailable() && !firstMatchingFile(installPath("Tesmo.html")).empty())
             openHelp();
         writeSetting(keys::first, "1");
     }
-    // 9. Window counters.
+    // Counters left by a session that crashed would keep the close-all question asking.
     for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
                                 &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3})
         writeSetting(*k, "0");
-    // 10. The newest date.
     try {
-        set_later_date();
+        refreshNewestDate();
         m_changes.look(mainDatabase());
     } catch (const std::exception &e) {
-        Text_date->setText(QString());
+        m_dateText->setText(QString());
         m_port.message(std::string("DBからデータを読めません。\r\n詳細:") + e.what(), "Tesmo",
                        MsgIcon::Critical, MsgButtons::Ok);
     }
-    // 11. The external portfolio.
+    // A portfolio file that cannot be linked ends start-up; the window stays usable.
     if (!app.portfile_path.empty()) {
         try {
             app.port_link_table = portLinkTableName(shell::userIdNumber());
@@ -289,7 +309,6 @@ bool Form1::startUpSteps() {
             return true;
         }
     }
-    // 12./13.
     app.startup_done = true;
     // Without a tray the window simply shows; the button says why it cannot go there.
     if (readSetting(keys::autotaskt) != "0")
@@ -297,28 +316,28 @@ bool Form1::startUpSteps() {
     return true;
 }
 
-void Form1::set_later_date() {
+void MainWindow::refreshNewestDate() {
     showSource();
-    Text_date->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
+    m_dateText->setText(qs(shell::newestDateText(shell::newestDate(mainDatabase()))));
 }
 
-void Form1::showSource() {
+void MainWindow::showSource() {
     try {
         const shell::SourceState state = shell::sourceState();
         const bool usable = shell::sourceUsable(state);
-        Text_source->setText(qs(shell::sourceText(state)));
-        Text_source->setStyleSheet(usable ? QString() : QStringLiteral("color: #c00000;"));
-        Text_source->setToolTip(
+        m_sourceText->setText(qs(shell::sourceText(state)));
+        m_sourceText->setStyleSheet(usable ? QString() : QStringLiteral("color: #c00000;"));
+        m_sourceText->setToolTip(
             usable ? QString()
                    : QStringLiteral("使えるデータ取得元がありません。[ｵﾌﾟｼｮﾝ]の[データ取得元]で"
                                     "設定してください。"));
     } catch (const std::exception &) {
-        Text_source->clear(); // unreadable settings are said where they are used
+        m_sourceText->clear(); // unreadable settings are said where they are used
     }
 }
 
-void Form1::welcome() {
-    // Whatever the answer, the first start ends with start-up step 8; a start without a
+void MainWindow::welcome() {
+    // Whatever the answer, the first start ends by opening the help page; a start without a
     // usable source welcomes again.
     if (!shell::welcomeWanted())
         return;
@@ -327,7 +346,7 @@ void Form1::welcome() {
     showSource();
 }
 
-bool Form1::Close_all_form(bool forceIn) {
+bool MainWindow::closeChildWindows(bool forceIn) {
     // At the end of the session nobody is there to answer.
     const bool force = forceIn || SessionGuard::instance().sessionEnding();
     long long open = 0;
@@ -368,11 +387,11 @@ bool Form1::Close_all_form(bool forceIn) {
     return false;
 }
 
-void Form1::Command1_Click_sub() {
+void MainWindow::runDataUpdate() {
     // Ends after the routine's scope, which takes the note of a refused close away: the window
     // then takes the size it had before the run once more, without the note's room.
     struct SizeAfterRun {
-        Form1 *form;
+        MainWindow *form;
         ~SizeAfterRun() { form->restoreSizeBeforeRun(); }
     } sizeAfterRun{this};
     RoutineScope scope(this);
@@ -380,22 +399,22 @@ void Form1::Command1_Click_sub() {
     a.refreshNewestDate = [this] {
         // The connection would go on writing into a file that was deleted or emptied.
         mainDatabase().verifyFile();
-        set_later_date();
+        refreshNewestDate();
         return shell::newestDate(mainDatabase());
     };
-    a.closeAllForms = [this](bool force) { return Close_all_form(force); };
-    a.compactIfGrown = [this] { CompactIfGrown(m_port); };
+    a.closeChildWindows = [this](bool force) { return closeChildWindows(force); };
+    a.compactIfGrown = [this] { compactIfGrown(m_port); };
     a.scanDataSite = [this] {
         struct Run {
-            Form1 *form;
+            MainWindow *form;
             ~Run() { form->endUpdateRun(); }
         } run{this};
         beginUpdateRun();
-        return acquire::ScanSelectedSource(mainDatabase(), m_port, Inet1,
-                                           [this] { set_later_date(); });
+        return acquire::scanSelectedSource(mainDatabase(), m_port, m_http,
+                                           [this] { refreshNewestDate(); });
     };
     a.versionCheck = [this](bool complete) {
-        return update::version_check(Inet1, m_port, complete);
+        return update::versionCheck(m_http, m_port, complete);
     };
     a.runState = [] { return acquire::importRunState(); };
     a.runNote = [] { return acquire::sourceNote(); };
@@ -413,7 +432,7 @@ void Form1::Command1_Click_sub() {
         // this command, which is still on the stack.
         QTimer::singleShot(0, this, [this] { close(); });
     };
-    if (shell::Command1_Click_sub(m_port, a, us(windowTitle()), std::time(nullptr)) ==
+    if (shell::runDataUpdate(m_port, a, us(windowTitle()), std::time(nullptr)) ==
         shell::DataUpdateResult::Done)
         WindowHub::instance().refreshDataWindows();
 }
@@ -427,26 +446,26 @@ const char *const kWidestProgress[] = {
 constexpr int kProgressLines = 3;
 } // namespace
 
-void Form1::showStatus() {
+void MainWindow::showStatus() {
     QString text = qs(shell::plainProgress(us(windowTitle()), us(titleText())));
     if (m_port.stopAfterDayRequested())
         text += QStringLiteral("\n") + QString::fromUtf8(kWidestProgress[2]);
-    StatusLine->setText(text);
+    m_statusLine->setText(text);
 }
 
-void Form1::beginUpdateRun() {
+void MainWindow::beginUpdateRun() {
     m_sizeBeforeRun = size();
     m_shift = QPoint();
     m_port.setStopAfterDay(false);
-    C_stop->setEnabled(true);
-    C_stop->setVisible(true);
-    const QFontMetrics metrics(StatusLine->font());
+    m_stopButton->setEnabled(true);
+    m_stopButton->setVisible(true);
+    const QFontMetrics metrics(m_statusLine->font());
     int width = 0;
     for (const char *line : kWidestProgress)
         width = std::max(width, metrics.horizontalAdvance(QString::fromUtf8(line)));
-    const int frame = 2 * (StatusLine->frameWidth() + StatusLine->margin()) + 8;
-    StatusLine->setMinimumSize(width + frame, kProgressLines * metrics.lineSpacing() + frame);
-    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop); // the lines stay where they are
+    const int frame = 2 * (m_statusLine->frameWidth() + m_statusLine->margin()) + 8;
+    m_statusLine->setMinimumSize(width + frame, kProgressLines * metrics.lineSpacing() + frame);
+    m_statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop); // the lines stay where they are
     adjustSize();
     // Grown to the right or down, the window stays on its screen.
     if (const QScreen *screen = this->screen()) {
@@ -466,17 +485,17 @@ void Form1::beginUpdateRun() {
     showStatus();
 }
 
-void Form1::endUpdateRun() {
-    C_stop->setVisible(false);
+void MainWindow::endUpdateRun() {
+    m_stopButton->setVisible(false);
     m_port.setStopAfterDay(false);
     showStatus();
-    StatusLine->setMinimumSize(0, 0);
-    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_statusLine->setMinimumSize(0, 0);
+    m_statusLine->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Back to its size before the report shows; once more after the routine.
     restoreSizeBeforeRun(false);
 }
 
-void Form1::restoreSizeBeforeRun(bool last) {
+void MainWindow::restoreSizeBeforeRun(bool last) {
     if (!m_sizeBeforeRun.isValid())
         return;
     // The window's least size follows its layout only once the layout is run again.
@@ -490,13 +509,13 @@ void Form1::restoreSizeBeforeRun(bool last) {
         m_sizeBeforeRun = QSize();
 }
 
-void Form1::stopUpdate() {
+void MainWindow::stopUpdate() {
     m_port.setStopAfterDay(true);
-    C_stop->setEnabled(false);
+    m_stopButton->setEnabled(false);
     showStatus();
 }
 
-void Form1::C_test_Click() {
+void MainWindow::importChosenFile() {
     if (isBusy())
         return;
     runCommand(this, [this] {
@@ -518,7 +537,7 @@ void Form1::C_test_Click() {
         try {
             writeSetting(keys::tesmodatadir, file);
             m_port.setBusy(true);
-            shell::manualImport(db, m_port, file, [this] { set_later_date(); });
+            shell::manualImport(db, m_port, file, [this] { refreshNewestDate(); });
         } catch (const StopRequested &) {
             throw;
         } catch (const std::exception &) {
@@ -530,7 +549,7 @@ void Form1::C_test_Click() {
     WindowHub::instance().refreshDataWindows();
 }
 
-void Form1::Clip_Chart() {
+void MainWindow::openChartFromClipboard() {
     // A five-character code of the exchange's form opens that issue where the master has it.
     const auto inMaster = [](const std::string &code) {
         try {
@@ -545,7 +564,7 @@ void Form1::Clip_Chart() {
         qs(shell::codeFromClipboardText(m_port.clipboardText(), inMaster)));
 }
 
-void Form1::heartbeat() {
+void MainWindow::heartbeat() {
     if (m_instanceLock && !m_instanceLock->isLocked())
         listenForActivation();
     const std::string stamp = std::to_string(shell::heartbeatStamp(std::time(nullptr), false));
@@ -562,25 +581,25 @@ void Form1::heartbeat() {
 // tesmoctl from a script or cron may import into the database while the program is open: the
 // date and the open tables follow. Not while a routine runs, which refreshes what it changes
 // itself; the change is then seen at the first quiet heartbeat.
-void Form1::followOtherPrograms() {
+void MainWindow::followOtherPrograms() {
     if (!isDatabaseConnected() || isBusy() || runningRoutines() > 0)
         return;
     try {
         const ChangeWatch::Change change = m_changes.look(mainDatabase());
         if (change == ChangeWatch::Change::None)
             return;
-        const QString shown = Text_date->text();
-        set_later_date();
+        const QString shown = m_dateText->text();
+        refreshNewestDate();
         // A grid's own saved edit needs no refresh of the grids; new days or another
         // program's edits do.
-        if (change == ChangeWatch::Change::OtherProgram || Text_date->text() != shown)
+        if (change == ChangeWatch::Change::OtherProgram || m_dateText->text() != shown)
             WindowHub::instance().refreshDataWindows();
     } catch (const std::exception &) {
         // the next heartbeat looks again
     }
 }
 
-void Form1::goToTray() {
+void MainWindow::goToTray() {
     if (isBusy())
         return;
     if (!enterTray())
@@ -591,7 +610,7 @@ void Form1::goToTray() {
         });
 }
 
-bool Form1::enterTray() {
+bool MainWindow::enterTray() {
     if (isBusy())
         return false;
     m_port.setBusy(true);
@@ -606,7 +625,7 @@ bool Form1::enterTray() {
     return added;
 }
 
-void Form1::listenForActivation() {
+void MainWindow::listenForActivation() {
     if (m_server && m_server->isListening())
         return;
     const QString name = instanceSocketName(titleText());
@@ -626,7 +645,7 @@ void Form1::listenForActivation() {
     m_server->listen(name);
 }
 
-void Form1::onActivationRequest() {
+void MainWindow::onActivationRequest() {
     while (QLocalSocket *s = m_server->nextPendingConnection())
         s->deleteLater();
     if (m_trayResidence && m_trayResidence->isAdded())
@@ -634,7 +653,7 @@ void Form1::onActivationRequest() {
     tesmo::ui::showNormal(this);
 }
 
-bool Form1::activateRunningInstance() {
+bool MainWindow::activateRunningInstance() {
     QLocalSocket socket;
     socket.connectToServer(instanceSocketName(titleText()));
     const bool ok = socket.waitForConnected(1000);
@@ -642,28 +661,28 @@ bool Form1::activateRunningInstance() {
     return ok;
 }
 
-void Form1::openHelp() {
+void MainWindow::openHelp() {
     openPage(this, installPath("Tesmo.html"), windowTitle());
 }
 
-void Form1::openHomePage() {
+void MainWindow::openHomePage() {
     std::string base = readSetting(keys::updatesite);
     while (!base.empty() && base.back() == '/')
         base.pop_back();
     openPage(this, base + "/tesmo/", windowTitle());
 }
 
-void Form1::closeEvent(QCloseEvent *event) {
+void MainWindow::closeEvent(QCloseEvent *event) {
     // Closing ends the program and the database connection: not while any window works.
     if (refuseCloseWhileBusy(this, event, true))
         return;
     bool cancelled = false;
-    runCommand(this, [&] { cancelled = Close_all_form(appState().update_exit); });
+    runCommand(this, [&] { cancelled = closeChildWindows(appState().update_exit); });
     if (cancelled) {
         event->ignore();
         return;
     }
-    CloseDatabase();
+    closeDatabase();
     if (!isMinimized() && !isMaximized() && isVisible()) {
         try {
             savePosition();
@@ -672,7 +691,7 @@ void Form1::closeEvent(QCloseEvent *event) {
         }
     }
     appState().startup_done = false;
-    Timer1.stop();
+    m_heartbeat.stop();
     if (m_trayResidence)
         m_trayResidence->remove();
     event->accept();
@@ -681,17 +700,13 @@ void Form1::closeEvent(QCloseEvent *event) {
 // The position is that of the client area, saved and restored alike, in twips: the frame's
 // position saved and the client's restored would move the window by the title bar's height on
 // every start.
-double Form1::twipsPerPixel() const {
-    return 1440.0 / std::max(1, logicalDpiY());
-}
-
-void Form1::savePosition() {
+void MainWindow::savePosition() {
     const QPoint p = geometry().topLeft();
-    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel())));
-    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel())));
+    writeSetting(keys::mainf_top, std::to_string(std::lround(p.y() * twipsPerPixel(*this))));
+    writeSetting(keys::mainf_left, std::to_string(std::lround(p.x() * twipsPerPixel(*this))));
 }
 
-void Form1::restorePosition() {
+void MainWindow::restorePosition() {
     bool okTop = false;
     bool okLeft = false;
     const double top = QString::fromStdString(readSetting(keys::mainf_top, "")).toDouble(&okTop);
@@ -703,17 +718,17 @@ void Form1::restorePosition() {
     if (!testAttribute(Qt::WA_Resized))
         adjustSize();
     QRect g = geometry();
-    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel())),
-                         static_cast<int>(std::lround(top / twipsPerPixel()))));
+    g.moveTopLeft(QPoint(static_cast<int>(std::lround(left / twipsPerPixel(*this))),
+                         static_cast<int>(std::lround(top / twipsPerPixel(*this)))));
     setGeometry(g);
 }
 
-bool Form1::inTray() const {
+bool MainWindow::inTray() const {
     return m_trayResidence && m_trayResidence->isAdded();
 }
 
-void Form1::keyReleaseEvent(QKeyEvent *event) {
-    if (!key_shortcut(event->key(), event->modifiers()))
+void MainWindow::keyReleaseEvent(QKeyEvent *event) {
+    if (!keyShortcut(event->key(), event->modifiers()))
         QWidget::keyReleaseEvent(event);
 }
 

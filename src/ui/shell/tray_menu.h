@@ -1,6 +1,6 @@
 #pragma once
 // Tray residence: the tray icon that stands in for the hidden main window, and the quick menu
-// F_subMenu that a left click on it opens at the bottom-right of the work area.
+// that a left click on it opens at the bottom-right of the work area.
 #include "core/tables/quick_menu.h"
 
 #include <QLabel>
@@ -15,30 +15,30 @@
 
 namespace tesmo::ui {
 
-class Form1;
+class MainWindow;
 
 // What the quick menu needs from the main window.
 struct QuickMenuHooks {
-    std::function<void()> dataUpdate;    // the data update command (Command1_Click_sub)
-    std::function<void()> clipChart;     // Clip_Chart
+    std::function<void()> dataUpdate;    // the data update command (runDataUpdate)
+    std::function<void()> clipChart;     // a chart of the code on the clipboard
     std::function<bool()> busy;          // the main window shows the busy pointer
     std::function<QString()> newestDate; // the newest date as the main window shows it
     std::function<std::time_t()> clock;  // the current time; empty: the system clock
 };
 
-class F_subMenu : public QWidget {
+class TrayMenu : public QWidget {
     Q_OBJECT
 public:
     // `removeTray` takes the tray icon away (entries 6 and 7).
-    F_subMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray);
+    TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray);
 
-    // Sets Label1 to the newest date, coloured by whether it is current.
-    void show_later_date();
+    // Shows the newest date, coloured by whether it is current.
+    void showNewestDate();
     // Mouse over entry `index` (also the keys' highlight); outside 0..7 nothing is highlighted.
     void highlight(int index);
     int highlighted() const { return m_cursor.highlighted(); }
     // A click on entry `index`: the menu hides, the entry's action runs, the menu closes.
-    void L_Move_Click(int index);
+    void activateEntry(int index);
 
     QLabel *entry(int index) const { return L_Move[static_cast<size_t>(index)]; }
     QLabel *dateLabel() const { return Label1; }
@@ -71,22 +71,22 @@ public:
     TrayResidence(QWidget *mainWindow, QuickMenuHooks hooks, QObject *parent = nullptr);
 
     // The hooks of the main window.
-    static QuickMenuHooks hooksFor(Form1 *form);
+    static QuickMenuHooks hooksFor(MainWindow *form);
 
-    // tasktray_add: shows the icon; 1 when the desktop has a tray to show it in, else 0.
+    // Shows the icon; 1 when the desktop has a tray to show it in, else 0.
     int add();
-    // tasktray_delete: takes the icon away.
+    // Takes the icon away.
     void remove();
     bool isAdded() const { return m_icon && m_icon->isVisible(); }
     // Pop up: a new quick menu at the bottom-right corner of the work area, in front.
-    F_subMenu *popUp();
-    F_subMenu *menu() const { return m_menu; }
+    TrayMenu *popUp();
+    TrayMenu *menu() const { return m_menu; }
 
 private:
     QPointer<QWidget> m_main;
     QuickMenuHooks m_hooks;
     QSystemTrayIcon *m_icon = nullptr;
-    QPointer<F_subMenu> m_menu;
+    QPointer<TrayMenu> m_menu;
 };
 
 } // namespace tesmo::ui

@@ -1,4 +1,4 @@
-#include "ui/tables/form3.h"
+#include "ui/tables/stock_search_window.h"
 
 #include "core/tables/table_edits.h"
 #include "core/tables/table_sources.h"
@@ -10,10 +10,10 @@
 namespace tesmo::ui {
 namespace keys = storage::keys;
 
-Form3::Form3(QWidget *parent)
+StockSearchWindow::StockSearchWindow(QWidget *parent)
     : GridWindow(m_findColumns, "銘柄検索", "findco", std::nullopt, keys::cnt_Form3, parent),
       m_findColumns(tables::findColumns()) {
-    setObjectName(QStringLiteral("Form3"));
+    setObjectName(QStringLiteral("StockSearchWindow"));
     bindGrid();
     Label1 = new QLabel(QStringLiteral("銘柄名の一部分または証協CDを入力してください"), this);
     Label1->setGeometry(px(60), px(60), px(6000), px(255));
@@ -37,7 +37,7 @@ Form3::Form3(QWidget *parent)
     finishOpen(10700, 6000);
 }
 
-void Form3::search() {
+void StockSearchWindow::search() {
     busyCommand([this] {
         const bool maintenance = Ch_mstmnt->isChecked();
         if (maintenance) {
@@ -50,7 +50,7 @@ void Form3::search() {
     });
 }
 
-QString Form3::editCell(int row, int column, const QString &text) {
+QString StockSearchWindow::editCell(int row, int column, const QString &text) {
     if (row < 0 || !Ch_mstmnt->isChecked())
         return {};
     const tables::GridColumn &col = m_findColumns.at(static_cast<size_t>(column));

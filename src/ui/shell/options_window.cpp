@@ -1,10 +1,10 @@
-#include "ui/shell/f_opt.h"
+#include "ui/shell/options_window.h"
 
 #include "core/storage/connection.h"
 #include "core/update/update_start.h"
 #include "ui/common/routine_scope.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -53,8 +53,8 @@ QPushButton *button(QWidget *parent, const char *name, const char *caption) {
     return b;
 }
 
-Form1 *mainForm() {
-    return qobject_cast<Form1 *>(WindowHub::instance().mainWindow());
+MainWindow *mainWindow() {
+    return qobject_cast<MainWindow *>(WindowHub::instance().mainWindow());
 }
 
 } // namespace
@@ -74,28 +74,49 @@ void DropButton::dropEvent(QDropEvent *event) {
 }
 
 bool OptionsPort::busy() const {
-    const Form1 *main = mainForm();
+    const MainWindow *main = mainWindow();
     return QtUiPort::busy() || (main && main->isBusy());
 }
 
 void OptionsPort::setBusy(bool busy) {
     QtUiPort::setBusy(busy);
-    if (Form1 *main = mainForm())
+    if (MainWindow *main = mainWindow())
         main->port().setBusy(busy);
 }
 
-F_opt::F_opt(QWidget *parent) : QWidget(parent, Qt::Window), m_port(this) {
-    setObjectName("F_opt");
+OptionsWindow::OptionsWindow(QWidget *parent) : QWidget(parent, Qt::Window), m_port(this) {
+    setObjectName("OptionsWindow");
     setWindowTitle(QString::fromUtf8(shell::kOptionsCaption));
     buildControls();
-    Form_Load();
+    loadValues();
 }
 
-F_opt::~F_opt() {
+OptionsWindow::~OptionsWindow() {
     shell::countOptionsWindow(-1);
 }
 
-void F_opt::buildControls() {
+void OptionsWindow::buildControls() {
+    // Made in the order of the tab chain: the settings, the groups, then the commands.
+    QGridLayout *settings = buildSettingsGrid();
+    QGroupBox *groups[] = {buildSeparatorGroup(), buildPortfolioGroup(), buildProxyGroup(),
+                           buildSourceGroup()};
+    QHBoxLayout *commands = buildCommandRow();
+
+    auto *right = new QVBoxLayout;
+    for (QGroupBox *group : groups)
+        right->addWidget(group);
+    right->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addLayout(settings, 3);
+    top->addLayout(right, 2);
+    auto *all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(commands);
+    resize(820, 600);
+    connectCommands();
+}
+
+QGridLayout *OptionsWindow::buildSettingsGrid() {
     auto *grid = new QGridLayout;
     int row = 0;
     auto addRow = [&](QLabel *l, QWidget *w) {
@@ -127,14 +148,20 @@ void F_opt::buildControls() {
     Chk_realc_spd = checkBox(this, "Chk_realc_spd", "ﾘｱﾙﾀｲﾑﾁｬｰﾄ呼び出し後、ﾍﾟｰｼﾞを残さない");
     for (QCheckBox *c : {C_autoTaskT, C_noAnnounce, C_nomoremsg, Chk_realc_spd})
         grid->addWidget(c, row++, 0, 1, 2);
+    return grid;
+}
 
+QGroupBox *OptionsWindow::buildSeparatorGroup() {
     Frame1 = new QGroupBox(QString::fromUtf8("出力時の区切り"), this);
     Frame1->setObjectName("Frame1");
     auto *sep = new QHBoxLayout(Frame1);
     const char *sepCaptions[2] = {"ﾀﾌﾞ", "ｶﾝﾏ"};
     for (int i = 0; i < 2; ++i)
         sep->addWidget(Op_sep[i] = optionButton(Frame1, "Op_sep", i, sepCaptions[i]));
+    return Frame1;
+}
 
+QGroupBox *OptionsWindow::buildPortfolioGroup() {
     Frame2 = new QGroupBox(QString::fromUtf8(" ﾎﾟｰﾄﾌｫﾘｵ "), this);
     Frame2->setObjectName("Frame2");
     auto *port = new QGridLayout(Frame2);
@@ -146,7 +173,10 @@ void F_opt::buildControls() {
     port->addWidget(C_port_new, 0, 2);
     port->addWidget(T_portfile, 1, 0, 1, 2);
     port->addWidget(C_portfileselect, 1, 2);
+    return Frame2;
+}
 
+QGroupBox *OptionsWindow::buildProxyGroup() {
     Frame3 = new QGroupBox(QString::fromUtf8("ﾌﾟﾛｷｼｻｰﾊﾞ"), this);
     Frame3->setObjectName("Frame3");
     Frame3->setToolTip(
@@ -167,8 +197,11 @@ void F_opt::buildControls() {
     proxy->addWidget(T_poxyid, 2, 1);
     proxy->addWidget(L_porxy2, 3, 0);
     proxy->addWidget(T_poxypd, 3, 1);
+    return Frame3;
+}
 
-    // Where the data update gets its data: the data site, or J-Quants API V2 with a key.
+// Where the data update gets its data: the data site, or J-Quants API V2 with a key.
+QGroupBox *OptionsWindow::buildSourceGroup() {
     Frame4 = new QGroupBox(QString::fromUtf8("データ取得元"), this);
     Frame4->setObjectName("Frame4");
     auto *source = new QGridLayout(Frame4);
@@ -190,51 +223,43 @@ void F_opt::buildControls() {
     source->addWidget(L_jqrate, 2, 0);
     source->addWidget(T_jqrate, 2, 1);
     source->addWidget(C_jqtest, 2, 2);
+    return Frame4;
+}
 
+QHBoxLayout *OptionsWindow::buildCommandRow() {
     C_auto_up = button(this, "C_auto_up", "自動ﾊﾞｰｼﾞｮﾝｱｯﾌﾟ");
-    Command1 = new DropButton(QString::fromUtf8("DB再取得"), this);
-    Command1->setObjectName("Command1");
-    Command1->setAcceptDrops(true);
+    m_refetchButton = new DropButton(QString::fromUtf8("DB再取得"), this);
+    m_refetchButton->setObjectName("refetchButton");
+    m_refetchButton->setAcceptDrops(true);
     C_OK = button(this, "C_OK", "OK");
     C_cancel = button(this, "C_cancel", "ｷｬﾝｾﾙ");
     C_OK->setDefault(true);
-
-    auto *right = new QVBoxLayout;
-    right->addWidget(Frame1);
-    right->addWidget(Frame2);
-    right->addWidget(Frame3);
-    right->addWidget(Frame4);
-    right->addStretch();
-    auto *top = new QHBoxLayout;
-    top->addLayout(grid, 3);
-    top->addLayout(right, 2);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(C_auto_up);
-    buttons->addWidget(Command1);
+    buttons->addWidget(m_refetchButton);
     buttons->addStretch();
     buttons->addWidget(C_OK);
     buttons->addWidget(C_cancel);
-    auto *all = new QVBoxLayout(this);
-    all->addLayout(top);
-    all->addLayout(buttons);
-    resize(820, 600);
-
-    connect(C_OK, &QPushButton::clicked, this, [this] { C_OK_Click(); });
-    connect(C_cancel, &QPushButton::clicked, this, [this] { C_cancel_Click(); });
-    connect(Ch_portOPT, &QCheckBox::clicked, this, [this] { Ch_portOPT_Click(); });
-    connect(Ch_proxy, &QCheckBox::clicked, this, [this] { Ch_proxy_Click(); });
-    for (QRadioButton *r : Op_source)
-        connect(r, &QRadioButton::clicked, this, [this] { Op_source_Click(); });
-    connect(C_jqtest, &QPushButton::clicked, this, [this] { C_jqtest_Click(); });
-    connect(C_port_new, &QPushButton::clicked, this, [this] { C_port_new_Click(); });
-    connect(C_portfileselect, &QPushButton::clicked, this, [this] { C_portfileselect_Click(); });
-    connect(C_auto_up, &QPushButton::clicked, this, [this] { C_auto_up_Click(); });
-    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(Command1, &DropButton::filesDropped, this,
-            [this](const QStringList &paths) { Command1_OLEDragDrop(paths); });
+    return buttons;
 }
 
-void F_opt::Form_Load() {
+void OptionsWindow::connectCommands() {
+    connect(C_OK, &QPushButton::clicked, this, [this] { saveAndClose(); });
+    connect(C_cancel, &QPushButton::clicked, this, [this] { cancel(); });
+    connect(Ch_portOPT, &QCheckBox::clicked, this, [this] { onExternalPortfolioToggled(); });
+    connect(Ch_proxy, &QCheckBox::clicked, this, [this] { onProxyToggled(); });
+    for (QRadioButton *r : Op_source)
+        connect(r, &QRadioButton::clicked, this, [this] { onSourceChosen(); });
+    connect(C_jqtest, &QPushButton::clicked, this, [this] { testJQuantsConnection(); });
+    connect(C_port_new, &QPushButton::clicked, this, [this] { createPortfolioFile(); });
+    connect(C_portfileselect, &QPushButton::clicked, this, [this] { choosePortfolioFile(); });
+    connect(C_auto_up, &QPushButton::clicked, this, [this] { updateProgram(); });
+    connect(m_refetchButton, &QPushButton::clicked, this, [this] { refetchDatabase(); });
+    connect(m_refetchButton, &DropButton::filesDropped, this,
+            [this](const QStringList &paths) { importDroppedFiles(paths); });
+}
+
+void OptionsWindow::loadValues() {
     const shell::OptionValues v = shell::loadOptions();
     T_wontonton->setText(qs(v.mdbpath));
     T_compyC->setText(qs(v.compyc));
@@ -258,12 +283,12 @@ void F_opt::Form_Load() {
     Op_source[v.jquants ? 1 : 0]->setChecked(true);
     T_jqkey->setText(qs(v.jquantskey));
     T_jqrate->setText(qs(v.jquantsrate));
-    Ch_proxy_Click();
-    Op_source_Click();
+    onProxyToggled();
+    onSourceChosen();
     shell::countOptionsWindow(+1);
 }
 
-shell::OptionValues F_opt::values() const {
+shell::OptionValues OptionsWindow::values() const {
     shell::OptionValues v;
     v.mdbpath = us(T_wontonton->text());
     v.compyc = us(T_compyC->text());
@@ -290,7 +315,7 @@ shell::OptionValues F_opt::values() const {
     return v;
 }
 
-void F_opt::C_OK_Click() {
+void OptionsWindow::saveAndClose() {
     bool saved = false;
     // The settings could not be written: say so and keep the edits.
     runCommand(this, [this, &saved] {
@@ -299,24 +324,24 @@ void F_opt::C_OK_Click() {
                 result != shell::OptionsSaveResult::RateInvalid;
     });
     if (saved) {
-        if (Form1 *main = mainForm())
+        if (MainWindow *main = mainWindow())
             main->showSource();
         close();
     }
 }
 
-void F_opt::C_cancel_Click() {
+void OptionsWindow::cancel() {
     close();
 }
 
-void F_opt::Ch_portOPT_Click() {
+void OptionsWindow::onExternalPortfolioToggled() {
     const bool on = Ch_portOPT->isChecked();
     for (QWidget *w : {static_cast<QWidget *>(C_port_new), static_cast<QWidget *>(T_portfile),
                        static_cast<QWidget *>(C_portfileselect)})
         w->setEnabled(on);
 }
 
-void F_opt::Ch_proxy_Click() {
+void OptionsWindow::onProxyToggled() {
     const bool on = Ch_proxy->isChecked();
     for (QLineEdit *t : {T_poxyid, T_poxypd, T_poxysv})
         t->setEnabled(on);
@@ -328,7 +353,7 @@ void F_opt::Ch_proxy_Click() {
     }
 }
 
-void F_opt::Op_source_Click() {
+void OptionsWindow::onSourceChosen() {
     const bool on = Op_source[1]->isChecked();
     for (QWidget *w : {static_cast<QWidget *>(T_jqkey), static_cast<QWidget *>(T_jqrate),
                        static_cast<QWidget *>(L_jqkey), static_cast<QWidget *>(L_jqrate),
@@ -336,15 +361,15 @@ void F_opt::Op_source_Click() {
         w->setEnabled(on);
 }
 
-void F_opt::C_jqtest_Click() {
+void OptionsWindow::testJQuantsConnection() {
     shell::testJQuantsConnection(values(), m_port);
 }
 
-void F_opt::C_port_new_Click() {
+void OptionsWindow::createPortfolioFile() {
     runCommand(this, [this] { shell::createPortfolioFile(us(T_portfile->text()), m_port); });
 }
 
-void F_opt::C_portfileselect_Click() {
+void OptionsWindow::choosePortfolioFile() {
     runCommand(this, [this] {
         const std::string chosen = shell::pickPortfolioFile(m_port);
         if (!chosen.empty())
@@ -352,7 +377,7 @@ void F_opt::C_portfileselect_Click() {
     });
 }
 
-void F_opt::closeForUpdate() {
+void OptionsWindow::closeForUpdate() {
     // The main window closes this window and the others (update_exit is set) once the command
     // that started the updater has returned: nothing may close under it.
     QPointer<QWidget> main = WindowHub::instance().mainWindow();
@@ -366,24 +391,24 @@ void F_opt::closeForUpdate() {
 
 // Both ask the update site and may end the program: not while a data update or an import
 // runs (the main window's busy pointer counts here too).
-void F_opt::runUpdateCommand(UpdateCommand command) {
+void OptionsWindow::runUpdateCommand(UpdateCommand command) {
     if (m_port.busy())
         return;
     runCommand(this, [&] {
-        if (command(Inet1, m_port, us(windowTitle())) == update::UpdateOutcome::Started)
+        if (command(m_http, m_port, us(windowTitle())) == update::UpdateOutcome::Started)
             closeForUpdate();
     });
 }
 
-void F_opt::C_auto_up_Click() {
+void OptionsWindow::updateProgram() {
     runUpdateCommand(update::runProgramUpdate);
 }
 
-void F_opt::Command1_Click() {
+void OptionsWindow::refetchDatabase() {
     runUpdateCommand(update::runDatabaseRefetch);
 }
 
-void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
+void OptionsWindow::importDroppedFiles(const QStringList &paths) {
     if (m_port.busy())
         return;
     std::vector<std::string> files;
@@ -402,26 +427,26 @@ void F_opt::Command1_OLEDragDrop(const QStringList &paths) {
     }
     runCommand(this, [&] {
         shell::importDroppedFiles(*db, m_port, files, [] {
-            if (Form1 *main = mainForm())
-                main->set_later_date();
+            if (MainWindow *main = mainWindow())
+                main->refreshNewestDate();
         });
     });
     m_port.setBusy(false);
     WindowHub::instance().refreshDataWindows();
 }
 
-void F_opt::closeEvent(QCloseEvent *event) {
+void OptionsWindow::closeEvent(QCloseEvent *event) {
     if (!refuseCloseWhileBusy(this, event))
         QWidget::closeEvent(event);
 }
 
-void F_opt::keyReleaseEvent(QKeyEvent *event) {
-    if (!key_shortcut(event->key(), event->modifiers()))
+void OptionsWindow::keyReleaseEvent(QKeyEvent *event) {
+    if (!keyShortcut(event->key(), event->modifiers()))
         QWidget::keyReleaseEvent(event);
 }
 
 void registerOptionsWindow() {
-    WindowHub::instance().registerFactory(WindowKind::Options, [] { return new F_opt; });
+    WindowHub::instance().registerFactory(WindowKind::Options, [] { return new OptionsWindow; });
 }
 
 } // namespace tesmo::ui

@@ -1,6 +1,6 @@
 #pragma once
-// The chart window Form2: one stock's chart under its toolbar (draw, mode and marker switches,
-// add to portfolio, three outside pages). Any number may be open at once; each has
+// The chart window: one stock's chart under its toolbar (draw, mode and marker switches, add
+// to portfolio, three outside pages). Any number may be open at once; each has
 // the tag "tesmochart" and counts itself in the formcnt/Form2 setting while it exists.
 #include "core/chart/chart_model.h"
 #include "ui/common/qt_ui_port.h"
@@ -20,27 +20,27 @@ namespace tesmo::ui {
 
 class ChartView;
 
-class Form2 : public QWidget {
+class ChartWindow : public QWidget {
     Q_OBJECT
 public:
-    // Load: size and marker state from the settings, one more open chart window.
-    explicit Form2(QWidget *parent = nullptr);
-    // Unload: one open chart window less.
-    ~Form2() override;
+    // Size and marker state from the settings, one more open chart window.
+    explicit ChartWindow(QWidget *parent = nullptr);
+    // One open chart window less.
+    ~ChartWindow() override;
 
     // Draws the chart of the code in T_code with the busy cursor; a failure is shown in a
     // critical message box. Does nothing while the window is busy.
-    void Command1_Click();
+    void drawChart();
     // One drawing pass: caption and chart are updated; returns the failure text or "".
-    std::string make_graph();
+    std::string drawPass();
 
     // The purchase price to mark (0 or below: none). Set it after T_code: editing the code
     // resets it to -1.
     void setPortPrice(std::int32_t price) { m_model.port_price = price; }
     std::int32_t portPrice() const { return m_model.port_price; }
 
-    // Timer1's tick (every 2000 ms): counts down a pending redraw.
-    void Timer1_Timer();
+    // The redraw timer's tick (every 2000 ms): counts down a pending redraw.
+    void onRedrawTick();
 
     QLineEdit *T_code = nullptr;
 
@@ -75,21 +75,21 @@ private:
     QtUiPort m_port;
     ChartView *m_view = nullptr;
     QFrame *Frame1 = nullptr;
-    QPushButton *Command1 = nullptr;
+    QPushButton *m_drawButton = nullptr;
     QRadioButton *Ch_dval1_0 = nullptr; // "Web話題"
     QRadioButton *Ch_dval1_1 = nullptr; // "出来高"
     QCheckBox *Ch_marker = nullptr;
     QPushButton *C_addPort = nullptr;
     QPushButton *C_realtmcall = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QTimer *Timer1 = nullptr;
+    QPushButton *m_web1Button = nullptr;
+    QPushButton *m_web2Button = nullptr;
+    QTimer *m_redrawTimer = nullptr;
     QSize m_loadedOuter; // until the first show
 };
 
 // Opens a chart the way every window does: a new window, shown, with the code in T_code,
-// then the purchase price to mark (when given), then Command1_Click. The window deletes
+// then the purchase price to mark (when given), then drawChart. The window deletes
 // itself when closed.
-Form2 *openChartWindow(const QString &code, std::optional<double> portPrice = std::nullopt);
+ChartWindow *openChartWindow(const QString &code, std::optional<double> portPrice = std::nullopt);
 
 } // namespace tesmo::ui

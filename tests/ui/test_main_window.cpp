@@ -11,7 +11,7 @@
 #include "support/jquants_stand_in.h"
 #include "support/temp_env.h"
 #include "ui/common/window_hub.h"
-#include "ui/shell/form1.h"
+#include "ui/shell/main_window.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -53,12 +53,12 @@ std::string databaseWithTwoDates(const TempEnv &env) {
     return db;
 }
 
-TEST(Form1, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
+TEST(MainWindow, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
     TempEnv env;
     databaseWithTwoDates(env);
     MessageBoxAnswerer boxes;
     {
-        ui::Form1 form;
+        ui::MainWindow form;
         form.show();
         EXPECT_EQ(form.dateText(), QStringLiteral("<検索中>"));
         ASSERT_TRUE(form.startUp());
@@ -78,31 +78,31 @@ TEST(Form1, StartUpShowsTheNewestDateAndAsksThePortfolioHintOnce) {
         EXPECT_FALSE(storage::isDatabaseConnected());
         EXPECT_FALSE(appState().startup_done);
     }
-    ui::Form1 again;
+    ui::MainWindow again;
     ASSERT_TRUE(again.startUp());
     EXPECT_EQ(boxes.texts.size(), 1); // declined once, never asked again
     again.close();
 }
 
-TEST(Form1, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
+TEST(MainWindow, EmptyDatabaseShowsPlaceholderAndStartUpGoesOn) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.newDatabase());
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
     settledSource();
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(form.dateText(), QStringLiteral("ﾃﾞｰﾀなし"));
     EXPECT_TRUE(appState().startup_done);
     form.close();
 }
 
-TEST(Form1, ConnectionFailureShowsCaseAAndKeepsTheCaption) {
+TEST(MainWindow, ConnectionFailureIsShownAndKeepsTheCaption) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.path("missing.mdb"));
     MessageBoxAnswerer boxes;
     for (bool debug : {false, true}) {
         storage::writeSetting(storage::keys::debugcode, debug ? storage::kDebugCode : "");
-        ui::Form1 form;
+        ui::MainWindow form;
         form.show();
         EXPECT_TRUE(form.startUp()); // the window stays open
         EXPECT_TRUE(form.startupFailed());
@@ -120,21 +120,21 @@ TEST(Form1, ConnectionFailureShowsCaseAAndKeepsTheCaption) {
     }
 }
 
-TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
+TEST(MainWindow, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
     TempEnv env;
     databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
     const std::string fresh = std::to_string(shell::heartbeatStamp(std::time(nullptr), false));
 
     // A visible instance listens; the new one pokes it and quits without a message.
-    ui::Form1 probe;
+    ui::MainWindow probe;
     QLocalServer running;
-    QLocalServer::removeServer(ui::Form1::instanceSocketName(probe.titleText()));
-    ASSERT_TRUE(running.listen(ui::Form1::instanceSocketName(probe.titleText())));
+    QLocalServer::removeServer(ui::MainWindow::instanceSocketName(probe.titleText()));
+    ASSERT_TRUE(running.listen(ui::MainWindow::instanceSocketName(probe.titleText())));
     storage::writeSetting(storage::keys::becon, fresh);
     MessageBoxAnswerer boxes;
     {
-        ui::Form1 second;
+        ui::MainWindow second;
         EXPECT_FALSE(second.startUp());
         EXPECT_TRUE(running.waitForNewConnection(1000) || running.hasPendingConnections());
         EXPECT_TRUE(boxes.texts.isEmpty());
@@ -144,24 +144,24 @@ TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
     // In the tray: Yes quits, No starts anyway. The first instance keeps its socket: once the
     // forced one has ended, a later start still reaches the first.
     storage::writeSetting(storage::keys::becon, "0");
-    ui::Form1 first;
+    ui::MainWindow first;
     ASSERT_TRUE(first.startUp());
     storage::writeSetting(storage::keys::becon, fresh);
     storage::writeSetting(storage::keys::taskttime, fresh);
     boxes.answer(QMessageBox::Yes);
     {
-        ui::Form1 third;
+        ui::MainWindow third;
         EXPECT_FALSE(third.startUp());
     }
     boxes.answer(QMessageBox::No);
     {
-        ui::Form1 fourth;
+        ui::MainWindow fourth;
         EXPECT_TRUE(fourth.startUp());
         EXPECT_EQ(fourth.dateText(), QStringLiteral("20240105"));
         fourth.close();
     }
     QLocalSocket later;
-    later.connectToServer(ui::Form1::instanceSocketName(first.titleText()));
+    later.connectToServer(ui::MainWindow::instanceSocketName(first.titleText()));
     EXPECT_TRUE(later.waitForConnected(1000));
     first.close();
     ASSERT_EQ(boxes.texts.size(), 2);
@@ -170,13 +170,13 @@ TEST(Form1, SecondInstanceActivatesTheFirstOrAsksWhenItIsInTheTray) {
     // A heartbeat older than three seconds is an instance that has ended.
     storage::writeSetting(storage::keys::becon, std::to_string(std::stoll(fresh) - 10));
     storage::writeSetting(storage::keys::taskttime, "0");
-    ui::Form1 fifth;
+    ui::MainWindow fifth;
     EXPECT_TRUE(fifth.startUp());
     EXPECT_EQ(boxes.texts.size(), 2);
     fifth.close();
 }
 
-TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
+TEST(MainWindow, ExternalPortfolioIsLinkedAndAMissingFileIsReported) {
     TempEnv env;
     databaseWithTwoDates(env);
     const std::string port = env.path("portfolio.mdb");
@@ -186,7 +186,7 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
     MessageBoxAnswerer boxes;
     boxes.answer(QMessageBox::Ok);
     {
-        ui::Form1 form;
+        ui::MainWindow form;
         ASSERT_TRUE(form.startUp());
         ASSERT_EQ(boxes.texts.size(), 1);
         EXPECT_TRUE(
@@ -198,13 +198,13 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
         form.close();
     }
     {
-        ui::Form1 form;
+        ui::MainWindow form;
         ASSERT_TRUE(form.startUp());
         EXPECT_EQ(boxes.texts.size(), 1); // the link existed: replaced without a question
         form.close();
     }
     std::filesystem::remove(port);
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     ASSERT_EQ(boxes.texts.size(), 2);
     EXPECT_EQ(
@@ -215,24 +215,24 @@ TEST(Form1, ExternalPortfolioIsLinkedAndAMissingFileGivesCaseB) {
     form.close();
 }
 
-TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
+TEST(MainWindow, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     TempEnv env;
     databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
-    EXPECT_FALSE(form.Close_all_form(false)); // no counters: nothing to ask
+    EXPECT_FALSE(form.closeChildWindows(false)); // no counters: nothing to ask
 
     auto openChildren = [] {
         std::vector<QWidget *> ws;
         for (int i = 0; i < 3; ++i) {
             auto *chart = new QWidget;
-            chart->setObjectName("Form2");
+            chart->setObjectName("ChartWindow");
             chart->setProperty("tag", "tesmochart");
             ws.push_back(chart);
         }
         auto *opt = new QWidget;
-        opt->setObjectName("F_opt");
+        opt->setObjectName("OptionsWindow");
         ws.push_back(opt);
         for (QWidget *w : ws) {
             w->setAttribute(Qt::WA_DeleteOnClose);
@@ -244,32 +244,33 @@ TEST(Form1, CloseAllFormClosesChildWindowsWhenForcedOrConfirmed) {
     auto visibleChildren = [] {
         int n = 0;
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible() && (w->objectName() == "Form2" || w->objectName() == "F_opt"))
+            if (w->isVisible() &&
+                (w->objectName() == "ChartWindow" || w->objectName() == "OptionsWindow"))
                 ++n;
         return n;
     };
     openChildren();
     MessageBoxAnswerer boxes;
     boxes.answer(QMessageBox::Yes);
-    EXPECT_TRUE(form.Close_all_form(false)); // Yes: keep everything open
+    EXPECT_TRUE(form.closeChildWindows(false)); // Yes: keep everything open
     EXPECT_EQ(visibleChildren(), 4);
     EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("閉じられていない子ｳｨﾝﾄﾞｳがあります。")));
-    EXPECT_FALSE(form.Close_all_form(true)); // forced: no question
+    EXPECT_FALSE(form.closeChildWindows(true)); // forced: no question
     EXPECT_EQ(boxes.texts.size(), 1);
     EXPECT_EQ(visibleChildren(), 0);
     // Gone at once, with whatever connection they held: a compaction may follow.
     for (QWidget *w : QApplication::topLevelWidgets())
-        EXPECT_NE(w->objectName(), QStringLiteral("Form2"));
+        EXPECT_NE(w->objectName(), QStringLiteral("ChartWindow"));
     form.close();
 }
 
 // tesmoctl from a script imports beside the open program: the heartbeat sees the commit of
 // another program and the date follows.
-TEST(Form1, HeartbeatFollowsWhatAnotherProgramWrote) {
+TEST(MainWindow, HeartbeatFollowsWhatAnotherProgramWrote) {
     TempEnv env;
     const std::string db = databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     form.heartbeat();
     EXPECT_EQ(form.dateText(), QStringLiteral("20240105"));
@@ -286,12 +287,12 @@ TEST(Form1, HeartbeatFollowsWhatAnotherProgramWrote) {
     form.close();
 }
 
-TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
+TEST(MainWindow, PositionSurvivesRestartsWithoutCreeping) {
     TempEnv env;
     databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
     for (int run = 0; run < 3; ++run) {
-        ui::Form1 form;
+        ui::MainWindow form;
         ASSERT_TRUE(form.startUp());
         form.show();
         if (run == 0)
@@ -309,7 +310,7 @@ TEST(Form1, PositionSurvivesRestartsWithoutCreeping) {
 
 // The status line shows the caption in words while an import reports in it; the bar shows
 // where a step knows how far it is.
-TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
+TEST(MainWindow, StatusLineMirrorsTheCaptionDuringAnImport) {
     TempEnv env;
     databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
@@ -319,7 +320,7 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
     std::filesystem::create_directories(env.path("upload"));
     acquire::writeDayFile(file, acquire::sampleDayRecords(20240108, 40, 1));
     MessageBoxAnswerer boxes;
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     form.show();
     QStringList seen;
@@ -342,7 +343,7 @@ TEST(Form1, StatusLineMirrorsTheCaptionDuringAnImport) {
 // 中止 shows while a data update runs and stops it after the day under way; closing is still
 // refused. The status line reads the day, its count and the step in words, wide enough for
 // them, and the window takes its size again afterwards.
-TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
+TEST(MainWindow, StopButtonEndsACatchUpAfterItsDay) {
     TempEnv env;
     // A day of long ago: the date field shows digits before and after, as tall.
     const std::string db = env.newDatabase();
@@ -365,7 +366,7 @@ TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
                                      {&keys::compyc, "30"}})
         storage::writeSetting(*key, value);
     MessageBoxAnswerer boxes;
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     form.show();
     const QSize before = form.size();
@@ -381,7 +382,7 @@ TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
             EXPECT_FALSE(form.close()); // refused with its note, which leaves no room behind
         }
     });
-    form.Command1_Click_sub();
+    form.runDataUpdate();
 
     ASSERT_FALSE(boxes.texts.isEmpty());
     EXPECT_TRUE(boxes.texts.last().startsWith(QStringLiteral("中止しました。")));
@@ -398,7 +399,7 @@ TEST(Form1, StopButtonEndsACatchUpAfterItsDay) {
 
 // The clipboard's code, with the master deciding about five characters: 25935 (a preferred
 // share in the master) opens itself, 72030 (J-Quants' form of 7203) the common share.
-TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
+TEST(MainWindow, ClipChartOpensTheCodeOnTheClipboard) {
     TempEnv env;
     const std::string db = databaseWithTwoDates(env);
     storage::Database::open(db, storage::kConnectString)
@@ -407,12 +408,12 @@ TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
     QStringList opened;
     ui::WindowHub::instance().setChartOpener(
         [&](const QString &code, std::optional<double>) { opened << code; });
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     for (const char *text :
          {"130A 新興テック", "１３０ａ", "銘柄 7203 トヨタ", "no digits", "25935", "72030"}) {
         QApplication::clipboard()->setText(QString::fromUtf8(text));
-        form.Clip_Chart();
+        form.openChartFromClipboard();
     }
     EXPECT_EQ(opened, (QStringList{"130A", "130A", "7203", "", "25935", "7203"}));
     ui::WindowHub::instance().setChartOpener({});
@@ -422,7 +423,7 @@ TEST(Form1, ClipChartOpensTheCodeOnTheClipboard) {
 // The first start: the welcome window explains the sources and takes the J-Quants key (the
 // data site of this build has no address), then the portfolio question follows. The main
 // window shows the source; the welcome comes again only while no source can be used.
-TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
+TEST(MainWindow, FirstStartWelcomesThenAsksAboutThePortfolio) {
     TempEnv env;
     storage::writeSetting(storage::keys::mdbpath, env.newDatabase());
     MessageBoxAnswerer boxes;
@@ -439,7 +440,7 @@ TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
         w->findChild<QPushButton *>(QStringLiteral("C_OK"))->click();
     };
     {
-        ui::Form1 form;
+        ui::MainWindow form;
         ASSERT_TRUE(form.startUp());
         EXPECT_EQ(boxes.welcomes, 1);
         EXPECT_FALSE(siteSelectable);
@@ -457,13 +458,13 @@ TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
     }
     boxes.onWelcome = {};
     {
-        ui::Form1 form; // a usable source: straight to the main window
+        ui::MainWindow form; // a usable source: straight to the main window
         ASSERT_TRUE(form.startUp());
         EXPECT_EQ(boxes.welcomes, 1);
         form.close();
     }
     storage::writeSetting(storage::keys::jquantskey, "");
-    ui::Form1 form; // the key is gone: welcomed again, and "あとで設定する" leaves it so
+    ui::MainWindow form; // the key is gone: welcomed again, and "あとで設定する" leaves it so
     ASSERT_TRUE(form.startUp());
     EXPECT_EQ(boxes.welcomes, 2);
     EXPECT_EQ(form.sourceText(), QStringLiteral("J-Quants (キー未設定)"));
@@ -471,9 +472,9 @@ TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
     form.show();
     form.resize(form.minimumSizeHint());
     QApplication::processEvents();
-    auto *date = form.findChild<QLabel *>(QStringLiteral("Text_date"));
+    auto *date = form.findChild<QLabel *>(QStringLiteral("dateText"));
     EXPECT_LE(date->fontMetrics().horizontalAdvance(date->text()), date->contentsRect().width());
-    auto *source = form.findChild<QLabel *>(QStringLiteral("Text_source"));
+    auto *source = form.findChild<QLabel *>(QStringLiteral("sourceText"));
     EXPECT_LE(source->heightForWidth(source->width()), source->height());
     EXPECT_LE(source->fontMetrics().horizontalAdvance(source->text()),
               source->contentsRect().width()); // on one line
@@ -482,17 +483,17 @@ TEST(Form1, FirstStartWelcomesThenAsksAboutThePortfolio) {
 
 // The small things of the main window: the manual import's caption, and the tray button on a
 // desktop without a tray says so and keeps the window.
-TEST(Form1, ImportButtonAndTrayWithoutATray) {
+TEST(MainWindow, ImportButtonAndTrayWithoutATray) {
     TempEnv env;
     databaseWithTwoDates(env);
     storage::writeSetting(storage::keys::usermdbconfirm, "1");
     MessageBoxAnswerer boxes;
-    ui::Form1 form;
+    ui::MainWindow form;
     ASSERT_TRUE(form.startUp());
     form.show();
-    EXPECT_EQ(form.findChild<QPushButton *>(QStringLiteral("C_test"))->text(),
+    EXPECT_EQ(form.findChild<QPushButton *>(QStringLiteral("importFileButton"))->text(),
               QStringLiteral("ﾌｧｲﾙ取込"));
-    form.findChild<QPushButton *>(QStringLiteral("C_tasktray"))->click();
+    form.findChild<QPushButton *>(QStringLiteral("trayButton"))->click();
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         ASSERT_EQ(boxes.texts.size(), 1);
         EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("ﾀｽｸﾄﾚｲ(通知領域)がないため")));

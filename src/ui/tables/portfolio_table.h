@@ -11,17 +11,17 @@
 
 namespace tesmo::ui {
 
-class F_porttb : public GridWindow {
+class PortfolioTable : public GridWindow {
     Q_OBJECT
 public:
-    explicit F_porttb(QWidget *parent = nullptr);
+    explicit PortfolioTable(QWidget *parent = nullptr);
 
-    std::array<QRadioButton *, 5> Option1{};
+    std::array<QRadioButton *, 5> groupButtons{};
     QLabel *L_pval = nullptr;
-    QPushButton *Command1 = nullptr;
+    QPushButton *editorButton = nullptr;
 
     int selectedGroup() const;
-    void Option1_Click(int index);
+    void showGroup(int index);
     void headerClick(int c);
 
 protected:
