@@ -1,7 +1,8 @@
 // One drawing pass of the chart window (its data and its elements, without the painting) for a
 // stock of a database that keeps a year of dates: 251 dates of 3,800 stocks, as with maxdtc 250,
-// and the month rows of those dates. The pass opens and closes its own connection, as the
-// window's does.
+// the month rows of those dates and an open, high and low for every day. The pass opens and
+// closes its own connection, as the window's does. BM_ChartPass/0 draws the line chart,
+// BM_ChartPass/1 the candlestick chart with the averages of 5, 25 and 75 days.
 //
 //   build/bin/bench_chart [--benchmark_filter=...]
 //
@@ -59,7 +60,9 @@ const std::string &yearDatabase() {
             "INSERT INTO T_MONTHLY (YYYYMM,CODE,AVPRC,AVDVAL,AVTALK,MXPRC,MXDVAL,MXTALK,MIPRC,"
             "MIDVAL,MITALK) SELECT IDATE / 100, CODE, avg(PRC), avg(DVAL), avg(TALK), max(PRC), "
             "max(DVAL), max(TALK), min(PRC), min(DVAL), min(TALK) FROM T_NEARLY "
-            "GROUP BY IDATE / 100, CODE;");
+            "GROUP BY IDATE / 100, CODE;"
+            "INSERT INTO T_OHLC (IDATE,CODE,OPRC,HPRC,LPRC,ADJF) SELECT IDATE, CODE, "
+            "round(PRC * 0.995), round(PRC * 1.01), round(PRC * 0.985), 1 FROM T_NEARLY;");
         db->execute("COMMIT");
         db->checkpoint();
         return p;
@@ -71,6 +74,7 @@ void BM_ChartPass(benchmark::State &state) {
     chart::ChartModel model(yearDatabase());
     model.code = "1301";
     model.mode = chart::ChartMode::Volume;
+    model.style = state.range(0) ? chart::ChartStyle::Candle : chart::ChartStyle::Line;
     for (auto _ : state) {
         std::string result;
         const test::Timing t = test::timingOf([&] { result = model.make_graph(); });
@@ -84,6 +88,8 @@ void BM_ChartPass(benchmark::State &state) {
     state.counters["days"] = model.day_count;
 }
 BENCHMARK(BM_ChartPass)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(10)
