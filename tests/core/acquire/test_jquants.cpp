@@ -721,6 +721,8 @@ TEST_F(JQuants, SplitAdjustsTheStoredHistoryOnce) {
     EXPECT_EQ(history(), unsplit);
     EXPECT_EQ(rows("select IDATE, ADJF from T_OHLC where ADJF <> 1"),
               std::vector<std::string>{"20231228|0.5"});
+    EXPECT_EQ(rows("select distinct IDATE from T_OHLC order by IDATE"),
+              rows("select distinct IDATE from T_NEARLY order by IDATE"));
     const double change = scalar("select A1PRC from T_NEARLY where CODE='1305' and "
                                  "IDATE=20231228")
                               .toDouble();
