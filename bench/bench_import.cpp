@@ -4,16 +4,17 @@
 //
 //   build-release/bin/bench_import [--benchmark_filter=...]
 //
-// BM_ImportDay/40 and /250 run with maxdtc 40 (or 250) into a database whose retention window is
-// full, 41 (or 251) dates, so that the import also deletes the oldest date as it does every
-// day. Each repetition imports the same day file twice, into two fresh copies of that
+// BM_ImportDay/40, /250 and /500 run with maxdtc 40 (or 250, 500) into a database whose retention
+// window is full, 41 (or 251, 501) dates, so that the import also deletes the oldest date as it
+// does every day. Each repetition imports the same day file twice, into two fresh copies of that
 // database: once with the import (the time reported) and once with the floor, the reference
 // import of tests/support (the counter floor_ms), which does the same work with the fewest
 // statements SQLite needs; which of the two runs first alternates. Before the first
 // repetition both run once and their tables are compared. The run ends with a summary: the
 // medians of wall and CPU time, the ratio of import to floor per retention and of the import at
-// 250 days to the import at 40. The repetitions of /40 and /250 are shuffled together. Building the
-// databases runs the import itself for every day and takes a minute or two for the 251 days.
+// 250 and 500 days to the import at 40. The repetitions of all three are shuffled together.
+// Building the databases runs the import itself for every day and takes a minute or two for the
+// 251 days, twice that for the 501.
 #include "core/acquire/day_file_decoder.h"
 #include "core/acquire/day_file_writer.h"
 #include "core/acquire/import_driver.h"
@@ -194,6 +195,7 @@ void BM_ImportDay(benchmark::State &state) {
 BENCHMARK(BM_ImportDay)
     ->Arg(40)
     ->Arg(250)
+    ->Arg(500)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(12)
@@ -270,9 +272,10 @@ void printSummary() {
                         "(%zu runs)\n",
                         what, maxdtc, importMs, floorMs, importMs / floorMs, times.size());
         }
-        if (imports.count(40) && imports.count(250))
-            std::printf("%-4s import at 250 days / import at 40 days: %.2f\n", what,
-                        median(imports.at(250), part) / median(imports.at(40), part));
+        for (const int days : {250, 500})
+            if (imports.count(40) && imports.count(days))
+                std::printf("%-4s import at %d days / import at 40 days: %.2f\n", what, days,
+                            median(imports.at(days), part) / median(imports.at(40), part));
     }
 }
 

@@ -4,6 +4,8 @@
 --   "-- @section tables"     statements for tesmo.mdb, in SQLite's own SQL
 --   "-- @section watch"      statements for tesmo.mdb that an older file gains when opened
 --   "-- @section portfolio"  statements for both tesmo.mdb and tempportfolio.gbf
+--   "-- @upgrade TABLE"      statements that create TABLE, for tesmo.mdb and for a file of an
+--                            earlier layout that lacks it (run when it is opened)
 --   "-- @query NAME"         a stored query, in the program's SQL dialect, up to the next
 --                            marker; lines starting with "--" are not part of its text
 --
@@ -87,6 +89,7 @@ ANALYZE sqlite_schema;
 INSERT INTO sqlite_stat1 (tbl, idx, stat) VALUES ('T_NEARLY', 'T_NEARLY', '1000000 4000 1');
 INSERT INTO sqlite_stat1 (tbl, idx, stat) VALUES ('T_NEARLY', 't_nearly_date', '1000000 4000');
 INSERT INTO sqlite_stat1 (tbl, idx, stat) VALUES ('T_MONTHLY', 't_monthly_month_code', '480000 4000 1');
+INSERT INTO sqlite_stat1 (tbl, idx, stat) VALUES ('T_OHLC', 'T_OHLC', '1000000 4000 1');
 
 -- Staging table: one decoded day file.
 CREATE TABLE wonton_dat01 (
@@ -134,6 +137,22 @@ CREATE TABLE IF NOT EXISTS T_WATCH_HIT (
     CODE  TEXT NOT NULL,
     HVAL  REAL,
     PRIMARY KEY (IDATE, WID, CODE)
+) WITHOUT ROWID;
+
+-- @upgrade T_OHLC
+-- Open, high and low of each date and code that J-Quants delivers, beside the close in
+-- T_NEARLY, whose layout stays as stored files and the indicator steps know it; ADJF is the
+-- day's split factor (AdjFactor) as the history before the day was adjusted by it. The
+-- data site's days have no row here. Pruned with T_NEARLY's dates. A file of the earlier
+-- layout gets this table when it is first opened.
+CREATE TABLE T_OHLC (
+    IDATE INTEGER NOT NULL,
+    CODE  TEXT NOT NULL,
+    OPRC  NUMERIC,
+    HPRC  NUMERIC,
+    LPRC  NUMERIC,
+    ADJF  REAL,
+    PRIMARY KEY (IDATE, CODE)
 ) WITHOUT ROWID;
 
 -- @section portfolio

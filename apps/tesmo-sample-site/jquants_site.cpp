@@ -140,6 +140,23 @@ json number(double v) {
     return std::isfinite(v) ? json(v) : json(nullptr);
 }
 
+// The issue of the series that splits (see JQuantsOptions::splitDate).
+constexpr int kSplitStock = 2;
+
+// A day's prices around the series' close: an open a little off it (now and then the same, a
+// doji) and shadows of up to about one percent above and below the body.
+struct Candle {
+    double open, high, low, close;
+};
+Candle candleOf(int stock, long long ordinal, double close) {
+    const double phase = static_cast<double>(ordinal * 7 + stock * 13);
+    const double open =
+        (ordinal + stock) % 17 == 0 ? close : std::round(close * (1.0 + 0.012 * std::sin(phase)));
+    const double up = std::round(close * 0.006 * (1.0 + std::sin(phase * 0.37)));
+    const double down = std::round(close * 0.006 * (1.0 + std::cos(phase * 0.53)));
+    return {open, std::max(open, close) + up, std::min(open, close) - down, close};
+}
+
 const std::pair<JQuantsFault, const char *> kFaultNames[] = {
     {JQuantsFault::None, "none"},
     {JQuantsFault::FutureRow, "future-row"},
@@ -201,6 +218,16 @@ JQuantsSite::JQuantsSite(JQuantsOptions options) : m_options(std::move(options))
     if (m_options.stocks < 1 || m_options.pageSize < 1 || !tesmo::isValidDate(m_options.endDate))
         throw std::invalid_argument("J-Quants stand-in: stocks and page size must be 1 or more "
                                     "and the end a real date");
+    if (m_options.splitDate > 0 && !tesmo::isValidDate(m_options.splitDate))
+        throw std::invalid_argument("J-Quants stand-in: the split's ex-date must be a real date");
+    m_splitDate = m_options.splitDate;
+    if (m_splitDate == 0) {
+        m_splitDate = m_options.endDate;
+        for (int n = 0; n < 10 || !businessDay(m_splitDate); n += businessDay(m_splitDate))
+            m_splitDate = tesmo::addDays(m_splitDate, -1);
+    }
+    if (m_splitDate < 0 || m_options.stocks <= kSplitStock)
+        m_splitDate = 0;
 }
 
 bool JQuantsSite::businessDay(long long date) {
@@ -315,20 +342,25 @@ Reply JQuantsSite::bars(const std::map<std::string, std::string> &params) const 
                 continue;
             json row = {{"Date", isoDate(*date)}, {"Code", apiCode}};
             const bool traded = i != noTrade;
-            const double close = traded ? *r.prc : NAN;
-            const double open = std::round(close * (1.0 + 0.01 * std::sin(ordinal + i)));
+            const Candle c = traded ? candleOf(i, ordinal, *r.prc) : Candle{NAN, NAN, NAN, NAN};
             const double volume = traded ? *r.dval : NAN;
-            row["O"] = number(open);
-            row["H"] = number(std::max(open, close) + (traded ? 1 : 0));
-            row["L"] = number(std::min(open, close) - (traded ? 1 : 0));
-            row["C"] = number(close);
+            // Before the ex-date the split issue trades at twice the price and half the volume;
+            // the adjusted values, as of today, are those of the series.
+            const double split = i == kSplitStock && *date < m_splitDate ? 2.0 : 1.0;
+            row["O"] = number(c.open * split);
+            row["H"] = number(c.high * split);
+            row["L"] = number(c.low * split);
+            row["C"] = number(c.close * split);
             row["UL"] = "0";
             row["LL"] = "0";
-            row["Vo"] = number(volume);
-            row["Va"] = number(close * volume);
-            row["AdjFactor"] = 1.0;
-            for (const char *k : {"O", "H", "L", "C", "Vo"})
-                row[std::string("Adj") + k] = row[k];
+            row["Vo"] = number(volume / split);
+            row["Va"] = number(c.close * volume);
+            row["AdjFactor"] = i == kSplitStock && *date == m_splitDate ? 0.5 : 1.0;
+            const double adjusted = m_splitDate && m_splitDate <= m_options.endDate ? split : 1.0;
+            for (const char *k : {"O", "H", "L", "C"})
+                row[std::string("Adj") + k] =
+                    number(row[k].is_null() ? NAN : row[k].get<double>() / adjusted);
+            row["AdjVo"] = number(volume / split * adjusted);
             // Newer answers carry fields the documentation does not list yet.
             row["MktCap"] = nullptr;
             rows.push_back(std::move(row));

@@ -61,6 +61,10 @@ struct JQuantsOptions {
     JQuantsFault fault = JQuantsFault::None;
     int faultPages = 1100;    // ManyPages
     long long faultBytes = 0; // ManyPages, HugePage, LongMessage; 0: the fault's default
+    // The ex-date of the 1:2 split of splitCode(): its bars before that day carry twice the
+    // price and half the volume, and the day itself AdjFactor 0.5. 0: the tenth business day
+    // before endDate; -1: no split.
+    long long splitDate = 0;
 };
 
 struct JQuantsRequest {
@@ -91,6 +95,10 @@ public:
     static const char *missingFromMaster() { return "77780"; }
     // The day that the bars faults spoil: the business day before endDate.
     long long spoiledDay() const;
+    // The issue that splits one share into two (the third of the series), and the ex-date of
+    // the split (0 when there is none).
+    static const char *splitCode() { return "13050"; }
+    long long splitDate() const { return m_splitDate; }
 
     static const char *basePath() { return "/v2"; }
 
@@ -106,6 +114,7 @@ private:
     double now() const;
 
     JQuantsOptions m_options;
+    long long m_splitDate = 0;
     mutable std::mutex m_mutex;
     std::vector<JQuantsRequest> m_requests;
 };

@@ -24,7 +24,7 @@ const char *const kUsage =
     "                         [--announce TEXT] [--release DIR [--serial N]]\n"
     "                         [--port-file FILE] [--configure] [--quiet]\n"
     "                         [--jquants [--key KEY] [--rate N] [--page-size N]\n"
-    "                                    [--plan-end YYYYMMDD]\n"
+    "                                    [--plan-end YYYYMMDD] [--split YYYYMMDD|none]\n"
     "                                    [--fault NAME [--fault-pages N] [--fault-bytes N]]]\n"
     "\n"
     "Serves a data site and an update site on 127.0.0.1 (port 0: any free port).\n"
@@ -48,6 +48,8 @@ const char *const kUsage =
     "  --rate       requests per minute before it answers 429 (default 120, 0: no limit)\n"
     "  --page-size  rows per page (default 1000)\n"
     "  --plan-end   dates after this answer 400, as on a delayed plan (Free: 12 weeks)\n"
+    "  --split      the ex-date of the 1:2 split of 1305 (AdjFactor 0.5; default: the tenth\n"
+    "               business day before --end; none: no split)\n"
     "  --fault      answer as a broken server would, to try a client: future-row,\n"
     "               other-day-row, loose-row, number-code, text-close, text-volume,\n"
     "               repeated-row, hole, key-loop, endless-pages, many-pages, huge-page,\n"
@@ -125,6 +127,11 @@ int main(int argc, char **argv) {
             api.pageSize = static_cast<int>(v);
         } else if (a == "--plan-end" && hasValue && number(argv[++i], v) && v > 19000101) {
             api.planEnd = v;
+        } else if (a == "--split" && hasValue && std::string(argv[i + 1]) == "none") {
+            api.splitDate = -1;
+            ++i;
+        } else if (a == "--split" && hasValue && number(argv[++i], v) && v > 19000101) {
+            api.splitDate = v;
         } else if (a == "--fault" && hasValue && sample_site::faultNamed(argv[i + 1])) {
             api.fault = *sample_site::faultNamed(argv[++i]);
         } else if (a == "--fault-pages" && hasValue && number(argv[++i], v) && v > 0 &&

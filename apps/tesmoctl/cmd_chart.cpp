@@ -46,6 +46,7 @@ int cmdChart(const Args &args) {
     int width = 582; // the default chart window (8730 x 6135 twips) at 96 dpi
     int height = 409;
     auto mode = tesmo::chart::ChartMode::Volume;
+    tesmo::chart::ChartPreferences look = tesmo::chart::loadChartPreferences();
     bool marker = true;
     std::int32_t portPrice = 0;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -53,6 +54,21 @@ int cmdChart(const Args &args) {
         const bool hasValue = i + 1 < args.size();
         if (a == "--topic") {
             mode = tesmo::chart::ChartMode::Topic;
+        } else if (a == "--style" && hasValue) {
+            const auto style = tesmo::chart::chartStyleNamed(args[++i]);
+            if (!style)
+                return fail("--style wants line or candle");
+            look.style = *style;
+        } else if (a == "--ma" && hasValue) {
+            const auto days = tesmo::chart::parseMovingAverages(args[++i]);
+            if (!days)
+                return fail(tesmo::chart::movingAveragesHint());
+            look.movingAverages = *days;
+        } else if (a == "--colors" && hasValue) {
+            const auto colors = tesmo::chart::candleColorsNamed(args[++i]);
+            if (!colors)
+                return fail("--colors wants color or print");
+            look.colors = *colors;
         } else if (a == "--no-markers") {
             marker = false;
         } else if (a == "--port-price" && hasValue) {
@@ -74,6 +90,9 @@ int cmdChart(const Args &args) {
     tesmo::chart::ChartModel model(positional[0]);
     model.code = positional[1];
     model.mode = mode;
+    model.style = look.style;
+    model.movingAverages = look.movingAverages;
+    model.candleColors = look.colors;
     model.marker = marker;
     model.port_price = portPrice;
 

@@ -93,9 +93,13 @@ const std::vector<Command> &commands() {
          "(前比終値 ...) take percentages: --ge 5%",
          cmdWatch},
 #ifdef TESMOCTL_WITH_CHART
-        {"chart", "chart DB CODE [--topic] [--no-markers] [--port-price N] --png FILE [--size WxH]",
+        {"chart",
+         "chart DB CODE [--style line|candle] [--ma DAYS] [--colors color|print] [--topic] "
+         "[--no-markers] [--port-price N] --png FILE [--size WxH]",
          "draw the chart window's chart of CODE into a PNG without a display (volume mode unless "
-         "--topic; WxH is the client area in pixels at 96 dpi, 582x409 by default)",
+         "--topic; the style, the moving averages of the candlestick chart (DAYS: 5,25,75) and "
+         "its colours as the settings have them unless given; WxH is the client area in pixels "
+         "at 96 dpi, 582x409 by default)",
          cmdChart},
 #endif
     };

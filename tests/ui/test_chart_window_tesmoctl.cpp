@@ -123,4 +123,74 @@ TEST(TesmoctlChart, UnknownCodesFailuresAndUsage) {
     EXPECT_EQ(status, 1);
 }
 
+// --style candle: the candlestick chart of the same pass, 陽線 red and 陰線 blue in the bodies'
+// middles, the 2-day average in its colour; choices that cannot be read fail with a word why.
+TEST(TesmoctlChart, CandleStylePng) {
+    TempEnv env;
+    const std::string db = env.newDatabase();
+    {
+        auto conn = storage::Database::open(db, storage::kConnectString);
+        conn->execute("Insert into master(CODE,NAME,MARKET) Values('1301','極洋','東証1部')");
+        const int bars[][4] = {{1000, 1100, 980, 1080},
+                               {1080, 1090, 900, 920},
+                               {920, 1010, 910, 1000},
+                               {1000, 1040, 960, 960}};
+        for (int d = 0; d < 4; ++d) {
+            const std::string date = std::to_string(20240104 + d);
+            conn->execute("Insert into T_NEARLY(IDATE,CODE,PRC,DVAL) Values(" + date + ",'1301'," +
+                          std::to_string(bars[d][3]) + ",50000)");
+            conn->execute("Insert into T_OHLC(IDATE,CODE,OPRC,HPRC,LPRC,ADJF) Values(" + date +
+                          ",'1301'," + std::to_string(bars[d][0]) + "," +
+                          std::to_string(bars[d][1]) + "," + std::to_string(bars[d][2]) + ",1)");
+        }
+    }
+    const std::string png = env.path("candle.png");
+    int status = -1;
+    const std::string out = ctl(
+        "chart " + db + " 1301 --style candle --ma 2 --png " + png + " --size 640x420", &status);
+    ASSERT_EQ(status, 0) << out;
+    const QImage image(QString::fromStdString(png));
+    ASSERT_EQ(image.size(), QSize(640, 420));
+
+    chart::ChartModel m(db);
+    m.code = "1301";
+    m.mode = chart::ChartMode::Volume;
+    m.style = chart::ChartStyle::Candle;
+    m.movingAverages = {2};
+    m.setClientSize(640 * 15, 420 * 15);
+    ASSERT_EQ(m.make_graph(), "");
+    std::vector<chart::CandleKind> kinds;
+    for (const chart::Element &c : m.elements().Candles) {
+        if (!c.visible)
+            continue;
+        kinds.push_back(c.candle);
+        // The body in its colour, but where the average's line crosses it.
+        int inColour = 0, all = 0;
+        for (int x = static_cast<int>(c.left / 15) + 1; x < (c.left + c.width) / 15 - 1; ++x)
+            for (int y = static_cast<int>(c.top / 15) + 1; y < (c.top + c.height) / 15 - 1; ++y) {
+                ++all;
+                inColour += image.pixelColor(x, y) == color(c.color);
+            }
+        EXPECT_GT(all, 20) << c.hover;
+        EXPECT_GT(inColour, all * 3 / 4) << c.hover;
+    }
+    EXPECT_EQ(kinds,
+              (std::vector<chart::CandleKind>{chart::CandleKind::Up, chart::CandleKind::Down,
+                                              chart::CandleKind::Up, chart::CandleKind::Down}));
+    int averagePixels = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            averagePixels += image.pixelColor(x, y) == QColor(0, 150, 0);
+    EXPECT_GT(averagePixels, 20);
+
+    for (const char *bad : {"--ma 5日", "--ma 1000", "--style bars", "--colors pink"}) {
+        const std::string refused =
+            ctl("chart " + db + " 1301 " + bad + " --png " + env.path("no.png"), &status);
+        EXPECT_EQ(status, 1) << bad;
+        EXPECT_FALSE(std::filesystem::exists(env.path("no.png"))) << bad;
+    }
+    EXPECT_NE(ctl("chart " + db + " 1301 --ma x --png " + png, &status).find("移動平均の日数"),
+              std::string::npos);
+}
+
 } // namespace

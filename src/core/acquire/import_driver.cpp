@@ -2,6 +2,7 @@
 
 #include "core/acquire/day_cipher.h"
 #include "core/acquire/day_file_decoder.h"
+#include "core/acquire/day_ohlc.h"
 #include "core/acquire/day_record.h"
 #include "core/acquire/indicators.h"
 #include "core/acquire/step_label.h"
@@ -364,6 +365,7 @@ std::string importStagedDay(Database &db, UiPort &port, const std::string &capti
             throw std::out_of_range("maxdtc が負の値です: " + std::to_string(keep - 1));
         for (size_t i = static_cast<size_t>(keep); i < dates.size(); ++i)
             db.execute("Delete * from T_NEARLY where IDATE = " + dates[i] + " ;");
+        pruneDayOhlc(db);
 
         step = "基本ﾃﾞｰﾀ更新(10)";
         db.execute("Delete * from T_MONTHLY where YYYYMM = " + m + " ;");

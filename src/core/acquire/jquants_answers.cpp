@@ -60,6 +60,17 @@ std::optional<double> numberMember(const json &bar, const char *name, bool requi
     return d;
 }
 
+// The high tops the day's other prices and the low lies under them; a price that is null takes
+// no part. A candle drawn from a bar that breaks this would be no candle.
+void checkPriceRange(const StagedBar &bar, const std::string &code) {
+    for (const std::optional<double> &p : {bar.open, bar.close, bar.low})
+        if (bar.high && p && *p > *bar.high)
+            badAnswer("高値(H)が始値・終値・安値より低い行があります: " + code);
+    for (const std::optional<double> &p : {bar.open, bar.close})
+        if (bar.low && p && *p < *bar.low)
+            badAnswer("安値(L)が始値・終値より高い行があります: " + code);
+}
+
 } // namespace
 
 void badAnswer(const std::string &what) {
@@ -94,6 +105,16 @@ StagedBar stagedBar(long long day, const json &bar) {
     staged.code = databaseCode(code);
     staged.close = numberMember(bar, kRequiredNumbers[0], true, code);
     staged.volume = numberMember(bar, kRequiredNumbers[1], true, code);
+    staged.open = numberMember(bar, "O", false, code);
+    staged.high = numberMember(bar, "H", false, code);
+    staged.low = numberMember(bar, "L", false, code);
+    checkPriceRange(staged, code);
+    if (const std::optional<double> factor = numberMember(bar, "AdjFactor", false, code)) {
+        if (!(*factor >= kMinAdjFactor && *factor <= kMaxAdjFactor))
+            badAnswer("AdjFactor が範囲外の行があります: " + code + " " +
+                      quoted(*member(bar, "AdjFactor")));
+        staged.adjFactor = *factor;
+    }
     return staged;
 }
 

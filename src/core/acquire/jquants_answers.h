@@ -31,18 +31,31 @@ bool exchangeCode(const std::string &code);
 // The master's key of a code: the API's five characters ("1301" -> "13010").
 std::string apiCode(const std::string &code);
 
-// One bar as the staging table takes it: DATE the asked day, CODE the database's code, PRC the
-// close and DVAL the volume, both absent on a day without trades.
+// One bar as the import takes it: DATE the asked day, CODE the database's code, PRC the close
+// and DVAL the volume, all prices and the volume absent on a day without trades; the open, high
+// and low kept beside the close, and the day's split factor (1 unless the day is the ex-date of
+// a split or a consolidation).
 struct StagedBar {
     long long date = 0;
     std::string code;
     std::optional<double> close;
     std::optional<double> volume;
+    std::optional<double> open;
+    std::optional<double> high;
+    std::optional<double> low;
+    double adjFactor = 1;
 };
+// The least and the greatest split factor taken: a split of one share into a thousand, or a
+// consolidation of a thousand shares into one. A factor beyond them would turn the stored history
+// into nonsense.
+inline constexpr double kMinAdjFactor = 0.001;
+inline constexpr double kMaxAdjFactor = 1000;
 // The staging row of one bar of the answer for `day`. A bar must be an object dated the asked
 // day, with a code of the exchange, and every number the API documents a number that is not
-// negative, or null (absent too, except C and Vo); anything else is no row of the API and
-// raises ApiError(BadAnswer).
+// negative, or null (absent too, except C and Vo); the high no lower than the open, the close
+// and the low, the low no higher than the open and the close, and AdjFactor between
+// kMinAdjFactor and kMaxAdjFactor. Anything else is no row of the API and raises
+// ApiError(BadAnswer).
 StagedBar stagedBar(long long day, const nlohmann::json &bar);
 
 // An issue of the master as of one day.

@@ -1,6 +1,7 @@
 #include "core/acquire/jquants_update.h"
 
 #include "core/acquire/catch_up_progress.h"
+#include "core/acquire/day_ohlc.h"
 #include "core/acquire/jquants_answers.h"
 #include "core/acquire/site_scan.h"
 #include "core/acquire/step_label.h"
@@ -324,6 +325,7 @@ private:
     // recorded; `failure` takes the import's failure text.
     DayOutcome fetchDay(long long day, StepLabel &step, std::string &failure) {
         m_db.execute("Delete from wonton_dat01 ");
+        m_ohlc.clear();
         long long rows = 0;
         // From the first page on the day is under way, and a stop lets it finish.
         struct DayUnderWay {
@@ -386,6 +388,7 @@ private:
             nameStagedRows();
             usable = m_db.scalar("select count(*) from wonton_dat01 ;").toInt() > 0;
             if (usable) {
+                storeDayOhlc(m_db, day, m_ohlc);
                 failure = importStagedDay(m_db, m_port, m_dayCaption, day, m_state);
                 transaction.commit();
             }
@@ -420,6 +423,7 @@ private:
                      "Values(?,?,?,?,?,?,?) ;",
                      {Value(static_cast<std::int64_t>(row.date)), row.code, Value(),
                       valueOr(row.close), valueOr(row.volume), Value(), Value()});
+        m_ohlc.add(row);
     }
 
     std::vector<std::string> stagedCodes() {
@@ -517,6 +521,7 @@ private:
     long long m_newest = 0;         // the newest day asked for
     std::optional<Master> m_master;
     std::set<std::string> m_absent; // codes that no master of this run lists
+    DayOhlc m_ohlc;                 // the open, high, low and split factor of the day's bars
 };
 
 // The final message says how far the plan reaches when the window had to end before today.

@@ -32,4 +32,12 @@ bool ChartDbLink::isOpen() const {
     return m_configured.isOpen() || m_direct != nullptr;
 }
 
+std::vector<long long> storedDates(storage::Database &db) {
+    std::vector<long long> dates;
+    for (storage::Value v = db.scalar("Select Min(IDATE) from T_NEARLY ;"); !v.isNull();
+         v = db.openRecordset("Select Min(IDATE) from T_NEARLY where IDATE > ? ;", {v}).field(0))
+        dates.push_back(v.toInt());
+    return dates;
+}
+
 } // namespace tesmo::chart

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tesmo::chart {
 
@@ -27,5 +28,10 @@ private:
     storage::ChartConnection m_configured;
     std::unique_ptr<storage::Database> m_direct;
 };
+
+// The distinct dates of T_NEARLY, oldest first: what "SELECT count([IDATE]) from T_NEARLY Group
+// by [IDATE]" counts, found by one index seek per date instead of a walk over every row (a
+// million with a year of 4,000 stocks, most of a drawing pass).
+std::vector<long long> storedDates(storage::Database &db);
 
 } // namespace tesmo::chart

@@ -31,6 +31,12 @@ Element label(double width, Rgb color, TextAlign align) {
     return e;
 }
 
+Element box(ElementKind kind) {
+    Element e;
+    e.kind = kind;
+    return e;
+}
+
 // Axis labels keep their design size with the text inside; the left axis's labels hold their
 // text against the axis, so that it ends where a label sized to its text would end.
 constexpr double kAxisLabelWidth = 540;
@@ -57,7 +63,8 @@ ChartElements::ChartElements()
       Aobj1(square({255, 0, 0})), Aobj2(square({0, 0, 255})), Aobj3(square({0, 0, 128})),
       Aobj4(square({128, 0, 0})), Cobj1(line({255, 0, 0})), Cobj2(line({0, 0, 255})),
       Cobj3(line({0, 0, 128})), Cobj4(line({128, 0, 0})), Legend(line(kWindowText)),
-      LegendLabel(label(0, kWindowText, TextAlign::Left)) {
+      LegendLabel(label(0, kWindowText, TextAlign::Left)), Candles(box(ElementKind::Candle)),
+      Bars(box(ElementKind::Bar)), MaLines(line(kWindowText)) {
     Sh_garea.kind = ElementKind::Area;
     Sh_garea.color = {255, 255, 255};
     Sh_garea.left = 15;
@@ -77,7 +84,7 @@ template <class F> void ChartElements::forEach(F f) const {
         f(*e);
     for (const ElementArray *a :
          {&Xscr, &XLabel, &Y1scr, &Y1Label, &Y2scr, &Y2Label, &Aobj1, &Aobj2, &Aobj3, &Aobj4,
-          &Cobj1, &Cobj2, &Cobj3, &Cobj4, &Legend, &LegendLabel})
+          &Cobj1, &Cobj2, &Cobj3, &Cobj4, &Legend, &LegendLabel, &Candles, &Bars, &MaLines})
         for (const Element &e : *a)
             f(e);
 }
@@ -96,10 +103,18 @@ std::vector<const Element *> ChartElements::paintOrder() const {
 const Element *ChartElements::squareAt(double x, double y, double slack) const {
     const Element *hit = nullptr;
     forEach([&](const Element &e) {
-        if (e.kind != ElementKind::Square || !e.visible)
+        const bool target = e.kind == ElementKind::Square || e.kind == ElementKind::Candle ||
+                            e.kind == ElementKind::Bar;
+        if (!target || !e.visible)
             return;
-        if (x < e.left - slack || x > e.left + e.width + slack || y < e.top - slack ||
-            y > e.top + e.height + slack)
+        double top = e.top;
+        double bottom = e.top + e.height;
+        if (e.kind == ElementKind::Candle) {
+            top = std::min({top, e.y1, e.y2});
+            bottom = std::max({bottom, e.y1, e.y2});
+        }
+        if (x < e.left - slack || x > e.left + e.width + slack || y < top - slack ||
+            y > bottom + slack)
             return;
         if (!hit || e.z > hit->z)
             hit = &e;

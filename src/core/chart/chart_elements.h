@@ -20,20 +20,29 @@ struct Rgb {
 // The colour the axes, ticks and day labels are drawn in.
 inline constexpr Rgb kWindowText{0, 0, 0};
 
-enum class ElementKind { Area, Line, Square, Label };
+// Candles and bars are boxes like squares, and like them carry a hover text.
+enum class ElementKind { Area, Line, Square, Label, Candle, Bar };
 enum class TextAlign { Left, Right };
+
+// What a candle shows: a rising day (陽線, close above open), a falling day (陰線), a doji
+// (十字線, open equal to close: a line across the body's width with its shadows), or a day whose
+// open, high and low are unknown (the close alone, a line across the body's width).
+enum class CandleKind { Up, Down, Doji, CloseOnly };
 
 struct Element {
     ElementKind kind = ElementKind::Line;
     bool visible = false;
     // Stacking position: an element with a higher value covers one with a lower value.
     long z = 0;
-    // Line colour, fill of squares and of the area, text colour of labels.
+    // Line colour, fill of squares, bars, candle bodies and of the area, text colour of labels.
     Rgb color = kWindowText;
-    // Lines: the two end points.
+    // Outline of bars and candle bodies, the shadows of a candle and the line of a doji.
+    Rgb edge = kWindowText;
+    // Lines: the two end points. Candles: the shadow from the high (x1, y1) to the low (x2, y2).
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    // Squares, labels and the area: the box.
+    // Squares, bars, labels, the area and a candle's body (height 0: a line at `top`): the box.
     double left = 0, top = 0, width = 0, height = 0;
+    CandleKind candle = CandleKind::Up;
     std::string text;  // caption of a label
     std::string hover; // hover text of a square
     // The plotted value of a square as text; empty when the slot has no point. A value of 0
@@ -79,12 +88,15 @@ public:
                                              // month volume/topic, month price
     ElementArray Cobj1, Cobj2, Cobj3, Cobj4; // the segments of the same four series
     ElementArray Legend, LegendLabel;        // a short line and the name of each series
+    ElementArray Candles, Bars;              // the candlestick chart's days and their volumes
+    ElementArray MaLines;                    // segments of its moving averages, all of them
 
     void bringToFront(Element &e) { e.z = ++m_front; }
 
     // The visible elements, back to front.
     std::vector<const Element *> paintOrder() const;
-    // The frontmost visible square whose box, grown by `slack` on every side, holds the point.
+    // The frontmost visible square, candle or bar whose box (a candle's with its shadows),
+    // grown by `slack` on every side, holds the point.
     const Element *squareAt(double x, double y, double slack = 0) const;
 
 private:

@@ -73,18 +73,6 @@ double numberOr0(const Value &v) {
     return v.isNull() ? 0.0 : v.toDouble();
 }
 
-double finite(double v) {
-    if (!std::isfinite(v))
-        throw ChartError(kOverflow);
-    return v;
-}
-
-double divide(double a, double b) {
-    if (b == 0)
-        throw ChartError(kDivisionByZero);
-    return finite(a / b);
-}
-
 // A monthly average as the nearest whole number.
 long long wholeNumber(double v) {
     const double r = roundHalfEven(v);
@@ -200,7 +188,8 @@ void ChartModel::resetElements() {
     m_el.L_price1.visible = false;
     for (ElementArray *a :
          {&m_el.Xscr, &m_el.XLabel, &m_el.Y1scr, &m_el.Y2scr, &m_el.Y1Label, &m_el.Y2Label,
-          &m_el.Cobj1, &m_el.Cobj2, &m_el.Cobj3, &m_el.Cobj4, &m_el.Legend, &m_el.LegendLabel})
+          &m_el.Cobj1, &m_el.Cobj2, &m_el.Cobj3, &m_el.Cobj4, &m_el.Legend, &m_el.LegendLabel,
+          &m_el.Candles, &m_el.Bars, &m_el.MaLines})
         for (Element &e : *a)
             e.visible = false;
     for (ElementArray *a : {&m_el.Aobj1, &m_el.Aobj2, &m_el.Aobj3, &m_el.Aobj4})
@@ -256,9 +245,7 @@ bool ChartModel::lookupStock(Database &db) {
 }
 
 void ChartModel::readRanges(Database &db) {
-    ResultSet days = db.openRecordset("SELECT count([IDATE]) from T_NEARLY Group by [IDATE] ;");
-    day_count = static_cast<std::int32_t>(days.rowCount());
-    days.close();
+    day_count = static_cast<std::int32_t>(storedDates(db).size());
 
     const ModeLook &l = look(mode);
     ResultSet rs = db.openRecordset(l.dayRanges, {Value(code)});
@@ -295,7 +282,7 @@ void ChartModel::readRanges(Database &db) {
 }
 
 void ChartModel::placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax,
-                           double unit, double scale, bool left) {
+                           double unit, double scale, double base, bool left) {
     const double axisX = left ? m_el.Ly.x1 : m_el.Ly2.x1;
     std::vector<double> values;
     for (double v = vmin; v <= vmax; v += unit) {
@@ -311,7 +298,7 @@ void ChartModel::placeAxis(ElementArray &ticks, ElementArray &labels, double vmi
         Element &t = ticks[n];
         t.x1 = axisX - 50;
         t.x2 = axisX + 50;
-        t.y1 = t.y2 = yOf(v, vmin, scale) + 12;
+        t.y1 = t.y2 = base - (v - vmin) * scale + 12;
         t.visible = true;
         m_el.bringToFront(t);
 
@@ -517,24 +504,24 @@ void ChartModel::placeMonthlySeries(Database &db) {
 void ChartModel::placeLegend() {
     const ModeLook &l = look(mode);
     const bool volume = mode == ChartMode::Volume;
-    struct Item {
-        const char *name;
-        Rgb color;
-    };
-    std::vector<Item> items = {{"終値", {255, 0, 0}},
-                               {volume ? "出来高" : "Web話題", l.dayColor},
-                               {"月平均終値", {128, 0, 0}},
-                               {volume ? "月平均出来高" : "月平均Web話題", l.monthColor}};
+    placeLegendItems({{"終値", {255, 0, 0}},
+                      {volume ? "出来高" : "Web話題", l.dayColor},
+                      {"月平均終値", {128, 0, 0}},
+                      {volume ? "月平均出来高" : "月平均Web話題", l.monthColor}},
+                     2);
+}
+
+void ChartModel::placeLegendItems(std::vector<LegendItem> items, size_t dropTogether) {
     constexpr double kLine = 180, kBeforeText = 45, kBetween = 120;
-    const auto widthOf = [&](const std::vector<Item> &list) {
+    const auto widthOf = [&](const std::vector<LegendItem> &list) {
         double w = 0;
-        for (const Item &it : list)
+        for (const LegendItem &it : list)
             w += kLine + kBeforeText + textWidth(it.name) + kBetween;
         return w - kBetween;
     };
     const double room = m_el.Ly2.x1 - m_el.Ly.x1;
-    if (widthOf(items) > room)
-        items.erase(items.begin(), items.begin() + 2);
+    while (widthOf(items) > room && items.size() > dropTogether)
+        items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(dropTogether));
     double x = std::max(m_el.Ly.x1, m_el.Ly2.x1 - widthOf(items));
     const double top = m_el.Sh_garea.top + 100;
     for (size_t n = 0; n < items.size(); ++n) {
@@ -557,15 +544,35 @@ void ChartModel::placeLegend() {
     }
 }
 
-void ChartModel::placePortfolioLine() {
+void ChartModel::placePortfolioLine(double base) {
     if (port_price <= 0)
         return;
     Element &p = m_el.L_price1;
     p.x1 = m_el.Ly.x1;
     p.x2 = m_el.Ly2.x1;
-    p.y1 = p.y2 = yOf(static_cast<double>(port_price), price_min, price_scale) + 12;
+    p.y1 = p.y2 = base - (static_cast<double>(port_price) - price_min) * price_scale + 12;
     p.visible = true;
     m_el.bringToFront(p);
+}
+
+// Widens [lo, hi] to whole units from the start that make_unit chose.
+std::string ChartModel::fitAxis(std::string &step, const char *unitStep, const char *widenStep,
+                                double &lo, double &hi, double &unit) {
+    step = unitStep;
+    double start = 0;
+    const std::string r = make_unit(lo, hi, start, unit);
+    if (!r.empty())
+        return step + " " + r;
+    step = widenStep;
+    lo = start;
+    double run = start;
+    for (int n = 0; run < hi; ++n) {
+        if (n >= kMaxTicks)
+            throw ChartError(kOverflow);
+        run += unit;
+    }
+    hi = run;
+    return {};
 }
 
 std::string ChartModel::make_graph() {
@@ -580,32 +587,27 @@ std::string ChartModel::make_graph() {
         step = "銘柄固有情報取得";
         if (!lookupStock(db))
             return {};
+        const auto finish = [&] {
+            step = "DB開放";
+            m_link.close();
+            redraw_delay = 0;
+            step.clear();
+            return std::string();
+        };
+        if (style == ChartStyle::Candle) {
+            if (std::string failure = placeCandleChart(db, step); !failure.empty()) {
+                m_link.closeQuietly();
+                return failure;
+            }
+            return finish();
+        }
         step = "min,max取得";
         readRanges(db);
 
-        // Widens [lo, hi] to whole units from the start that make_unit chose.
-        auto adjust = [&](const char *unitStep, const char *widenStep, double &lo, double &hi,
-                          double &unit) -> std::string {
-            step = unitStep;
-            double start = 0;
-            const std::string r = make_unit(lo, hi, start, unit);
-            if (!r.empty())
-                return step + " " + r;
-            step = widenStep;
-            lo = start;
-            double run = start;
-            for (int n = 0; run < hi; ++n) {
-                if (n >= kMaxTicks)
-                    throw ChartError(kOverflow);
-                run += unit;
-            }
-            hi = run;
-            return {};
-        };
         std::string unitFailure =
-            adjust("unit調整1", "unit調整2", price_min, price_max, price_unit);
+            fitAxis(step, "unit調整1", "unit調整2", price_min, price_max, price_unit);
         if (unitFailure.empty())
-            unitFailure = adjust("unit調整3", "unit調整4", val_min, val_max, val_unit);
+            unitFailure = fitAxis(step, "unit調整3", "unit調整4", val_min, val_max, val_unit);
         if (!unitFailure.empty()) {
             m_link.closeQuietly();
             return unitFailure;
@@ -625,9 +627,11 @@ std::string ChartModel::make_graph() {
 
         step = "unit表示1";
         m_el.Xscr.ensure(static_cast<size_t>(day_count));
-        placeAxis(m_el.Y1scr, m_el.Y1Label, price_min, price_max, price_unit, price_scale, true);
+        placeAxis(m_el.Y1scr, m_el.Y1Label, price_min, price_max, price_unit, price_scale,
+                  m_el.Lx.y1, true);
         step = "unit表示2";
-        placeAxis(m_el.Y2scr, m_el.Y2Label, val_min, val_max, val_unit, val_scale, false);
+        placeAxis(m_el.Y2scr, m_el.Y2Label, val_min, val_max, val_unit, val_scale, m_el.Lx.y1,
+                  false);
         step = "X軸表示1";
         placeXAxis();
         step = "日次ﾃﾞｰﾀ処理";
@@ -637,13 +641,9 @@ std::string ChartModel::make_graph() {
         step = "凡例";
         placeLegend();
         step = "ﾎﾟｰﾄﾌｫﾘｵ価格表示ﾗｲﾝ";
-        placePortfolioLine();
+        placePortfolioLine(m_el.Lx.y1);
         step = "Other(1)";
-        step = "DB開放";
-        m_link.close();
-        redraw_delay = 0;
-        step.clear();
-        return {};
+        return finish();
     } catch (const std::exception &e) {
         // The connection lives for one pass, so a failed pass gives it back as well.
         m_link.closeQuietly();

@@ -5,6 +5,7 @@
 // paints the result and shows the failure text, if any.
 #include "core/chart/chart_db.h"
 #include "core/chart/chart_elements.h"
+#include "core/chart/chart_style.h"
 
 #include <cstdint>
 #include <string>
@@ -50,6 +51,11 @@ public:
     std::string code; // T_code
     ChartMode mode = ChartMode::Topic;
     bool marker = true; // Ch_marker ticked
+    ChartStyle style = ChartStyle::Line;
+    // The candlestick chart's moving averages, in days; each is drawn from the day on which
+    // the stock has that many closes stored.
+    std::vector<int> movingAverages = kDefaultMovingAverages;
+    CandleColors candleColors = CandleColors::Color;
     // Purchase price to mark with a horizontal line; 0 or below means none.
     std::int32_t port_price = 0;
     // Timer ticks until a pending redraw; a pass that ends normally clears it.
@@ -79,15 +85,31 @@ private:
     void layoutAxes();
     bool lookupStock(storage::Database &db);
     void readRanges(storage::Database &db);
+    // `base` is the height of `vmin`.
     void placeAxis(ElementArray &ticks, ElementArray &labels, double vmin, double vmax, double unit,
-                   double scale, bool left);
+                   double scale, double base, bool left);
     void placeXAxis();
     void placeDailySeries(storage::Database &db);
     void labelMonthStarts(const std::vector<long long> &slotDates);
     void placeMonthlySeries(storage::Database &db);
-    void placePortfolioLine();
+    void placePortfolioLine(double base);
     void placeLegend();
+    struct LegendItem {
+        std::string name;
+        Rgb color;
+    };
+    // Drops `dropTogether` items at a time from the front while they do not fit above the plot.
+    void placeLegendItems(std::vector<LegendItem> items, size_t dropTogether);
     double yOf(double v, double axisMin, double scale) const;
+
+    // make_unit's unit for [lo, hi], which widens to whole units from its start; the step label
+    // names the two steps. Returns make_unit's failure after the label, empty on success.
+    static std::string fitAxis(std::string &step, const char *unitStep, const char *widenStep,
+                               double &lo, double &hi, double &unit);
+    // The candlestick chart, after the stock's lookup (chart_candles.cpp). Returns a make_unit
+    // failure as make_graph does; raises on other failures, with `step` naming the step.
+    std::string placeCandleChart(storage::Database &db, std::string &step);
+    void placeDayLabels(const std::vector<long long> &dates);
 
     ChartDbLink m_link;
     ChartElements m_el;

@@ -61,6 +61,15 @@ double startFor(double mn, double u) {
 
 } // namespace
 
+double divide(double a, double b) {
+    if (b == 0)
+        throw ChartError(kDivisionByZero);
+    const double q = a / b;
+    if (!std::isfinite(q))
+        throw ChartError(kOverflow);
+    return q;
+}
+
 double roundHalfEven(double x) {
     return std::nearbyint(x);
 }

@@ -15,6 +15,9 @@ public:
 inline constexpr const char *kDivisionByZero = "0 で除算しました。";
 inline constexpr const char *kOverflow = "オーバーフローしました。";
 
+// a / b, raising ChartError for a division by zero or a result that is not finite.
+double divide(double a, double b);
+
 // The nearest whole number, a half going to the even neighbour (R(4.5) = 4, R(15.5) = 16).
 double roundHalfEven(double x);
 

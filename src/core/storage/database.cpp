@@ -3,6 +3,7 @@
 #include "core/common/crypto.h"
 #include "core/storage/db_error.h"
 #include "core/storage/jet_functions.h"
+#include "core/storage/schema_upgrade.h"
 
 #include <sqlite3.h>
 
@@ -252,6 +253,7 @@ std::unique_ptr<Database> Database::open(const std::string &path, const std::str
     db->applyPragmas();
     db->loadLinks();
     db->materialiseQueries();
+    upgradeSchema(*db);
     return db;
 }
 

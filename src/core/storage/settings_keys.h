@@ -86,6 +86,13 @@ inline constexpr K mainf_left{M, "formwork", "mainf_left", D::Caller, ""};
 inline constexpr K form2_height{M, "formwork", "form2_height", D::Text, "6135"};
 inline constexpr K form2_width{M, "formwork", "form2_width", D::Text, "8730"};
 inline constexpr K form2_marker{M, "formwork", "form2_marker", D::Text, "1"};
+// The chart's style, "line" or "candle"; unset: candles while J-Quants is the source (it sends
+// the open, high and low), lines while the data site is. Its moving averages in days
+// ("5,25,75", empty: none) and the colours of its candles: "color" (陽線 red, 陰線 blue) or
+// "print" (陽線 white, 陰線 black).
+inline constexpr K form2_style{M, "formwork", "form2_style", D::Caller, ""};
+inline constexpr K form2_ma{M, "formwork", "form2_ma", D::Text, "5,25,75"};
+inline constexpr K form2_candlecolor{M, "formwork", "form2_candlecolor", D::Text, "color"};
 inline constexpr K ranktb_height{M, "formwork", "ranktb_height", D::Caller, ""};
 inline constexpr K ranktb_width{M, "formwork", "ranktb_width", D::Caller, ""};
 inline constexpr K ranktb_top{M, "formwork", "ranktb_top", D::Caller, ""};

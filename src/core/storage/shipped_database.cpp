@@ -14,6 +14,7 @@ namespace {
 struct Schema {
     std::string tables;
     std::string portfolio;
+    std::vector<SchemaUpgrade> upgrades;
     std::vector<std::pair<std::string, std::string>> queries;
 };
 
@@ -27,6 +28,12 @@ Schema parseSchema(const std::string &text) {
         if (line.rfind("-- @section ", 0) == 0) {
             const std::string name = line.substr(12);
             target = name == "portfolio" ? &schema.portfolio : &schema.tables;
+            inQuery = false;
+            continue;
+        }
+        if (line.rfind("-- @upgrade ", 0) == 0) {
+            schema.upgrades.push_back({line.substr(12), ""});
+            target = &schema.upgrades.back().sql;
             inQuery = false;
             continue;
         }
@@ -59,6 +66,8 @@ void createShippedDatabase(const std::string &path) {
     auto db = createDatabaseFile(path, kDbPassword);
     try {
         db->executeNative(schema.tables);
+        for (const SchemaUpgrade &u : schema.upgrades)
+            db->executeNative(u.sql);
         db->executeNative(schema.portfolio);
         for (const auto &[name, sql] : schema.queries)
             db->createQueryDef(name, sql);
@@ -69,6 +78,11 @@ void createShippedDatabase(const std::string &path) {
         removeOnFailure(path);
         throw;
     }
+}
+
+const std::vector<SchemaUpgrade> &schemaUpgrades() {
+    static const std::vector<SchemaUpgrade> upgrades = parseSchema(kSchemaSql).upgrades;
+    return upgrades;
 }
 
 void createPortfolioDatabase(const std::string &path) {

@@ -1,10 +1,19 @@
 #pragma once
 // The database files that ship with the program, built from data/schema.sql.
 #include <string>
+#include <vector>
 
 namespace tesmo::storage {
 
 extern const char *const kSchemaSql;
+
+// A table that later versions of the schema added, with the statements that create it.
+struct SchemaUpgrade {
+    std::string table;
+    std::string sql; // SQLite's own SQL
+};
+// The tables added since the first layout, in the order of the schema.
+const std::vector<SchemaUpgrade> &schemaUpgrades();
 
 // A fresh tesmo.mdb at `path` (password, tables, markers, stored queries). Refuses to
 // overwrite an existing file.

@@ -56,6 +56,28 @@ void paintChart(QPainter &p, const chart::ChartElements &elements, double tpp) {
             p.setBrush(c);
             p.drawRect(box(*e));
             break;
+        case chart::ElementKind::Bar:
+            p.setPen(QPen(qcolor(e->edge), 0));
+            p.setBrush(c);
+            p.drawRect(box(*e));
+            break;
+        case chart::ElementKind::Candle: {
+            const QPen edge(qcolor(e->edge), 0);
+            p.setPen(edge);
+            if (e->y1 != e->y2)
+                p.drawLine(QPointF(e->x1 / tpp, e->y1 / tpp), QPointF(e->x2 / tpp, e->y2 / tpp));
+            const QRectF body = box(*e);
+            // A doji and a close alone are a line across the body's width; a body of less than a
+            // pixel would vanish between two rows of pixels, so it is never drawn thinner.
+            if (e->candle == chart::CandleKind::Doji || e->candle == chart::CandleKind::CloseOnly) {
+                p.drawLine(body.topLeft(), body.topRight());
+            } else {
+                p.setBrush(c);
+                p.drawRect(body.height() < 1 ? QRectF(body.left(), body.top(), body.width(), 1)
+                                             : body);
+            }
+            break;
+        }
         case chart::ElementKind::Label: {
             p.setPen(c);
             const Qt::Alignment h =

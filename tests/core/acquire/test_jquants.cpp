@@ -11,6 +11,7 @@
 #include "core/storage/settings_store.h"
 #include "support/http_test_server.h"
 #include "support/jquants_stand_in.h"
+#include "support/trading_days.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,6 +21,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace tesmo::test {
 namespace {
@@ -683,6 +686,107 @@ TEST_F(JQuants, TesmoctlFailsWithTheSpoiledDayNamed) {
                   std::string::npos)
             << healthy;
     }
+}
+
+// A 1:2 split of 1305 on 2023-12-28: the days stored before it, whether they came in before the
+// split day, in the same run or are filled in after it, end as those of a stock that never split
+// (prices halved, volumes doubled, open, high, low and the month rows too); the change against
+// the day before compares like with like; importing the split day again adjusts nothing twice.
+TEST_F(JQuants, SplitAdjustsTheStoredHistoryOnce) {
+    setting(keys::maxdtc, "9");
+    const auto history = [&] {
+        return std::array{
+            rows("select * from T_NEARLY where CODE='1305' order by IDATE"),
+            rows("select * from T_MONTHLY where CODE='1305' order by YYYYMM"),
+            rows("select IDATE, OPRC, HPRC, LPRC from T_OHLC where CODE='1305' order by IDATE")};
+    };
+    JQuantsOptions plain;
+    plain.splitDate = -1;
+    serve(plain);
+    ASSERT_EQ(update(20231227), "");
+    ASSERT_EQ(update(20240107), "");
+    const auto unsplit = history();
+    ASSERT_EQ(unsplit[0].size(), 10u);
+
+    db = storage::Database::open(env.newDatabase("split.mdb"), storage::kConnectString);
+    JQuantsOptions o;
+    o.splitDate = 20231228;
+    serve(o);
+    ASSERT_EQ(update(20231227), "");
+    const auto before = rows("select PRC, DVAL from T_NEARLY where CODE='1305' and IDATE=20231227");
+    const acquire::DayRecord raw = sample_site::sampleStock(2, 20231227);
+    EXPECT_EQ(before, std::vector<std::string>{storage::formatDouble(*raw.prc * 2) + "|" +
+                                               storage::formatDouble(*raw.dval / 2)});
+    ASSERT_EQ(update(20240107), "");
+    EXPECT_EQ(history(), unsplit);
+    EXPECT_EQ(rows("select IDATE, ADJF from T_OHLC where ADJF <> 1"),
+              std::vector<std::string>{"20231228|0.5"});
+    EXPECT_EQ(rows("select distinct IDATE from T_OHLC order by IDATE"),
+              rows("select distinct IDATE from T_NEARLY order by IDATE"));
+    const double change = scalar("select A1PRC from T_NEARLY where CODE='1305' and "
+                                 "IDATE=20231228")
+                              .toDouble();
+    EXPECT_LT(std::fabs(change), 0.2);
+
+    // The split day again (too few rows of it) and a day before it missing altogether.
+    db->execute("Delete from T_NEARLY where IDATE=20231228 and CODE<>'1305' ;");
+    db->execute("Delete from T_NEARLY where IDATE=20231221 ;");
+    ASSERT_EQ(update(20240107), "");
+    EXPECT_EQ(state.importedList, "20231221\r\n20231228\r\n");
+    const auto again = history();
+    const auto prices = [](const std::vector<std::string> &nearly) {
+        std::vector<std::string> out;
+        for (const std::string &row : nearly)
+            out.push_back(row.substr(0, row.find('|', row.find('|', 14) + 1)));
+        return out;
+    };
+    EXPECT_EQ(prices(again[0]), prices(unsplit[0]));
+    EXPECT_EQ(again[2], unsplit[2]);
+}
+
+// A database of the layout before T_OHLC, 45 days in from the data site: opening it adds the
+// table and keeps every row, and the days that J-Quants brings next come with their open, high
+// and low while the data site's days have none.
+TEST_F(JQuants, AnEarlierLayoutIsUpgradedOnceAndTakesOhlc) {
+    setting(keys::maxdtc, "44");
+    for (const long long date : tradingDays(20231023, 45))
+        ASSERT_EQ(
+            acquire::importDayFile(*db, dayFile(acquire::sampleDayRecords(date, 30)), port, date),
+            "");
+    db->executeNative("DROP TABLE T_OHLC; DELETE FROM sqlite_stat1 WHERE tbl='T_OHLC';");
+    const auto everything = [&] {
+        std::vector<std::string> all;
+        for (const char *sql : {"select * from T_NEARLY order by IDATE, CODE",
+                                "select * from T_MONTHLY order by "
+                                "YYYYMM, CODE",
+                                "select CODE, NAME, MARKET from master order by CODE",
+                                "select * from T_config order by pID"})
+            for (const std::string &row : rows(sql))
+                all.push_back(row);
+        return all;
+    };
+    const std::vector<std::string> stored = everything();
+    ASSERT_EQ(count("T_NEARLY"), 45 * 30);
+
+    const std::string path = env.path("tesmo.mdb");
+    db.reset();
+    db = storage::Database::open(path, storage::kConnectString);
+    EXPECT_EQ(count("sqlite_schema", "name='T_OHLC'"), 1);
+    EXPECT_EQ(count("sqlite_stat1", "tbl='T_OHLC'"), 1);
+    EXPECT_EQ(everything(), stored);
+    db.reset();
+    db = storage::Database::open(path, storage::kConnectString); // nothing left to upgrade
+
+    serve();
+    ASSERT_EQ(update(20231227), "");
+    EXPECT_EQ(state.importedList, "20231225\r\n20231226\r\n20231227\r\n");
+    EXPECT_EQ(rows("select count(*) from (select IDATE from T_NEARLY group by IDATE)"),
+              std::vector<std::string>{"45"});
+    EXPECT_EQ(rows("select IDATE, count(*), count(OPRC), count(HPRC), count(LPRC) from T_OHLC "
+                   "group by IDATE"),
+              (std::vector<std::string>{"20231225|35|34|34|34", "20231226|35|34|34|34",
+                                        "20231227|35|34|34|34"}));
+    EXPECT_EQ(count("T_OHLC", "HPRC < OPRC or LPRC > OPRC"), 0);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // rows, the master into names and markets as the import keeps them, and the calendar.
 #include "core/acquire/import_driver.h"
 #include "core/acquire/jquants_answers.h"
+#include "core/storage/value.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,20 @@ TEST(JQuantsAnswers, BarsBecomeStagingRowsOrRefuseTheDay) {
         {R"({"Date":"2024-06-03","Code":"13010","O":"1","C":1,"Vo":0})", "O が数値ではない"},
         {R"({"Date":"2024-06-03","Code":"13010","C":-1,"Vo":0})", "C が負の行"},
         {R"(["2024-06-03","13010"])", "行がオブジェクトではありません"},
+        {R"({"Date":"2024-06-03","Code":"13010","O":100,"H":99,"L":90,"C":95,"Vo":1})",
+         "高値(H)が始値・終値・安値より低い"},
+        {R"({"Date":"2024-06-03","Code":"13010","O":100,"H":101,"C":102,"Vo":1})",
+         "高値(H)が始値・終値・安値より低い"},
+        {R"({"Date":"2024-06-03","Code":"13010","H":100,"L":101,"C":null,"Vo":null})",
+         "高値(H)が始値・終値・安値より低い"},
+        {R"({"Date":"2024-06-03","Code":"13010","O":100,"H":110,"L":96,"C":95,"Vo":1})",
+         "安値(L)が始値・終値より高い"},
+        {R"({"Date":"2024-06-03","Code":"13010","C":95,"Vo":1,"AdjFactor":0})",
+         "AdjFactor が範囲外"},
+        {R"({"Date":"2024-06-03","Code":"13010","C":95,"Vo":1,"AdjFactor":5000})",
+         "AdjFactor が範囲外"},
+        {R"({"Date":"2024-06-03","Code":"13010","C":95,"Vo":1,"AdjFactor":"0.5"})",
+         "AdjFactor が数値ではない"},
     };
     for (const auto &[row, expected] : cases) {
         std::string staged;
@@ -59,6 +74,34 @@ TEST(JQuantsAnswers, BarsBecomeStagingRowsOrRefuseTheDay) {
             EXPECT_EQ(staged, expected) << row;
         else
             EXPECT_NE(refused.find(expected), std::string::npos) << row << " -> " << refused;
+    }
+}
+
+// Beside the close: the open, high and low (a doji's all equal, null on a day without trades or
+// when the API leaves them out), and the split factor, 1 unless the API names another.
+TEST(JQuantsAnswers, BarsKeepOpenHighLowAndTheSplitFactor) {
+    const std::pair<const char *, const char *> cases[] = {
+        {R"({"Date":"2024-06-03","Code":"13010","O":4100,"H":4150,"L":4080,"C":4120,"Vo":1,
+            "AdjFactor":1.0})",
+         "4100|4150|4080|4120|1"},
+        {R"({"Date":"2024-06-03","Code":"13010","O":2060,"H":2060,"L":2060,"C":2060,"Vo":1,
+            "AdjFactor":0.5})",
+         "2060|2060|2060|2060|0.5"},
+        {R"({"Date":"2024-06-03","Code":"13010","O":null,"H":null,"L":null,"C":null,"Vo":null,
+            "AdjFactor":2})",
+         "NULL|NULL|NULL|NULL|2"},
+        {R"({"Date":"2024-06-03","Code":"13010","C":10.5,"Vo":1,"AdjFactor":null})",
+         "NULL|NULL|NULL|10.5|1"},
+    };
+    const auto text = [](const std::optional<double> &v) {
+        return v ? storage::formatDouble(*v) : std::string("NULL");
+    };
+    for (const auto &[row, expected] : cases) {
+        const StagedBar bar = stagedBar(20240603, json::parse(row));
+        EXPECT_EQ(text(bar.open) + "|" + text(bar.high) + "|" + text(bar.low) + "|" +
+                      text(bar.close) + "|" + storage::formatDouble(bar.adjFactor),
+                  expected)
+            << row;
     }
 }
 
