@@ -2,6 +2,7 @@
 
 #include "core/common/cp932.h"
 #include "core/common/paths.h"
+#include "core/common/text.h"
 #include "core/storage/settings_keys.h"
 #include "core/storage/settings_store.h"
 
@@ -65,13 +66,6 @@ size_t onBody(char *data, size_t size, size_t count, void *user) {
         return 0;
     }
     return n;
-}
-
-std::string lowerAscii(std::string s) {
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 // The charset parameter of a Content-Type value, lower case; empty when there is none.

@@ -1,6 +1,7 @@
 #include "core/storage/database.h"
 
 #include "core/common/crypto.h"
+#include "core/common/text.h"
 #include "core/storage/db_error.h"
 #include "core/storage/jet_functions.h"
 
@@ -23,26 +24,6 @@ constexpr const char *kQueriesTable = "tesmo_sys_queries";
 constexpr const char *kLinksTable = "tesmo_sys_links";
 constexpr size_t kStatementCacheSize = 64;
 
-std::string quoteIdent(const std::string &name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + "\"";
-}
-
-std::string quoteText(const std::string &text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'')
-            out += '\'';
-    }
-    return out + "'";
-}
-
 // "file:" URI with mode=rw, so that attaching a missing file fails instead of creating it.
 std::string readWriteUri(const std::string &path) {
     static const char *hex = "0123456789ABCDEF";
@@ -60,7 +41,7 @@ std::string readWriteUri(const std::string &path) {
 }
 
 std::string linkSchema(const std::string &name) {
-    return "link_" + asciiLower(name);
+    return "link_" + lowerAscii(name);
 }
 
 std::string passwordHash(const std::string &salt, const std::string &password) {
@@ -88,9 +69,8 @@ const char *kCatalogSql =
 
 // ---------------------------------------------------------------------------------------------
 int ResultSet::fieldIndex(const std::string &name) const {
-    const std::string lower = asciiLower(name);
     for (size_t i = 0; i < m_names.size(); ++i)
-        if (asciiLower(m_names[i]) == lower)
+        if (equalsIgnoringAsciiCase(m_names[i], name))
             return static_cast<int>(i);
     return -1;
 }
@@ -134,7 +114,7 @@ std::map<std::string, std::string> parseConnectString(const std::string &connect
         const std::string part = connect.substr(pos, end - pos);
         const size_t eq = part.find('=');
         if (eq != std::string::npos)
-            out[asciiLower(part.substr(0, eq))] = part.substr(eq + 1);
+            out[lowerAscii(part.substr(0, eq))] = part.substr(eq + 1);
         pos = end + 1;
     }
     return out;
@@ -711,7 +691,7 @@ void Database::loadLinks() {
 
 bool Database::isLinkedTable(const std::string &name) const {
     for (const auto &[n, t] : m_links)
-        if (asciiLower(n) == asciiLower(name))
+        if (equalsIgnoringAsciiCase(n, name))
             return true;
     return false;
 }
@@ -737,7 +717,7 @@ void Database::deleteTableDef(const std::string &name) {
         if (!rs.eof()) {
             const std::string stored = rs.field(0).toText();
             for (auto it = m_links.begin(); it != m_links.end(); ++it) {
-                if (asciiLower(it->first) == asciiLower(name)) {
+                if (equalsIgnoringAsciiCase(it->first, name)) {
                     clearCache();
                     raw("DETACH DATABASE " + quoteIdent(it->second.schema));
                     m_links.erase(it);
@@ -748,7 +728,7 @@ void Database::deleteTableDef(const std::string &name) {
             return;
         }
     }
-    if (hasTable(name) && asciiLower(name).rfind("tesmo_sys_", 0) != 0) {
+    if (hasTable(name) && lowerAscii(name).rfind("tesmo_sys_", 0) != 0) {
         raw("DROP TABLE " + quoteIdent(name));
         return;
     }
@@ -948,7 +928,7 @@ bool takeOutOfWalMode(RawConnection &c, const std::string &path) {
     if ((rc & 0xff) == SQLITE_NOTADB)
         return false;
     // A mode that could not be changed is answered with the old one.
-    if (rc != SQLITE_OK || asciiLower(mode) != "delete")
+    if (rc != SQLITE_OK || lowerAscii(mode) != "delete")
         throw DatabaseInUse(path, error);
     return true;
 }
