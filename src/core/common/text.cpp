@@ -162,6 +162,16 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
                       [](char x, char y) { return lowerAsciiChar(x) == lowerAsciiChar(y); });
 }
 
+std::string quoteDoubled(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (char c : text) {
+        out += c;
+        if (c == quote)
+            out += quote;
+    }
+    return out + quote;
+}
+
 long long parseWholeNumber(const std::string &text, const std::string &what) {
     errno = 0;
     char *end = nullptr;

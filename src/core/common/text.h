@@ -14,6 +14,9 @@ std::vector<std::string> splitText(const std::string &s, const std::string &sep)
 // ASCII letters in lower case; other bytes as they are. Names of tables, columns, settings and
 // files compare this way: the locale never changes what a byte beyond ASCII means.
 std::string lowerAscii(std::string s);
+// `text` between two `quote` characters, each quote inside doubled: a field of a CSV line, an
+// SQL identifier or literal.
+std::string quoteDoubled(std::string_view text, char quote);
 // Whether `a` and `b` are the same text when ASCII letters are taken in lower case.
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // `text` as a whole decimal number (blanks before it and a sign allowed, nothing after it). Raises

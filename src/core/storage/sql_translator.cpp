@@ -254,25 +254,13 @@ std::string withoutTrailingSemicolons(const std::string &sql) {
     const std::vector<SqlToken> toks = tokenizeSql(sql);
     return join(toks, 0, tailStart(toks));
 }
-namespace {
-// `text` between `quote` characters, each one inside it doubled.
-std::string quoted(const std::string &text, char quote) {
-    std::string out(1, quote);
-    for (char c : text) {
-        out += c;
-        if (c == quote)
-            out += quote;
-    }
-    return out + quote;
-}
-} // namespace
 
 std::string quoteIdent(const std::string &name) {
-    return quoted(name, '"');
+    return quoteDoubled(name, '"');
 }
 
 std::string quoteText(const std::string &text) {
-    return quoted(text, '\'');
+    return quoteDoubled(text, '\'');
 }
 
 } // namespace tesmo::storage
