@@ -25,7 +25,7 @@ public:
     void wait(int seconds) override;
     MsgAnswer message(const std::string &text, const std::string &title, MsgIcon,
                       MsgButtons buttons) override;
-    void beep() override { std::fputc('\a', stderr); }
+    void beep() override { (void)std::fputc('\a', stderr); }
     std::string saveFileDialog(const FileDialogRequest &) override { return m_savePath; }
     bool busy() const override { return m_busy; }
     void setBusy(bool busy) override { m_busy = busy; }
