@@ -31,38 +31,19 @@ int main(int argc, char **argv) {
 }
 
 #else
-#include "core/common/ui_port.h"
+#include "core/common/console_port.h"
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
-
-namespace {
-
-// Without a display the messages go to the terminal and every question gets OK.
-class ConsolePort : public tesmo::UiPort {
-public:
-    std::string caption() const override { return m_caption; }
-    void setCaption(const std::string &text) override { m_caption = text; }
-    void wait(int seconds) override { tesmo::waitSeconds(*this, seconds); }
-    tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
-                             tesmo::MsgButtons) override {
-        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-        return tesmo::MsgAnswer::Ok;
-    }
-
-private:
-    std::string m_caption;
-};
-
-} // namespace
 
 int main() {
     using namespace tesmo::update;
     std::printf("%s\n%s\n", kSplashDownloading, kSplashPleaseWait);
     // The main program needs these seconds to end before its files are replaced.
     std::this_thread::sleep_for(std::chrono::seconds(12));
-    ConsolePort port;
+    // Without a display the messages go to the terminal and every question gets OK.
+    tesmo::ConsolePort port(nullptr, stderr);
     tesmo::net::HttpClient client;
     const auto end = runUpdate(client, port).end;
     return end == UpdateEnd::Installed || end == UpdateEnd::NothingNew ? 0 : 1;

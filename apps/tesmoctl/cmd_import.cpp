@@ -1,9 +1,9 @@
 // import: day files into a database, as the data update does after each download.
 #include "commands.h"
-#include "console_port.h"
 
 #include "core/acquire/day_file_writer.h"
 #include "core/acquire/import_driver.h"
+#include "core/common/console_port.h"
 #include "core/common/text.h"
 #include "core/shell/day_file_import.h"
 #include "core/storage/connection.h"
@@ -63,7 +63,7 @@ int cmdImport(const Args &args) {
     const tesmo::storage::UpdateLock lock(db->path());
     // A terminal has no events to pump, so the one-second pause at each separator line of a
     // day file is skipped. The captions are the progress report, printed with --verbose.
-    ConsolePort port(verbose ? stderr : nullptr, stderr, {}, false);
+    tesmo::ConsolePort port(verbose ? stderr : nullptr, stderr, {}, false);
     tesmo::acquire::ImportRunState state;
     bool failed = false;
     for (size_t i = 1; i < positional.size(); ++i) {
@@ -71,12 +71,12 @@ int cmdImport(const Args &args) {
         const std::string result = importFile(*db, positional[i], port, day, state);
         failed = failed || !result.empty();
         std::printf("%s: %s\n", positional[i].c_str(),
-                    result.empty() ? "正常終了" : withNewlines(result).c_str());
+                    result.empty() ? "正常終了" : tesmo::withLfNewlines(result).c_str());
         (void)std::fflush(stdout);
     }
     if (verbose)
         (void)std::fprintf(stderr, "imported: %d\n%s", state.importedCount,
-                           withNewlines(state.importedList).c_str());
+                           tesmo::withLfNewlines(state.importedList).c_str());
     db->close();
     return failed ? 1 : 0;
 }

@@ -1,8 +1,8 @@
 // new-db, new-portfolio, sql, setting, compact and paths: the storage layer from the command
 // line.
 #include "commands.h"
-#include "console_port.h"
 
+#include "core/common/console_port.h"
 #include "core/common/paths.h"
 #include "core/storage/compaction.h"
 #include "core/storage/connection.h"
@@ -122,7 +122,7 @@ int cmdCompact(const Args &args) {
     setDatabasePathOverride(std::filesystem::absolute(positional[0]).string());
     connectDatabase();
     // The one-second pause only lets a window show its caption.
-    ConsolePort port(stderr, stdout, "tesmoctl compact", false);
+    tesmo::ConsolePort port(stderr, stdout, "tesmoctl compact", false);
     const long long before = tesmo::fileLength(databasePath());
     const bool compacted = ifGrown ? compactIfGrown(port) : (compactDatabaseFile(port), true);
     closeDatabase();

@@ -1,7 +1,7 @@
 // export: the copy text of a grid window's table, as its copy and file commands write it.
 #include "commands.h"
-#include "console_port.h"
 
+#include "core/common/console_port.h"
 #include "core/storage/connection.h"
 #include "core/storage/database.h"
 #include "core/storage/db_error.h"
@@ -110,7 +110,7 @@ int cmdExport(const Args &args) {
     if (!file.empty()) {
         // The window's file command, with the path given here as the dialog's answer: the
         // extension, the overwrite question (answered OK) and savecsvdir come with it.
-        ConsolePort port(nullptr, stderr);
+        tesmo::ConsolePort port(nullptr, stderr);
         port.setSavePath(file);
         const bool written = tables::fileTableCommand(
             port, tables::TableExport{*db, source, cols, window, window, false}, todayText());

@@ -1,12 +1,12 @@
 // fetch, update, version-check and install-update: the web side of the programs from the
 // command line.
 #include "commands.h"
-#include "console_port.h"
 
 #include "core/acquire/import_driver.h"
 #include "core/acquire/jquants_client.h"
 #include "core/acquire/jquants_update.h"
 #include "core/acquire/site_scan.h"
+#include "core/common/console_port.h"
 #include "core/common/dates.h"
 #include "core/common/paths.h"
 #include "core/common/text.h"
@@ -35,7 +35,7 @@ namespace tesmoctl {
 int cmdFetch(const Args &args) {
     if (args.empty() || args.size() > 2)
         return usageError(commandNamed("fetch"));
-    ConsolePort port(stderr);
+    tesmo::ConsolePort port(stderr);
     port.setCaption("tesmoctl fetch");
     tesmo::net::HttpClient client;
     if (args.size() == 2) {
@@ -74,9 +74,9 @@ void catchInterrupt(bool on) {
 }
 
 // The console of `update`: Ctrl+C is the stop button of the main window.
-class UpdateConsole : public ConsolePort {
+class UpdateConsole : public tesmo::ConsolePort {
 public:
-    using ConsolePort::ConsolePort;
+    using tesmo::ConsolePort::ConsolePort;
     bool stopAfterDayRequested() const override { return interrupted != 0; }
 };
 
@@ -106,11 +106,12 @@ int cmdUpdate(const Args &args) {
     catchInterrupt(false);
     db->close();
     if (!failure.empty()) {
-        std::printf("%s\n", withNewlines(failure).c_str());
+        std::printf("%s\n", tesmo::withLfNewlines(failure).c_str());
         return 1;
     }
     const std::string report = tesmo::shell::importedReport(state, tesmo::storage::jquantsSource());
-    std::printf("%s%s", withNewlines(report).c_str(), report.ends_with("\r\n") ? "" : "\n");
+    std::printf("%s%s", tesmo::withLfNewlines(report).c_str(),
+                report.ends_with("\r\n") ? "" : "\n");
     if (!tesmo::acquire::sourceNote().empty())
         std::printf("%s\n", tesmo::acquire::sourceNote().c_str());
     // Stopped as a shell stops a command on Ctrl+C (128 + SIGINT); a day that did not come in
@@ -123,11 +124,11 @@ int cmdUpdate(const Args &args) {
 int cmdJQuantsCheck(const Args &args) {
     if (!args.empty())
         return usageError(commandNamed("jquants-check"));
-    ConsolePort port(nullptr);
+    tesmo::ConsolePort port(nullptr);
     const tesmo::acquire::jquants::ConnectionReport report =
         tesmo::acquire::jquants::testConnection(tesmo::acquire::jquants::Settings::fromStore(),
                                                 port, tesmo::localDate(std::time(nullptr)));
-    std::printf("%s\n", withNewlines(report.text).c_str());
+    std::printf("%s\n", tesmo::withLfNewlines(report.text).c_str());
     return report.ok ? 0 : 1;
 }
 
@@ -136,7 +137,7 @@ int cmdVersionCheck(const Args &args) {
     const bool completeDb = takeFlag(rest, "--complete");
     if (!rest.empty())
         return usageError(commandNamed("version-check"));
-    ConsolePort port(nullptr);
+    tesmo::ConsolePort port(nullptr);
     tesmo::net::HttpClient client;
     const std::string selection = tesmo::update::versionCheck(client, port, completeDb);
     // One selected file per line: name, size, stamp.
@@ -185,7 +186,7 @@ int cmdInstallUpdate(const Args &args) {
         return fail("別の更新が実行中です。");
     }
     // Download progress goes to stderr; the updater's messages to stdout.
-    ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
+    tesmo::ConsolePort port(stderr, stdout, tesmo::update::kSplashDownloading);
     tesmo::net::HttpClient client;
     const tesmo::update::UpdaterResult result =
         tesmo::update::runUpdate(client, port, {}, startMainProgram);

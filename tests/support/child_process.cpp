@@ -1,18 +1,19 @@
 #include "support/child_process.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <random>
 #include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char **environ;
@@ -98,6 +99,40 @@ unsigned crashSeed() {
     return v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : std::random_device{}();
 }
 
+RandomKills killAtRandomMoments(long long spanUs,
+                                const std::function<std::vector<std::string>(int)> &prepare,
+                                const std::string &logPath,
+                                const std::function<void(int, long long)> &check) {
+    RandomKills run;
+    run.kills = crashKills();
+    run.seed = crashSeed();
+    std::mt19937 rng(run.seed);
+    long long window = spanUs;
+    for (int k = 0; k < 3 * run.kills && run.killedMidway < run.kills; ++k) {
+        SCOPED_TRACE("attempt " + std::to_string(k + 1) +
+                     ", TESMO_CRASH_SEED=" + std::to_string(run.seed));
+        const std::vector<std::string> command = prepare(k);
+        if (::testing::Test::HasFatalFailure())
+            return run;
+        const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
+        {
+            ChildProcess child(command, logPath);
+            std::this_thread::sleep_for(std::chrono::microseconds(after));
+            child.kill(SIGKILL);
+            const int status = child.wait();
+            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+                ++run.killedMidway;
+            else
+                window = std::max<long long>(after * 3 / 4, 1);
+        }
+        check(k, after);
+        if (::testing::Test::HasFatalFailure())
+            return run;
+    }
+    EXPECT_GE(run.killedMidway, run.kills / 2) << "TESMO_CRASH_SEED=" << run.seed;
+    return run;
+}
+
 std::string describeStatus(int status) {
     if (WIFEXITED(status))
         return "exit " + std::to_string(WEXITSTATUS(status));
@@ -122,13 +157,6 @@ std::string integrityCheck(const std::string &path) {
     }
     sqlite3_close(db);
     return result;
-}
-
-std::string readText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace tesmo::test

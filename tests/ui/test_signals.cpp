@@ -69,7 +69,7 @@ TEST(Signals, EndTheProgramsInEveryStateWithExitZero) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         ASSERT_FALSE(program.waitFor(std::chrono::milliseconds(0)))
-            << "ended by itself: " << test::readText(env.path("program.log"));
+            << "ended by itself: " << test::fileBytes(env.path("program.log"));
 
         const auto sent = std::chrono::steady_clock::now();
         program.kill(c.signal);
@@ -80,7 +80,7 @@ TEST(Signals, EndTheProgramsInEveryStateWithExitZero) {
         ASSERT_TRUE(status) << "still running 30 s after the signal";
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
             << test::describeStatus(*status) << "\n"
-            << test::readText(env.path("program.log"));
+            << test::fileBytes(env.path("program.log"));
         // The question was not answered: it comes again at the next start.
         EXPECT_EQ(storage::readSetting(keys::usermdbconfirm), c.portfolioHintAnswered);
         std::printf("[ %s at %s: ended %lld ms after signal %d ]\n", c.program, c.state,

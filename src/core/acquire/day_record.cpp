@@ -1,5 +1,6 @@
 #include "core/acquire/day_record.h"
 
+#include "core/common/text.h"
 #include "core/storage/value.h"
 
 #include <charconv>
@@ -92,16 +93,6 @@ std::string numberText(const std::optional<double> &v) {
 }
 
 } // namespace
-
-std::string quoteDoubled(std::string_view text, char quote) {
-    std::string out(1, quote);
-    for (char c : text) {
-        out += c;
-        if (c == quote)
-            out += quote;
-    }
-    return out + quote;
-}
 
 std::string formatDayRecord(const DayRecord &r) {
     std::string out = std::to_string(r.date);

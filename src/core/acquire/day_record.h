@@ -50,7 +50,4 @@ std::vector<std::string_view> splitRecordFields(std::string_view text);
 
 std::vector<storage::Value> stagingValues(const std::vector<std::string_view> &fields);
 
-// `text` between two `quote` characters, each quote inside doubled.
-std::string quoteDoubled(std::string_view text, char quote);
-
 } // namespace tesmo::acquire

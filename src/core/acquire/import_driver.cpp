@@ -8,7 +8,6 @@
 #include "core/acquire/step_label.h"
 #include "core/common/text.h"
 #include "core/storage/settings_keys.h"
-#include "core/storage/sql_translator.h"
 
 #include <algorithm>
 #include <array>
@@ -26,8 +25,7 @@ using storage::Value;
 // the run state records is the caller's.
 void checkDayFileName(const std::string &path) {
     const size_t slash = path.find_last_of("/\\");
-    std::string name =
-        storage::asciiLower(slash == std::string::npos ? path : path.substr(slash + 1));
+    std::string name = lowerAscii(slash == std::string::npos ? path : path.substr(slash + 1));
     for (size_t at; (at = name.find(".bnd")) != std::string::npos;)
         name.erase(at, 4);
     bool ok = !name.empty() && name.size() <= 18;

@@ -1,13 +1,14 @@
 #include "core/chart/chart_model.h"
 
 #include "core/chart/make_unit.h"
+#include "core/common/text.h"
 #include "core/storage/settings_keys.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
 namespace tesmo::chart {
@@ -109,20 +110,13 @@ std::string lastTwo(const std::string &s) {
     return s.size() <= 2 ? s : s.substr(s.size() - 2);
 }
 
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
 } // namespace
 
 std::string replace_last(const std::string &s, const std::string &find, const std::string &repl) {
     if (find.empty() || find.size() > s.size())
         return s;
     for (size_t p = s.size() - find.size() + 1; p-- > 0;) {
-        bool same = true;
-        for (size_t k = 0; k < find.size() && same; ++k)
-            same = lower(s[p + k]) == lower(find[k]);
-        if (same)
+        if (equalsIgnoringAsciiCase(std::string_view(s).substr(p, find.size()), find))
             return s.substr(0, p) + repl + s.substr(p + find.size());
     }
     return s;

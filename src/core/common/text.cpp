@@ -1,6 +1,10 @@
 #include "core/common/text.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
 
 namespace tesmo {
 
@@ -141,11 +145,45 @@ std::vector<std::string> splitText(const std::string &s, const std::string &sep)
     return out;
 }
 
+namespace {
+char lowerAsciiChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+} // namespace
+
 std::string lowerAscii(std::string s) {
     for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        c = lowerAsciiChar(c);
     return s;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return lowerAsciiChar(x) == lowerAsciiChar(y); });
+}
+
+std::string quoteDoubled(std::string_view text, char quote) {
+    std::string out(1, quote);
+    for (char c : text) {
+        out += c;
+        if (c == quote)
+            out += quote;
+    }
+    return out + quote;
+}
+
+long long parseWholeNumber(const std::string &text, const std::string &what) {
+    errno = 0;
+    char *end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || !end || *end != '\0')
+        throw std::runtime_error(what + "が数値ではありません: \"" + text + "\"");
+    return v;
+}
+
+std::string withLfNewlines(std::string text) {
+    replaceAll(text, "\r\n", "\n");
+    return text;
 }
 
 std::string halfWidthAscii(const std::string &utf8) {

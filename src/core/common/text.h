@@ -11,8 +11,20 @@ void replaceAll(std::string &s, const std::string &from, const std::string &to);
 // Pieces between the separators, numbered from the first; a text without the separator is
 // one piece.
 std::vector<std::string> splitText(const std::string &s, const std::string &sep);
-// ASCII letters in lower case; other bytes as they are.
+// ASCII letters in lower case; other bytes as they are. Names of tables, columns, settings and
+// files compare this way: the locale never changes what a byte beyond ASCII means.
 std::string lowerAscii(std::string s);
+// `text` between two `quote` characters, each quote inside doubled: a field of a CSV line, an
+// SQL identifier or literal.
+std::string quoteDoubled(std::string_view text, char quote);
+// Whether `a` and `b` are the same text when ASCII letters are taken in lower case.
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+// `text` as a whole decimal number (blanks before it and a sign allowed, nothing after it). Raises
+// std::runtime_error "<what>が数値ではありません: "<text>"" for anything else, an empty text
+// and a number beyond the range of long long included.
+long long parseWholeNumber(const std::string &text, const std::string &what);
+// CR LF as LF: texts made for message boxes, written to a terminal or a log.
+std::string withLfNewlines(std::string text);
 // How many characters of a text from a server (an error message, a value in a refused row) are
 // shown: enough to read the reason, too few to flood a message box or a terminal.
 inline constexpr size_t kServerTextLimit = 200;

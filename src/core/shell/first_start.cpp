@@ -1,8 +1,8 @@
 #include "core/shell/first_start.h"
 
+#include "core/common/text.h"
 #include "core/shell/options.h"
 #include "core/storage/settings_keys.h"
-#include "core/storage/sql_translator.h"
 
 #include <unistd.h>
 
@@ -28,8 +28,8 @@ std::string hostOf(const std::string &url) {
     if (const size_t at = authority.rfind('@'); at != std::string::npos)
         authority.erase(0, at + 1);
     if (!authority.empty() && authority.front() == '[') // an IPv6 literal keeps its colons
-        return storage::asciiLower(authority.substr(0, authority.find(']') + 1));
-    return storage::asciiLower(authority.substr(0, authority.find(':')));
+        return lowerAscii(authority.substr(0, authority.find(']') + 1));
+    return lowerAscii(authority.substr(0, authority.find(':')));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "core/storage/connection.h"
 
 #include "core/common/paths.h"
+#include "core/common/text.h"
 #include "core/storage/db_error.h"
 #include "core/storage/settings_keys.h"
 #include "core/storage/watch_tables.h"
@@ -126,7 +127,7 @@ bool attachPortfolioLink(Database &db, const std::string &linkName,
                          const std::string &portfilePath) {
     bool existed = false;
     for (const std::string &name : db.tableDefNames()) {
-        if (asciiLower(name) == asciiLower(linkName)) {
+        if (equalsIgnoringAsciiCase(name, linkName)) {
             db.deleteTableDef(name);
             existed = true;
         }

@@ -153,15 +153,20 @@ public:
     sqlite3 *handle() const { return m_db; }
 
 private:
+    // A prepared statement on loan from the cache (database_internal.h).
+    class StatementLease;
+
     Database() = default;
-    sqlite3_stmt *prepare(const std::string &sql);
-    sqlite3_stmt *prepare(const std::string &sql, const std::vector<Value> &params);
+    // The statement of `sql` (the key of its cache slot, which the lease refers to), bound to
+    // `params`.
+    StatementLease prepare(const std::string &sql);
+    StatementLease prepare(const std::string &sql, const std::vector<Value> &params);
     void applyPragmas();
-    void release(const std::string &sql, sqlite3_stmt *stmt);
+    void giveBack(const std::string &sql, sqlite3_stmt *stmt) noexcept;
     void clearCache();
     void bindAll(sqlite3_stmt *stmt, const std::vector<Value> &params);
-    void runToEnd(const std::string &sql, sqlite3_stmt *stmt);
-    ResultSet collect(const std::string &sql, sqlite3_stmt *stmt);
+    void runToEnd(sqlite3_stmt *stmt);
+    ResultSet collect(sqlite3_stmt *stmt);
     void raw(const std::string &sqliteSql);
     bool hasTable(const std::string &name);
     void attachLink(const std::string &name, const std::string &file, const std::string &source);

@@ -2,8 +2,8 @@
 
 #include "core/common/build_config.h"
 #include "core/common/paths.h"
+#include "core/common/text.h"
 #include "core/storage/settings_store.h"
-#include "core/storage/sql_translator.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -88,7 +88,7 @@ bool debugMode() {
 }
 
 bool jquantsSource() {
-    return asciiLower(readSetting(keys::datasource)) == "jquants";
+    return lowerAscii(readSetting(keys::datasource)) == "jquants";
 }
 
 const std::vector<const SettingKey *> &allSettingKeys() {
@@ -122,8 +122,8 @@ const std::vector<const SettingKey *> &allSettingKeys() {
 const SettingKey *findSettingKey(SettingsApp app, const std::string &section,
                                  const std::string &key) {
     for (const SettingKey *k : allSettingKeys())
-        if (k->app == app && asciiLower(k->section) == asciiLower(section) &&
-            asciiLower(k->key) == asciiLower(key))
+        if (k->app == app && equalsIgnoringAsciiCase(k->section, section) &&
+            equalsIgnoringAsciiCase(k->key, key))
             return k;
     return nullptr;
 }

@@ -40,16 +40,6 @@ struct Section {
 };
 using Store = std::vector<Section>;
 
-bool sameName(const std::string &a, const std::string &b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Names escape the characters that the line format gives a meaning to (a ';' or '#' that
 // begins a line makes it a comment); values only the line breaks and the escape character.
 std::string escape(const std::string &s, bool name) {
@@ -226,9 +216,9 @@ std::string getSetting(const std::string &app, const std::string &section, const
                        const std::string &defaultValue) {
     const Store store = load(app);
     for (const Section &s : store)
-        if (sameName(s.name, section))
+        if (equalsIgnoringAsciiCase(s.name, section))
             for (const auto &[k, v] : s.pairs)
-                if (sameName(k, key))
+                if (equalsIgnoringAsciiCase(k, key))
                     return v;
     return defaultValue;
 }
@@ -240,14 +230,14 @@ void saveSetting(const std::string &app, const std::string &section, const std::
     modify(app, [&](Store &store) {
         Section *target = nullptr;
         for (Section &s : store)
-            if (sameName(s.name, section))
+            if (equalsIgnoringAsciiCase(s.name, section))
                 target = &s;
         if (!target) {
             store.push_back({section, {}});
             target = &store.back();
         }
         for (auto &[k, v] : target->pairs)
-            if (sameName(k, key)) {
+            if (equalsIgnoringAsciiCase(k, key)) {
                 v = value;
                 return;
             }
@@ -259,7 +249,7 @@ void deleteSettingSection(const std::string &app, const std::string &section) {
     bool found = false;
     modify(app, [&](Store &store) {
         for (auto it = store.begin(); it != store.end(); ++it)
-            if (sameName(it->name, section)) {
+            if (equalsIgnoringAsciiCase(it->name, section)) {
                 store.erase(it);
                 found = true;
                 return;
@@ -272,7 +262,7 @@ void deleteSettingSection(const std::string &app, const std::string &section) {
 std::optional<SettingPairs> getAllSettings(const std::string &app, const std::string &section) {
     const Store store = load(app);
     for (const Section &s : store)
-        if (sameName(s.name, section))
+        if (equalsIgnoringAsciiCase(s.name, section))
             return s.pairs;
     return std::nullopt;
 }

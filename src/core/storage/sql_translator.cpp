@@ -1,5 +1,6 @@
 #include "core/storage/sql_translator.h"
 
+#include "core/common/text.h"
 #include "core/storage/db_error.h"
 
 #include <cctype>
@@ -20,21 +21,11 @@ bool significant(const SqlToken &t) {
 }
 
 bool isKeyword(const SqlToken &t, const char *kw) {
-    return t.kind == Kind::Word && asciiLower(t.text) == kw;
+    return t.kind == Kind::Word && lowerAscii(t.text) == kw;
 }
 
 bool isPunct(const SqlToken &t, const char *p) {
     return t.kind == Kind::Punct && t.text == p;
-}
-
-std::string quoteIdent(const std::string &name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + "\"";
 }
 
 std::string join(const std::vector<SqlToken> &toks, size_t from, size_t to) {
@@ -134,12 +125,6 @@ std::string translateUpdate(const std::vector<SqlToken> &toks, size_t updatePos)
 
 } // namespace
 
-std::string asciiLower(std::string s) {
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::vector<SqlToken> tokenizeSql(const std::string &sql) {
     std::vector<SqlToken> out;
     size_t i = 0;
@@ -236,7 +221,7 @@ std::string translateSql(const std::string &sql, const LinkMap &links) {
             std::string name =
                 t.kind == Kind::Bracketed ? t.text.substr(1, t.text.size() - 2) : t.text;
             for (const auto &[linkName, target] : links) {
-                if (asciiLower(linkName) == asciiLower(name)) {
+                if (equalsIgnoringAsciiCase(linkName, name)) {
                     t = {Kind::Quoted, quoteIdent(target.schema) + "." + quoteIdent(target.source)};
                     break;
                 }
@@ -269,4 +254,13 @@ std::string withoutTrailingSemicolons(const std::string &sql) {
     const std::vector<SqlToken> toks = tokenizeSql(sql);
     return join(toks, 0, tailStart(toks));
 }
+
+std::string quoteIdent(const std::string &name) {
+    return quoteDoubled(name, '"');
+}
+
+std::string quoteText(const std::string &text) {
+    return quoteDoubled(text, '\'');
+}
+
 } // namespace tesmo::storage

@@ -1,6 +1,6 @@
 #pragma once
-// Turns the statements the program sends (the dialect of the desktop engine it was first written
-// for) into SQLite statements. Works on tokens, so quotes, brackets and comments are never mistaken
+// Turns the statements the program sends (the desktop dialect its stored queries are written
+// in) into SQLite statements. Works on tokens, so quotes, brackets and comments are never mistaken
 // for keywords.
 #include <map>
 #include <string>
@@ -45,12 +45,13 @@ using LinkMap = std::map<std::string, LinkTarget>;
 //   a linked table's name                 -> "schema"."source"
 std::string translateSql(const std::string &sql, const LinkMap &links = {});
 
-// Lower-case ASCII copy, for case-insensitive comparisons of names and keywords.
-std::string asciiLower(std::string s);
-
-} // namespace tesmo::storage
-
-namespace tesmo::storage {
 // The statement without its trailing ";" and blanks (a view body must not end in one).
 std::string withoutTrailingSemicolons(const std::string &sql);
+
+// `name` as an SQLite identifier in double quotes, a quote inside it doubled: any table,
+// schema or view name, whatever it holds, is one identifier.
+std::string quoteIdent(const std::string &name);
+// `text` as an SQLite string literal in single quotes, a quote inside it doubled.
+std::string quoteText(const std::string &text);
+
 } // namespace tesmo::storage

@@ -14,8 +14,6 @@
 #include "core/update/version_check.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -48,15 +46,6 @@ public:
     explicit Refused(const std::string &what) : std::runtime_error(what) {}
 };
 
-long long wholeNumber(const std::string &text, const std::string &what) {
-    errno = 0;
-    char *end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || !end || *end != '\0')
-        throw std::runtime_error(what + "が数値ではありません: \"" + text + "\"");
-    return v;
-}
-
 // A file that the version check offered (trg_dt and trg_sz).
 struct Offer {
     std::string name;
@@ -73,9 +62,10 @@ std::vector<Offer> recordedOffers() {
             // The name comes from the update site: it must name a file in our folders.
             if (!safeModuleName(name))
                 throw Refused("invalid file name=" + name);
-            offers.push_back({name, stamp,
-                              wholeNumber(getSetting(state, kTrgSzSection, name, kTrgSzDefault),
-                                          "ファイルサイズ")});
+            offers.push_back(
+                {name, stamp,
+                 parseWholeNumber(getSetting(state, kTrgSzSection, name, kTrgSzDefault),
+                                  "ファイルサイズ")});
         }
     }
     return offers;

@@ -25,15 +25,6 @@ std::string trimSpace(const std::string &s) {
     return s.substr(first, s.find_last_not_of(ws) - first + 1);
 }
 
-long long wholeNumber(const std::string &text, const char *what) {
-    errno = 0;
-    char *end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || errno != 0 || !end || *end != '\0')
-        throw std::runtime_error(std::string(what) + "が数値ではありません: \"" + text + "\"");
-    return v;
-}
-
 double number(const std::string &text, const char *what) {
     errno = 0;
     char *end = nullptr;
@@ -86,7 +77,7 @@ bool moduleOffered(const ModuleRow &row, long long now, bool completeDb,
                    const std::string &installedStamp) {
     // Rows of the current hour or later are not offered yet: the files may still be
     // arriving on the site.
-    if (!(now > wholeNumber(row.stamp, "更新日時")))
+    if (!(now > parseWholeNumber(row.stamp, "更新日時")))
         return false;
     const std::string name = lowerAscii(row.name);
     if (name == kCompleteDatabaseFile)

@@ -1,21 +1,12 @@
 #include "core/acquire/day_cipher.h"
 #include "core/acquire/day_file_writer.h"
 #include "core/common/cp932.h"
+#include "support/temp_env.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace tesmo::acquire {
 namespace {
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(DayCipher, HandCheckedVector) {
     // Key "ab": byte 1 uses 'b' (98), byte 2 uses 'a' (97), byte 3 'b' again.
@@ -138,11 +129,11 @@ TEST(DayFileWriter, MatchesTheIndependentlyMadeFixture) {
     w.record(a).record(b);
     w.line("20240105,7203,\"トヨタ自動車\",2680,30516300,415,");
     w.separator();
-    EXPECT_EQ(w.bytes(), readFile(TEST_DATA_DIR "/acquire/ok/20240105.bnd"));
+    EXPECT_EQ(w.bytes(), test::fileBytes(TEST_DATA_DIR "/acquire/ok/20240105.bnd"));
 
     // The whole-file helper writes the same sections; without the third record the fixture
     // and its output agree to the byte.
-    std::string fixture = readFile(TEST_DATA_DIR "/acquire/ok/20240105.bnd");
+    std::string fixture = test::fileBytes(TEST_DATA_DIR "/acquire/ok/20240105.bnd");
     size_t lineStart = 0;
     for (int i = 0; i < 6; ++i)
         lineStart = fixture.find("\r\n", lineStart) + 2;

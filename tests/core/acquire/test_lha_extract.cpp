@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 #include <sys/stat.h>
 
@@ -27,13 +26,6 @@ namespace {
 const std::string kFixtures = std::string(TEST_DATA_DIR) + "/acquire/lha/";
 const std::string kFailed = "[unLHA] un compress error";
 const std::string kDay = "20240105.bnd";
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeFile(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -73,7 +65,7 @@ protected:
     TempEnv env;
     RecordingPort port;
     std::string dest = env.path("dest");
-    std::string day = readFile(kFixtures + "20240105.bnd");
+    std::string day = test::fileBytes(kFixtures + "20240105.bnd");
 };
 
 TEST_F(LhaExtract, EveryHeaderLevelAndMethodUnpacksTheDayFileAndNothingElse) {
@@ -85,7 +77,7 @@ TEST_F(LhaExtract, EveryHeaderLevelAndMethodUnpacksTheDayFileAndNothingElse) {
         fs::create_directories(dest);
         EXPECT_EQ(extractArchive(kFixtures + archive, port, dest, kDay), "");
         EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
-        EXPECT_EQ(readFile(dest + "/" + kDay), day);
+        EXPECT_EQ(test::fileBytes(dest + "/" + kDay), day);
     }
 }
 
@@ -95,12 +87,12 @@ TEST_F(LhaExtract, OnlyTheNamedMemberIsEverWritten) {
     members.push_back({kDay, "a second copy", {}});
     EXPECT_EQ(extractArchive(archiveOf(members), port, dest, kDay), "");
     EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
-    EXPECT_EQ(readFile(dest + "/" + kDay), "the day");
+    EXPECT_EQ(test::fileBytes(dest + "/" + kDay), "the day");
 
     // Without the member nothing is written, and a file of that name is left as it was.
     writeFile(dest + "/20240106.bnd", "kept");
     EXPECT_EQ(extractArchive(archiveOf(members), port, dest, "20240106.bnd"), "");
-    EXPECT_EQ(readFile(dest + "/20240106.bnd"), "kept");
+    EXPECT_EQ(test::fileBytes(dest + "/20240106.bnd"), "kept");
     EXPECT_EQ(destFiles(), (std::vector<std::string>{kDay, "20240106.bnd"}));
 }
 
@@ -112,7 +104,7 @@ TEST_F(LhaExtract, PathsWithBlanksAndAnOlderFileOfTheSameName) {
     fs::copy_file(kFixtures + "l1_lh5.lzh", dir + "/tmp data.lzh");
     writeFile(target + "/20240105.bnd", "an older, shorter file");
     EXPECT_EQ(extractArchive(dir + "/tmp data.lzh", port, target + "/", kDay), "");
-    EXPECT_EQ(readFile(target + "/20240105.bnd"), day);
+    EXPECT_EQ(test::fileBytes(target + "/20240105.bnd"), day);
 }
 
 TEST_F(LhaExtract, ASymbolicLinkInTheWayIsReplacedNotFollowed) {
@@ -121,12 +113,12 @@ TEST_F(LhaExtract, ASymbolicLinkInTheWayIsReplacedNotFollowed) {
     fs::create_symlink(outside, dest + "/20240105.bnd");
     EXPECT_EQ(extractArchive(kFixtures + "l0_lh5.lzh", port, dest, kDay), "");
     EXPECT_FALSE(fs::is_symlink(dest + "/20240105.bnd"));
-    EXPECT_EQ(readFile(dest + "/20240105.bnd"), day);
-    EXPECT_EQ(readFile(outside), "keep me");
+    EXPECT_EQ(test::fileBytes(dest + "/20240105.bnd"), day);
+    EXPECT_EQ(test::fileBytes(outside), "keep me");
 }
 
 TEST_F(LhaExtract, DamagedArchivesFailAndLeaveNoHalfFile) {
-    const std::string good = readFile(kFixtures + "l0_lh5.lzh");
+    const std::string good = test::fileBytes(kFixtures + "l0_lh5.lzh");
     std::string flippedData = good;
     flippedData[good.size() / 2] = static_cast<char>(flippedData[good.size() / 2] ^ 0x55);
     std::string flippedHeader = good;
@@ -235,11 +227,11 @@ TEST_F(LhaExtract, AStopRequestWhileUnpackingReachesTheCallerAndWritesNothing) {
         EXPECT_EQ(stopping.eventPumps, c.stopAt);
         // No half file, no private folder: the file of that name is as it was.
         EXPECT_EQ(destFiles(), std::vector<std::string>{kDay});
-        EXPECT_EQ(readFile(dest + "/" + kDay), "an older file");
+        EXPECT_EQ(test::fileBytes(dest + "/" + kDay), "an older file");
     }
     StoppingPort never(1000000);
     EXPECT_EQ(extractArchive(kFixtures + "l2_lh5.lzh", never, dest, kDay), "");
-    EXPECT_EQ(readFile(dest + "/" + kDay), day);
+    EXPECT_EQ(test::fileBytes(dest + "/" + kDay), day);
 }
 
 } // namespace

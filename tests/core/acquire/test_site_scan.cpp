@@ -4,16 +4,14 @@
 #include "core/acquire/day_file_writer.h"
 #include "core/common/cp932.h"
 #include "core/common/paths.h"
-#include "core/common/process.h"
 #include "support/http_test_server.h"
+#include "support/signed_release.h"
 #include "test_lha_archive.h"
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <optional>
 
 namespace fs = std::filesystem;
 using namespace tesmo;
@@ -371,27 +369,21 @@ TEST_F(SiteScan, AStopRequestEndsTheScanBeforeTheNextDay) {
 class SampleSite : public test::AcquireTest {
 protected:
     void start(const std::string &days, const std::string &stocks) {
-        const std::string portFile = env.path("site.port");
-        m_pid = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site",
-                             {"--port", "0", "--port-file", portFile, "--end", "20240105", "--days",
-                              days, "--stocks", stocks, "--quiet"});
-        ASSERT_GT(m_pid, 0);
-        for (int i = 0; i < 500 && !fs::exists(portFile); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(portFile);
-        int sitePort = 0;
-        ASSERT_TRUE(in >> sitePort);
-        const std::string base = "http://127.0.0.1:" + std::to_string(sitePort);
+        const std::string &base =
+            m_site
+                .emplace(std::vector<std::string>{"--end", "20240105", "--days", days, "--stocks",
+                                                  stocks},
+                         env.dir())
+                .url();
         setting(storage::keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
         setting(storage::keys::myhpad_data4, base + "/freedata/");
         seedHistory(*db);
     }
     void TearDown() override {
-        if (m_pid > 0)
-            ::kill(static_cast<pid_t>(m_pid), SIGTERM);
+        m_site.reset();
         AcquireTest::TearDown();
     }
-    long m_pid = 0;
+    std::optional<test::SampleSiteProcess> m_site;
 };
 
 TEST_F(SampleSite, FiveDaysIntoANewDatabase) {

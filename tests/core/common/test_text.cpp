@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace tesmo;
@@ -102,6 +104,56 @@ TEST(Text, SingleLineCutsAtTheLimitInCharacters) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(singleLine(c.text, c.limit), c.shown) << c.text << " / " << c.limit;
+}
+
+// Names compare with ASCII letters folded only: bytes beyond ASCII (UTF-8 of full-width
+// letters and kana) never match another case.
+TEST(Text, NamesCompareIgnoringAsciiCaseOnly) {
+    const struct {
+        std::string a, b;
+        bool same;
+    } cases[] = {
+        {"T_NEARLY", "t_nearly", true},
+        {"userPortF7", "USERPORTF7", true},
+        {"", "", true},
+        {"a", "", false},
+        {"ab", "abc", false},
+        {"Ａ", "ａ", false},
+        {"@[", "`{", false}, // the neighbours of the letters are no letters
+        {"東京A", "東京a", true},
+        {"ÄÖ", "äö", false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(equalsIgnoringAsciiCase(c.a, c.b), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(equalsIgnoringAsciiCase(c.b, c.a), c.same) << c.b << " / " << c.a;
+        EXPECT_EQ(lowerAscii(c.a) == lowerAscii(c.b), c.same) << c.a << " / " << c.b;
+    }
+}
+
+TEST(Text, WholeNumbersAreReadWholeOrRefused) {
+    const std::pair<std::string, long long> good[] = {
+        {"0", 0},     {"126010100", 126010100},
+        {"-12", -12}, {"+7", 7},
+        {" 42", 42},  {"9223372036854775807", 9223372036854775807LL},
+    };
+    for (const auto &[text, value] : good)
+        EXPECT_EQ(parseWholeNumber(text, "サイズ"), value) << text;
+    for (const std::string bad :
+         {"", " ", "12 ", "1.5", "1e3", "0x10", "abc", "12abc", "9223372036854775808", "１２"}) {
+        try {
+            (void)parseWholeNumber(bad, "サイズ");
+            ADD_FAILURE() << "accepted \"" << bad << "\"";
+        } catch (const std::runtime_error &e) {
+            EXPECT_EQ(e.what(), "サイズが数値ではありません: \"" + bad + "\"");
+        }
+    }
+}
+
+TEST(Text, LineBreaksForTheTerminal) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\r\nb\r\n", "a\nb\n"}, {"a\rb\n", "a\rb\n"}, {"\r\r\n\n", "\r\n\n"}, {"", ""}};
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(withLfNewlines(text), shown);
 }
 
 } // namespace

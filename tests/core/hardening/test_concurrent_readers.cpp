@@ -29,7 +29,7 @@ TEST(ConcurrentReaders, RankingReadsWithoutErrorsWhileAnImportRuns) {
     // One day in place first, so that the ranking has rows from the first read on.
     {
         ChildProcess first({tesmoctl, "import", dbPath, files[0]}, env.path("first.log"));
-        ASSERT_EQ(first.wait(), 0) << test::readText(env.path("first.log"));
+        ASSERT_EQ(first.wait(), 0) << test::fileBytes(env.path("first.log"));
     }
     const std::string rankSql = tables::RankTable().open();
 
@@ -74,7 +74,7 @@ TEST(ConcurrentReaders, RankingReadsWithoutErrorsWhileAnImportRuns) {
     }
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << test::describeStatus(status) << "\n"
-        << test::readText(env.path("import.log"));
+        << test::fileBytes(env.path("import.log"));
     for (const Reader &r : readers) {
         EXPECT_TRUE(r.errors.empty())
             << r.errors.size() << " failed reads, first: " << r.errors.front();

@@ -9,13 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <random>
+#include <cstdio>
 #include <sys/wait.h>
-#include <thread>
 
 using namespace tesmo;
 using tesmo::test::ChildProcess;
@@ -54,33 +50,16 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
     // How long one whole import takes here (the sanitizer build is much slower): the kills are
     // spread over that span.
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(importToEnd(env, dbPath, files[0]), 0) << test::readText(env.path("import.log"));
+    ASSERT_EQ(importToEnd(env, dbPath, files[0]), 0) << test::fileBytes(env.path("import.log"));
     const auto span = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - started);
 
-    const unsigned seed = test::crashSeed();
-    std::mt19937 rng(seed);
-    long long window = span.count();
-    const int kills = test::crashKills();
-    int killedMidway = 0;
-    // The first import's length is a poor guide on a busy machine: an import that ended before
-    // its kill narrows the window, and such attempts do not count, up to three times the kills.
-    for (int k = 0; k < 3 * kills && killedMidway < kills; ++k) {
-        SCOPED_TRACE("attempt " + std::to_string(k + 1) +
-                     ", TESMO_CRASH_SEED=" + std::to_string(seed));
-        const size_t day = static_cast<size_t>(k) % days.size();
-        const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
-        {
-            ChildProcess child({kTesmoctl, "import", dbPath, files[day]}, env.path("killed.log"));
-            std::this_thread::sleep_for(std::chrono::microseconds(after));
-            child.kill(SIGKILL);
-            const int status = child.wait();
-            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-                ++killedMidway;
-            else
-                window = std::max<long long>(after * 3 / 4, 1);
-        }
-
+    const auto dayOf = [&days](int attempt) { return static_cast<size_t>(attempt) % days.size(); };
+    const auto start = [&](int attempt) {
+        return std::vector<std::string>{kTesmoctl, "import", dbPath, files[dayOf(attempt)]};
+    };
+    const auto check = [&](int attempt, long long after) {
+        const size_t day = dayOf(attempt);
         ASSERT_EQ(test::integrityCheck(dbPath), "ok") << "after a kill at " << after << " us";
         {
             // The program's own open: password, catalog and stored queries all readable.
@@ -90,7 +69,7 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
         const int status = importToEnd(env, dbPath, files[day]);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << test::describeStatus(status) << "\n"
-            << test::readText(env.path("import.log"));
+            << test::fileBytes(env.path("import.log"));
 
         auto db = storage::Database::open(dbPath, storage::kConnectString);
         EXPECT_EQ(countOf(*db, "select count(*) from T_NEARLY where IDATE = " +
@@ -102,10 +81,9 @@ TEST(ImportKill, DatabaseSurvivesAndTheImportCompletesAfterEveryKill) {
         EXPECT_EQ(countOf(*db, "select count(*) from (select IDATE, CODE from T_NEARLY group by "
                                "IDATE, CODE having count(*) > 1)"),
                   0);
-    }
-    // The delays are drawn from the length of a whole import, so most kills land inside one;
-    // if few did, the loop above tested little.
-    EXPECT_GE(killedMidway, kills / 2) << "TESMO_CRASH_SEED=" << seed;
-    std::printf("[ killed %d of %d imports midway, TESMO_CRASH_SEED=%u ]\n", killedMidway, kills,
-                seed);
+    };
+    const test::RandomKills run =
+        test::killAtRandomMoments(span.count(), start, env.path("killed.log"), check);
+    std::printf("[ killed %d of %d imports midway, TESMO_CRASH_SEED=%u ]\n", run.killedMidway,
+                run.kills, run.seed);
 }

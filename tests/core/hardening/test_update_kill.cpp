@@ -96,7 +96,7 @@ public:
         }
         for (const Module &m : m_modules)
             m_release.files[m.name] = m.newBytes;
-        m_release.files[update::kDatabaseFile] = test::readText(env.path("new.mdb"));
+        m_release.files[update::kDatabaseFile] = test::fileBytes(env.path("new.mdb"));
         m_release.serial = 2;
         m_release.serveFiles();
     }
@@ -135,7 +135,7 @@ public:
     // What the next start of any program does; then the folder's digests.
     Digests nextStart() const {
         const int status = run("--recover-only");
-        EXPECT_EQ(status, 0) << test::readText(log());
+        EXPECT_EQ(status, 0) << test::fileBytes(log());
         return digests();
     }
 
@@ -159,7 +159,7 @@ public:
     int newModules() const {
         int fresh = 0;
         for (const Module &m : m_modules)
-            fresh += test::readText(installPath(m.name)) == m.newBytes;
+            fresh += test::fileBytes(installPath(m.name)) == m.newBytes;
         return fresh;
     }
     int modules() const { return static_cast<int>(m_modules.size()); }
@@ -202,7 +202,7 @@ Sets measure(UpdateRig &rig) {
     rig.resetToOld();
     sets.oldSet = rig.digests();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(rig.run("--no-start"), 0) << test::readText(rig.log());
+    EXPECT_EQ(rig.run("--no-start"), 0) << test::fileBytes(rig.log());
     sets.spanUs = std::chrono::duration_cast<std::chrono::microseconds>(
                       std::chrono::steady_clock::now() - started)
                       .count();
@@ -218,7 +218,7 @@ int checkAfterInterruption(UpdateRig &rig, const Sets &sets, const std::string &
     const int which = after == sets.oldSet ? 0 : after == sets.newSet ? 1 : -1;
     EXPECT_NE(which, -1) << "neither set after " << when;
     EXPECT_EQ(rig.integrityCheck(), "ok") << "after " << when;
-    EXPECT_EQ(rig.run("--no-start"), 0) << test::readText(rig.log());
+    EXPECT_EQ(rig.run("--no-start"), 0) << test::fileBytes(rig.log());
     EXPECT_EQ(rig.digests(), sets.newSet) << "the rerun after " << when;
     return which;
 }
@@ -263,38 +263,23 @@ TEST(UpdateKill, ProgramFolderHoldsOneWholeReleaseAfterEveryKill) {
     UpdateRig rig(env, 24);
     const Sets sets = measure(rig);
 
-    const unsigned seed = test::crashSeed();
-    std::mt19937 rng(seed);
-    long long window = sets.spanUs;
-    const int kills = test::crashKills();
-    int killedMidway = 0;
     int newAfterKill = 0;
     int journalsLeft = 0;
-    // A busy machine makes the first timing a poor guide: a run that ended before its kill
-    // narrows the window, and such attempts do not count, up to three times the kills.
-    for (int k = 0; k < 3 * kills && killedMidway < kills; ++k) {
-        SCOPED_TRACE("attempt " + std::to_string(k + 1) +
-                     ", TESMO_CRASH_SEED=" + std::to_string(seed));
-        rig.resetToOld();
-        const long long after = std::uniform_int_distribution<long long>(0, window)(rng);
-        {
-            ChildProcess child(rig.command("--no-start"), rig.log());
-            std::this_thread::sleep_for(std::chrono::microseconds(after));
-            child.kill(SIGKILL);
-            const int status = child.wait();
-            if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-                ++killedMidway;
-            else
-                window = std::max<long long>(after * 3 / 4, 1);
-        }
-        journalsLeft += fs::exists(installPath(update::kJournalFile));
-        newAfterKill +=
-            checkAfterInterruption(rig, sets, "a kill at " + std::to_string(after) + " us") == 1;
-    }
-    EXPECT_GE(killedMidway, kills / 2) << "TESMO_CRASH_SEED=" << seed;
+    const test::RandomKills run = test::killAtRandomMoments(
+        sets.spanUs,
+        [&rig](int) {
+            rig.resetToOld();
+            return rig.command("--no-start");
+        },
+        rig.log(),
+        [&](int, long long after) {
+            journalsLeft += fs::exists(installPath(update::kJournalFile));
+            newAfterKill += checkAfterInterruption(
+                                rig, sets, "a kill at " + std::to_string(after) + " us") == 1;
+        });
     std::printf("[ random kills: %d of %d runs killed midway, %d left a journal, %d found the new "
                 "set at the next start, TESMO_CRASH_SEED=%u ]\n",
-                killedMidway, kills, journalsLeft, newAfterKill, seed);
+                run.killedMidway, run.kills, journalsLeft, newAfterKill, run.seed);
 }
 
 // Killed as the first new module is renamed into place, the run is among its renames: the
@@ -403,7 +388,7 @@ TEST(UpdateKill, FullDiskLeavesOneWholeRelease) {
             const int status = child.wait();
             code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
-        std::string log = test::readText(rig.log());
+        std::string log = test::fileBytes(rig.log());
         if (code != 0) {
             EXPECT_NE(log.find(update::kDiskFull), std::string::npos) << log;
             ++failedFull;

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace tesmo;
@@ -30,13 +29,6 @@ namespace {
 const std::string kFail = "時にエラー発生 詳細:";
 const std::string kDownloadStep = "HTTPﾌｧｲﾙﾀﾞｳﾝﾛｰﾄﾞ実行";
 const std::string kEmptyTwice = "ﾌｧｲﾙが取得出来ませんでした(2)";
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 class HttpFetch : public ::testing::Test {
 protected:
@@ -115,7 +107,7 @@ TEST_F(HttpFetch, BodyOnALaterTrySucceedsAndIsCopiedUnchanged) {
     const std::string out = env.path("late.bnd");
     std::ofstream(out) << "an older file of the same name";
     EXPECT_EQ(FetchToFile(server.url("/late"), port, client, out), "");
-    EXPECT_EQ(readFile(out), bytes);
+    EXPECT_EQ(test::fileBytes(out), bytes);
     EXPECT_EQ(port.waits, (std::vector<int>{15}));
     EXPECT_EQ(port.captions.back(), "Tesmo");
     EXPECT_TRUE(installFiles().empty());
@@ -125,7 +117,7 @@ TEST_F(HttpFetch, AnErrorPageWithABodyIsSavedAsTheFile) {
     server.serve("/broken", "<html>Internal Server Error</html>", 500);
     const std::string out = env.path("broken.bnd");
     EXPECT_EQ(FetchToFile(server.url("/broken"), port, client, out), "");
-    EXPECT_EQ(readFile(out), "<html>Internal Server Error</html>");
+    EXPECT_EQ(test::fileBytes(out), "<html>Internal Server Error</html>");
     EXPECT_EQ(client.lastStatus(), 500);
 }
 
@@ -203,7 +195,7 @@ TEST_F(HttpFetch, ATricklingServerEndsAsATimeOut) {
         const std::string r = FetchToFile(server.url("/drip"), port, client, out);
         if (c.arrives) {
             EXPECT_EQ(r, "");
-            EXPECT_EQ(readFile(out), c.reply.body);
+            EXPECT_EQ(test::fileBytes(out), c.reply.body);
             // The bytes so far of the announced size, then the end of the step.
             const auto &p = port.progresses;
             EXPECT_TRUE(std::any_of(p.begin(), p.end(), [](auto x) {
@@ -391,7 +383,7 @@ TEST_F(HttpFetch, UpdaterReadsItsOwnProxyAndCredentials) {
         EXPECT_EQ(client.password, "auto-pass");
         EXPECT_EQ(r.empty(), c.succeeds) << r;
         if (c.succeeds) {
-            EXPECT_EQ(readFile(out), "program");
+            EXPECT_EQ(test::fileBytes(out), "program");
         }
     }
 }

@@ -7,7 +7,6 @@
 #include "core/acquire/test_lha_archive.h"
 #include "core/common/dates.h"
 #include "core/common/paths.h"
-#include "core/common/process.h"
 #include "core/shell/data_update.h"
 #include "core/shell/newest_date.h"
 #include "core/storage/compaction.h"
@@ -17,19 +16,18 @@
 #include "core/update/version_check.h"
 #include "support/child_process.h"
 #include "support/recording_port.h"
+#include "support/signed_release.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
-#include <thread>
 
 using namespace tesmo;
 using namespace tesmo::shell;
@@ -55,18 +53,7 @@ protected:
     void SetUp() override {
         storage::writeSetting(keys::mdbpath, env.newDatabase());
         storage::writeSetting(keys::compyc, "40");
-        const std::string portFile = env.path("site.port");
-        std::vector<std::string> args = {"--port", "0", "--port-file", portFile, "--quiet"};
-        for (const std::string &a : siteArgs())
-            args.push_back(a);
-        m_site = startProcess(std::string(TESMO_BIN_DIR) + "/tesmo-sample-site", args);
-        ASSERT_GT(m_site, 0);
-        for (int i = 0; i < 500 && fileLength(portFile) <= 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(portFile);
-        int sitePort = 0;
-        ASSERT_TRUE(in >> sitePort);
-        base = "http://127.0.0.1:" + std::to_string(sitePort);
+        base = m_site.emplace(siteArgs(), env.dir()).url();
         storage::writeSetting(keys::myhpadd4, base + "/cgi-bin/freedata/index.cgi");
         storage::writeSetting(keys::myhpad_data4, base + "/freedata/");
         storage::writeSetting(keys::updatesite, base);
@@ -78,8 +65,7 @@ protected:
     }
     void TearDown() override {
         storage::closeDatabase();
-        if (m_site > 0)
-            ::kill(static_cast<pid_t>(m_site), SIGTERM);
+        m_site.reset();
     }
 
     // The main window's wiring of the command, with the window parts recorded.
@@ -108,7 +94,7 @@ protected:
     RecordingPort port;
     net::HttpClient client;
     std::string base;
-    long m_site = 0;
+    std::optional<test::SampleSiteProcess> m_site;
     int closed = 0;
     int updaterStarts = 0;
 };
@@ -168,7 +154,7 @@ TEST_F(DataUpdateE2E, TheWindowAndTesmoctlUpdatingTogetherImportEachDayOnce) {
                            env.path("ctl.log"));
     const DataUpdateResult window = runDataUpdate(port, actions(), "T", localTime(2024, 1, 6));
     const int status = ctl.wait();
-    const std::string ctlSaid = test::readText(env.path("ctl.log"));
+    const std::string ctlSaid = test::fileBytes(env.path("ctl.log"));
 
     const bool ctlRefused = ctlSaid.find(storage::kOtherUpdateRunning) != std::string::npos;
     const bool windowRefused = window == DataUpdateResult::Refused;

@@ -17,7 +17,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 using namespace tesmo;
 using namespace tesmo::shell;
@@ -31,13 +30,6 @@ namespace {
 
 constexpr const char *kRestartText = "[DBの参照位置]もしくは[ﾎﾟｰﾄﾌｫﾘｵ]が変更されました。\r\n\r\n"
                                      "Tesmoを一度終了してから再度起動してください";
-
-std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 class Options : public ::testing::Test {
 protected:
@@ -185,7 +177,7 @@ TEST_F(Options, NewPortfolioFileComesFromTheTemplateAndNeverOverwrites) {
     storage::createPortfolioDatabase(installPath(kPortfolioTemplate));
     EXPECT_TRUE(createPortfolioFile(target, port));
     EXPECT_EQ(port.messages.back().text, "ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + target + " を作成しました。");
-    EXPECT_EQ(readFile(target), readFile(installPath(kPortfolioTemplate)));
+    EXPECT_EQ(test::fileBytes(target), test::fileBytes(installPath(kPortfolioTemplate)));
     auto db = storage::Database::open(target, "");
     EXPECT_EQ(db->scalar("select count(*) from T_PORT").toInt(), 0);
     db.reset();
@@ -193,7 +185,7 @@ TEST_F(Options, NewPortfolioFileComesFromTheTemplateAndNeverOverwrites) {
     std::ofstream(target, std::ios::trunc) << "the user's portfolio";
     EXPECT_FALSE(createPortfolioFile(target, port));
     EXPECT_EQ(port.messages.back().text, "ﾎﾟｰﾄﾌｫﾘｵﾌｧｲﾙ: " + target + " は既に存在しています。");
-    EXPECT_EQ(readFile(target), "the user's portfolio");
+    EXPECT_EQ(test::fileBytes(target), "the user's portfolio");
 
     writeSetting(keys::nomoremsg, "1");
     const size_t shown = port.messages.size();

@@ -11,6 +11,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <utility>
 
 using namespace tesmo::storage;
 using tesmo::test::fileBytes;
@@ -493,6 +496,72 @@ TEST(Database, ForEachRowWalksTheRowsWithoutKeepingThem) {
                    [&](const RowView &) { ++rows; });
     EXPECT_EQ(rows, 3);
     EXPECT_THROW(db->forEachRow("select * from nosuchtable", {}, stop), DbError);
+}
+
+// However a run ends (its rows read, its statement failing halfway, its caller's walk throwing,
+// the same text run again inside the walk), its statement is given back: none stays open
+// inside a read, and the connection does not gather statements run after run.
+TEST(Database, StatementsAreGivenBackOnEveryWayOut) {
+    TempEnv env;
+    auto db = Database::open(env.newDatabase(), kConnectString);
+    for (int day = 1; day <= 3; ++day)
+        db->execute("insert into T_NEARLY(IDATE,CODE,PRC) values(?,'a',1)", {day});
+    db->defineFunction("third_fails", 1, [](const std::vector<Value> &args) {
+        if (args[0].toInt() == 3)
+            throw std::runtime_error("the third row");
+        return args[0];
+    });
+    const std::string walk = "select IDATE from T_NEARLY where IDATE >= ? order by IDATE";
+    const std::string failing = "select third_fails(IDATE) from T_NEARLY order by IDATE";
+    const auto stop = [](const RowView &) { throw std::runtime_error("stop"); };
+    const struct {
+        const char *way;
+        std::function<void()> run;
+    } ways[] = {
+        {"read to the end", [&] { (void)db->openRecordset(walk, {1}); }},
+        {"failing on its third row", [&] { (void)db->openRecordset(failing); }},
+        {"failing to execute", [&] { db->execute(failing); }},
+        {"walked to the end", [&] { db->forEachRow(walk, {2}, [](const RowView &) {}); }},
+        {"walk stopped by the caller", [&] { db->forEachRow(walk, {1}, stop); }},
+        {"walk failing on its third row", [&] { db->forEachRow(failing, {}, [](auto &) {}); }},
+        {"wrong number of parameters",
+         [&] {
+             (void)db->openRecordset(walk, {1, 2});
+         }},
+        {"the same text inside its own walk",
+         [&] {
+             db->forEachRow(walk, {1}, [&](const RowView &) { db->forEachRow(walk, {3}, stop); });
+         }},
+    };
+    const auto statements = [&db] {
+        int open = 0;
+        int busy = 0;
+        for (sqlite3_stmt *s = sqlite3_next_stmt(db->handle(), nullptr); s;
+             s = sqlite3_next_stmt(db->handle(), s)) {
+            ++open;
+            busy += sqlite3_stmt_busy(s) != 0;
+        }
+        return std::pair(open, busy);
+    };
+    for (const auto &w : ways) {
+        SCOPED_TRACE(w.way);
+        for (int i = 0; i < 2; ++i) {
+            try {
+                w.run();
+            } catch (const std::exception &) {
+            }
+        }
+        const auto [open, busy] = statements();
+        for (int i = 0; i < 20; ++i) {
+            try {
+                w.run();
+            } catch (const std::exception &) {
+            }
+        }
+        EXPECT_EQ(statements(), std::pair(open, 0));
+        EXPECT_EQ(busy, 0);
+    }
+    EXPECT_EQ(db->openRecordset(walk, {1}).rowCount(), 3u);
 }
 
 TEST(Database, TellsWhetherATransactionIsOpen) {

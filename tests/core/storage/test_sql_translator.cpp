@@ -63,4 +63,19 @@ TEST(SqlTranslator, StripsOnlyTrailingSemicolons) {
     EXPECT_EQ(withoutTrailingSemicolons("select 1"), "select 1");
 }
 
+// Whatever a name or a text holds, it stays one identifier or one literal.
+TEST(SqlTranslator, QuotesIdentifiersAndTextsWhole) {
+    const struct {
+        std::string raw, ident, text;
+    } cases[] = {
+        {"T_NEARLY", "\"T_NEARLY\"", "'T_NEARLY'"}, {"", "\"\"", "''"},
+        {"a\"b", "\"a\"\"b\"", "'a\"b'"},           {"it's", "\"it's\"", "'it''s'"},
+        {"\"\"", "\"\"\"\"\"\"", "'\"\"'"},         {"銘柄 一覧", "\"銘柄 一覧\"", "'銘柄 一覧'"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(quoteIdent(c.raw), c.ident) << c.raw;
+        EXPECT_EQ(quoteText(c.raw), c.text) << c.raw;
+    }
+}
+
 } // namespace

@@ -5,11 +5,10 @@
 #include "core/common/cp932.h"
 #include "core/tables/table_sources.h"
 #include "support/recording_port.h"
+#include "support/temp_env.h"
 #include "tables_test_env.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -19,13 +18,6 @@ using tesmo::test::RecordingPort;
 namespace keys = storage::keys;
 
 namespace {
-
-std::string readBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 GridColumns smallGrid() {
     return {
@@ -185,7 +177,7 @@ TEST_F(ClipTest, FileCommandWritesCp932AndRemembersFolder) {
     ASSERT_EQ(port.dialogs.size(), 1u);
     EXPECT_EQ(port.dialogs[0].initialName, "ranktbl20070305");
     EXPECT_EQ(port.dialogs[0].title, "出力先を指定してください");
-    const std::string bytes = readBytes(dir + "/tbl.csv");
+    const std::string bytes = test::fileBytes(dir + "/tbl.csv");
     EXPECT_EQ(cp932ToUtf8(bytes),
               clipText(*t.db, "select CODE,NAME,MARKET,SWIDX from master", {}, cols, '\t') +
                   "\r\n");
@@ -201,13 +193,13 @@ TEST_F(ClipTest, FileCommandWritesCp932AndRemembersFolder) {
     fileTableCommand(port, exportOf("master", cols), "20070305");
     EXPECT_EQ(port.messages.back().text,
               "既にファイルが存在しています。\r\n上書きしてよろしいですか？");
-    EXPECT_EQ(readBytes(dir + "/tbl.csv"), bytes);
+    EXPECT_EQ(test::fileBytes(dir + "/tbl.csv"), bytes);
     EXPECT_EQ(port.clipboard, "");
 
     // OK: an empty table leaves a file with one empty line; the next dialog opens in its folder.
     port.answers = {MsgAnswer::Ok};
     fileTableCommand(port, exportOf("master", cols), "20070306");
-    EXPECT_EQ(readBytes(dir + "/tbl.csv"), "\r\n");
+    EXPECT_EQ(test::fileBytes(dir + "/tbl.csv"), "\r\n");
     EXPECT_EQ(port.dialogs.back().initialDir, dir);
 
     // Cancelling the dialog writes nothing and asks nothing.
@@ -220,7 +212,7 @@ TEST_F(ClipTest, FileCommandWritesCp932AndRemembersFolder) {
 TEST_F(ClipTest, UnmappableCharacterBecomesQuestionMark) {
     const std::string path = t.env.path("x.txt");
     writeCp932File(path, "A😀極\r\n");
-    EXPECT_EQ(readBytes(path), "A?\x8b\xc9\r\n");
+    EXPECT_EQ(test::fileBytes(path), "A?\x8b\xc9\r\n");
 }
 
 std::string ctl(const std::string &args, int *status) {
@@ -268,7 +260,7 @@ TEST(TesmoctlExport, PrintsTheCopyTextOfEachWindow) {
     std::filesystem::create_directories(dir);
     ctl("export " + t.path + " portm --file " + dir + "/p", &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(cp932ToUtf8(readBytes(dir + "/p.csv")),
+    EXPECT_EQ(cp932ToUtf8(test::fileBytes(dir + "/p.csv")),
               ctl("export " + t.path + " portm", &status) + "\r\n");
     EXPECT_EQ(storage::readSetting(keys::savecsvdir), dir);
 

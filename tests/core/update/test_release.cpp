@@ -3,7 +3,7 @@
 #include "core/update/release_publish.h"
 
 #include "core/common/crypto.h"
-#include "update_test_env.h"
+#include "support/update_site.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 using namespace tesmo;
 using namespace tesmo::update;
 namespace fs = std::filesystem;
-using tesmo::test::readFile;
+using tesmo::test::fileBytes;
 
 namespace {
 
@@ -65,18 +65,18 @@ TEST(ReleaseSigning, OnlyThePublicKeyOfTheSignerAcceptsTheList) {
     writeReleaseKeyPair(secret, pub);
     EXPECT_EQ(fs::status(secret).permissions() & fs::perms::mask,
               fs::perms::owner_read | fs::perms::owner_write);
-    const std::string pubText = readFile(pub);
+    const std::string pubText = fileBytes(pub);
     EXPECT_THROW(writeReleaseKeyPair(secret, env.path("other.pub")), std::runtime_error);
     EXPECT_THROW(writeReleaseKeyPair(env.path("other.secret"), pub), std::runtime_error);
-    EXPECT_EQ(readFile(pub), pubText);
+    EXPECT_EQ(fileBytes(pub), pubText);
 
     const std::string dir = env.path("release");
     fs::create_directories(dir + "/folder");
     std::ofstream(dir + "/b.dat") << "second";
     std::ofstream(dir + "/a.dat") << "first";
     signReleaseFolder(secret, dir, 41);
-    const std::string text = readFile(dir + "/" + kManifestFile);
-    const std::string signature = readFile(dir + "/" + kSignatureFile);
+    const std::string text = fileBytes(dir + "/" + kManifestFile);
+    const std::string signature = fileBytes(dir + "/" + kSignatureFile);
     EXPECT_EQ(text, "serial 41\n" + crypto::sha256Hex("first") + " 5 a.dat\n" +
                         crypto::sha256Hex("second") + " 6 b.dat\n");
 

@@ -3,12 +3,12 @@
 #include "core/update/release_install.h"
 #include "core/update/release_manifest.h"
 #include "support/signed_release.h"
-#include "update_test_env.h"
+#include "support/update_site.h"
 
 #include <map>
 
 namespace fs = std::filesystem;
-using tesmo::test::readFile;
+using tesmo::test::fileBytes;
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST_F(TesmoctlWeb, InstallUpdateInstallsWholeSignedReleasesOnly) {
         std::map<std::string, std::string> files;
         for (const auto &entry : fs::directory_iterator(installDir()))
             if (entry.is_regular_file())
-                files[entry.path().filename().string()] = readFile(entry.path().string());
+                files[entry.path().filename().string()] = fileBytes(entry.path().string());
         return files;
     };
     int status = -1;
@@ -107,12 +107,12 @@ TEST_F(TesmoctlWeb, InstallUpdateInstallsWholeSignedReleasesOnly) {
         EXPECT_EQ(ctl("install-update --no-start", &status),
                   "2個のファイルをインストールしました。\n");
         EXPECT_EQ(status, 0);
-        EXPECT_EQ(readFile(installPath("readme.txt")), "release 2");
-        EXPECT_EQ(readFile(installPath("lib.dat")), "library 2");
+        EXPECT_EQ(fileBytes(installPath("readme.txt")), "release 2");
+        EXPECT_EQ(fileBytes(installPath("lib.dat")), "library 2");
     }
 
     const std::string serial = std::to_string(
-        update::parseReleaseManifest(readFile(installPath(update::kInstalledListFile))).serial);
+        update::parseReleaseManifest(fileBytes(installPath(update::kInstalledListFile))).serial);
     const std::string developmentKey =
         std::string(TEST_DATA_DIR) + "/../../data/release-test.secret";
     ctl("release-sign " + developmentKey + " " + r1 + " --serial " + serial, &status);

@@ -2,7 +2,7 @@
 
 #include "core/common/process.h"
 #include "core/update/version_check.h"
-#include "update_test_env.h"
+#include "support/update_site.h"
 
 using namespace tesmo;
 using namespace tesmo::update;
@@ -10,7 +10,7 @@ using tesmo::test::appears;
 using tesmo::test::writeScript;
 
 namespace fs = std::filesystem;
-using tesmo::test::readFile;
+using tesmo::test::fileBytes;
 
 namespace {
 
@@ -24,7 +24,7 @@ TEST(StartProcess, StartsWithArgumentsInTheWorkingFolderOrReportsFailure) {
     const long pid = startProcess(script, {"a b", "c"}, work);
     EXPECT_GT(pid, 0);
     ASSERT_TRUE(appears(work + "/out"));
-    EXPECT_EQ(readFile(work + "/out"), "a b|c|" + work);
+    EXPECT_EQ(fileBytes(work + "/out"), "a b|c|" + work);
 
     EXPECT_EQ(startProcess(env.path("missing")), kStartFailed);
     EXPECT_EQ(startProcess(script, {}, env.path("no such folder")), kStartFailed);

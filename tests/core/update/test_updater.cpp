@@ -8,7 +8,7 @@
 #include "core/update/release_manifest.h"
 #include "core/update/update_start.h"
 #include "support/signed_release.h"
-#include "update_test_env.h"
+#include "support/update_site.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,7 +23,7 @@ using tesmo::test::appears;
 using tesmo::test::writeScript;
 
 namespace fs = std::filesystem;
-using tesmo::test::readFile;
+using tesmo::test::fileBytes;
 
 namespace {
 
@@ -38,7 +38,7 @@ std::map<std::string, std::string> filesBelow(const std::string &dir) {
         if (entry.is_regular_file() && entry.path().filename() != kLockFile &&
             entry.path().string().find(std::string("/") + kDownloadFolder + "/") ==
                 std::string::npos)
-            files[entry.path().string()] = readFile(entry.path().string());
+            files[entry.path().string()] = fileBytes(entry.path().string());
     return files;
 }
 
@@ -111,7 +111,7 @@ TEST_F(Updater, FetchesOnlyWhatIsNotAlreadyDownloadedWithTheRecordedSize) {
     for (const auto &[name, body] : {std::pair{"Kept.dat", "kept-new"},
                                      {"Stale.dat", "stale-new"},
                                      {"Fresh.dat", "fresh-new"}})
-        EXPECT_EQ(readFile(installPath(name)), body) << name;
+        EXPECT_EQ(fileBytes(installPath(name)), body) << name;
     EXPECT_EQ(installed("kept.dat"), "124010100");
     EXPECT_EQ(installed("fresh.dat"), "124010300");
     EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "7");
@@ -134,12 +134,12 @@ TEST_F(Updater, CompleteDatabaseReplacesTheDatabaseInUseAndKeepsTheOldOne) {
 
     const UpdaterResult r = runUpdate(client, port);
     ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
-    EXPECT_EQ(readFile(database), "complete database");
+    EXPECT_EQ(fileBytes(database), "complete database");
     EXPECT_FALSE(fs::exists(database + "-wal"));
     EXPECT_FALSE(fs::exists(database + "-shm"));
     EXPECT_FALSE(fs::exists(installPath("tesmo.mdb")));
-    EXPECT_EQ(readFile(installPath("tesmo.mbk")), "old database");
-    EXPECT_EQ(readFile(installPath("tesmo.mbk-wal")), "old changes");
+    EXPECT_EQ(fileBytes(installPath("tesmo.mbk")), "old database");
+    EXPECT_EQ(fileBytes(installPath("tesmo.mbk-wal")), "old changes");
     EXPECT_EQ(installed("tesmotesmo.mdb"), "124020200");
     EXPECT_TRUE(mainProgramStarted());
 }
@@ -151,8 +151,8 @@ TEST_F(Updater, DatabaseAtTheDefaultPlaceIsReplacedWithABackup) {
 
     const UpdaterResult r = runUpdate(client, port);
     ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
-    EXPECT_EQ(readFile(installPath("tesmo.mdb")), "new database");
-    EXPECT_EQ(readFile(installPath("tesmo.mbk")), "old database");
+    EXPECT_EQ(fileBytes(installPath("tesmo.mdb")), "new database");
+    EXPECT_EQ(fileBytes(installPath("tesmo.mbk")), "old database");
     EXPECT_FALSE(fs::exists(installPath("tesmo.mbk-wal")));
     EXPECT_TRUE(mainProgramStarted());
 }
@@ -169,8 +169,8 @@ TEST_F(Updater, ReadOnlyProgramFolderReplacesTheUsersDatabase) {
 
     const UpdaterResult r = runUpdate(client, port);
     ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
-    EXPECT_EQ(readFile(mine), "complete database");
-    EXPECT_EQ(readFile(joinPath(userDataDir(), "tesmo.mbk")), "old database");
+    EXPECT_EQ(fileBytes(mine), "complete database");
+    EXPECT_EQ(fileBytes(joinPath(userDataDir(), "tesmo.mbk")), "old database");
     EXPECT_TRUE(fs::is_directory(joinPath(userDataDir(), kDownloadFolder)));
     EXPECT_TRUE(mainProgramStarted());
     fs::remove(installPath("tesmo_started"));
@@ -193,7 +193,7 @@ TEST_F(Updater, SizeMismatchInstallsNothingAndDoesNotRestart) {
     // A release is installed whole or not at all.
     EXPECT_FALSE(fs::exists(installPath("First.dat")));
     EXPECT_EQ(installed("first.dat"), "none");
-    EXPECT_EQ(readFile(installPath("Second.dat")), "old second");
+    EXPECT_EQ(fileBytes(installPath("Second.dat")), "old second");
     EXPECT_FALSE(fs::exists(installPath("Third.dat")));
     EXPECT_EQ(server.hits("/tesmo_auto/Third.dat"), 0);
     EXPECT_TRUE(sectionsLeft());
@@ -314,13 +314,13 @@ TEST_F(Updater, TheSignedListIsTheRelease) {
     const UpdaterResult r = runUpdate(client, port, {}, false);
     ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
     EXPECT_EQ(r.installed, 2);
-    EXPECT_EQ(readFile(installPath(kMainProgram)), main11);
-    EXPECT_EQ(readFile(installPath("modx.bin")), "modx 11");
+    EXPECT_EQ(fileBytes(installPath(kMainProgram)), main11);
+    EXPECT_EQ(fileBytes(installPath("modx.bin")), "modx 11");
     EXPECT_EQ(server.hits("/tesmo_auto/readme.txt"), 0);
     EXPECT_EQ(storage::readSetting(storage::keys::release_serial), "11");
     EXPECT_EQ(storage::readSetting(storage::keys::release_digest),
               crypto::sha256Hex(release.manifest()));
-    EXPECT_EQ(readFile(installPath(kInstalledListFile)), release.manifest());
+    EXPECT_EQ(fileBytes(installPath(kInstalledListFile)), release.manifest());
 
     // Release 12: the file the table did not offer cannot be fetched, so the offered one stays
     // out as well.
@@ -399,9 +399,9 @@ TEST_F(Updater, DownloadFolderIsNeitherWrittenThroughNorTrusted) {
 
     const UpdaterResult r = runUpdate(client, port, {}, false);
     ASSERT_EQ(r.end, UpdateEnd::Installed) << r.message;
-    EXPECT_EQ(readFile(env.path("elsewhere")), "somebody else's file");
-    EXPECT_EQ(readFile(installPath("modx.bin")), "modx new");
-    EXPECT_EQ(readFile(installPath("lib.dat")), "library 2");
+    EXPECT_EQ(fileBytes(env.path("elsewhere")), "somebody else's file");
+    EXPECT_EQ(fileBytes(installPath("modx.bin")), "modx new");
+    EXPECT_EQ(fileBytes(installPath("lib.dat")), "library 2");
     EXPECT_EQ(server.hits("/tesmo_auto/lib.dat"), 1);
     EXPECT_FALSE(fs::is_symlink(download("modx.bin")));
     // Only files stay: the folder of the run went with it.
@@ -457,7 +457,7 @@ TEST_F(Updater, SizeMismatchOfTheDatabaseLeavesItUntouched) {
     writeFile(installPath("tesmo.mdb"), "the user's data");
     offer("tesmo.mdb", "truncated", "124020100", 20000000);
     EXPECT_EQ(runUpdate(client, port).end, UpdateEnd::Refused);
-    EXPECT_EQ(readFile(installPath("tesmo.mdb")), "the user's data");
+    EXPECT_EQ(fileBytes(installPath("tesmo.mdb")), "the user's data");
     EXPECT_FALSE(fs::exists(installPath("tesmo.mbk")));
 }
 

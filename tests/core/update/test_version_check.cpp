@@ -1,7 +1,7 @@
 #include "core/update/version_check.h"
 
 #include "core/storage/settings_store.h"
-#include "update_test_env.h"
+#include "support/update_site.h"
 
 using namespace tesmo;
 using namespace tesmo::update;

@@ -1,6 +1,7 @@
 #pragma once
-// What the update tests share: a temporary install folder with an updater program that only
-// leaves a mark when it runs, and a loopback update site that serves a module table.
+// What the tests of the program update share: a temporary install folder with an updater
+// program that only leaves a mark when it runs, and a loopback update site that serves a
+// module table.
 #include "core/common/app_state.h"
 #include "core/common/paths.h"
 #include "core/net/http_fetch.h"
@@ -38,12 +39,6 @@ inline std::string moduleTablePage(const std::vector<TableRow> &rows) {
                 "</td>\r\n</tr>\r\n";
     page += "<!- tesmo module update end -->\r\n</table>\r\n</body></html>\r\n";
     return page;
-}
-
-// The bytes of a file (empty when it cannot be read).
-inline std::string readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Writes an executable shell script.

@@ -1,15 +1,17 @@
 #pragma once
-// The UI port of a terminal, shared by the subcommands: captions and message boxes become
-// lines of text, questions are answered with OK (or Yes), and the save dialog answers with
-// the file named on the command line.
+// The UI port of a terminal, for the programs that run without a window (tesmoctl, the updater
+// built without the windows): captions and message boxes become lines of text, questions are
+// answered with OK (or Yes), and the save dialog answers with the file named on the command
+// line.
 #include "core/common/ui_port.h"
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
-namespace tesmoctl {
+namespace tesmo {
 
-class ConsolePort : public tesmo::UiPort {
+class ConsolePort : public UiPort {
 public:
     // Captions go to `captionsTo` as they change (nullptr: nowhere), messages to
     // `messagesTo`. Without `waits` the pauses that only keep a window alive are skipped.
@@ -21,10 +23,10 @@ public:
     std::string caption() const override { return m_caption; }
     void setCaption(const std::string &text) override;
     void wait(int seconds) override;
-    tesmo::MsgAnswer message(const std::string &text, const std::string &title, tesmo::MsgIcon,
-                             tesmo::MsgButtons buttons) override;
-    void beep() override { std::fputc('\a', stderr); }
-    std::string saveFileDialog(const tesmo::FileDialogRequest &) override { return m_savePath; }
+    MsgAnswer message(const std::string &text, const std::string &title, MsgIcon,
+                      MsgButtons buttons) override;
+    void beep() override { (void)std::fputc('\a', stderr); }
+    std::string saveFileDialog(const FileDialogRequest &) override { return m_savePath; }
     bool busy() const override { return m_busy; }
     void setBusy(bool busy) override { m_busy = busy; }
 
@@ -40,7 +42,4 @@ private:
     std::string m_savePath;
 };
 
-// CR LF -> LF: the texts are made for message boxes.
-std::string withNewlines(std::string text);
-
-} // namespace tesmoctl
+} // namespace tesmo
