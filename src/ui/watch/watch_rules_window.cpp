@@ -156,6 +156,9 @@ void WatchRulesWindow::followKind() {
     const auto kind = static_cast<watch::RuleKind>(kindCombo->currentIndex());
     const bool column = kind == watch::RuleKind::Column;
     const bool price = kind == watch::RuleKind::Price;
+    // A price level watches the close: the combo says so rather than show another column.
+    if (price)
+        columnCombo->setCurrentText(QStringLiteral("終値"));
     const watch::WatchColumn *col = watch::findWatchColumn(us(columnCombo->currentText()));
     const bool volume = col && std::string(col->field) == "DVAL";
     columnCombo->setEnabled(column);
