@@ -6,6 +6,7 @@
 #include "ui/shell/main_window.h"
 #include "ui/shell/options_window.h"
 #include "ui/tables/register_tables.h"
+#include "ui/watch/register_watch.h"
 
 #include "core/common/build_config.h"
 
@@ -65,6 +66,7 @@ int main(int argc, char **argv) {
     app.setQuitOnLastWindowClosed(false);
     tesmo::ui::registerOptionsWindow();
     tesmo::ui::registerTableWindows();
+    tesmo::ui::registerWatchWindows();
     tesmo::ui::WindowHub::instance().setChartOpener(
         [](const QString &code, std::optional<double> price) {
             tesmo::ui::openChartWindow(code, price);

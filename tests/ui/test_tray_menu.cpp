@@ -70,12 +70,14 @@ TEST_F(TrayMenuTest, OpensAtTheBottomRightWithTheLastEntryHighlighted) {
     EXPECT_TRUE(menu->isVisible());
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(menu->frameGeometry().bottomRight(), work.bottomRight());
-    EXPECT_EQ(menu->highlighted(), 7);
-    EXPECT_EQ(textOf(menu->entry(7)), QColor(255, 255, 255));
-    EXPECT_EQ(backOf(menu->entry(7)), QColor(0, 0, 128));
+    EXPECT_EQ(menu->highlighted(), 9);
+    EXPECT_EQ(textOf(menu->entry(9)), QColor(255, 255, 255));
+    EXPECT_EQ(backOf(menu->entry(9)), QColor(0, 0, 128));
     EXPECT_EQ(textOf(menu->entry(0)), QColor(0, 0, 0));
     EXPECT_EQ(backOf(menu->entry(0)), QColor(192, 192, 192));
-    EXPECT_EQ(menu->entry(6)->text(), QStringLiteral("Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く"));
+    EXPECT_EQ(menu->entry(8)->text(), QStringLiteral("Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く"));
+    // Every entry lies inside the menu.
+    EXPECT_LE(menu->entry(9)->geometry().bottom(), menu->height());
     EXPECT_EQ(menu->dateLabel()->text(), QStringLiteral(" 直近日付: 20240108"));
     EXPECT_EQ(backOf(menu->dateLabel()), QColor(0, 0, 192)); // Tuesday 22:59: still current
 
@@ -93,7 +95,7 @@ TEST_F(TrayMenuTest, DateTurnsDarkRedAtElevenOnAWeekday) {
     EXPECT_EQ(backOf(menu.dateLabel()), QColor(128, 0, 0));
 }
 
-TEST_F(TrayMenuTest, DownFromTheLastEntryThenEnterClosesAndUpFindsEntrySix) {
+TEST_F(TrayMenuTest, DownFromTheLastEntryThenEnterClosesAndUpFindsTheMainWindowEntry) {
     TrayResidence tray(&main, hooks);
     QPointer<TrayMenu> menu = tray.popUp();
     releaseKey(menu, Qt::Key_Down);
@@ -108,8 +110,8 @@ TEST_F(TrayMenuTest, DownFromTheLastEntryThenEnterClosesAndUpFindsEntrySix) {
     menu = tray.popUp();
     menu->highlight(tables::kNoEntry);
     releaseKey(menu, Qt::Key_Up);
-    EXPECT_EQ(menu->highlighted(), 6);
-    EXPECT_EQ(backOf(menu->entry(6)), QColor(0, 0, 128));
+    EXPECT_EQ(menu->highlighted(), tables::kOpenMainEntry);
+    EXPECT_EQ(backOf(menu->entry(tables::kOpenMainEntry)), QColor(0, 0, 128));
     releaseKey(menu, Qt::Key_Escape);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(menu);
@@ -134,7 +136,7 @@ TEST_F(TrayMenuTest, EntriesActOnTheMainWindowUnlessItIsBusy) {
 
     busy = true;
     run(0);
-    run(6);
+    run(8);
     EXPECT_EQ(updates, 1);
     EXPECT_EQ(removed, 0);
     EXPECT_FALSE(main.isVisible());
@@ -148,16 +150,16 @@ TEST_F(TrayMenuTest, EntriesActOnTheMainWindowUnlessItIsBusy) {
         }
     } closeRequests;
     main.installEventFilter(&closeRequests);
-    run(7);
+    run(9);
     EXPECT_EQ(closeRequests.count, 1);
     EXPECT_EQ(removed, 0);
     main.removeEventFilter(&closeRequests);
 
     busy = false;
-    run(6); // open the main window: the tray icon goes
+    run(8); // open the main window: the tray icon goes
     EXPECT_EQ(removed, 1);
     EXPECT_TRUE(main.isVisible());
-    run(7); // exit: the main window closes
+    run(9); // exit: the main window closes
     EXPECT_EQ(removed, 2);
     EXPECT_FALSE(main.isVisible());
     run(tables::kNoEntry);

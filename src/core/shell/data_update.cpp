@@ -180,6 +180,15 @@ DataUpdateResult runDataUpdate(UiPort &port, const DataUpdateActions &a, const s
         // A run the user stopped fetches nothing more, the program files neither.
         const std::string versions = run.stopped ? std::string() : a.versionCheck(false);
         port.setBusy(false);
+        // Matches announced by the tray are not told a second time in the report; a failure of
+        // the rules always is.
+        const std::string announcement =
+            run.watch.failure.empty() ? watch::announcement(run.watch.stockCount()) : "";
+        const bool announced =
+            !announcement.empty() && a.announceWatch && a.announceWatch(announcement);
+        const auto report = [&] {
+            return announced ? runReport(run, jquants) : importedReport(run, jquants);
+        };
         // The scan's failure, a stopped run and missed days are always told; a plain success
         // only while messages are on.
         if (!scan.empty()) {
@@ -188,17 +197,15 @@ DataUpdateResult runDataUpdate(UiPort &port, const DataUpdateActions &a, const s
             port.message(scan, "Tesmo", MsgIcon::Critical, MsgButtons::Ok);
         } else if (run.stopped) {
             // The days still missing are told whatever nomoremsg says.
-            port.message(importedReport(run, jquants), "Tesmo", MsgIcon::Information,
-                         MsgButtons::Ok);
+            port.message(report(), "Tesmo", MsgIcon::Information, MsgButtons::Ok);
         } else if (!run.skippedDays.empty()) {
             // Days that did not come in are no success: told whatever nomoremsg says.
-            port.message(importedReport(run, jquants), "Tesmo", MsgIcon::Exclamation,
-                         MsgButtons::Ok);
+            port.message(report(), "Tesmo", MsgIcon::Exclamation, MsgButtons::Ok);
         } else if (!quiet) {
-            std::string report = importedReport(run, jquants);
+            std::string text = report();
             if (const std::string note = a.runNote ? a.runNote() : std::string(); !note.empty())
-                report += (run.importedCount ? "\r\n" : "\r\n\r\n") + note;
-            port.message(report, "Tesmo", MsgIcon::Information, MsgButtons::Ok);
+                text += (run.importedCount ? "\r\n" : "\r\n\r\n") + note;
+            port.message(text, "Tesmo", MsgIcon::Information, MsgButtons::Ok);
         } else {
             port.beep();
         }

@@ -34,6 +34,10 @@ struct DataUpdateActions {
     std::function<void()> restoreWindow;
     // Starts the updater and ends the program (update_exit).
     std::function<void()> startUpdaterAndExit;
+    // Announces the watch rules' matches outside the report ("監視条件に3銘柄が該当しました"):
+    // the desktop's notification from the tray. True when it was shown there; the report then
+    // leaves it out. Optional: without it, or false, the report carries the announcement.
+    std::function<bool(const std::string &announcement)> announceWatch;
     // The database file that the update writes. When set, its update lock is held from the
     // compaction to the end of the scan, and the command is refused while another program holds
     // it.

@@ -112,9 +112,10 @@ const std::vector<const SettingKey *> &allSettingKeys() {
         &F_porttboptno, &portm_height,   &portm_width,    &portm_top,
         &portm_left,    &F_portmsorta,   &F_portmsortb,   &cnt_F_opt,
         &cnt_F_portM,   &cnt_F_porttb,   &cnt_F_ranktb,   &cnt_Form2,
-        &cnt_Form3,     &release_serial, &release_digest, &auto_retimes,
-        &auto_resec,    &auto_proxy,     &auto_setproxy,  &auto_tosec,
-        &auto_userid,   &auto_userps,
+        &cnt_Form3,     &cnt_F_signal,   &signal_height,  &signal_width,
+        &signal_top,    &signal_left,    &release_serial, &release_digest,
+        &auto_retimes,  &auto_resec,     &auto_proxy,     &auto_setproxy,
+        &auto_tosec,    &auto_userid,    &auto_userps,
     };
     return all;
 }

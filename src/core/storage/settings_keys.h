@@ -112,6 +112,10 @@ inline constexpr K portm_top{M, "formwork", "portm_top", D::Caller, ""};
 inline constexpr K portm_left{M, "formwork", "portm_left", D::Caller, ""};
 inline constexpr K F_portmsorta{M, "formwork", "F_portmsorta", D::Text, "1"};
 inline constexpr K F_portmsortb{M, "formwork", "F_portmsortb", D::Text, "-1"};
+inline constexpr K signal_height{M, "formwork", "signal_height", D::Caller, ""};
+inline constexpr K signal_width{M, "formwork", "signal_width", D::Caller, ""};
+inline constexpr K signal_top{M, "formwork", "signal_top", D::Caller, ""};
+inline constexpr K signal_left{M, "formwork", "signal_left", D::Caller, ""};
 // section formcnt: open windows per class
 inline constexpr K cnt_F_opt{M, "formcnt", "F_opt", D::Text, "0"};
 inline constexpr K cnt_F_portM{M, "formcnt", "F_portM", D::Text, "0"};
@@ -119,6 +123,7 @@ inline constexpr K cnt_F_porttb{M, "formcnt", "F_porttb", D::Text, "0"};
 inline constexpr K cnt_F_ranktb{M, "formcnt", "F_ranktb", D::Text, "0"};
 inline constexpr K cnt_Form2{M, "formcnt", "Form2", D::Text, "0"};
 inline constexpr K cnt_Form3{M, "formcnt", "Form3", D::Text, "0"};
+inline constexpr K cnt_F_signal{M, "formcnt", "F_signal", D::Text, "0"};
 // updater state: the serial of the release installed last (older releases are refused) and
 // the SHA-256 of its signed list (another list with the same serial is refused)
 constexpr SettingsApp U = SettingsApp::UpdaterState;

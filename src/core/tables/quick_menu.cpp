@@ -58,7 +58,7 @@ QuickMenuCursor::KeyResult QuickMenuCursor::keyReleased(int keyCode) {
     case kKeyEscape:
         return KeyResult::Close;
     case kKeyUp:
-        highlight(none ? 6 : (m_highlighted > 0 ? m_highlighted - 1 : 0));
+        highlight(none ? kOpenMainEntry : (m_highlighted > 0 ? m_highlighted - 1 : 0));
         return KeyResult::None;
     case kKeyDown:
         // From the last entry the highlight leaves the list.

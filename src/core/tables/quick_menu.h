@@ -7,17 +7,24 @@
 
 namespace tesmo::tables {
 
-inline constexpr int kQuickMenuEntries = 8;
+inline constexpr int kQuickMenuEntries = 10;
 // No entry highlighted: what Down from the last entry leads to.
 inline constexpr int kNoEntry = kQuickMenuEntries;
+// The entry that opens the main window: where Up from no entry leads to.
+inline constexpr int kOpenMainEntry = 8;
 
 // Captions of the entries, top to bottom.
 inline constexpr std::array<const char *, kQuickMenuEntries> kQuickMenuCaptions = {
-    "データ更新", "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ",           "ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ",         "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ",
-    "銘柄検索",   "ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ表示", "Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く", "Tesmoの終了"};
+    "データ更新",      "ﾗﾝｷﾝｸﾞ ﾃｰﾌﾞﾙ", "ﾎﾟｰﾄﾌｫﾘｵ ﾃｰﾌﾞﾙ",
+    "ﾎﾟｰﾄﾌｫﾘｵ ﾒﾝﾃﾅﾝｽ", "銘柄検索",     "ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾁｬｰﾄ表示",
+    "シグナル",        "監視条件",     "Tesmoのﾒｲﾝｳｨﾝﾄﾞｳを開く",
+    "Tesmoの終了"};
 // Tops of the entries in twips; each entry is 300 twips high. A gap sets off the last two.
-inline constexpr std::array<int, kQuickMenuEntries> kQuickMenuTops = {300,  600,  900,  1200,
-                                                                      1500, 1800, 2160, 2520};
+inline constexpr std::array<int, kQuickMenuEntries> kQuickMenuTops = {300,  600,  900,  1200, 1500,
+                                                                      1800, 2100, 2400, 2760, 3120};
+// The separator above the last two entries, and the menu's height, in twips.
+inline constexpr int kQuickMenuLastGroupLine = 2730;
+inline constexpr int kQuickMenuHeight = 3420;
 inline constexpr int kQuickMenuEntryHeight = 300;
 // The text before the newest date in the label at the top.
 inline constexpr const char *kNewestDatePrefix = " 直近日付: ";
@@ -37,9 +44,11 @@ enum class QuickMenuAction {
     PortfolioMaintenance,
     StockSearch,
     ClipboardChart,
+    Signals,
+    WatchRules,
     OpenMainWindow,
     Exit,
-    CloseOnly, // index 8 (or anything else): the menu only closes
+    CloseOnly, // kNoEntry (or anything else): the menu only closes
 };
 
 QuickMenuAction quickMenuAction(int index);

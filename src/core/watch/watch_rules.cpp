@@ -376,6 +376,23 @@ std::optional<long long> findRule(Database &db, const std::string &typed) {
     return ruleWithName(db, singleLine(typed));
 }
 
+RuleInput ruleInput(const Rule &r) {
+    RuleInput in;
+    in.name = r.name;
+    in.enabled = r.enabled;
+    in.kind = r.kind;
+    in.column = r.kind == RuleKind::Column ? r.column : std::string();
+    in.comparison = r.comparison;
+    in.timesAverage = r.timesAverage;
+    in.code = r.code;
+    in.group = r.group ? std::to_string(*r.group) : std::string();
+    const WatchColumn *col = r.kind == RuleKind::Column ? findWatchColumn(r.column) : nullptr;
+    const bool percent = r.kind == RuleKind::PortfolioGain || r.kind == RuleKind::PortfolioLoss ||
+                         (col && col->unit == Unit::Ratio && !r.timesAverage);
+    in.threshold = percent ? percentText(r.threshold) : storage::formatDouble(r.threshold);
+    return in;
+}
+
 std::string describeRule(const Rule &r) {
     const std::string op = r.comparison == Comparison::AtLeast ? " ≥ " : " ≤ ";
     const std::string group = r.group ? " (区分" + std::to_string(*r.group) + ")" : "";

@@ -86,6 +86,10 @@ std::string changeRule(storage::Database &db, long long id, const RuleInput &inp
 std::string removeRule(storage::Database &db, long long id);
 std::string switchRule(storage::Database &db, long long id, bool enabled);
 
+// A stored rule as the user would type it: what an editor shows, and what checkRule reads back
+// into the same rule.
+RuleInput ruleInput(const Rule &rule);
+
 // The number of the rule that `typed` names: its number, or else its name.
 std::optional<long long> findRule(storage::Database &db, const std::string &typed);
 

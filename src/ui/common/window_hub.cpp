@@ -89,8 +89,8 @@ bool keyShortcut(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void WindowHub::refreshDataWindows() {
-    for (WindowKind kind :
-         {WindowKind::RankingTable, WindowKind::PortfolioTable, WindowKind::PortfolioEditor})
+    for (WindowKind kind : {WindowKind::RankingTable, WindowKind::PortfolioTable,
+                            WindowKind::PortfolioEditor, WindowKind::Signals})
         if (QWidget *w = existing(kind); w && w->isVisible())
             QMetaObject::invokeMethod(w, "refresh", Qt::DirectConnection);
 }

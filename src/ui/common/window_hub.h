@@ -12,7 +12,15 @@
 
 namespace tesmo::ui {
 
-enum class WindowKind { PortfolioEditor, PortfolioTable, RankingTable, StockSearch, Options };
+enum class WindowKind {
+    PortfolioEditor,
+    PortfolioTable,
+    RankingTable,
+    StockSearch,
+    Options,
+    WatchRules, // 監視条件
+    Signals,    // シグナル: the watch rules' matches
+};
 
 class WindowHub {
 public:
@@ -27,8 +35,8 @@ public:
     bool canShow(WindowKind kind) const { return m_factories.count(kind) != 0; }
     QWidget *show(WindowKind kind);
     QWidget *existing(WindowKind kind) const;
-    // The open ranking and portfolio windows re-read their data (as F5 does), after the data
-    // behind them changed elsewhere.
+    // The open ranking, portfolio and signal windows re-read their data (as F5 does), after the
+    // data behind them (or the watch rules' matches) changed elsewhere.
     void refreshDataWindows();
 
     // Opens a new chart window for a stock code, with an optional purchase price.

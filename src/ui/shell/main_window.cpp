@@ -49,8 +49,14 @@ using namespace tesmo::storage;
 
 namespace {
 // The child window classes that closeChildWindows closes, by object name.
-const char *const kChildClasses[] = {"OptionsWindow", "PortfolioEditor", "PortfolioTable",
-                                     "RankingTable", "StockSearchWindow"};
+const char *const kChildClasses[] = {"OptionsWindow", "PortfolioEditor",   "PortfolioTable",
+                                     "RankingTable",  "StockSearchWindow", "WatchRulesWindow",
+                                     "SignalsWindow"};
+
+// The open windows per class that the child windows count.
+const SettingKey *const kWindowCounters[] = {
+    &keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb, &keys::cnt_F_ranktb,
+    &keys::cnt_Form2, &keys::cnt_Form3,   &keys::cnt_F_signal};
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption) {
     auto *b = new QPushButton(caption, parent);
@@ -125,14 +131,17 @@ void MainWindow::buildCommandButtons(QVBoxLayout *layout) {
     m_homePageButton = makeButton(this, "homePageButton", QStringLiteral("TesmoのHPへ"));
     m_helpButton = makeButton(this, "helpButton", QStringLiteral("ヘルプ"));
     m_importFileButton = makeButton(this, "importFileButton", QStringLiteral("ﾌｧｲﾙ取込"));
+    m_watchRulesButton = makeButton(this, "watchRulesButton", QStringLiteral("監視条件"));
+    m_signalsButton = makeButton(this, "signalsButton", QStringLiteral("シグナル"));
 
     auto *grid = new QGridLayout;
     QPushButton *order[] = {m_updateButton,         m_rankingButton,
                             m_portfolioTableButton, m_portfolioEditorButton,
                             m_stockSearchButton,    m_clipboardChartButton,
+                            m_watchRulesButton,     m_signalsButton,
                             m_optionsButton,        m_trayButton,
                             m_homePageButton,       m_helpButton};
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 12; ++i)
         grid->addWidget(order[i], i / 2, i % 2);
     layout->addLayout(grid);
     auto *importRow = new QHBoxLayout;
@@ -184,6 +193,8 @@ void MainWindow::connectCommands() {
     launcher(m_portfolioEditorButton, WindowKind::PortfolioEditor);
     launcher(m_stockSearchButton, WindowKind::StockSearch);
     launcher(m_optionsButton, WindowKind::Options);
+    launcher(m_watchRulesButton, WindowKind::WatchRules);
+    launcher(m_signalsButton, WindowKind::Signals);
     connect(m_clipboardChartButton, &QPushButton::clicked, this, [this] {
         if (!isBusy())
             runCommand(this, [this] { openChartFromClipboard(); });
@@ -205,6 +216,8 @@ void MainWindow::updateLauncherButtons() {
     m_portfolioEditorButton->setEnabled(hub.canShow(WindowKind::PortfolioEditor));
     m_stockSearchButton->setEnabled(hub.canShow(WindowKind::StockSearch));
     m_optionsButton->setEnabled(hub.canShow(WindowKind::Options));
+    m_watchRulesButton->setEnabled(hub.canShow(WindowKind::WatchRules));
+    m_signalsButton->setEnabled(hub.canShow(WindowKind::Signals));
     m_clipboardChartButton->setEnabled(hub.canOpenChart());
 }
 
@@ -285,8 +298,7 @@ bool MainWindow::startUpSteps() {
         writeSetting(keys::first, "1");
     }
     // Counters left by a session that crashed would keep the close-all question asking.
-    for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
-                                &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3})
+    for (const SettingKey *k : kWindowCounters)
         writeSetting(*k, "0");
     try {
         refreshNewestDate();
@@ -350,8 +362,7 @@ bool MainWindow::closeChildWindows(bool forceIn) {
     // At the end of the session nobody is there to answer.
     const bool force = forceIn || SessionGuard::instance().sessionEnding();
     long long open = 0;
-    for (const SettingKey *k : {&keys::cnt_F_opt, &keys::cnt_F_portM, &keys::cnt_F_porttb,
-                                &keys::cnt_F_ranktb, &keys::cnt_Form2, &keys::cnt_Form3}) {
+    for (const SettingKey *k : kWindowCounters) {
         try {
             open += readSettingInt(*k);
         } catch (const std::exception &) {
@@ -421,6 +432,7 @@ void MainWindow::runDataUpdate() {
     a.isMinimized = [this] { return isMinimized(); };
     a.restoreWindow = [this] { tesmo::ui::showNormal(this); };
     a.databaseFile = [] { return mainDatabase().path(); };
+    a.announceWatch = [this](const std::string &text) { return announceWatch(qs(text)); };
     a.startUpdaterAndExit = [this] {
         const std::string failure = update::startUpdater(m_port);
         m_port.setBusy(false);
@@ -610,13 +622,21 @@ void MainWindow::goToTray() {
         });
 }
 
+TrayResidence &MainWindow::trayResidence() {
+    if (!m_trayResidence)
+        m_trayResidence = new TrayResidence(this, TrayResidence::hooksFor(this), this);
+    return *m_trayResidence;
+}
+
+bool MainWindow::announceWatch(const QString &text) {
+    return trayResidence().announce(text, [] { WindowHub::instance().show(WindowKind::Signals); });
+}
+
 bool MainWindow::enterTray() {
     if (isBusy())
         return false;
     m_port.setBusy(true);
-    if (!m_trayResidence)
-        m_trayResidence = new TrayResidence(this, TrayResidence::hooksFor(this), this);
-    const bool added = m_trayResidence->add() == 1;
+    const bool added = trayResidence().add() == 1;
     m_port.setBusy(false);
     if (added) {
         hide();

@@ -53,6 +53,10 @@ public:
     bool closeChildWindows(bool force);
     // The data update command ("データ更新").
     void runDataUpdate();
+    // Announces the watch rules' matches through the desktop's notifications, from the tray
+    // icon (shown for the purpose when the window is not in the tray); a click on it opens the
+    // シグナル window. False when the desktop has no tray.
+    bool announceWatch(const QString &text);
     // "ﾌｧｲﾙ取込": imports one day file chosen by the user.
     void importChosenFile();
     // Opens a chart for the stock code found on the clipboard.
@@ -97,6 +101,8 @@ private:
     void onActivationRequest();
     bool activateRunningInstance();
     void openHelp();
+    // The tray icon, made on first use.
+    TrayResidence &trayResidence();
     // Hides the window behind a tray icon; false when the desktop has no tray.
     bool enterTray();
     // The welcome window, when this start wants it.
@@ -131,6 +137,8 @@ private:
     QPushButton *m_homePageButton;
     QPushButton *m_helpButton;
     QPushButton *m_importFileButton;
+    QPushButton *m_watchRulesButton; // 監視条件
+    QPushButton *m_signalsButton;    // シグナル
     QLabel *m_statusLine;
     QPushButton *m_stopButton; // 中止: stops the data update after the day it is on
     QProgressBar *m_statusProgress;

@@ -71,7 +71,7 @@ TrayMenu::TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void
     strip.setColor(QPalette::Window, rgb(tables::kHighlightBack));
     Picture1->setPalette(strip);
     Picture1->setAutoFillBackground(true);
-    Picture1->setGeometry(0, 0, left - 2, twips(2820));
+    Picture1->setGeometry(0, 0, left - 2, twips(tables::kQuickMenuHeight));
 
     Label1 = new QLabel(this);
     Label1->setObjectName("Label1");
@@ -95,16 +95,16 @@ TrayMenu::TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void
         L_Move[static_cast<size_t>(i)] = l;
     }
     // Separators below the first entry and above the last two.
-    for (int top : {600, 2130}) {
+    for (int top : {600, tables::kQuickMenuLastGroupLine}) {
         auto *line = new QFrame(this);
         line->setFrameShape(QFrame::HLine);
         line->setFrameShadow(QFrame::Sunken);
         line->setGeometry(left, twips(top) - 1, width - left, 3);
     }
-    setFixedSize(width, twips(2820));
+    setFixedSize(width, twips(tables::kQuickMenuHeight));
 
     // Load: the last entry highlighted, the newest date shown.
-    highlight(7);
+    highlight(tables::kQuickMenuEntries - 1);
     repaint();
     showNewestDate();
 }
@@ -173,6 +173,12 @@ void TrayMenu::runAction(int index) {
     case QuickMenuAction::ClipboardChart:
         if (m_hooks.clipChart)
             m_hooks.clipChart();
+        break;
+    case QuickMenuAction::Signals:
+        hub.show(WindowKind::Signals);
+        break;
+    case QuickMenuAction::WatchRules:
+        hub.show(WindowKind::WatchRules);
         break;
     case QuickMenuAction::OpenMainWindow:
         if (m_removeTray)
@@ -256,31 +262,65 @@ QuickMenuHooks TrayResidence::hooksFor(MainWindow *form) {
     return hooks;
 }
 
-int TrayResidence::add() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return 0;
+QSystemTrayIcon *TrayResidence::icon() {
     if (!m_icon) {
-        QIcon icon = m_main ? m_main->windowIcon() : QIcon();
-        if (icon.isNull())
-            icon = QApplication::windowIcon();
-        if (icon.isNull())
-            icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
-        m_icon = new QSystemTrayIcon(icon, this);
+        QIcon image = m_main ? m_main->windowIcon() : QIcon();
+        if (image.isNull())
+            image = QApplication::windowIcon();
+        if (image.isNull())
+            image = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+        m_icon = new QSystemTrayIcon(image, this);
         m_icon->setToolTip(QStringLiteral("Tesmo"));
         connect(m_icon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    // Only a left click opens the menu.
-                    if (reason == QSystemTrayIcon::Trigger)
+                    // Only a left click acts: the menu, or the notification's window.
+                    if (reason != QSystemTrayIcon::Trigger)
+                        return;
+                    if (m_residing)
                         popUp();
+                    else if (m_announcing)
+                        openAnnounced();
                 });
+        connect(m_icon, &QSystemTrayIcon::messageClicked, this, [this] { openAnnounced(); });
     }
+    return m_icon;
+}
+
+int TrayResidence::add() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return 0;
+    m_residing = true;
+    icon()->setToolTip(QStringLiteral("Tesmo"));
     m_icon->show();
     return 1;
 }
 
 void TrayResidence::remove() {
+    m_residing = false;
+    m_announcing = false;
     if (m_icon)
         m_icon->hide();
+}
+
+bool TrayResidence::announce(const QString &text, std::function<void()> opened) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return false;
+    m_opened = std::move(opened);
+    m_announcing = true;
+    icon()->setToolTip(m_residing ? QStringLiteral("Tesmo") : QStringLiteral("Tesmo: ") + text);
+    m_icon->show();
+    m_icon->showMessage(QStringLiteral("Tesmo"), text, QSystemTrayIcon::Information, 15000);
+    return true;
+}
+
+void TrayResidence::openAnnounced() {
+    if (!m_announcing)
+        return;
+    m_announcing = false;
+    if (!m_residing && m_icon)
+        m_icon->hide();
+    if (m_opened)
+        m_opened();
 }
 
 TrayMenu *TrayResidence::popUp() {

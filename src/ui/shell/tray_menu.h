@@ -29,12 +29,13 @@ struct QuickMenuHooks {
 class TrayMenu : public QWidget {
     Q_OBJECT
 public:
-    // `removeTray` takes the tray icon away (entries 6 and 7).
+    // `removeTray` takes the tray icon away (the last two entries).
     TrayMenu(QWidget *mainWindow, QuickMenuHooks hooks, std::function<void()> removeTray);
 
     // Shows the newest date, coloured by whether it is current.
     void showNewestDate();
-    // Mouse over entry `index` (also the keys' highlight); outside 0..7 nothing is highlighted.
+    // Mouse over entry `index` (also the keys' highlight); outside the entries nothing is
+    // highlighted.
     void highlight(int index);
     int highlighted() const { return m_cursor.highlighted(); }
     // A click on entry `index`: the menu hides, the entry's action runs, the menu closes.
@@ -77,16 +78,28 @@ public:
     int add();
     // Takes the icon away.
     void remove();
-    bool isAdded() const { return m_icon && m_icon->isVisible(); }
+    bool isAdded() const { return m_residing && m_icon && m_icon->isVisible(); }
+    // Shows `text` as the desktop's notification from the tray icon. A click on it (or on the
+    // icon, while the icon is there only for the notification) runs `opened`; an icon shown
+    // only for the notification goes with that click. False when the desktop has no tray.
+    bool announce(const QString &text, std::function<void()> opened);
+    bool announcing() const { return m_announcing; }
+    // The click on the notification.
+    void openAnnounced();
     // Pop up: a new quick menu at the bottom-right corner of the work area, in front.
     TrayMenu *popUp();
     TrayMenu *menu() const { return m_menu; }
 
 private:
+    QSystemTrayIcon *icon();
+
     QPointer<QWidget> m_main;
     QuickMenuHooks m_hooks;
     QSystemTrayIcon *m_icon = nullptr;
     QPointer<TrayMenu> m_menu;
+    bool m_residing = false;   // the icon stands in for the hidden main window
+    bool m_announcing = false; // a notification waits for its click
+    std::function<void()> m_opened;
 };
 
 } // namespace tesmo::ui

@@ -3,6 +3,7 @@
 #include "core/storage/connection.h"
 #include "core/tables/clip_tbl.h"
 #include "core/tables/table_sources.h"
+#include "core/watch/watch_evaluation.h"
 #include "ui/common/twips.h"
 #include "ui/common/window_hub.h"
 #include "ui/tables/result_set_model.h"
@@ -218,6 +219,8 @@ bool GridWindow::runSource(const storage::Query &source, RowAfterRun rowAfter) {
         return false;
     }
     m_model->reload();
+    if (m_marksWatchMatches)
+        markWatchMatches();
     applyColumns();
     if (m_model->dataRowCount() > 0) {
         int row = keepRow < 0 ? 0 : std::min(keepRow, m_model->dataRowCount() - 1);
@@ -234,6 +237,25 @@ bool GridWindow::runSource(const storage::Query &source, RowAfterRun rowAfter) {
     }
     updateNavigator();
     return true;
+}
+
+void GridWindow::markWatchMatches() {
+    std::map<QString, QString> tips;
+    try {
+        storage::Database &db = m_data.database();
+        const storage::Value newest = db.scalar("SELECT max(IDATE) FROM T_NEARLY");
+        if (!newest.isNull())
+            for (const watch::Match &m : watch::storedMatches(db, newest.toInt())) {
+                QString &tip = tips[qs(m.code)];
+                if (tip.isEmpty())
+                    tip = QStringLiteral("監視条件に該当:");
+                tip += qs("\n・" + m.ruleName + " (" + m.valueText + ")");
+            }
+    } catch (const std::exception &) {
+        // The marks are a convenience: the table shows its rows without them.
+        tips.clear();
+    }
+    m_model->setRowMarks(codeColumn(), std::move(tips));
 }
 
 void GridWindow::updateNavigator() {

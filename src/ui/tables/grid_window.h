@@ -57,7 +57,7 @@ public:
     // The commands of the icons and keys, public so that the tests and the menu can call them.
     void copyTable();
     void saveTableToFile();
-    Q_INVOKABLE void refresh(); // F5; also when the data changed elsewhere
+    Q_INVOKABLE virtual void refresh(); // F5; also when the data changed elsewhere
     void openChartOfRow(int row);
     QString navigatorCaption() const { return Data1->caption(); }
 
@@ -117,6 +117,11 @@ protected:
     virtual bool longCopyNote() const { return false; }
     // Extra layout after the shared steps (controls below or beside the grid).
     virtual void layoutExtra(int innerWidthTwips) { (void)innerWidthTwips; }
+
+    // The ranking and portfolio tables mark the rows whose stock the watch rules selected on
+    // the newest day.
+    bool m_marksWatchMatches = false;
+    void markWatchMatches();
 
     int m_gridTop = 500; // twips
     int m_gridLeft = 0;

@@ -28,6 +28,7 @@ PortfolioTable::PortfolioTable(QWidget *parent)
       m_table("V_PORT") {
     setObjectName(QStringLiteral("PortfolioTable"));
     bindGrid();
+    m_marksWatchMatches = true;
     for (int i = 0; i < 5; ++i) {
         groupButtons[i] = new QRadioButton(QStringLiteral("区分%1").arg(i), this);
         groupButtons[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));

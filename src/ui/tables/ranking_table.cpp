@@ -10,6 +10,7 @@ RankingTable::RankingTable(QWidget *parent)
                  keys::cnt_F_ranktb, parent) {
     setObjectName(QStringLiteral("RankingTable"));
     bindGrid();
+    m_marksWatchMatches = true;
     maxTopicButton = new QPushButton(QStringLiteral("[最大Web話]順に表示"), this);
     maxTopicButton->setGeometry(px(60), px(60), px(2300), px(375));
     recommendationButton = new QPushButton(QStringLiteral("[推薦度]順に表示"), this);

@@ -2,6 +2,8 @@
 
 #include "ui/common/qt_ui_port.h"
 
+#include <QColor>
+
 namespace tesmo::ui {
 
 ResultSetModel::ResultSetModel(storage::DataSource &source, const tables::GridColumns &columns,
@@ -65,6 +67,18 @@ QString ResultSetModel::displayText(int row, int column) const {
     return qs(tables::gridText(v, m_columns.at(static_cast<size_t>(column)).form));
 }
 
+void ResultSetModel::setRowMarks(int codeColumn, std::map<QString, QString> tips) {
+    m_markColumn = codeColumn;
+    m_marks = std::move(tips);
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),
+                         {Qt::BackgroundRole, Qt::ToolTipRole});
+}
+
+bool ResultSetModel::rowMarked(int row) const {
+    return row < dataRowCount() && m_marks.count(text(row, m_markColumn)) != 0;
+}
+
 int ResultSetModel::rowCount(const QModelIndex &parent) const {
     if (parent.isValid())
         return 0;
@@ -83,6 +97,13 @@ QVariant ResultSetModel::data(const QModelIndex &index, int role) const {
         return displayText(index.row(), index.column());
     case Qt::EditRole:
         return text(index.row(), index.column());
+    case Qt::BackgroundRole:
+        return rowMarked(index.row()) ? QVariant(QColor(kMatchedRowBack)) : QVariant();
+    case Qt::ToolTipRole: {
+        if (!rowMarked(index.row()))
+            return {};
+        return m_marks.at(text(index.row(), m_markColumn));
+    }
     case Qt::TextAlignmentRole:
         switch (m_columns.at(static_cast<size_t>(index.column())).align) {
         case tables::Align::Right:

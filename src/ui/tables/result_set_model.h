@@ -6,6 +6,7 @@
 #include "core/tables/grid_columns.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 
 #include <functional>
 #include <map>
@@ -41,6 +42,10 @@ public:
     // What the cell shows: volumes and amounts grouped, ratios with four decimals.
     QString displayText(int row, int column) const;
     QString text(int row, int column) const;
+    // Rows whose code (in `codeColumn`) is a key of `tips` get a clear background and that
+    // key's text as their tooltip: the stocks that the watch rules selected.
+    void setRowMarks(int codeColumn, std::map<QString, QString> tips);
+    bool rowMarked(int row) const;
     // Values typed into the new row so far, by column.
     const std::map<int, QString> &pendingRow() const { return m_pending; }
     void clearPendingRow();
@@ -64,6 +69,11 @@ private:
     bool m_addNew = false;
     bool m_readOnly = true;
     std::map<int, QString> m_pending;
+    int m_markColumn = 0;
+    std::map<QString, QString> m_marks;
 };
+
+// The background of a row that the watch rules selected.
+inline constexpr QRgb kMatchedRowBack = 0xFFF0B0;
 
 } // namespace tesmo::ui

@@ -35,6 +35,7 @@ struct Fake {
     std::vector<acquire::SkippedDay> skipped;
     long long stillMissing = -1; // the user stopped the run with so many days to go
     bool throwInCompact = false;
+    std::vector<std::string> matchedCodes; // what the watch rules selected on the newest day
 
     DataUpdateActions actions() {
         DataUpdateActions a;
@@ -66,6 +67,8 @@ struct Fake {
             run.skippedDays = skipped;
             if (stillMissing >= 0)
                 run.stop(stillMissing);
+            for (const std::string &code : matchedCodes)
+                run.watch.matches.push_back({20241203, 1, "急騰", code, "", 0.1, "10.00%"});
             return run;
         };
         a.isMinimized = [] { return false; };
@@ -146,6 +149,52 @@ TEST(DataUpdate, DaysThatDidNotComeInOrAStopAreToldEvenWithNomoremsg) {
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].text.rfind("中止しました。\r\n", 0), 0u);
     EXPECT_EQ(port.beeps, 0);
+}
+
+// The rules' announcement is told once: by the tray where it can show it, else in the report;
+// a quiet run without a tray only beeps.
+TEST(DataUpdate, WatchAnnouncementGoesToTheTrayOrIntoTheReportOnce) {
+    TempEnv env;
+    const std::string plain = "正常終了\r\n\r\n[更新したﾃﾞｰﾀﾌｧｲﾙ]\r\n20241202\r\n20241203\r\n";
+    const std::string line = "\r\n監視条件に2銘柄が該当しました\r\n";
+    struct Case {
+        const char *what;
+        std::vector<std::string> codes;
+        bool hasTray, quiet;
+        std::vector<std::string> announced;
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"tray", {"1301", "1332", "1301"}, true, false, {"監視条件に2銘柄が該当しました"}, {plain}},
+        {"no tray",
+         {"1301", "1332"},
+         false,
+         false,
+         {"監視条件に2銘柄が該当しました"},
+         {plain + line}},
+        {"no match", {}, true, false, {}, {plain}},
+        {"quiet, tray", {"1301", "1332"}, true, true, {"監視条件に2銘柄が該当しました"}, {}},
+        {"quiet, no tray", {"1301", "1332"}, false, true, {"監視条件に2銘柄が該当しました"}, {}},
+    };
+    for (const Case &c : cases) {
+        storage::writeSetting(storage::keys::nomoremsg, c.quiet ? "1" : "0");
+        Fake fake;
+        fake.matchedCodes = c.codes;
+        DataUpdateActions a = fake.actions();
+        std::vector<std::string> announced;
+        a.announceWatch = [&](const std::string &text) {
+            announced.push_back(text);
+            return c.hasTray;
+        };
+        RecordingPort port;
+        runDataUpdate(port, a, "Tesmo 1.0", localTime(2024, 12, 5));
+        EXPECT_EQ(announced, c.announced) << c.what;
+        std::vector<std::string> reports;
+        for (const auto &m : port.messages)
+            if (m.title == "Tesmo")
+                reports.push_back(m.text);
+        EXPECT_EQ(reports, c.reports) << c.what;
+    }
 }
 
 // The report of a run: J-Quants names its days "取り込んだ日" and lists ten at most; the data

@@ -45,12 +45,12 @@ TEST(QuickMenu, NewestDateIsCurrentUntilTheNextFileIsDue) {
 
 TEST(QuickMenu, KeysMoveTheHighlightAndLeaveTheListBelowTheLastEntry) {
     QuickMenuCursor cursor;
-    cursor.highlight(7); // as the menu opens
+    cursor.highlight(kQuickMenuEntries - 1); // as the menu opens
     EXPECT_EQ(cursor.keyReleased(kKeyDown), QuickMenuCursor::KeyResult::None);
     EXPECT_EQ(cursor.highlighted(), kNoEntry);
     EXPECT_EQ(cursor.keyReleased(kKeyEnter), QuickMenuCursor::KeyResult::Close);
     EXPECT_EQ(cursor.keyReleased(kKeyUp), QuickMenuCursor::KeyResult::None);
-    EXPECT_EQ(cursor.highlighted(), 6);
+    EXPECT_EQ(cursor.highlighted(), kOpenMainEntry);
 
     cursor.highlight(kNoEntry);
     cursor.keyReleased(kKeyDown);
@@ -67,14 +67,17 @@ TEST(QuickMenu, KeysMoveTheHighlightAndLeaveTheListBelowTheLastEntry) {
 
     cursor.highlight(-1);
     EXPECT_EQ(cursor.highlighted(), kNoEntry);
-    cursor.highlight(9);
+    cursor.highlight(kQuickMenuEntries);
     EXPECT_EQ(cursor.highlighted(), kNoEntry);
 }
 
 TEST(QuickMenu, EntriesMapToTheirActions) {
     EXPECT_EQ(quickMenuAction(0), QuickMenuAction::DataUpdate);
     EXPECT_EQ(quickMenuAction(5), QuickMenuAction::ClipboardChart);
-    EXPECT_EQ(quickMenuAction(7), QuickMenuAction::Exit);
+    EXPECT_EQ(quickMenuAction(6), QuickMenuAction::Signals);
+    EXPECT_EQ(quickMenuAction(7), QuickMenuAction::WatchRules);
+    EXPECT_EQ(quickMenuAction(kOpenMainEntry), QuickMenuAction::OpenMainWindow);
+    EXPECT_EQ(quickMenuAction(9), QuickMenuAction::Exit);
     EXPECT_EQ(quickMenuAction(kNoEntry), QuickMenuAction::CloseOnly);
     EXPECT_EQ(quickMenuAction(-1), QuickMenuAction::CloseOnly);
 }

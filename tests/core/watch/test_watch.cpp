@@ -238,6 +238,12 @@ TEST_F(WatchDb, TypedRulesAreReadOrRefusedWithAMessage) {
             ASSERT_EQ(rules.size(), 1u);
             EXPECT_EQ(rules[0].threshold, c.threshold);
             EXPECT_EQ(rules[0].name, watch::describeRule(rules[0]));
+            // What an editor shows of the rule reads back into the same rule.
+            const watch::CheckedRule again = watch::checkRule(*db, watch::ruleInput(rules[0]), id);
+            ASSERT_TRUE(again.rule) << again.error;
+            EXPECT_EQ(watch::describeRule(*again.rule), watch::describeRule(rules[0]));
+            EXPECT_EQ(again.rule->threshold, rules[0].threshold);
+            EXPECT_EQ(again.rule->group, rules[0].group);
             ASSERT_EQ(watch::removeRule(*db, id), "");
         } else {
             EXPECT_NE(error.find(c.error), std::string::npos) << error;
