@@ -150,6 +150,9 @@ public:
     // Writes the WAL back into the main file, so that the file alone is a complete image.
     void checkpoint();
 
+    // Whether the main file has a table of exactly this name.
+    bool hasTable(const std::string &name);
+
     sqlite3 *handle() const { return m_db; }
 
 private:
@@ -168,7 +171,6 @@ private:
     void runToEnd(sqlite3_stmt *stmt);
     ResultSet collect(sqlite3_stmt *stmt);
     void raw(const std::string &sqliteSql);
-    bool hasTable(const std::string &name);
     void attachLink(const std::string &name, const std::string &file, const std::string &source);
     void loadLinks();
     void materialiseQueries();

@@ -7,18 +7,11 @@
 namespace tesmo::storage {
 namespace {
 
-bool hasTable(Database &db, const std::string &name) {
-    return !db.openRecordset(
-                  "SELECT 1 FROM sqlite_schema WHERE type='table' AND lower(name)=lower(?)",
-                  {Value(name)})
-                .eof();
-}
-
 // What the shipped file tells the planner about T_OHLC (see data/schema.sql), so that one
 // stock's rows are found by a skip-scan over the dates there too. A file without statistics
 // has none written: the planner of such a file keeps its own estimates for every table.
 void addStatistics(Database &db, const std::string &table) {
-    if (table != "T_OHLC" || !hasTable(db, "sqlite_stat1"))
+    if (table != "T_OHLC" || !db.hasTable("sqlite_stat1"))
         return;
     db.executeNative("DELETE FROM sqlite_stat1 WHERE tbl='T_OHLC';"
                      "INSERT INTO sqlite_stat1 (tbl, idx, stat) "
@@ -28,11 +21,11 @@ void addStatistics(Database &db, const std::string &table) {
 } // namespace
 
 void upgradeSchema(Database &db) {
-    if (!hasTable(db, "T_NEARLY") || sqlite3_db_readonly(db.handle(), "main") == 1)
+    if (!db.hasTable("T_NEARLY") || sqlite3_db_readonly(db.handle(), "main") == 1)
         return;
     bool missing = false;
     for (const SchemaUpgrade &u : schemaUpgrades())
-        missing = missing || !hasTable(db, u.table);
+        missing = missing || !db.hasTable(u.table);
     if (!missing)
         return;
     // IMMEDIATE: a second program that opens the file in the same moment waits here and then
@@ -40,7 +33,7 @@ void upgradeSchema(Database &db) {
     db.executeNative("BEGIN IMMEDIATE");
     try {
         for (const SchemaUpgrade &u : schemaUpgrades()) {
-            if (hasTable(db, u.table))
+            if (db.hasTable(u.table))
                 continue;
             db.executeNative(u.sql);
             addStatistics(db, u.table);

@@ -24,15 +24,10 @@ std::string schemaSection(const std::string &name) {
     return out;
 }
 
-bool hasTable(Database &db, const std::string &name) {
-    return db.openRecordset("SELECT name FROM sqlite_schema WHERE type='table' AND name=?", {name})
-               .rowCount() != 0;
-}
-
 } // namespace
 
 void ensureWatchTables(Database &db) {
-    if (hasTable(db, kWatchTable) && hasTable(db, kWatchHitTable))
+    if (db.hasTable(kWatchTable) && db.hasTable(kWatchHitTable))
         return;
     const std::string section = schemaSection("watch");
     if (section.empty())
@@ -58,7 +53,7 @@ void ensureWatchTables(Database &db) {
 
 void addWatchTablesOnOpen(Database &db) noexcept {
     try {
-        if (hasTable(db, "T_NEARLY"))
+        if (db.hasTable("T_NEARLY"))
             ensureWatchTables(db);
     } catch (const std::exception &) {
         // Left to the watch routines, which call ensureWatchTables and report its failure.
