@@ -62,8 +62,8 @@ OptionsSaveResult saveOptions(const OptionValues &values, UiPort &port);
 // The J-Quants request rate as typed: a whole number from 1 on, else nothing.
 std::optional<long long> rateNumber(const std::string &text);
 
-// The days that the database keeps before the newest one (maxdtc). Enough for a 75-day or
-// 200-day moving average; fewer than a week leaves the indicators nothing to compare.
+// The days that the database keeps before the newest one (maxdtc): up to enough for a 200-day
+// moving average and more, down to a week.
 inline constexpr long long kMinKeptDays = 5;
 inline constexpr long long kMaxKeptDays = 500;
 // maxdtc as typed (full-width digits and blanks around allowed): a whole number in that range,

@@ -73,14 +73,13 @@ constexpr double kToolbarHeight = 1290;
 constexpr double kLookRowTop = 885;
 constexpr double kLookRowHeight = 330;
 
-// The preferences of the settings; settings that cannot be read give the defaults of the source.
+// The preferences of the settings; a settings file that cannot be read gives the line chart
+// with the default averages.
 chart::ChartPreferences loadedPreferences() {
     try {
         return chart::loadChartPreferences();
     } catch (const std::exception &) {
-        chart::ChartPreferences p;
-        p.style = storage::jquantsSource() ? chart::ChartStyle::Candle : chart::ChartStyle::Line;
-        return p;
+        return {};
     }
 }
 

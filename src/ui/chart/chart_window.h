@@ -68,8 +68,8 @@ private:
     void onModeClicked();
     void onMarkerClicked();
     void onStyleClicked();
-    // The averages box: days the core accepts are saved and drawn; others are refused with a
-    // message and change nothing.
+    // The averages box: days that parseMovingAverages reads are saved and drawn; others are
+    // refused with its hint and change nothing.
     void onAveragesEdited();
     void onColorsChosen();
     // The averages and colours matter to the candlestick chart only.
