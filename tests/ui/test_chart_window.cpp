@@ -5,7 +5,9 @@
 #include "ui/chart/chart_view.h"
 #include "ui/chart/chart_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -278,6 +280,170 @@ TEST_F(ChartWindowTest, LabelsStayInsideTheClientArea) {
             months << QString::fromStdString(l.text);
     EXPECT_EQ(months, (QStringList{"11/20", "12/01", "01/01"}));
     form.close();
+}
+
+// The candles and the segments of the averages that the last pass placed, and the kinds of
+// the candles in date order.
+struct Look {
+    int candles = 0, maSegments = 0, lineSquares = 0;
+    std::vector<chart::CandleKind> kinds;
+    std::vector<chart::Rgb> upFills;
+};
+Look lookOf(const ui::ChartWindow &form) {
+    Look l;
+    const chart::ChartElements &e = form.model().elements();
+    for (const chart::Element &c : e.Candles)
+        if (c.visible) {
+            ++l.candles;
+            l.kinds.push_back(c.candle);
+            if (c.candle == chart::CandleKind::Up)
+                l.upFills.push_back(c.color);
+        }
+    for (const chart::Element &m : e.MaLines)
+        l.maSegments += m.visible ? 1 : 0;
+    for (const chart::Element &q : e.Aobj1)
+        l.lineSquares += q.visible ? 1 : 0;
+    return l;
+}
+
+class ChartLookTest : public ChartWindowTest {
+protected:
+    void SetUp() override {
+        ChartWindowTest::SetUp();
+        auto db =
+            storage::Database::open(storage::readSetting(keys::mdbpath), storage::kConnectString);
+        // Closes 1201 to 1205: up, down, up, doji, and a day of the close alone.
+        const int opens[] = {1199, 1205, 1200, 1204};
+        for (int d = 1; d <= 4; ++d)
+            db->execute("Insert into T_OHLC(IDATE,CODE,OPRC,HPRC,LPRC) Values(?,'1301',?,?,?)",
+                        {20240100 + d, opens[d - 1], 1210, 1190});
+    }
+    template <typename T> static T *child(ui::ChartWindow &form, const char *name) {
+        T *c = form.findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    static void enter(QLineEdit *box, const QString &text) {
+        box->setFocus();
+        box->setText(text);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &key);
+    }
+};
+
+// The style, the averages and the colours are kept in the settings as soon as they are chosen,
+// redraw the chart at once, and are what the next window opens with; days that cannot be
+// averaged are refused with the hint and change nothing.
+TEST_F(ChartLookTest, ChoicesAreSavedRestoredAndRedrawAtOnce) {
+    test::MessageBoxAnswerer boxes;
+    {
+        QPointer<ui::ChartWindow> form = ui::openChartWindow(QStringLiteral("1301"));
+        auto *candle = child<QAbstractButton>(*form, "Op_candle");
+        auto *ma = child<QLineEdit>(*form, "T_ma");
+        auto *colors = child<QComboBox>(*form, "Cb_colors");
+        EXPECT_TRUE(child<QAbstractButton>(*form, "Op_line")->isChecked());
+        EXPECT_FALSE(ma->isEnabled());
+        EXPECT_EQ(lookOf(*form).candles, 0);
+        EXPECT_EQ(lookOf(*form).lineSquares, 5);
+
+        candle->click();
+        EXPECT_EQ(storage::readSetting(keys::form2_style), "candle");
+        EXPECT_TRUE(ma->isEnabled() && colors->isEnabled());
+        // Choosing the style leaves the volumes as they were.
+        EXPECT_TRUE(child<QAbstractButton>(*form, "Ch_dval1_0")->isChecked());
+        using K = chart::CandleKind;
+        EXPECT_EQ(lookOf(*form).kinds,
+                  (std::vector<K>{K::Up, K::Down, K::Up, K::Doji, K::CloseOnly}));
+        EXPECT_EQ(lookOf(*form).maSegments, 0); // 5 closes: the 5-day average is one point
+
+        enter(ma, QStringLiteral("２、５"));
+        EXPECT_EQ(ma->text(), QStringLiteral("2,5"));
+        EXPECT_EQ(storage::readSetting(keys::form2_ma), "2,5");
+        EXPECT_EQ(lookOf(*form).maSegments, 3);
+
+        const chart::Rgb red = lookOf(*form).upFills.at(0);
+        colors->setCurrentIndex(1);
+        emit colors->activated(1);
+        EXPECT_EQ(storage::readSetting(keys::form2_candlecolor), "print");
+        EXPECT_NE(lookOf(*form).upFills.at(0), red);
+
+        for (const char *bad : {"5,abc", "1", "501", "5,10,20,40,80"}) {
+            SCOPED_TRACE(bad);
+            boxes.texts.clear();
+            enter(ma, QString::fromUtf8(bad));
+            EXPECT_EQ(boxes.texts,
+                      QStringList{QString::fromStdString(chart::movingAveragesHint())});
+            EXPECT_EQ(storage::readSetting(keys::form2_ma), "2,5");
+            EXPECT_EQ(form->preferences().movingAverages, (std::vector<int>{2, 5}));
+            EXPECT_EQ(ma->text(), QString::fromUtf8(bad)); // left to be mended
+        }
+        form->close();
+    }
+    ui::ChartWindow again;
+    EXPECT_TRUE(child<QAbstractButton>(again, "Op_candle")->isChecked());
+    EXPECT_EQ(child<QLineEdit>(again, "T_ma")->text(), QStringLiteral("2,5"));
+    EXPECT_EQ(child<QComboBox>(again, "Cb_colors")->currentText(), QStringLiteral("白黒"));
+    again.T_code->setText(QStringLiteral("1301"));
+    again.drawChart();
+    EXPECT_EQ(lookOf(again).candles, 5);
+    EXPECT_EQ(lookOf(again).maSegments, 3);
+
+    child<QAbstractButton>(again, "Op_line")->click();
+    EXPECT_EQ(storage::readSetting(keys::form2_style), "line");
+    EXPECT_EQ(lookOf(again).candles, 0);
+    EXPECT_EQ(lookOf(again).lineSquares, 5);
+}
+
+// Until the user chooses a style the window follows the source: candles for J-Quants, whose
+// days have open, high and low, lines for the data site. Changing the averages does not pin it.
+TEST_F(ChartLookTest, DefaultStyleFollowsTheSourceUntilOneIsChosen) {
+    const struct {
+        const char *source, *stored, *checked;
+    } cases[] = {{"site", "", "Op_line"},
+                 {"jquants", "", "Op_candle"},
+                 {"jquants", "line", "Op_line"},
+                 {"site", "candle", "Op_candle"},
+                 {"jquants", "bars", "Op_candle"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " " + c.stored);
+        storage::writeSetting(keys::datasource, c.source);
+        storage::writeSetting(keys::form2_style, c.stored);
+        ui::ChartWindow form;
+        EXPECT_TRUE(child<QAbstractButton>(form, c.checked)->isChecked());
+    }
+    storage::writeSetting(keys::datasource, "jquants");
+    storage::writeSetting(keys::form2_style, "");
+    ui::ChartWindow form;
+    form.show();
+    enter(child<QLineEdit>(form, "T_ma"), QStringLiteral("10,20"));
+    EXPECT_EQ(storage::readSetting(keys::form2_ma), "10,20");
+    EXPECT_EQ(storage::readSetting(keys::form2_style), "");
+}
+
+// Every caption of the toolbar is whole at the window's default size: no control is narrower
+// than its text wants, and none reaches past the window's right edge.
+TEST_F(ChartWindowTest, ToolbarCaptionsFitAtTheDefaultSize) {
+    ui::ChartWindow form;
+    form.show();
+    QApplication::processEvents();
+    const QWidget *bar = form.findChild<QWidget *>(QStringLiteral("Frame1"));
+    ASSERT_NE(bar, nullptr);
+    int checked = 0;
+    for (QWidget *w : bar->findChildren<QWidget *>()) {
+        if (!qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLabel *>(w) &&
+            !qobject_cast<QComboBox *>(w))
+            continue;
+        SCOPED_TRACE(w->objectName().toStdString());
+        // A push button's hint holds a minimum width of the style; its caption is what counts.
+        if (auto *button = qobject_cast<QPushButton *>(w))
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 8, w->width());
+        else
+            EXPECT_LE(w->sizeHint().width(), w->width());
+        EXPECT_LE(w->geometry().right(), form.width());
+        EXPECT_LE(w->geometry().bottom(), bar->height());
+        ++checked;
+    }
+    EXPECT_EQ(checked, 13);
 }
 
 } // namespace

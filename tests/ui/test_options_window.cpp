@@ -117,6 +117,38 @@ TEST(OptionsWindow, OkSavesAndClosesButNotWithAMissingPortfolio) {
     EXPECT_EQ(storage::readSetting(keys::maxdtc), "55");
 }
 
+// 日次データ保管数 takes 5 to 500 days, full width too, and is kept half width; anything else
+// is refused with a message, keeps the window open and saves nothing.
+TEST(OptionsWindow, KeptDaysAreBoundedAndRefusedWithAMessage) {
+    TempEnv env;
+    const struct {
+        const char *typed;
+        const char *stored; // nullptr: refused
+    } cases[] = {{"500", "500"},    {"５００", "500"}, {" 75 ", "75"}, {"5", "5"},
+                 {"501", nullptr},  {"4", nullptr},    {"0", nullptr}, {"", nullptr},
+                 {"-100", nullptr}, {"1e3", nullptr},  {"百", nullptr}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        storage::writeSetting(keys::maxdtc, "40");
+        MessageBoxAnswerer boxes;
+        ui::OptionsWindow form;
+        form.show();
+        child<QLineEdit>(form, "T_maxDTc")->setText(QString::fromUtf8(c.typed));
+        child<QPushButton>(form, "C_OK")->click();
+        if (c.stored) {
+            EXPECT_FALSE(form.isVisible());
+            EXPECT_EQ(storage::readSetting(keys::maxdtc), c.stored);
+            EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(u'|').toStdString();
+        } else {
+            EXPECT_TRUE(form.isVisible());
+            EXPECT_EQ(storage::readSetting(keys::maxdtc), "40");
+            EXPECT_EQ(boxes.texts, QStringList{QStringLiteral(
+                                       "[日次データ保管数]には5～500の数値を入力してください。")});
+            form.close();
+        }
+    }
+}
+
 // "接続テスト" asks the stand-in with the key as typed, before anything is saved.
 TEST(OptionsWindow, ConnectionTestUsesTheTypedKey) {
     TempEnv env;

@@ -23,8 +23,6 @@ constexpr double kPanelGap = 150;
 constexpr double kBodyShare = 0.6;
 constexpr double kMinBody = 15;
 constexpr double kMaxBody = 150;
-// Day numbers need this much room between two labelled slots, in twips.
-constexpr double kDayLabelRoom = 210;
 
 struct CandleLook {
     Rgb upFill, upEdge, downFill, downEdge, doji, closeOnly, upBar, downBar, otherBar;
@@ -147,6 +145,15 @@ std::string ChartModel::placeCandleChart(Database &db, std::string &step) {
     const double bottom = m_el.Lx.y1;
     const double barHeight = std::round((bottom - m_el.Ly.y1) * kBarPanelShare);
     const double priceBase = bottom - barHeight - kPanelGap;
+    // The bars have a quarter of the plot: the unit grows by whole multiples until the labels
+    // of the right axis stand a label's height apart instead of on each other.
+    const double labelRoom = m_el.Y2Label.ensure(0).height + 15;
+    const double steps = std::round((val_max - val_min) / val_unit);
+    if (steps > 0 && barHeight > 0 && barHeight / steps < labelRoom) {
+        const double k = std::ceil(labelRoom * steps / barHeight);
+        val_unit *= k;
+        val_max = m_val_max = val_min + std::ceil(steps / k) * val_unit;
+    }
     x_step = divide(m_el.Ly2.x1 - m_el.Ly.x1, day_count);
     price_scale = m_price_scale = divide(priceBase - m_el.Ly.y1, price_max - price_min);
     val_scale = m_val_scale = divide(barHeight, val_max - val_min);
@@ -268,15 +275,13 @@ std::string ChartModel::placeCandleChart(Database &db, std::string &step) {
     return {};
 }
 
-// The day of the month under every second slot, counted back from the newest, where two slots
-// leave room for it, and the month with the day at each month's first slot.
+// The day of the month under the slots that the axis labels, and the month with the day at
+// each month's first slot.
 void ChartModel::placeDayLabels(const std::vector<long long> &dates) {
-    const bool roomy = 2 * x_step >= kDayLabelRoom;
     std::vector<long long> slotDates{0};
     for (size_t i = 1; i <= dates.size(); ++i) {
         Element &lab = m_el.XLabel.ensure(i);
         lab.text = std::to_string(dates[i - 1] % 100 + 100).substr(1);
-        lab.visible = lab.visible && roomy;
         slotDates.push_back(dates[i - 1]);
     }
     labelMonthStarts(slotDates);

@@ -332,8 +332,9 @@ void ChartModel::placeXAxis() {
         lab.text = std::to_string(i);
         lab.top = ly + 50;
         lab.left = m_el.Xscr[i].x1 - 50;
-        // Every second day is labelled, counted back from the newest, which always is.
-        lab.visible = (days - i) % 2 == 0;
+        // Every second day is labelled, counted back from the newest, while two slots hold a
+        // day number; a longer history is told by its month labels alone.
+        lab.visible = (days - i) % 2 == 0 && 2 * x_step >= kDayTextWidth + kLabelGap;
         m_el.bringToFront(lab);
     }
 }

@@ -93,6 +93,11 @@ ChartPreferences loadChartPreferences() {
 void saveChartPreferences(const ChartPreferences &p) {
     namespace keys = storage::keys;
     storage::writeSetting(keys::form2_style, chartStyleName(p.style));
+    saveCandlePreferences(p);
+}
+
+void saveCandlePreferences(const ChartPreferences &p) {
+    namespace keys = storage::keys;
     storage::writeSetting(keys::form2_ma, movingAveragesText(p.movingAverages));
     storage::writeSetting(keys::form2_candlecolor, candleColorsName(p.colors));
 }

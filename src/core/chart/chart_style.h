@@ -45,5 +45,8 @@ struct ChartPreferences {
 // value that cannot be read counts as unset.
 ChartPreferences loadChartPreferences();
 void saveChartPreferences(const ChartPreferences &preferences);
+// The averages and the colours alone: a style that the user never chose keeps following the
+// source.
+void saveCandlePreferences(const ChartPreferences &preferences);
 
 } // namespace tesmo::chart

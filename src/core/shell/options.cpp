@@ -4,6 +4,7 @@
 #include "core/common/app_state.h"
 #include "core/common/dates.h"
 #include "core/common/paths.h"
+#include "core/common/text.h"
 #include "core/shell/day_file_import.h"
 #include "core/storage/settings_keys.h"
 
@@ -62,6 +63,19 @@ std::optional<long long> rateNumber(const std::string &text) {
     return v >= 1 ? std::optional<long long>(v) : std::nullopt;
 }
 
+std::optional<long long> keptDaysNumber(const std::string &text) {
+    std::string t = halfWidthAscii(text);
+    const size_t first = t.find_first_not_of(' ');
+    const size_t last = t.find_last_not_of(' ');
+    t = first == std::string::npos ? "" : t.substr(first, last - first + 1);
+    if (t.empty() || t.size() > 4 || t.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long long v = std::stoll(t);
+    if (v < kMinKeptDays || v > kMaxKeptDays)
+        return std::nullopt;
+    return v;
+}
+
 OptionValues loadOptions() {
     OptionValues v;
     v.mdbpath = readSetting(keys::mdbpath);
@@ -95,6 +109,14 @@ OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
                      MsgIcon::Information, MsgButtons::Ok);
         return OptionsSaveResult::PortfolioMissing;
     }
+    // Every import prunes to maxdtc + 1 days: a slip of the finger would delete the history.
+    const std::optional<long long> keptDays = keptDaysNumber(v.maxdtc);
+    if (!keptDays) {
+        port.message("[日次データ保管数]には" + std::to_string(kMinKeptDays) + "～" +
+                         std::to_string(kMaxKeptDays) + "の数値を入力してください。",
+                     kOptionsCaption, MsgIcon::Information, MsgButtons::Ok);
+        return OptionsSaveResult::KeptDaysInvalid;
+    }
     // The rate paces every request of the data update; a text that is no number would only
     // fail there, after the user has left this window.
     if (v.jquants && !rateNumber(v.jquantsrate)) {
@@ -107,7 +129,7 @@ OptionsSaveResult saveOptions(const OptionValues &v, UiPort &port) {
     writeSetting(keys::web1wait, v.web1wait);
     writeSetting(keys::myhpadd4, v.myhpadd4);
     writeSetting(keys::myhpad_data4, v.myhpad_data4);
-    writeSetting(keys::maxdtc, v.maxdtc);
+    writeSetting(keys::maxdtc, std::to_string(*keptDays));
     writeSetting(keys::browser, v.browser);
     writeSetting(keys::autotaskt, tickText(v.autotaskt));
     writeSetting(keys::noannounce, tickText(v.noannounce));

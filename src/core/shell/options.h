@@ -50,6 +50,7 @@ OptionValues loadOptions();
 enum class OptionsSaveResult {
     PortfolioMissing, // nothing saved; the window stays open
     RateInvalid,      // J-Quants chosen with a rate that is no whole number from 1 on: the same
+    KeptDaysInvalid,  // 日次データ保管数 outside kMinKeptDays to kMaxKeptDays: the same
     Saved,
     SavedRestartNeeded, // the database or the portfolio changed (told unless nomoremsg)
 };
@@ -60,6 +61,14 @@ OptionsSaveResult saveOptions(const OptionValues &values, UiPort &port);
 
 // The J-Quants request rate as typed: a whole number from 1 on, else nothing.
 std::optional<long long> rateNumber(const std::string &text);
+
+// The days that the database keeps before the newest one (maxdtc): up to enough for a 200-day
+// moving average and more, down to a week.
+inline constexpr long long kMinKeptDays = 5;
+inline constexpr long long kMaxKeptDays = 500;
+// maxdtc as typed (full-width digits and blanks around allowed): a whole number in that range,
+// else nothing.
+std::optional<long long> keptDaysNumber(const std::string &text);
 
 // "接続テスト": one request to J-Quants with the key and rate the window holds (and the stored
 // jquantsapi), under the busy pointer; the answer is shown, titled "接続テスト". Returns

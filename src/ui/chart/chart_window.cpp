@@ -14,10 +14,13 @@
 #include "ui/common/window_hub.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -64,8 +67,21 @@ void setTextColor(QWidget *w, const QColor &c) {
 }
 
 constexpr int kTimerMs = 2000;
-// The toolbar's height: it stays above the chart instead of hiding over its top.
-constexpr double kToolbarHeight = 870;
+// The toolbar's height: it stays above the chart instead of hiding over its top. Its third
+// row holds the chart's look.
+constexpr double kToolbarHeight = 1290;
+constexpr double kLookRowTop = 885;
+constexpr double kLookRowHeight = 330;
+
+// The preferences of the settings; a settings file that cannot be read gives the line chart
+// with the default averages.
+chart::ChartPreferences loadedPreferences() {
+    try {
+        return chart::loadChartPreferences();
+    } catch (const std::exception &) {
+        return {};
+    }
+}
 
 } // namespace
 
@@ -83,6 +99,7 @@ ChartWindow::ChartWindow(QWidget *parent) : QWidget(parent), m_port(this) {
             showMessage(this, us(hover), us(windowTitle()), MsgIcon::Information, MsgButtons::Ok);
         });
     });
+    m_prefs = loadedPreferences();
     buildControls();
 
     // Load: the last normal size of a chart window and the marker preference. The size is
@@ -130,7 +147,7 @@ void ChartWindow::buildControls() {
     m_drawButton->setToolTip(
         QStringLiteral("ｸﾞﾗﾌｳｨﾝﾄﾞｳの大きさを変えた時や証協CDを変更した時ｸﾘｯｸします"));
     Ch_dval1_0 = new QRadioButton(QStringLiteral("Web話題"), Frame1);
-    place(Ch_dval1_0, "Ch_dval1_0", 1830, 225, 1035, 270);
+    place(Ch_dval1_0, "Ch_dval1_0", 1830, 225, 1140, 270);
     setTextColor(Ch_dval1_0, QColor(0, 0, 192));
     Ch_dval1_1 = new QRadioButton(QStringLiteral("出来高"), Frame1);
     place(Ch_dval1_1, "Ch_dval1_1", 1830, 480, 990, 270);
@@ -150,8 +167,38 @@ void ChartWindow::buildControls() {
     m_web2Button = new QPushButton(QStringLiteral("Web2"), Frame1);
     place(m_web2Button, "web2Button", 6240, 100, 960, 300);
 
-    QWidget *tabOrder[] = {T_code,    m_drawButton, Ch_dval1_0,   Ch_dval1_1,  Ch_marker,
-                           C_addPort, C_realtmcall, m_web1Button, m_web2Button};
+    // The chart's look. The two styles are a group of their own: without it they would take
+    // turns with 出来高 and Web話題, their siblings.
+    const double row = kLookRowTop, high = kLookRowHeight;
+    Op_candle = new QRadioButton(QStringLiteral("ローソク足"), Frame1);
+    place(Op_candle, "Op_candle", 150, row, 1380, high);
+    Op_line = new QRadioButton(QStringLiteral("折れ線"), Frame1);
+    place(Op_line, "Op_line", 1560, row, 1020, high);
+    auto *styles = new QButtonGroup(Frame1);
+    styles->addButton(Op_candle);
+    styles->addButton(Op_line);
+    (m_prefs.style == chart::ChartStyle::Candle ? Op_candle : Op_line)->setChecked(true);
+    auto *maLabel = new QLabel(QStringLiteral("移動平均"), Frame1);
+    place(maLabel, "L_ma", 2700, row, 840, high);
+    T_ma = new QLineEdit(qs(chart::movingAveragesText(m_prefs.movingAverages)), Frame1);
+    place(T_ma, "T_ma", 3540, row, 1260, high);
+    T_ma->setToolTip(
+        QStringLiteral("ローソク足に引く移動平均線の日数(例: 5,25,75)。空欄で引きません"));
+    maLabel->setBuddy(T_ma);
+    auto *colorLabel = new QLabel(QStringLiteral("配色"), Frame1);
+    place(colorLabel, "L_colors", 4950, row, 480, high);
+    Cb_colors = new QComboBox(Frame1);
+    place(Cb_colors, "Cb_colors", 5430, row, 1320, high);
+    Cb_colors->addItem(QStringLiteral("カラー"));
+    Cb_colors->addItem(QStringLiteral("白黒"));
+    Cb_colors->setCurrentIndex(m_prefs.colors == chart::CandleColors::Print ? 1 : 0);
+    Cb_colors->setToolTip(QStringLiteral("陽線と陰線の色: 赤と青、または白と黒"));
+    colorLabel->setBuddy(Cb_colors);
+    enableCandleControls();
+
+    QWidget *tabOrder[] = {T_code,    m_drawButton, Ch_dval1_0,   Ch_dval1_1,   Ch_marker,
+                           C_addPort, C_realtmcall, m_web1Button, m_web2Button, Op_candle,
+                           Op_line,   T_ma,         Cb_colors};
     for (size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -165,6 +212,10 @@ void ChartWindow::buildControls() {
     connect(m_web1Button, &QPushButton::clicked, this, &ChartWindow::onWeb1);
     connect(m_web2Button, &QPushButton::clicked, this, &ChartWindow::onWeb2);
     connect(C_realtmcall, &QPushButton::clicked, this, &ChartWindow::onRealtime);
+    connect(Op_candle, &QRadioButton::clicked, this, &ChartWindow::onStyleClicked);
+    connect(Op_line, &QRadioButton::clicked, this, &ChartWindow::onStyleClicked);
+    connect(T_ma, &QLineEdit::editingFinished, this, &ChartWindow::onAveragesEdited);
+    connect(Cb_colors, &QComboBox::activated, this, &ChartWindow::onColorsChosen);
 }
 
 bool ChartWindow::toolbarShown() const {
@@ -184,6 +235,9 @@ std::string ChartWindow::drawPass() {
     }
     m_model.mode = Ch_dval1_1->isChecked() ? chart::ChartMode::Volume : chart::ChartMode::Topic;
     m_model.marker = Ch_marker->isChecked();
+    m_model.style = m_prefs.style;
+    m_model.movingAverages = m_prefs.movingAverages;
+    m_model.candleColors = m_prefs.colors;
     std::string r = m_model.make_graph();
     setWindowTitle(qs(m_model.caption()));
     m_view->update();
@@ -222,6 +276,62 @@ void ChartWindow::onMarkerClicked() {
         // The preference is a convenience; the chart still follows the box.
     }
     drawChart();
+}
+
+void ChartWindow::savePreferences(bool withStyle) {
+    try {
+        if (withStyle)
+            chart::saveChartPreferences(m_prefs);
+        else
+            chart::saveCandlePreferences(m_prefs);
+    } catch (const std::exception &) {
+        // Like the marker, the look is a convenience: the chart follows the controls.
+    }
+}
+
+void ChartWindow::enableCandleControls() {
+    const bool candles = m_prefs.style == chart::ChartStyle::Candle;
+    for (QWidget *w : {static_cast<QWidget *>(T_ma), static_cast<QWidget *>(Cb_colors)})
+        w->setEnabled(candles);
+}
+
+void ChartWindow::onStyleClicked() {
+    m_prefs.style = Op_candle->isChecked() ? chart::ChartStyle::Candle : chart::ChartStyle::Line;
+    enableCandleControls();
+    savePreferences(true);
+    if (!m_port.busy())
+        drawChart();
+}
+
+void ChartWindow::onAveragesEdited() {
+    const std::optional<std::vector<int>> days = chart::parseMovingAverages(us(T_ma->text()));
+    if (!days) {
+        // The box keeps the text to be mended; the chart keeps the days it has.
+        runCommand(this, [this] {
+            showMessage(this, chart::movingAveragesHint(), us(windowTitle()), MsgIcon::Exclamation,
+                        MsgButtons::Ok);
+        });
+        return;
+    }
+    // The box shows the days as they are kept: "５、25" becomes "5,25".
+    T_ma->setText(qs(chart::movingAveragesText(*days)));
+    if (*days == m_prefs.movingAverages)
+        return;
+    m_prefs.movingAverages = *days;
+    savePreferences(false);
+    if (!m_port.busy())
+        drawChart();
+}
+
+void ChartWindow::onColorsChosen() {
+    const auto colors =
+        Cb_colors->currentIndex() == 1 ? chart::CandleColors::Print : chart::CandleColors::Color;
+    if (colors == m_prefs.colors)
+        return;
+    m_prefs.colors = colors;
+    savePreferences(false);
+    if (!m_port.busy())
+        drawChart();
 }
 
 void ChartWindow::onAddPort() {

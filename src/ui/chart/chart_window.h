@@ -1,6 +1,7 @@
 #pragma once
 // The chart window: one stock's chart under its toolbar (draw, mode and marker switches, add
-// to portfolio, three outside pages). Any number may be open at once; each has
+// to portfolio, three outside pages; the line or candlestick chart, the days of the moving
+// averages and the candles' colours). Any number may be open at once; each has
 // the tag "tesmochart" and counts itself in the formcnt/Form2 setting while it exists.
 #include "core/chart/chart_model.h"
 #include "ui/common/qt_ui_port.h"
@@ -10,6 +11,7 @@
 #include <optional>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLineEdit;
 class QPushButton;
@@ -42,6 +44,9 @@ public:
     // The redraw timer's tick (every 2000 ms): counts down a pending redraw.
     void onRedrawTick();
 
+    // The chart's look as the window holds it (loaded from the settings, then the user's).
+    const chart::ChartPreferences &preferences() const { return m_prefs; }
+
     QLineEdit *T_code = nullptr;
 
     const chart::ChartModel &model() const { return m_model; }
@@ -62,6 +67,14 @@ private:
     void buildControls();
     void onModeClicked();
     void onMarkerClicked();
+    void onStyleClicked();
+    // The averages box: days that parseMovingAverages reads are saved and drawn; others are
+    // refused with its hint and change nothing.
+    void onAveragesEdited();
+    void onColorsChosen();
+    // The averages and colours matter to the candlestick chart only.
+    void enableCandleControls();
+    void savePreferences(bool withStyle);
     void onAddPort();
     void onWeb1();
     void onWeb2();
@@ -83,6 +96,11 @@ private:
     QPushButton *C_realtmcall = nullptr;
     QPushButton *m_web1Button = nullptr;
     QPushButton *m_web2Button = nullptr;
+    QRadioButton *Op_candle = nullptr; // "ローソク足"
+    QRadioButton *Op_line = nullptr;   // "折れ線"
+    QLineEdit *T_ma = nullptr;
+    QComboBox *Cb_colors = nullptr;
+    chart::ChartPreferences m_prefs;
     QTimer *m_redrawTimer = nullptr;
     QSize m_loadedOuter; // until the first show
 };

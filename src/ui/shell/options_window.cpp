@@ -320,8 +320,8 @@ void OptionsWindow::saveAndClose() {
     // The settings could not be written: say so and keep the edits.
     runCommand(this, [this, &saved] {
         const shell::OptionsSaveResult result = shell::saveOptions(values(), m_port);
-        saved = result != shell::OptionsSaveResult::PortfolioMissing &&
-                result != shell::OptionsSaveResult::RateInvalid;
+        saved = result == shell::OptionsSaveResult::Saved ||
+                result == shell::OptionsSaveResult::SavedRestartNeeded;
     });
     if (saved) {
         if (MainWindow *main = mainWindow())

@@ -744,6 +744,32 @@ TEST_F(JQuants, SplitAdjustsTheStoredHistoryOnce) {
     EXPECT_EQ(again[2], unsplit[2]);
 }
 
+// A history longer than a hundred days: an empty database fills with maxdtc + 1 days, open, high
+// and low included, and the next day drops the oldest date from T_NEARLY and T_OHLC together.
+TEST_F(JQuants, LongHistoryKeepsMaxdtcPlusOneDays) {
+    setting(keys::maxdtc, "120");
+    JQuantsOptions o;
+    o.splitDate = -1;
+    serve(o);
+    const auto span = [&](const char *table) {
+        const std::vector<std::string> r =
+            rows(std::string("select count(distinct IDATE), min(IDATE), max(IDATE) from ") + table);
+        return r.empty() ? std::string() : r[0];
+    };
+    ASSERT_EQ(update(20240105), "");
+    const std::string first = span("T_NEARLY");
+    EXPECT_TRUE(first.starts_with("121|") && first.ends_with("|20240105")) << first;
+    EXPECT_EQ(span("T_OHLC"), first);
+
+    o.endDate = 20240109;
+    serve(o);
+    ASSERT_EQ(update(20240109), "");
+    const std::string next = span("T_NEARLY");
+    EXPECT_TRUE(next.starts_with("121|") && next.ends_with("|20240109")) << next;
+    EXPECT_GT(next.substr(4, 8), first.substr(4, 8));
+    EXPECT_EQ(span("T_OHLC"), next);
+}
+
 // A database of the layout before T_OHLC, 45 days in from the data site: opening it adds the
 // table and keeps every row, and the days that J-Quants brings next come with their open, high
 // and low while the data site's days have none.

@@ -177,6 +177,32 @@ TEST_F(CandleChart, FewOrNoDaysStillDraw) {
     EXPECT_TRUE(visible(late.elements().MaLines).empty());
 }
 
+// The labels of the volume axis, in its quarter of the plot, stand at least a label's height
+// apart whatever the volumes, and the highest bar stays under the highest tick.
+TEST_F(CandleChart, VolumeLabelsDoNotRunIntoEachOther) {
+    calendar(3);
+    for (const double peak : {35e6, 8e6, 123456.0, 1000.0, 7.0}) {
+        SCOPED_TRACE(peak);
+        stock("1301");
+        bar(20240101, "1301", opt(100), opt(110), opt(95), opt(105), opt(peak / 3));
+        bar(20240102, "1301", opt(105), opt(108), opt(96), opt(100), opt(peak));
+        bar(20240103, "1301", opt(100), opt(104), opt(97), opt(101), opt(peak / 2));
+        const ChartModel m = candles("1301");
+        const auto labels = visible(m.elements().Y2Label);
+        const auto ticks = visible(m.elements().Y2scr);
+        ASSERT_GE(labels.size(), 2u);
+        for (size_t i = 1; i < labels.size(); ++i)
+            EXPECT_GE(labels[i - 1]->top - labels[i]->top, labels[i]->height) << labels[i]->text;
+        double highestTick = ticks[0]->y1;
+        for (const Element *t : ticks)
+            highestTick = std::min(highestTick, t->y1);
+        for (const Element *b : visible(m.elements().Bars))
+            EXPECT_GE(b->top + 12, highestTick) << b->tag;
+        db->execute("Delete from T_NEARLY");
+        db->execute("Delete from T_OHLC");
+    }
+}
+
 TEST(ChartStyle, MovingAverageTexts) {
     const std::pair<const char *, std::optional<std::vector<int>>> cases[] = {
         {"5,25,75", std::vector<int>{5, 25, 75}},

@@ -456,6 +456,8 @@ TEST_F(ChartTest, MonthStartsAndTheLeftEdgeReadMonthAndDay) {
         {{}, 9000, {"11/18", "12/01", "01/08"}, 18},
         // A month starting one slot after the edge takes the edge's place.
         {{}, 5000, {"12/02", "01/06"}, 7},
+        // 41 slots too narrow for a day number in two: the months alone.
+        {{}, 3800, {"11/18", "12/01", "01/08"}, 3},
     };
     // Trading days from 2024-11-18: five a week, no holidays.
     std::vector<int> many;
@@ -472,7 +474,7 @@ TEST_F(ChartTest, MonthStartsAndTheLeftEdgeReadMonthAndDay) {
     int n = 0;
     for (auto c : cases) {
         if (c.dates.empty())
-            c.dates = n == 1 ? many : crowded;
+            c.dates = n == 1 || n == 3 ? many : crowded;
         SCOPED_TRACE(n++);
         db->execute("Delete * from T_NEARLY");
         db->execute("Delete * from master");
