@@ -7,6 +7,7 @@
 #include "core/acquire/step_label.h"
 #include "core/common/dates.h"
 #include "core/common/text.h"
+#include "core/storage/own_transaction.h"
 #include "core/storage/settings_keys.h"
 #include "core/watch/watch_evaluation.h"
 
@@ -26,6 +27,7 @@ using jquants::Client;
 using jquants::Master;
 using nlohmann::json;
 using storage::Database;
+using storage::OwnTransaction;
 using storage::Value;
 
 constexpr const char *kBarsPath = "/equities/bars/daily";
@@ -112,35 +114,6 @@ long long probePlanEnd(Client &client, long long refused) {
     }
     return days[static_cast<size_t>(good)];
 }
-
-// A transaction of its own unless the caller has one open, rolled back unless committed. One
-// around the rows of each page, so that they go in at disk speed and no write lock is held
-// while the next page is on its way; one around the import of a complete day.
-class OwnTransaction {
-public:
-    explicit OwnTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
-        if (m_own)
-            m_db.execute("BEGIN");
-    }
-    ~OwnTransaction() {
-        try {
-            if (m_own && m_db.inTransaction())
-                m_db.execute("ROLLBACK");
-        } catch (const std::exception &) {
-        }
-    }
-    OwnTransaction(const OwnTransaction &) = delete;
-    OwnTransaction &operator=(const OwnTransaction &) = delete;
-    void commit() {
-        if (m_own && m_db.inTransaction())
-            m_db.execute("COMMIT");
-        m_own = false;
-    }
-
-private:
-    Database &m_db;
-    bool m_own;
-};
 
 // What became of one asked day.
 enum class DayOutcome { Imported, Empty, Failed };
@@ -337,6 +310,8 @@ private:
         } underWay{*this};
         try {
             try {
+                // One transaction around the rows of each page, so that they go in at disk
+                // speed and no write lock is held while the next page is on its way.
                 std::optional<OwnTransaction> page;
                 m_client.forEachRow(
                     kBarsPath, {{"date", apiDate(day)}},

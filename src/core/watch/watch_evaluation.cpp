@@ -2,6 +2,7 @@
 
 #include "core/common/app_state.h"
 #include "core/storage/db_error.h"
+#include "core/storage/own_transaction.h"
 #include "core/storage/watch_tables.h"
 #include "core/watch/watch_rules.h"
 
@@ -14,6 +15,7 @@ namespace tesmo::watch {
 namespace {
 
 using storage::Database;
+using storage::OwnTransaction;
 using storage::RowView;
 using storage::Value;
 
@@ -161,35 +163,6 @@ select(const Rule &rule, const std::vector<StockDay> &day,
     }
     return hits;
 }
-
-// A transaction of the evaluation's own, unless the caller runs one: all of a day's matches
-// are replaced, or none.
-class OwnTransaction {
-public:
-    explicit OwnTransaction(Database &db) : m_db(db), m_own(!db.inTransaction()) {
-        if (m_own)
-            m_db.execute("BEGIN");
-    }
-    ~OwnTransaction() {
-        try {
-            if (m_own && m_db.inTransaction())
-                m_db.execute("ROLLBACK");
-        } catch (const std::exception &) {
-            // the failure that brought us here is the one reported
-        }
-    }
-    OwnTransaction(const OwnTransaction &) = delete;
-    OwnTransaction &operator=(const OwnTransaction &) = delete;
-    void commit() {
-        if (m_own)
-            m_db.execute("COMMIT");
-        m_own = false;
-    }
-
-private:
-    Database &m_db;
-    bool m_own;
-};
 
 } // namespace
 
