@@ -149,7 +149,7 @@ struct Candle {
     double open, high, low, close;
 };
 Candle candleOf(int stock, long long ordinal, double close) {
-    const double phase = static_cast<double>(ordinal * 7 + stock * 13);
+    const double phase = static_cast<double>(ordinal * 7 + static_cast<long long>(stock) * 13);
     const double open =
         (ordinal + stock) % 17 == 0 ? close : std::round(close * (1.0 + 0.012 * std::sin(phase)));
     const double up = std::round(close * 0.006 * (1.0 + std::sin(phase * 0.37)));

@@ -68,6 +68,15 @@ int list(storage::Database &db, bool asJson) {
     return 0;
 }
 
+// The options of `watch add` that take the next argument as their value.
+bool takesValue(const std::string &option) {
+    for (const char *o : {"--name", "--group", "--column", "--code", "--ge", "--le",
+                          "--portfolio-gain", "--portfolio-loss"})
+        if (option == o)
+            return true;
+    return false;
+}
+
 int add(storage::Database &db, const Args &args) {
     watch::RuleInput in;
     int kinds = 0;
@@ -79,7 +88,7 @@ int add(storage::Database &db, const Args &args) {
             in.enabled = false;
         } else if (a == "--times-average") {
             in.timesAverage = true;
-        } else if (!hasValue) {
+        } else if (!hasValue || !takesValue(a)) {
             return usageError(commandNamed("watch"));
         } else if (a == "--name") {
             in.name = args[++i];
@@ -98,8 +107,6 @@ int add(storage::Database &db, const Args &args) {
                                               : watch::RuleKind::PortfolioLoss;
             in.threshold = args[++i];
             ++kinds;
-        } else {
-            return usageError(commandNamed("watch"));
         }
     }
     const bool portfolio =

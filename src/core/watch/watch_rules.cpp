@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace tesmo::watch {
 namespace {
@@ -186,7 +187,9 @@ CheckedRule checkRule(Database &db, const RuleInput &in, long long ownId) {
     rule.enabled = in.enabled;
     rule.kind = in.kind;
     rule.comparison = in.comparison;
-    const auto refuse = [](std::string message) { return CheckedRule{std::nullopt, message}; };
+    const auto refuse = [](std::string message) {
+        return CheckedRule{std::nullopt, std::move(message)};
+    };
 
     if (const std::string g = folded(in.group); !g.empty()) {
         if (g.size() != 1 || g[0] < '0' || g[0] >= '0' + kGroups)
