@@ -289,6 +289,24 @@ std::vector<Rule> listRules(Database &db) {
     return rules;
 }
 
+namespace {
+
+// A rule's columns of T_WATCH, in the order WNAME, ENABLED, KIND, COL, OP, THRESHOLD, AVGX,
+// CODE, PSW; what a rule does not use is stored as null.
+std::vector<Value> storedFields(const Rule &r) {
+    return {r.name,
+            r.enabled ? 1 : 0,
+            kindName(r.kind),
+            r.column.empty() ? Value() : Value(r.column),
+            r.comparison == Comparison::AtLeast ? ">=" : "<=",
+            r.threshold,
+            r.timesAverage ? 1 : 0,
+            r.code.empty() ? Value() : Value(r.code),
+            r.group ? Value(*r.group) : Value()};
+}
+
+} // namespace
+
 std::string addRule(Database &db, const RuleInput &input, long long *id) {
     try {
         const CheckedRule checked = checkRule(db, input);
@@ -298,11 +316,7 @@ std::string addRule(Database &db, const RuleInput &input, long long *id) {
         db.verifyFile();
         db.execute("INSERT INTO T_WATCH (WNAME, ENABLED, KIND, COL, OP, THRESHOLD, AVGX, CODE, "
                    "PSW) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                   {r.name, r.enabled ? 1 : 0, kindName(r.kind),
-                    r.column.empty() ? Value() : Value(r.column),
-                    r.comparison == Comparison::AtLeast ? ">=" : "<=", r.threshold,
-                    r.timesAverage ? 1 : 0, r.code.empty() ? Value() : Value(r.code),
-                    r.group ? Value(*r.group) : Value()});
+                   storedFields(r));
         // Another program may have taken the name since the check: the row was dropped then.
         if (db.changes() != 1)
             return "同じ名前の監視条件がすでにあります: " + r.name;
@@ -321,13 +335,11 @@ std::string changeRule(Database &db, long long id, const RuleInput &input) {
             return checked.error;
         const Rule &r = *checked.rule;
         db.verifyFile();
+        std::vector<Value> fields = storedFields(r);
+        fields.emplace_back(static_cast<std::int64_t>(id));
         db.execute("UPDATE T_WATCH SET WNAME = ?, ENABLED = ?, KIND = ?, COL = ?, OP = ?, "
                    "THRESHOLD = ?, AVGX = ?, CODE = ?, PSW = ? WHERE WID = ?",
-                   {r.name, r.enabled ? 1 : 0, kindName(r.kind),
-                    r.column.empty() ? Value() : Value(r.column),
-                    r.comparison == Comparison::AtLeast ? ">=" : "<=", r.threshold,
-                    r.timesAverage ? 1 : 0, r.code.empty() ? Value() : Value(r.code),
-                    r.group ? Value(*r.group) : Value(), Value(static_cast<std::int64_t>(id))});
+                   fields);
         if (db.changes() != 1)
             return "監視条件" + std::to_string(id) + "はありません。";
         // What the rule found before no longer answers it.
